@@ -1,0 +1,45 @@
+# Shared by scripts/run and scripts/test: install what is missing, configure, build.
+# Quiet when everything is already there.
+
+ZOROD_SRC=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+ZOROD_PACKAGES=(
+  g++ cmake ninja-build pkg-config
+  qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin qt6-webchannel-dev libgl-dev
+  qt6-translations-l10n fonts-liberation fonts-dejavu-core
+  libsqlite3-dev libcurl4-openssl-dev libssl-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  vsftpd python3-pyftpdlib php-cli lftp curl libxml2-utils
+  xvfb xauth chromium
+)
+
+zorod_install_packages() {
+  local missing=() p
+  for p in "${ZOROD_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# zorod_build <preset>: configures once, then builds; shows the log only when something fails.
+zorod_build() {
+  local preset=$1 dir log
+  case $preset in
+    asan) dir="$ZOROD_SRC/build-asan" ;;
+    *) dir="$ZOROD_SRC/build" ;;
+  esac
+  log=$(mktemp)
+  if ! (cd "$ZOROD_SRC" && cmake --preset "$preset" >"$log" 2>&1 && cmake --build "$dir" >>"$log" 2>&1); then
+    cat "$log" >&2
+    rm -f "$log"
+    echo "Build failed." >&2
+    return 1
+  fi
+  rm -f "$log"
+  ZOROD_BUILD_DIR=$dir
+}

@@ -1,0 +1,32 @@
+#include "platform/Dialogs.h"
+
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace zor::dialogs {
+
+void showError(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("ZOR OD"), text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+void showMessage(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::Information, QStringLiteral("ZOR OD"), text, QMessageBox::Ok,
+                    parent);
+    box.exec();
+}
+
+std::optional<QString> inputQuery(QWidget* parent, const QString& caption, const QString& prompt,
+                                  const QString& preset) {
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(caption);
+    dialog.setLabelText(prompt);
+    dialog.setTextValue(preset);
+    dialog.setInputMode(QInputDialog::TextInput);
+    if (dialog.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return dialog.textValue();
+}
+
+}  // namespace zor::dialogs

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <exception>
+#include <string>
+
+namespace zor {
+
+// Every failure a user can meet is thrown as one of these, carrying the text the user reads.
+// The command guard of the windows catches them once and shows text() in a message box.
+class ZorError : public std::exception {
+public:
+    explicit ZorError(QString text) : text_(std::move(text)), utf8_(text_.toStdString()) {}
+    const QString& text() const noexcept { return text_; }
+    const char* what() const noexcept override { return utf8_.c_str(); }
+
+private:
+    QString text_;
+    std::string utf8_;
+};
+
+// A file or folder of the site could not be read, written, created or removed.
+class FileError : public ZorError {
+public:
+    using ZorError::ZorError;
+};
+
+// The settings database could not be opened, read or written.
+class SettingsError : public ZorError {
+public:
+    using ZorError::ZorError;
+};
+
+}  // namespace zor

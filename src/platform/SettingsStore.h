@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace zor {
+
+// The per-site settings tree: keys named by paths with "\" separators, each holding string
+// values. Stored in one SQLite database in the user's configuration folder (mode 0600, since
+// it holds the scrambled FTP password).
+class SettingsStore {
+public:
+    explicit SettingsStore(const QString& databasePath);
+    ~SettingsStore();
+    SettingsStore(const SettingsStore&) = delete;
+    SettingsStore& operator=(const SettingsStore&) = delete;
+
+    // The database file used by the program: "settings.db" in the configuration folder.
+    static QString defaultPath();
+    const QString& databasePath() const { return path_; }
+
+    // Creates the key and its missing parents.
+    void createKey(const QString& keyPath);
+    bool keyExists(const QString& keyPath);
+    // Removes the key with every value and every key below it. Returns whether it existed.
+    bool deleteKey(const QString& keyPath);
+
+    bool valueExists(const QString& keyPath, const QString& name);
+    std::optional<QString> readValue(const QString& keyPath, const QString& name);
+    // Creates or replaces the value (and its key). Throws SettingsError when it cannot.
+    void writeString(const QString& keyPath, const QString& name, const QString& value);
+    QStringList valueNames(const QString& keyPath);
+
+    // Runs many writes as one transaction (much faster; all or nothing reaches the disk).
+    class Batch {
+    public:
+        explicit Batch(SettingsStore& store);
+        ~Batch();
+        void commit();
+
+    private:
+        SettingsStore& store_;
+        bool open_ = true;
+    };
+
+private:
+    sqlite3_stmt* prepare(const char* sql);
+    void exec(const char* sql);
+    [[noreturn]] void fail(const QString& what);
+
+    QString path_;
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* insertKey_ = nullptr;
+    sqlite3_stmt* selectKey_ = nullptr;
+    sqlite3_stmt* selectValue_ = nullptr;
+    sqlite3_stmt* upsertValue_ = nullptr;
+};
+
+// An opened key, as the system uses the store: open (creating it), test, read, write, close.
+class SettingsKey {
+public:
+    SettingsKey(SettingsStore& store, QString keyPath);
+    const QString& path() const { return path_; }
+    bool valueExists(const QString& name) { return store_.valueExists(path_, name); }
+    std::optional<QString> read(const QString& name) { return store_.readValue(path_, name); }
+    void write(const QString& name, const QString& value) { store_.writeString(path_, name, value); }
+
+private:
+    SettingsStore& store_;
+    QString path_;
+};
+
+// "software\ZOR-OD\" + site name + "\" + sub, the key of one site's group of settings.
+QString siteKeyPath(const QString& siteName, const QString& sub);
+
+}  // namespace zor

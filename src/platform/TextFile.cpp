@@ -1,0 +1,197 @@
+#include "platform/TextFile.h"
+
+#include <QFile>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+
+#include "platform/Errors.h"
+
+namespace zor::textfile {
+namespace {
+
+// The upper half of Windows-1251, taken once from the C library's converter.
+struct Cp1251Table {
+    std::array<char32_t, 128> upper{};
+    std::unordered_map<char32_t, unsigned char> reverse;
+
+    Cp1251Table() {
+        iconv_t cd = iconv_open("UTF-32LE", "CP1251");
+        for (int i = 0; i < 128; ++i) {
+            char in = static_cast<char>(0x80 + i);
+            char32_t out = 0;
+            char* inPtr = &in;
+            size_t inLeft = 1;
+            char* outPtr = reinterpret_cast<char*>(&out);
+            size_t outLeft = sizeof out;
+            bool ok = cd != reinterpret_cast<iconv_t>(-1) &&
+                      iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1);
+            // The one unassigned byte keeps its own code, so every byte survives a round trip.
+            upper[static_cast<size_t>(i)] = ok ? out : static_cast<char32_t>(0x80 + i);
+            reverse.emplace(upper[static_cast<size_t>(i)], static_cast<unsigned char>(0x80 + i));
+        }
+        if (cd != reinterpret_cast<iconv_t>(-1)) {
+            iconv_close(cd);
+        }
+    }
+};
+
+const Cp1251Table& table() {
+    static const Cp1251Table t;
+    return t;
+}
+
+QString fileErrorText(const QString& what, const QString& path, const QString& reason) {
+    return QStringLiteral("%1 \u00AB%2\u00BB: %3").arg(what, path, reason);
+}
+
+}  // namespace
+
+QByteArray toCp1251(QStringView text) {
+    const auto& t = table();
+    QByteArray out;
+    out.reserve(text.size());
+    for (char32_t cp : text.toUcs4()) {
+        if (cp < 0x80) {
+            out.append(static_cast<char>(cp));
+        } else if (auto it = t.reverse.find(cp); it != t.reverse.end()) {
+            out.append(static_cast<char>(it->second));
+        } else {
+            out.append("&#");
+            out.append(QByteArray::number(static_cast<quint32>(cp)));
+            out.append(';');
+        }
+    }
+    return out;
+}
+
+QString fromCp1251(QByteArrayView bytes) {
+    const auto& t = table();
+    QString out;
+    out.reserve(bytes.size());
+    for (char c : bytes) {
+        auto b = static_cast<unsigned char>(c);
+        if (b < 0x80) {
+            out.append(QChar(b));
+        } else {
+            char32_t cp = t.upper[b - 0x80U];
+            out.append(QString::fromUcs4(&cp, 1));
+        }
+    }
+    return out;
+}
+
+QStringList splitLines(QStringView text) {
+    QStringList lines;
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        QChar c = text[i];
+        if (c == u'\r' || c == u'\n') {
+            lines.append(text.mid(start, i - start).toString());
+            if (c == u'\r' && i + 1 < n && text[i + 1] == u'\n') {
+                ++i;
+            }
+            start = i + 1;
+        }
+    }
+    if (start < n) {
+        lines.append(text.mid(start).toString());
+    }
+    return lines;
+}
+
+QString joinLines(const QStringList& lines) {
+    QString out;
+    for (const QString& line : lines) {
+        out += line;
+        out += QStringLiteral("\r\n");
+    }
+    return out;
+}
+
+QByteArray readBytes(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        throw FileError(fileErrorText(QStringLiteral("Не удалось открыть файл"), path, f.errorString()));
+    }
+    QByteArray data = f.readAll();
+    if (f.error() != QFileDevice::NoError) {
+        throw FileError(fileErrorText(QStringLiteral("Не удалось прочитать файл"), path, f.errorString()));
+    }
+    return data;
+}
+
+QString readText(const QString& path) { return fromCp1251(readBytes(path)); }
+
+QStringList readLines(const QString& path) { return splitLines(readText(path)); }
+
+void writeBytes(const QString& path, const QByteArray& bytes, Durability durability) {
+    // Written by hand rather than with QSaveFile: QSaveFile reports success when the disk fills
+    // up part way (a short write followed by an error), which would replace a good file with a
+    // cut one. Here every byte is accounted for before the rename.
+    const QString what = QStringLiteral("Не удалось записать файл");
+    const QByteArray target = QFile::encodeName(path);
+    QByteArray temp = target + ".XXXXXX";
+    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        throw FileError(fileErrorText(what, path, QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    auto failWith = [&](int err) {
+        ::close(fd);
+        ::unlink(temp.constData());
+        throw FileError(fileErrorText(what, path, QString::fromLocal8Bit(std::strerror(err))));
+    };
+    // Keep the old file's permissions; a new file gets the usual ones.
+    struct stat old {};
+    mode_t mode;
+    if (::stat(target.constData(), &old) == 0) {
+        mode = old.st_mode & 07777;
+    } else {
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    if (::fchmod(fd, mode) != 0) {
+        failWith(errno);
+    }
+    const char* p = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, static_cast<size_t>(left));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            failWith(errno);
+        }
+        p += n;
+        left -= n;
+    }
+    if (durability == Durability::Durable && ::fsync(fd) != 0) {
+        failWith(errno);
+    }
+    if (::close(fd) != 0) {
+        int err = errno;
+        ::unlink(temp.constData());
+        throw FileError(fileErrorText(what, path, QString::fromLocal8Bit(std::strerror(err))));
+    }
+    if (::rename(temp.constData(), target.constData()) != 0) {
+        int err = errno;
+        ::unlink(temp.constData());
+        throw FileError(fileErrorText(what, path, QString::fromLocal8Bit(std::strerror(err))));
+    }
+}
+
+void writeText(const QString& path, const QString& text, Durability durability) {
+    writeBytes(path, toCp1251(text), durability);
+}
+
+void writeLines(const QString& path, const QStringList& lines) { writeText(path, joinLines(lines)); }
+
+}  // namespace zor::textfile

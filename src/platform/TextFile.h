@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Site text files are Windows-1251 bytes with CR LF after every line. Everything that writes
+// a whole file goes through here, so every rewrite is atomic: the old file stays intact until
+// the new one is complete.
+namespace zor::textfile {
+
+// Encodes to Windows-1251. A character the code page cannot hold is written as an HTML numeric
+// character reference ("&#8364;" style), so nothing typed is lost and browsers still show it.
+QByteArray toCp1251(QStringView text);
+// Decodes Windows-1251 bytes; every byte maps to one character (0x98, unassigned, to U+0098).
+QString fromCp1251(QByteArrayView bytes);
+
+// Splits text at CR LF, LF or CR. A last line without a line end still counts; a final line end
+// does not make an extra empty line; empty text gives no lines.
+QStringList splitLines(QStringView text);
+// Joins lines with CR LF after every line, the last one included.
+QString joinLines(const QStringList& lines);
+
+QByteArray readBytes(const QString& path);
+QString readText(const QString& path);
+QStringList readLines(const QString& path);
+
+// Durable files are synced to the disk before they replace the old one; scratch files (the
+// editor's preview, rewritten at every key) are not.
+enum class Durability { Durable, Scratch };
+
+// Replaces the file atomically (a temporary file in the same folder, renamed over the old one).
+void writeBytes(const QString& path, const QByteArray& bytes,
+                Durability durability = Durability::Durable);
+// Writes the text exactly as given (its own line ends, nothing added), encoded.
+void writeText(const QString& path, const QString& text,
+               Durability durability = Durability::Durable);
+// Writes each line followed by CR LF.
+void writeLines(const QString& path, const QStringList& lines);
+
+}  // namespace zor::textfile

@@ -1,0 +1,51 @@
+#include "publish/AccountSettings.h"
+
+#include "platform/SettingsStore.h"
+#include "platform/TextFile.h"
+
+namespace zor::publish {
+namespace {
+
+QString shifted(const QString& text, int delta) {
+    QByteArray bytes = textfile::toCp1251(text);
+    for (char& c : bytes) {
+        c = static_cast<char>((static_cast<unsigned char>(c) + delta + 256) % 256);
+    }
+    return textfile::fromCp1251(bytes);
+}
+
+QString ftpKey(const QString& siteName) { return siteKeyPath(siteName, QStringLiteral("ftp")); }
+
+}  // namespace
+
+QString scramblePassword(const QString& password) { return shifted(password, PasswordShift); }
+QString unscramblePassword(const QString& scrambled) { return shifted(scrambled, -PasswordShift); }
+
+StoredAccount loadFtpAccount(SettingsStore& store, const QString& siteName) {
+    SettingsKey key(store, ftpKey(siteName));
+    StoredAccount a;
+    a.host = key.read(QStringLiteral("host"));
+    a.userName = key.read(QStringLiteral("username"));
+    a.remoteFolder = key.read(QStringLiteral("kydkach"));
+    if (auto pass = key.read(QStringLiteral("pass"))) {
+        a.password = unscramblePassword(*pass);
+    }
+    return a;
+}
+
+void storeFtpAccount(SettingsStore& store, const QString& siteName, const FtpAccount& account) {
+    SettingsKey key(store, ftpKey(siteName));
+    key.write(QStringLiteral("host"), account.host);
+    key.write(QStringLiteral("username"), account.userName);
+    key.write(QStringLiteral("kydkach"), account.remoteFolder);
+    key.write(QStringLiteral("pass"), scramblePassword(account.password));
+}
+
+void forgetFtpAccount(SettingsStore& store, const QString& siteName) {
+    SettingsKey key(store, ftpKey(siteName));
+    key.write(QStringLiteral("host"), QString());
+    key.write(QStringLiteral("username"), QString());
+    key.write(QStringLiteral("pass"), QString());
+}
+
+}  // namespace zor::publish

@@ -1,0 +1,106 @@
+#include "site/PageIndex.h"
+
+#include <QFileInfo>
+
+#include "platform/Errors.h"
+#include "platform/TextFile.h"
+
+namespace zor::site {
+namespace {
+
+void checkPageCount(int pageCount) {
+    if (pageCount > MaxPages) {
+        throw ZorError(QStringLiteral("На сайте не может быть больше %1 страниц.").arg(MaxPages));
+    }
+}
+
+}  // namespace
+
+QStringList titleIndexLines(const QString& siteTitle, const TextTable& titles, int pageCount) {
+    checkPageCount(pageCount);
+    QStringList lines{IndexHeader};
+    for (int n = 1; n <= pageCount; ++n) {
+        lines.append(pageNumberText(n) + u' ' + siteTitle + QStringLiteral(" : ") + titles[n]);
+    }
+    lines.append(EndMarker);
+    return lines;
+}
+
+QStringList fileIndexLines(int pageCount) {
+    checkPageCount(pageCount);
+    QStringList lines{IndexHeader};
+    for (int n = 1; n <= pageCount; ++n) {
+        lines.append(pageNumberText(n) + u' ' + QString::number(n) + QStringLiteral(".tq"));
+    }
+    lines.append(EndMarker);
+    return lines;
+}
+
+void writePageTitleIndex(const QString& sitePath, const QString& siteTitle,
+                         const TextTable& titles, int pageCount) {
+    textfile::writeLines(titleIndexPath(sitePath), titleIndexLines(siteTitle, titles, pageCount));
+}
+
+void writePageFileIndex(const QString& sitePath, int pageCount) {
+    textfile::writeLines(fileIndexPath(sitePath), fileIndexLines(pageCount));
+}
+
+QString titleOfLine(const QString& line) {
+    qsizetype colon = line.indexOf(u':');
+    return colon < 0 ? line.mid(1) : line.mid(colon + 2);
+}
+
+QString siteTitleOfLine(const QString& line) {
+    qsizetype colon = line.indexOf(u':');  // 0-based; the 1-based position is colon + 1
+    qsizetype length = colon + 1 - 7;
+    if (colon < 0 || length <= 0) {
+        return {};
+    }
+    return line.mid(5, length);
+}
+
+void applyPageTitleIndex(const QStringList& lines, OpenSiteState& state) {
+    // Lines after the header; the last is normally the end marker. A file this program did not
+    // write may lack it: then its last line is a page too and must not be dropped.
+    const int after = static_cast<int>(lines.size()) - 1;
+    const bool endsWithMarker = after >= 1 && lines.last() == EndMarker;
+    const int pageLines = endsWithMarker ? after - 1 : std::max(after, 0);
+    if (pageLines > MaxPages) {
+        state.pageList = QStringList{NewItemEntry};
+        state.pageIndexLoaded = false;
+        throw FileError(QStringLiteral("В указателе страниц %1 строк страниц, а сайт может иметь "
+                                       "не больше %2 страниц. Список страниц не загружен, "
+                                       "указатель не будет перезаписан.")
+                            .arg(pageLines)
+                            .arg(MaxPages));
+    }
+
+    QStringList list;
+    if (!lines.isEmpty()) {
+        state.titleLines[1] = lines.first();
+    }
+    for (int k = 1; k <= pageLines; ++k) {
+        const QString& line = lines[k];
+        state.titleLines[k] = line;
+        if (line != EndMarker) {
+            state.pageTitles[k] = titleOfLine(line);
+        }
+        list.append(QString::number(k) + QStringLiteral(" - ") + state.pageTitles[k]);
+    }
+    list.append(NewItemEntry);
+    state.pageList = list;
+    state.siteTitle = lines.isEmpty() ? QString() : siteTitleOfLine(state.titleLines[1]);
+    state.pageIndexLoaded = true;
+}
+
+void readPageTitleIndex(OpenSiteState& state) {
+    const QString path = titleIndexPath(state.sitePath);
+    state.pageList = QStringList{NewItemEntry};
+    // A missing index loses nothing when the next save creates it; one that exists but cannot
+    // be read must not be overwritten with an empty list.
+    state.pageIndexLoaded = !QFileInfo::exists(path);
+    state.siteTitle.clear();
+    applyPageTitleIndex(textfile::readLines(path), state);
+}
+
+}  // namespace zor::site

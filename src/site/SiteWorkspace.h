@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+// Where the files of one site live. A site is a folder directly inside the program's folder
+// (SitesRoot); every path here is built from its SitePath (no trailing separator).
+namespace zor::site {
+
+inline constexpr int MaxPages = 5000;
+
+QString pageFilePath(const QString& sitePath, int pageNumber);       // mf/pages/<n>.tq
+QString blockFilePath(const QString& sitePath, const QString& name);  // etc/blocs/<name>.tq
+QString titleIndexPath(const QString& sitePath);                      // etc/head.txt
+QString fileIndexPath(const QString& sitePath);                       // etc/file.txt
+QString themePath(const QString& sitePath);                           // etc/desing/theme.html
+QString blocksFolder(const QString& sitePath);                        // etc/blocs
+QString pagesFolder(const QString& sitePath);                         // mf/pages
+QString extensionsFolder(const QString& sitePath);                    // extentions
+QString previewFilePath(const QString& sitePath);                     // index.html
+QString frontControllerPath(const QString& sitePath);                 // index.php
+QString sitemapPath(const QString& sitePath);                         // sitemap.xml
+
+// "0001" .. "5000": a page number as the index files write it.
+QString pageNumberText(int pageNumber);
+
+}  // namespace zor::site

@@ -1,0 +1,107 @@
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <csignal>
+#include <sys/resource.h>
+
+#include "platform/Errors.h"
+#include "platform/TextFile.h"
+#include "support/TempSite.h"
+
+using namespace zor;
+
+TEST(Cp1251, CyrillicAndAsciiRoundTrip) {
+    const QString text = QStringLiteral("Новый сайт: Ёё №1 «кавычки» — тире");
+    QByteArray bytes = textfile::toCp1251(text);
+    // One byte per character: Н is 0xCD, Ё 0xA8, № 0xB9, « 0xAB, — 0x97.
+    EXPECT_EQ(bytes.size(), text.size());
+    EXPECT_EQ(static_cast<unsigned char>(bytes[0]), 0xCD);
+    EXPECT_TRUE(bytes.contains('\xA8'));
+    EXPECT_TRUE(bytes.contains('\xB9'));
+    EXPECT_TRUE(bytes.contains('\x97'));
+    EXPECT_EQ(textfile::fromCp1251(bytes), text);
+}
+
+TEST(Cp1251, EveryByteSurvivesDecodeAndEncode) {
+    QByteArray all;
+    for (int b = 0; b < 256; ++b) {
+        all.append(static_cast<char>(b));
+    }
+    EXPECT_EQ(textfile::toCp1251(textfile::fromCp1251(all)), all);
+}
+
+TEST(Cp1251, UnrepresentableCharactersBecomeNumericReferences) {
+    // Chinese, a Greek letter and an emoji (outside the basic plane) cannot be held.
+    const QString text = QStringLiteral("a中b\u03A9c") + QString::fromUcs4(U"\U0001F600");
+    EXPECT_EQ(textfile::toCp1251(text), QByteArray("a&#20013;b&#937;c&#128512;"));
+    // The euro sign is in the code page and stays one byte.
+    EXPECT_EQ(textfile::toCp1251(QStringLiteral("\u20AC")), QByteArray("\x88"));
+}
+
+TEST(Lines, SplitAtEveryKindOfLineEnd) {
+    EXPECT_EQ(textfile::splitLines(u""), QStringList{});
+    EXPECT_EQ(textfile::splitLines(u"a"), QStringList{"a"});
+    EXPECT_EQ(textfile::splitLines(u"a\r\n"), QStringList{"a"});
+    EXPECT_EQ(textfile::splitLines(u"a\r\nb"), (QStringList{"a", "b"}));
+    EXPECT_EQ(textfile::splitLines(u"a\r\n\r\n"), (QStringList{"a", ""}));
+    EXPECT_EQ(textfile::splitLines(u"a\nb\rc\r\n"), (QStringList{"a", "b", "c"}));
+    EXPECT_EQ(textfile::splitLines(u"\r\n"), QStringList{""});
+}
+
+TEST(Lines, WrittenWithCrLfAfterEveryLine) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("t.txt");
+    textfile::writeLines(path, {QStringLiteral("Главная"), QString(), QStringLiteral("#")});
+    EXPECT_EQ(test::readFile(path), QByteArray("\xC3\xEB\xE0\xE2\xED\xE0\xFF\r\n\r\n#\r\n"));
+    EXPECT_EQ(textfile::readLines(path), (QStringList{"Главная", "", "#"}));
+}
+
+TEST(Lines, WriteTextAddsNothing) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("t.txt");
+    textfile::writeText(path, QStringLiteral("a\r\nb"));
+    EXPECT_EQ(test::readFile(path), QByteArray("a\r\nb"));
+}
+
+TEST(Files, ReadingAMissingFileThrowsWithItsPath) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("missing.txt");
+    try {
+        textfile::readLines(path);
+        FAIL() << "no error";
+    } catch (const FileError& e) {
+        EXPECT_TRUE(e.text().contains(path));
+    }
+}
+
+TEST(Files, AFailedRewriteKeepsTheOldFile) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("keep.txt");
+    textfile::writeLines(path, {"old"});
+    // A file-size limit makes the write of the new content fail, even for root.
+    struct rlimit saved {};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 1024;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    bool threw = false;
+    try {
+        textfile::writeLines(path, {QString(4096, u'n')});
+    } catch (const FileError&) {
+        threw = true;
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, oldHandler);
+    EXPECT_TRUE(threw);
+    EXPECT_EQ(test::readFile(path), QByteArray("old\r\n"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"keep.txt"});  // no leftovers
+}
+
+TEST(Files, WritingIntoAMissingFolderThrowsAndCreatesNothing) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("no/such/folder/f.txt");
+    EXPECT_THROW(textfile::writeLines(path, {"x"}), FileError);
+    EXPECT_FALSE(QFile::exists(path));
+}

@@ -1,0 +1,142 @@
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+#include "platform/Errors.h"
+#include "platform/TextFile.h"
+#include "site/PageIndex.h"
+#include "support/TempSite.h"
+
+using namespace zor;
+using namespace zor::site;
+
+namespace {
+
+struct PageIndexTest : ::testing::Test {
+    test::TempRoot root;
+    QString site = root.sitePath("s");
+    OpenSiteState state;
+
+    void SetUp() override {
+        QDir().mkpath(site + "/etc");
+        state.sitePath = site;
+    }
+    void writeHead(const QStringList& lines) {
+        test::writeFile(titleIndexPath(site), test::crlf(lines));
+    }
+};
+
+}  // namespace
+
+TEST_F(PageIndexTest, ThreePagesAreWrittenAsFiveLinesInBothFiles) {
+    TextTable titles;
+    titles[1] = "A";
+    titles[2] = "B";
+    titles[3] = "C";
+    writePageTitleIndex(site, "Site", titles, 3);
+    writePageFileIndex(site, 3);
+    EXPECT_EQ(test::readFile(titleIndexPath(site)),
+              QByteArray("#    path\r\n0001 Site : A\r\n0002 Site : B\r\n0003 Site : C\r\n#\r\n"));
+    EXPECT_EQ(test::readFile(fileIndexPath(site)),
+              QByteArray("#    path\r\n0001 1.tq\r\n0002 2.tq\r\n0003 3.tq\r\n#\r\n"));
+}
+
+TEST_F(PageIndexTest, PageNumbersHaveFourDigitsInIndexesAndNoneInFileNames) {
+    EXPECT_EQ(fileIndexLines(100)[100], "0100 100.tq");
+    EXPECT_EQ(fileIndexLines(5000)[5000], "5000 5000.tq");
+    EXPECT_EQ(pageFilePath("/x/s", 100), "/x/s/mf/pages/100.tq");
+    EXPECT_EQ(pageNumberText(42), "0042");
+}
+
+TEST_F(PageIndexTest, EmptyTitlesAndEmptySiteTitleKeepTheirLines) {
+    TextTable titles;
+    titles[1] = "Home";
+    titles[2] = "";
+    QStringList lines = titleIndexLines("", titles, 2);
+    EXPECT_EQ(lines, (QStringList{"#    path", "0001  : Home", "0002  : ", "#"}));
+    applyPageTitleIndex(lines, state);
+    EXPECT_EQ(state.siteTitle, "");
+    EXPECT_EQ(state.pageList, (QStringList{"1 - Home", "2 - ", "..."}));
+    EXPECT_EQ(state.pageCount(), 2);
+}
+
+TEST_F(PageIndexTest, ReadingFillsTitlesListAndSiteTitle) {
+    writeHead({"# path", "0001 Новый сайт : Главная", "0002 Новый сайт : О нас: история", "#"});
+    readPageTitleIndex(state);
+    EXPECT_EQ(state.siteTitle, "Новый сайт");
+    EXPECT_EQ(state.pageTitles[1], "Главная");
+    EXPECT_EQ(state.pageTitles[2], "О нас: история");  // only the first ":" splits
+    EXPECT_EQ(state.pageList, (QStringList{"1 - Главная", "2 - О нас: история", "..."}));
+    EXPECT_EQ(state.titleLines[1], "0001 Новый сайт : Главная");
+    EXPECT_TRUE(state.pageIndexLoaded);
+}
+
+TEST_F(PageIndexTest, ASiteTitleWithAColonIsCutAtIt) {
+    TextTable titles;
+    titles[1] = "Home";
+    applyPageTitleIndex(titleIndexLines("Me: blog", titles, 1), state);
+    // The site title ends two characters before the first ":", which here is its own.
+    EXPECT_EQ(state.siteTitle, "M");
+    EXPECT_EQ(state.pageTitles[1], "blog : Home");
+}
+
+TEST_F(PageIndexTest, HeaderOnlyOrEmptyIndexOpensWithNoPages) {
+    for (const QStringList& lines :
+         {QStringList{"#    path", "#"}, QStringList{"#    path"}, QStringList{}}) {
+        state.siteTitle = "old";
+        applyPageTitleIndex(lines, state);
+        EXPECT_EQ(state.pageList, QStringList{"..."});
+        EXPECT_EQ(state.pageCount(), 0);
+        EXPECT_EQ(state.siteTitle, "");
+    }
+}
+
+TEST_F(PageIndexTest, AnIndexWithoutEndMarkerLosesNoPageAtTheNextSave) {
+    writeHead({"#    path", "0001 S : A", "0002 S : B"});
+    readPageTitleIndex(state);
+    EXPECT_EQ(state.pageList, (QStringList{"1 - A", "2 - B", "..."}));
+    writePageTitleIndex(site, state.siteTitle, state.pageTitles, state.pageCount());
+    EXPECT_EQ(textfile::readLines(titleIndexPath(site)),
+              (QStringList{"#    path", "0001 S : A", "0002 S : B", "#"}));
+}
+
+TEST_F(PageIndexTest, ALineWithoutColonGivesTheLineWithoutItsFirstCharacter) {
+    applyPageTitleIndex({"#    path", "0001 odd", "#"}, state);
+    EXPECT_EQ(state.pageTitles[1], "001 odd");
+    EXPECT_EQ(state.siteTitle, "");
+}
+
+TEST_F(PageIndexTest, FiveThousandPagesFitAndOneMoreIsRefused) {
+    TextTable titles;
+    for (int n = 1; n <= 5000; ++n) {
+        titles[n] = QString::number(n);
+    }
+    QStringList lines = titleIndexLines("S", titles, 5000);
+    ASSERT_EQ(lines.size(), 5002);
+    applyPageTitleIndex(lines, state);
+    EXPECT_EQ(state.pageCount(), 5000);
+    EXPECT_EQ(state.pageList[4999], "5000 - 5000");
+
+    EXPECT_THROW(titleIndexLines("S", titles, 5001), ZorError);
+    EXPECT_THROW(writePageFileIndex(site, 5001), ZorError);
+    EXPECT_FALSE(QFile::exists(fileIndexPath(site)));
+
+    lines.insert(1, "0000 S : extra");
+    writeHead(lines);
+    EXPECT_THROW(readPageTitleIndex(state), FileError);
+    EXPECT_FALSE(state.pageIndexLoaded);  // the file must not be overwritten by a save
+    EXPECT_EQ(state.pageList, QStringList{"..."});
+}
+
+TEST_F(PageIndexTest, AMissingIndexThrowsButMaySafelyBeCreated) {
+    EXPECT_THROW(readPageTitleIndex(state), FileError);
+    EXPECT_EQ(state.pageList, QStringList{"..."});
+    EXPECT_TRUE(state.pageIndexLoaded);
+}
+
+TEST_F(PageIndexTest, TitleTableRefusesToReachPastItsEnd) {
+    TextTable t;
+    EXPECT_THROW(t[0], ZorError);
+    EXPECT_THROW(t[5001], ZorError);
+    EXPECT_NO_THROW(t[5000] = "x");
+}

@@ -1,0 +1,121 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <gtest/gtest.h>
+
+#include "platform/Errors.h"
+#include "platform/TextFile.h"
+#include "site/PageIndex.h"
+#include "site/SiteCatalogue.h"
+#include "support/TempSite.h"
+
+using namespace zor;
+using namespace zor::site;
+
+TEST(SiteCatalogue, NewSiteHasTheSkeletonAndStartingFiles) {
+    test::TempRoot root;
+    const QString s = root.makeSite("test");
+    for (const char* sub : {"etc", "etc/desing", "etc/blocs", "mf", "mf/img", "mf/other",
+                            "mf/music", "mf/pages"}) {
+        EXPECT_TRUE(QFileInfo(s + "/" + sub).isDir()) << sub;
+    }
+    EXPECT_EQ(test::readFile(s + "/etc/head.txt"),
+              test::crlf({"# path", "0001 Новый сайт : Главная", "#"}));
+    EXPECT_FALSE(QFile::exists(s + "/etc/file.txt"));
+    EXPECT_FALSE(QFile::exists(s + "/index.php"));
+    EXPECT_FALSE(QFile::exists(s + "/extentions"));
+
+    const QByteArray theme = test::readFile(s + "/etc/desing/theme.html");
+    EXPECT_EQ(theme.count("\r\n"), 7);
+    EXPECT_TRUE(theme.startsWith(
+        "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
+        "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\"> "
+        "<html><head><title>{{title}}</title>\r\n<style type=\"text/css\"><!--div.menu"));
+    EXPECT_TRUE(theme.contains("\r\na:hover {color: #8899ee; text-decoration: underline   } -->\r\n"));
+    EXPECT_TRUE(theme.endsWith(
+        "<div class=\"page\">{{content}}</div></td></tr></table></body></html>\r\n"));
+    EXPECT_TRUE(theme.contains("&#1053;&#1072; &#1089;&#1072;&#1081;&#1090; ZOR OD</a></strong>\r\n"));
+
+    const QByteArray welcome = test::readFile(s + "/mf/pages/1.tq");
+    EXPECT_EQ(welcome.count("\r\n"), 2);
+    EXPECT_TRUE(welcome.startsWith(
+        textfile::toCp1251(u"<font size=\"5\" color=\"#800000\">Вы успешно установили TQ!</font>")));
+    EXPECT_TRUE(welcome.endsWith(
+        textfile::toCp1251(u"<font size=\"4\"><i><center>Успехов в работе!</center></i></font>\r\n")));
+
+    OpenSiteState st;
+    st.sitePath = s;
+    readPageTitleIndex(st);
+    EXPECT_EQ(st.pageList, (QStringList{"1 - Главная", "..."}));
+    EXPECT_EQ(st.siteTitle, "Новый сайт");
+}
+
+TEST(SiteCatalogue, ListingTakesFoldersWithoutDotsOnly) {
+    test::TempRoot root;
+    root.makeSite("beta");
+    root.makeSite("alpha");
+    QDir().mkdir(root.root() + "my.site");
+    QDir().mkdir(root.root() + ".hidden");
+    test::writeFile(root.root() + "plainfile", "x");
+    test::writeFile(root.root() + "zorod", "x");
+    EXPECT_EQ(listSites(root.root()), (QStringList{"alpha", "beta"}));
+}
+
+TEST(SiteCatalogue, NewSiteRefusesTakenAndUnsafeNames) {
+    test::TempRoot root;
+    root.makeSite("a");
+    EXPECT_THROW(createSite(root.root(), "a"), FileError);
+    for (const char* bad : {".", "..", "x/y", "x\\y", "../escape"}) {
+        EXPECT_THROW(createSite(root.root(), bad), ZorError) << bad;
+    }
+    EXPECT_FALSE(QFileInfo::exists(root.root() + "x"));
+    EXPECT_FALSE(QFileInfo::exists(root.root() + "../escape"));
+    // A name with a dot is made (it just is not listed at the next start).
+    EXPECT_NO_THROW(createSite(root.root(), "my.site"));
+    EXPECT_TRUE(QFileInfo(root.root() + "my.site/etc/head.txt").isFile());
+}
+
+TEST(SiteCatalogue, RenameMovesTheFolderAndRefusesTakenNames) {
+    test::TempRoot root;
+    root.makeSite("a");
+    root.makeSite("b");
+    QDir().mkdir(root.root() + "empty");
+    EXPECT_THROW(renameSite(root.root(), "a", "b"), FileError);
+    EXPECT_THROW(renameSite(root.root(), "a", "empty"), FileError);  // not even an empty folder
+    EXPECT_THROW(renameSite(root.root(), "a", "../a"), ZorError);
+    EXPECT_TRUE(QFileInfo(root.root() + "a/etc/head.txt").isFile());
+    renameSite(root.root(), "a", "c");
+    EXPECT_FALSE(QFileInfo::exists(root.root() + "a"));
+    EXPECT_TRUE(QFileInfo(root.root() + "c/etc/head.txt").isFile());
+}
+
+TEST(SiteCatalogue, CopyFolderTreeCopiesEverythingOrNothing) {
+    test::TempRoot root;
+    const QString a = root.makeSite("alpha");
+    test::writeFile(a + "/mf/img/deep/x.bin", QByteArray("\0\1\2", 3));
+    test::writeFile(a + "/.hidden", "h");
+    CopyFolderTree(a, root.root() + "alpha - копия");
+    const QString c = root.root() + "alpha - копия";
+    EXPECT_EQ(test::readFile(c + "/mf/img/deep/x.bin"), QByteArray("\0\1\2", 3));
+    EXPECT_EQ(test::readFile(c + "/.hidden"), "h");
+    EXPECT_EQ(test::readFile(c + "/etc/head.txt"), test::readFile(a + "/etc/head.txt"));
+
+    // A second copy finds the name taken: nothing is copied into the existing folder.
+    test::writeFile(a + "/new.txt", "n");
+    EXPECT_THROW(CopyFolderTree(a, c), FileError);
+    EXPECT_FALSE(QFile::exists(c + "/new.txt"));
+    EXPECT_FALSE(QFile::exists(c + "/alpha"));
+}
+
+TEST(SiteCatalogue, DeleteFolderTreeRemovesReadOnlyAndHiddenEntries) {
+    test::TempRoot root;
+    const QString s = root.makeSite("gone");
+    test::writeFile(s + "/.hidden", "h");
+    test::writeFile(s + "/mf/ro.txt", "r");
+    QFile::setPermissions(s + "/mf/ro.txt", QFileDevice::ReadOwner);
+    QFile::setPermissions(s + "/mf", QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    QStringList reports;
+    DeleteFolderTree(s, [&](const QString& m) { reports.append(m); });
+    EXPECT_TRUE(reports.isEmpty()) << reports.join("\n").toStdString();
+    EXPECT_FALSE(QFileInfo::exists(s));
+}

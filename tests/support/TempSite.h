@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace zor::test {
+
+// A temporary SitesRoot, with a settings database of its own beside it.
+class TempRoot {
+public:
+    TempRoot();
+    // The folder, with a trailing separator, as SitesRoot is kept.
+    QString root() const { return dir_.path() + u'/'; }
+    QString sitePath(const QString& name) const { return dir_.path() + u'/' + name; }
+    QString settingsPath() const { return settingsDir_.path() + QStringLiteral("/settings.db"); }
+    // A site made by the program's own new-site operation.
+    QString makeSite(const QString& name) const;
+
+private:
+    QTemporaryDir dir_;
+    QTemporaryDir settingsDir_;
+};
+
+QByteArray readFile(const QString& path);
+void writeFile(const QString& path, const QByteArray& bytes);
+// Lines joined with CR LF after each, in Windows-1251.
+QByteArray crlf(const QStringList& lines);
+
+}  // namespace zor::test
