@@ -11,6 +11,7 @@ ZOROD_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   vsftpd python3-pyftpdlib php-cli lftp curl libxml2-utils
   xvfb xauth chromium
+  oxygen-icon-theme
 )
 
 zorod_install_packages() {

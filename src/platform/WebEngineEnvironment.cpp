@@ -1,8 +1,9 @@
 #include "platform/WebEngineEnvironment.h"
 
-#include <QCoreApplication>
-#include <QtGlobal>
 #include <unistd.h>
+#include <QCoreApplication>
+#include <QWebEngineProfile>
+#include <QtGlobal>
 
 namespace zor {
 
@@ -17,6 +18,11 @@ void prepareWebEngineEnvironment() {
     }
     // Web views share one OpenGL context with the widgets; must be set before the application.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+}
+
+QWebEngineProfile* webProfile() {
+    static QWebEngineProfile* profile = new QWebEngineProfile(QCoreApplication::instance());
+    return profile;
 }
 
 }  // namespace zor

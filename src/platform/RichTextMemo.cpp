@@ -1,0 +1,147 @@
+#include "platform/RichTextMemo.h"
+
+#include <QKeyEvent>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+namespace zor {
+namespace {
+
+// The document keeps line breaks as paragraph (or, after Shift+Enter, line) separators.
+QString fromDocumentText(QString text) {
+    for (QChar& c : text) {
+        if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator) {
+            c = u'\n';
+        }
+    }
+    return text;
+}
+
+struct ColouringScope {
+    explicit ColouringScope(int& depth) : depth_(depth) { ++depth_; }
+    ~ColouringScope() { --depth_; }
+    int& depth_;
+};
+
+}  // namespace
+
+RichTextMemo::RichTextMemo(QWidget* parent) : QTextEdit(parent) {
+    setAcceptRichText(false);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QFont f(QStringLiteral("Tahoma"));
+    f.setPixelSize(13);
+    setFont(f);
+    QPalette p = palette();
+    p.setColor(QPalette::Text, QColor(0, 0, 128));  // navy
+    setPalette(p);
+    connect(this, &QTextEdit::textChanged, this, [this] {
+        if (colouring_ == 0) {
+            emit changed();
+        }
+    });
+}
+
+QString RichTextMemo::text() const {
+    // Not toPlainText(): that turns no-break spaces into plain ones.
+    return fromDocumentText(document()->toRawText());
+}
+
+void RichTextMemo::setText(const QString& text) {
+    setPlainText(text);
+}
+
+int RichTextMemo::length() const {
+    return document()->characterCount() - 1;
+}
+
+int RichTextMemo::caretPosition() const {
+    return textCursor().position();
+}
+
+void RichTextMemo::setCaretPosition(int position) {
+    QTextCursor c = textCursor();
+    c.setPosition(std::clamp(position, 0, length()));
+    setTextCursor(c);
+}
+
+QChar RichTextMemo::charBeforeCaret() const {
+    const int pos = caretPosition();
+    if (pos == 0) {
+        return {};
+    }
+    const QChar c = document()->characterAt(pos - 1);
+    return c == QChar::ParagraphSeparator || c == QChar::LineSeparator ? QChar(u'\n') : c;
+}
+
+int RichTextMemo::selectionStart() const {
+    return textCursor().selectionStart();
+}
+
+int RichTextMemo::selectionLength() const {
+    const QTextCursor c = textCursor();
+    return c.selectionEnd() - c.selectionStart();
+}
+
+QString RichTextMemo::selectedText() const {
+    return fromDocumentText(textCursor().selectedText());
+}
+
+void RichTextMemo::select(int start, int end) {
+    QTextCursor c = textCursor();
+    c.setPosition(std::clamp(start, 0, length()));
+    c.setPosition(std::clamp(end, 0, length()), QTextCursor::KeepAnchor);
+    setTextCursor(c);
+}
+
+void RichTextMemo::replaceRange(int start, int removed, const QString& text, int caret) {
+    QTextCursor c(document());
+    c.setPosition(std::clamp(start, 0, length()));
+    c.setPosition(std::clamp(start + removed, 0, length()), QTextCursor::KeepAnchor);
+    QTextCharFormat plain;
+    plain.setForeground(defaultTextColour());
+    c.insertText(text, plain);
+    setCaretPosition(caret);
+}
+
+void RichTextMemo::appendToCaretLine(const QString& text) {
+    QTextCursor c = textCursor();
+    c.clearSelection();
+    c.movePosition(QTextCursor::EndOfBlock);
+    QTextCharFormat plain;
+    plain.setForeground(defaultTextColour());
+    c.insertText(text, plain);
+    setTextCursor(c);
+}
+
+QColor RichTextMemo::defaultTextColour() const {
+    return palette().color(QPalette::Text);
+}
+
+void RichTextMemo::setInsertionColour(const QColor& colour) {
+    ColouringScope scope(colouring_);
+    setTextColor(colour);
+}
+
+void RichTextMemo::colourRange(int start, int end, const QColor& colour) {
+    ColouringScope scope(colouring_);
+    select(start, end);
+    QTextCharFormat f;
+    f.setForeground(colour);
+    textCursor().mergeCharFormat(f);
+}
+
+void RichTextMemo::keyPressEvent(QKeyEvent* event) {
+    emit keyDown(event->key(), event->modifiers());
+    if (!event->text().isEmpty()) {
+        emit keyPress(event->text().front());
+    }
+    QTextEdit::keyPressEvent(event);
+}
+
+void RichTextMemo::keyReleaseEvent(QKeyEvent* event) {
+    QTextEdit::keyReleaseEvent(event);
+    emit keyUp(event->key(), event->modifiers());
+}
+
+}  // namespace zor

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QColor>
+#include <QTextEdit>
+
+namespace zor {
+
+// The source view: plain text in a rich-text field, where colours are for display only and
+// never part of the text. Positions count characters from 0, a line break counting as one.
+// Besides the change signal it reports each key before the field acts on it (keyDown, then
+// keyPress for a key that types a character) and after (keyUp).
+class RichTextMemo : public QTextEdit {
+    Q_OBJECT
+public:
+    explicit RichTextMemo(QWidget* parent = nullptr);
+
+    // The whole text, lines separated by "\n".
+    QString text() const;
+    // Replaces the whole text, shown in the default colour.
+    void setText(const QString& text);
+    int length() const;
+
+    int caretPosition() const;
+    void setCaretPosition(int position);
+    // The character just left of the caret; a null character at the start.
+    QChar charBeforeCaret() const;
+
+    int selectionStart() const;
+    int selectionLength() const;
+    QString selectedText() const;
+    void select(int start, int end);
+    // Replaces [start, start + removed) by text shown in the default colour; the caret goes to
+    // caret.
+    void replaceRange(int start, int removed, const QString& text, int caret);
+    // Adds text at the end of the caret's line, in the default colour, and puts the caret
+    // after it.
+    void appendToCaretLine(const QString& text);
+
+    QColor defaultTextColour() const;
+    // The colour of what is typed next at the caret, or of the selection when there is one.
+    void setInsertionColour(const QColor& colour);
+    // Colours [start, end) and leaves it selected.
+    void colourRange(int start, int end, const QColor& colour);
+
+signals:
+    // The text changed (never for a change of colour only).
+    void changed();
+    void keyDown(int key, Qt::KeyboardModifiers modifiers);
+    void keyPress(QChar character);
+    void keyUp(int key, Qt::KeyboardModifiers modifiers);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+
+private:
+    int colouring_ = 0;  // > 0 while only colours change
+};
+
+}  // namespace zor

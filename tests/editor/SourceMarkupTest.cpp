@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include "editor/EditorKeys.h"
+#include "editor/SourceMarkup.h"
+
+using namespace zor::editor;
+
+namespace {
+
+std::vector<Span> spans(const QString& text, int first, int last) {
+    return tagSpans(text, first, last);
+}
+
+}  // namespace
+
+TEST(ColourTagsSpans, CompleteTagsOnly) {
+    EXPECT_EQ(spans("<b>", 1, 3), (std::vector<Span>{{1, 3}}));
+    EXPECT_EQ(spans("a<b>c</b>d", 1, 10), (std::vector<Span>{{2, 4}, {6, 9}}));
+    // A tag that starts before first, or ends after last, is not coloured.
+    EXPECT_TRUE(spans("<b>x", 2, 4).empty());
+    EXPECT_TRUE(spans("<b>x", 1, 2).empty());
+    // Each span starts at the last "<" before its ">".
+    EXPECT_EQ(spans("<<b>", 1, 4), (std::vector<Span>{{2, 4}}));
+    EXPECT_EQ(spans("<a<b>", 1, 5), (std::vector<Span>{{3, 5}}));
+}
+
+TEST(ColourTagsSpans, StrayClosingBracketsColourNothing) {
+    EXPECT_TRUE(spans("a > b", 1, 5).empty());
+    EXPECT_EQ(spans("<a>b>", 1, 5), (std::vector<Span>{{1, 3}}));
+    // A ">" before any "<" is remembered, but only a later ">" closes the tag.
+    EXPECT_EQ(spans("a>b<c>", 1, 6), (std::vector<Span>{{4, 6}}));
+    EXPECT_EQ(spans("><>", 1, 3), (std::vector<Span>{{2, 3}}));
+}
+
+TEST(ColourTagsSpans, PositionsOutsideTheTextAreSkipped) {
+    EXPECT_EQ(spans("<i>", -5, 100), (std::vector<Span>{{1, 3}}));
+    EXPECT_TRUE(spans("", 0, 10).empty());
+    EXPECT_TRUE(spans("<i>", 4, 2).empty());
+}
+
+// The toolbar as the user sees it: order, hints, markup and when the visual editor follows.
+TEST(Toolbar, CommandsInOrderWithHintsMarkupAndPushRule) {
+    struct Row {
+        const char* button;
+        const char* hint;
+        const char* open;
+        const char* close;
+        Push push;
+    };
+    const Row expected[] = {
+        {"ToolButton14", "Очистить", "", "", Push::IfOn},
+        {"ToolButton6", "Отменить все изменения", "", "", Push::IfOn},
+        {"ToolButton18", "Выравнивание по левому краю", "<div align=\"left\">", "</div>",
+         Push::IfOn},
+        {"ToolButton3", "Выравнивание по центру", "<center>", "</center>", Push::IfOn},
+        {"ToolButton13", "Выравнивание по правому краю", "<div align=\"right\">", "</div>",
+         Push::Always},
+        {"ToolButton9", "Выравнивание по ширине", "<div align=\"justify\">", "</div>", Push::IfOn},
+        {"ToolButton1", "Жирный", "<b>", "</b>", Push::IfOn},
+        {"ToolButton12", "Курсив", "<i>", "</i>", Push::Always},
+        {"ToolButton22", "Подчеркнутый", "<u>", "</u>", Push::IfOn},
+        {"ToolButton5", "Зачеркнутый", "<s>", "</s>", Push::IfOn},
+        {"ToolButton2", "Маркерованный список", "<ul>\n<li>", "</li>\n</ul>", Push::IfOn},
+        {"ToolButton15", "Нумерованный список", "<ol>\n<li>", "</li>\n</ol>", Push::Always},
+        {"ToolButton11", "Картинка", "<img src=\"", "\">", Push::Always},
+        {"ToolButton19", "Нижний индекс", "<sub>", "</sub>", Push::IfOn},
+        {"ToolButton20", "Верхний индекс", "<sup>", "</sup>", Push::IfOn},
+        {"ToolButton8", "Вырезать", "", "", Push::IfOn},
+        {"ToolButton16", "Вставить", "", "", Push::Always},
+        {"ToolButton21", "Вставить таблицу", "<table>\n<tr>\n<td></td>\n</tr>\n</table>", "",
+         Push::IfOn},
+    };
+    const auto& commands = toolbarCommands();
+    ASSERT_EQ(commands.size(), std::size(expected));
+    for (size_t i = 0; i < commands.size(); ++i) {
+        SCOPED_TRACE(expected[i].button);
+        EXPECT_EQ(commands[i].button, QString::fromUtf8(expected[i].button));
+        EXPECT_EQ(commands[i].hint, QString::fromUtf8(expected[i].hint));
+        EXPECT_EQ(commands[i].open, QString::fromUtf8(expected[i].open));
+        EXPECT_EQ(commands[i].close, QString::fromUtf8(expected[i].close));
+        EXPECT_EQ(commands[i].push, expected[i].push);
+    }
+}
+
+TEST(Toolbar, EveryWrapOnASelectionAndOnNothing) {
+    const QString text = "one two three";
+    for (const ToolbarCommand& c : toolbarCommands()) {
+        if (c.kind != CommandKind::Wrap) {
+            continue;
+        }
+        SCOPED_TRACE(c.button.toStdString());
+        // "two" selected: replaced by the markup around it, caret after the closing markup.
+        TextChange change = wrapSelection(text, 4, 3, c.open, c.close);
+        EXPECT_EQ(applyChange(text, change), "one " + c.open + "two" + c.close + " three");
+        EXPECT_EQ(change.caret, 4 + c.open.size() + 3 + c.close.size());
+        // Nothing selected: the markup goes in at the caret, and the caret after it.
+        change = wrapSelection(text, 3, 0, c.open, c.close);
+        EXPECT_EQ(applyChange(text, change), "one" + c.open + c.close + " two three");
+        EXPECT_EQ(change.caret, 3 + c.open.size() + c.close.size());
+    }
+}
+
+TEST(Toolbar, WrapExamples) {
+    auto wrap = [](const QString& text, int start, int length, const QString& button) {
+        const ToolbarCommand& c = toolbarCommand(button);
+        return applyChange(text, wrapSelection(text, start, length, c.open, c.close));
+    };
+    EXPECT_EQ(wrap("ab", 1, 0, "ToolButton1"), "a<b></b>b");
+    EXPECT_EQ(wrap("x word y", 2, 4, "ToolButton12"), "x <i>word</i> y");
+    EXPECT_EQ(wrap("pic.png", 0, 7, "ToolButton11"), "<img src=\"pic.png\">");
+    EXPECT_EQ(wrap("keep", 0, 4, "ToolButton21"), "<table>\n<tr>\n<td></td>\n</tr>\n</table>keep");
+    // A selection reaching past the end is cut to the text.
+    EXPECT_EQ(wrap("ab", 1, 9, "ToolButton3"), "a<center>b</center>");
+}
+
+TEST(FontColour, SixteenColoursWithCodesAndNames) {
+    const std::vector<std::pair<QString, QString>> expected{
+        {"#000000", "Чёрный"},       {"#800000", "Малиновый"},    {"#008000", "Зелёный"},
+        {"#808000", "Оливковый"},    {"#000080", "Тёмно-синий"},  {"#800080", "Фиолетовый"},
+        {"#008080", "Сине-зелёный"}, {"#808080", "Серый"},        {"#c0c0c0", "Серебристый"},
+        {"#ff0000", "Красный"},      {"#00ff00", "Ярко-зелёный"}, {"#ffff00", "Жёлтый"},
+        {"#0000ff", "Голубой"},      {"#ff00ff", "Пурпурный"},    {"#00ffff", "Цвет моря"},
+        {"#ffffff", "Белый"},
+    };
+    ASSERT_EQ(standardColours().size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(standardColours()[i].code, expected[i].first);
+        EXPECT_EQ(standardColours()[i].name, expected[i].second);
+    }
+    EXPECT_EQ(fontOpenTag("#ff0000") + "x" + FontCloseTag, "<font color=\"#ff0000\">x</font>");
+}
+
+TEST(EditorKeys, ToolkitKeysMapToTheHandlersCodes) {
+    EXPECT_EQ(virtualKeyCode(Qt::Key_Backspace), VkBackspace);
+    EXPECT_EQ(virtualKeyCode(Qt::Key_Delete), VkDelete);
+    EXPECT_EQ(virtualKeyCode(Qt::Key_Insert), VkInsert);
+    EXPECT_EQ(virtualKeyCode(Qt::Key_V), VkV);
+    EXPECT_EQ(virtualKeyCode(Qt::Key_Period), VkPeriod);
+    EXPECT_EQ(virtualKeyCode(Qt::Key_Greater), VkPeriod);
+    // Keys whose toolkit code happens to be a handler code are kept apart from it.
+    EXPECT_NE(virtualKeyCode(Qt::Key_Minus), 45);
+    EXPECT_NE(virtualKeyCode(Qt::Key_Period), 46);
+}
+
+TEST(EditorKeys, EditKeys) {
+    EXPECT_TRUE(isEditKey(VkBackspace, {}, false));
+    EXPECT_TRUE(isEditKey(VkDelete, Qt::ShiftModifier, false));
+    EXPECT_TRUE(isShiftInsert(VkInsert, Qt::ShiftModifier));
+    EXPECT_TRUE(isShiftInsert(VkInsert, Qt::ShiftModifier | Qt::KeypadModifier));
+    EXPECT_FALSE(isShiftInsert(VkInsert, Qt::ShiftModifier | Qt::ControlModifier));
+    EXPECT_FALSE(isEditKey(VkInsert, {}, false));
+    // Ctrl+V is decided by the keyboard's state, whatever else the event says.
+    EXPECT_TRUE(isPasteKey(VkV, Qt::ShiftModifier | Qt::AltModifier, true));
+    EXPECT_FALSE(isPasteKey(VkV, Qt::ControlModifier, false));
+    EXPECT_FALSE(isEditKey(virtualKeyCode(Qt::Key_A), {}, true));
+}
