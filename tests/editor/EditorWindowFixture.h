@@ -1,0 +1,113 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <QTest>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "editor/TForm2.h"
+#include "platform/RichTextMemo.h"
+#include "platform/SettingsStore.h"
+#include "site/SiteWorkspace.h"
+#include "support/DialogDriver.h"
+#include "support/EditorFakes.h"
+#include "support/TempSite.h"
+#include "support/TestEditorHost.h"
+
+// Readable failure messages for texts.
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+
+namespace zor::test {
+
+// An editor window over a temporary site "alpha" with two pages, built with fake visual editor
+// and preview controls.
+struct EditorWindowTest : ::testing::Test {
+    TempRoot root;
+    OpenSiteState state;
+    std::unique_ptr<SettingsStore> settings;
+    std::unique_ptr<TestEditorHost> host;
+    FakeHtmlEditor* visual = nullptr;
+    FakePreview* preview = nullptr;
+    std::unique_ptr<editor::TForm2> form;
+    DialogDriver driver;
+
+    void SetUp() override {
+        state.sitePath = root.makeSite("alpha");
+        state.siteName = "alpha";
+        state.pageList = {"1 - Главная", "2 - Вторая", "..."};
+        state.pageTitles[1] = "Главная";
+        state.pageTitles[2] = "Вторая";
+        state.siteAddress = "http://example.org/";
+        writeFile(page(2), crlf({"<b>Вторая</b> страница", "line two"}));
+        settings = std::make_unique<SettingsStore>(root.settingsPath());
+        host = std::make_unique<TestEditorHost>(state);
+    }
+    void TearDown() override { form.reset(); }
+
+    void create() {
+        visual = new FakeHtmlEditor;
+        preview = new FakePreview;
+        form = std::make_unique<editor::TForm2>(state, *settings, *host,
+                                                editor::EditorControls{visual, preview});
+    }
+    // Opens the window with open (which runs it modally); inside runs while it is shown, from
+    // the modal loop, and the window is closed after it unless inside closed it already.
+    void whileOpen(const std::function<void()>& open, const std::function<void()>& inside) {
+        bool ran = false;
+        QTimer start;  // fires in the window's modal loop; gone with this call whatever happens
+        start.setSingleShot(true);
+        QObject::connect(&start, &QTimer::timeout, form.get(), [&] {
+            ran = true;
+            inside();
+            if (form->isVisible()) {
+                form->close();
+            }
+            if (form->isVisible()) {
+                ADD_FAILURE() << "the editor did not close";
+                form->hide();
+            }
+        });
+        start.start(0);
+        open();
+        EXPECT_TRUE(ran) << "the editor was not shown";
+    }
+    void openPage(int n, const std::function<void()>& inside) {
+        host->pageSelection = n - 1;
+        const bool exists = QFile::exists(page(n));
+        whileOpen([&] { form->openPage(n, state.pageTitles[n], exists); }, inside);
+    }
+    // Shows the window for page n without the modal loop, for key-level tests.
+    void showPage(int n, const QString& text) {
+        host->pageSelection = n - 1;
+        form->setWindowTitle(editor::EditorCaption + editor::pageCaptionSuffix(n));
+        form->Memo1->setText(text);
+        form->show();
+    }
+
+    // Types text into the widget, one key per character (any script).
+    static void type(QWidget* widget, const QString& text) {
+        for (QChar c : text) {
+            QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        }
+    }
+
+    QString page(int n) const { return site::pageFilePath(state.sitePath, n); }
+    QString previewFile() const { return site::previewFilePath(state.sitePath); }
+    QString memoText() const { return form->Memo1->text(); }
+
+    // The colour the source view shows the character at position (from 0) in.
+    QColor colourAt(int position) const {
+        QTextCursor c(form->Memo1->document());
+        c.setPosition(position + 1);
+        const QTextCharFormat f = c.charFormat();
+        return f.hasProperty(QTextFormat::ForegroundBrush) ? f.foreground().color()
+                                                           : form->Memo1->defaultTextColour();
+    }
+};
+
+}  // namespace zor::test

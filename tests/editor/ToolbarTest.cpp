@@ -1,0 +1,221 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QTest>
+#include <QToolButton>
+
+#include "EditorWindowFixture.h"
+#include "editor/EditorDocument.h"
+#include "editor/SourceMarkup.h"
+#include "platform/TextFile.h"
+
+using namespace zor;
+using namespace zor::editor;
+using zor::test::EditorWindowTest;
+
+namespace {
+
+const QColor Green(0, 128, 0);
+
+struct ToolbarButtons : EditorWindowTest {
+    void click(const QString& button) {
+        auto* b = form->findChild<QToolButton*>(button);
+        ASSERT_NE(b, nullptr) << button.toStdString();
+        QTest::mouseClick(b, Qt::LeftButton);
+    }
+    // Selects "two" in "one two three".
+    void selectTwo() {
+        form->Memo1->setText("one two three");
+        form->Memo1->select(4, 7);
+    }
+};
+
+}  // namespace
+
+TEST_F(ToolbarButtons, ButtonsInOrderWithIconsAndHints) {
+    create();
+    QStringList order;
+    for (QToolButton* b : form->findChildren<QToolButton*>(QRegularExpression("^ToolButton"))) {
+        order.append(b->objectName());
+        EXPECT_FALSE(b->icon().isNull()) << b->objectName().toStdString();
+        EXPECT_FALSE(b->toolTip().isEmpty());
+        EXPECT_TRUE(b->text().isEmpty() || b->toolButtonStyle() == Qt::ToolButtonIconOnly);
+    }
+    EXPECT_EQ(order, (QStringList{"ToolButton14", "ToolButton6", "ToolButton18", "ToolButton3",
+                                  "ToolButton13", "ToolButton9", "ToolButton1", "ToolButton12",
+                                  "ToolButton22", "ToolButton5", "ToolButton2", "ToolButton15",
+                                  "ToolButton11", "ToolButton19", "ToolButton20", "ToolButton8",
+                                  "ToolButton16", "ToolButton21"}));
+    EXPECT_EQ(form->findChild<QToolButton*>("ToolButton22")->toolTip(), "Подчеркнутый");
+}
+
+TEST_F(ToolbarButtons, WrapsAndWhetherTheyPush) {
+    create();
+    showPage(1, "");
+    // Pushed even while the visual editor is not used.
+    const QStringList always{"ToolButton13", "ToolButton12", "ToolButton15", "ToolButton11"};
+    for (bool on : {true, false}) {
+        form->usedhtml->setChecked(on);
+        for (const ToolbarCommand& c : toolbarCommands()) {
+            if (c.kind != CommandKind::Wrap) {
+                continue;
+            }
+            SCOPED_TRACE(c.button.toStdString() + (on ? " on" : " off"));
+            selectTwo();
+            const int pushes = visual->sets.size();
+            click(c.button);
+            const QString expected = "one " + c.open + "two" + c.close + " three";
+            EXPECT_EQ(memoText(), expected);
+            EXPECT_EQ(form->Memo1->caretPosition(), 4 + c.open.size() + 3 + c.close.size());
+            EXPECT_EQ(test::readFile(previewFile()), textfile::toCp1251(fileText(expected)));
+            const bool pushed = visual->sets.size() > pushes;
+            EXPECT_EQ(pushed, on || always.contains(c.button));
+            if (pushed) {
+                EXPECT_EQ(visual->sets.last(), linesForVisualEditor(expected));
+            }
+        }
+    }
+}
+
+TEST_F(ToolbarButtons, BoldOnNothingAndTableBeforeTheSelection) {
+    create();
+    showPage(1, "ab");
+    form->Memo1->setCaretPosition(1);
+    click("ToolButton1");
+    EXPECT_EQ(memoText(), "a<b></b>b");
+    EXPECT_EQ(form->Memo1->caretPosition(), 8);
+    selectTwo();
+    click("ToolButton21");
+    EXPECT_EQ(memoText(), "one <table>\n<tr>\n<td></td>\n</tr>\n</table>two three");
+}
+
+TEST_F(ToolbarButtons, ClearLeavesOneBlank) {
+    create();
+    showPage(1, "text");
+    form->usedhtml->setChecked(false);
+    const int pushes = visual->sets.size();
+    click("ToolButton14");
+    EXPECT_EQ(memoText(), " ");
+    EXPECT_EQ(visual->sets.size(), pushes);
+    form->usedhtml->setChecked(true);
+    click("ToolButton14");
+    EXPECT_EQ(visual->sets.last(), " \r\n");
+}
+
+TEST_F(ToolbarButtons, UndoAllReloadsTheSavedPageOrClears) {
+    create();
+    openPage(2, [&] {
+        QTest::keyClicks(form->Memo1, "changed ");
+        click("ToolButton6");
+        EXPECT_EQ(memoText(), "<b>Вторая</b> страница\nline two\n");
+        EXPECT_EQ(test::readFile(previewFile()), test::readFile(page(2)));
+    });
+    // A page not saved yet, and a block, go back to nothing.
+    state.pageList = {"1 - Главная", "2 - Вторая", "...", "..."};
+    openPage(3, [&] {
+        QTest::keyClicks(form->Memo1, "typed");
+        click("ToolButton6");
+        EXPECT_EQ(memoText(), " ");
+    });
+    host->blockList = {"menu", "..."};
+    host->blockSelection = 0;
+    test::writeFile(site::blockFilePath(state.sitePath, "menu"), "menu text");
+    whileOpen([&] { form->openBlock("menu", true); },
+              [&] {
+                  click("ToolButton6");
+                  EXPECT_EQ(memoText(), " ");
+              });
+}
+
+TEST_F(ToolbarButtons, CutOnOnePagePasteOnAnother) {
+    create();
+    form->usedhtml->setChecked(false);
+    openPage(2, [&] {
+        form->Memo1->select(0, 13);  // "<b>Вторая</b>"
+        click("ToolButton8");
+        EXPECT_EQ(form->CutBuffer, "<b>Вторая</b>");
+        EXPECT_EQ(memoText(), " страница\nline two\n");
+    });
+    EXPECT_EQ(test::readFile(page(2)), test::crlf({" страница", "line two"}));
+    openPage(1, [&] {
+        form->Memo1->setText("before after");
+        form->Memo1->select(6, 7);
+        const int pushes = visual->sets.size();
+        click("ToolButton16");
+        EXPECT_EQ(memoText(), "before<b>Вторая</b>after");
+        EXPECT_GT(visual->sets.size(), pushes);  // Paste pushes even with the editor off
+    });
+}
+
+TEST_F(ToolbarButtons, PasteColoursOnlyFromItsLastTwoCharacters) {
+    create();
+    showPage(1, "abc<i>");
+    form->CutBuffer = "<b>x</b>";
+    form->Memo1->setCaretPosition(0);
+    click("ToolButton16");
+    EXPECT_EQ(memoText(), "<b>x</b>abc<i>");
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_NE(colourAt(i), Green) << i;  // wholly inside the pasted text
+    }
+    EXPECT_EQ(colourAt(11), Green);
+    EXPECT_EQ(colourAt(13), Green);
+    EXPECT_EQ(form->Memo1->selectedText(), "<i>");  // left on the last tag coloured
+}
+
+TEST_F(ToolbarButtons, FontColourWrapsTheSelectionAndDoesNotPush) {
+    create();
+    showPage(1, "");
+    selectTwo();
+    const int pushes = visual->sets.size();
+    form->ColorBox1->setCurrentIndex(9);
+    emit form->ColorBox1->activated(9);
+    EXPECT_EQ(memoText(), "one <font color=\"#ff0000\">two</font> three");
+    EXPECT_EQ(form->lastColourCode, "#ff0000");
+    EXPECT_EQ(form->ColorBox1->toolTip(), "Красный");
+    EXPECT_EQ(form->Image1->toolTip(), "Красный");
+    EXPECT_EQ(visual->sets.size(), pushes);
+    EXPECT_EQ(form->ColorBox1->count(), 16);
+    EXPECT_EQ(form->ColorBox1->itemText(15), "Белый");
+}
+
+TEST_F(ToolbarButtons, ExtensionsListedAtCreationAndInsertedWhole) {
+    const QString folder = site::extensionsFolder(state.sitePath);
+    test::writeFile(folder + "/guest.ex",
+                    test::crlf({"<?php //Комментарии ?>", "<?php echo 'guest'; ?>"}));
+    test::writeFile(folder + "/empty.ex", {});
+    test::writeFile(folder + "/odd.ex", test::crlf({"<?php //a [b] ?>"}));
+    QDir().mkpath(folder + "/sub");  // does not stop the window's creation
+    settings->writeString("software\\ZOR-OD\\alpha\\dhtml", "use", "0");
+    create();
+    EXPECT_FALSE(form->usedhtml->isChecked());  // the steps after the list still ran
+    ASSERT_EQ(form->ComboBox1->count(), 3);
+    EXPECT_EQ(form->ComboBox1->itemText(0), " [empty.ex]");
+    EXPECT_EQ(form->ComboBox1->itemText(1), "/Комментарии  [guest.ex]");
+    EXPECT_EQ(form->ComboBox1->itemText(2), "/a [b]  [odd.ex]");
+    EXPECT_EQ(form->ComboBox1->currentIndex(), -1);
+
+    form->usedhtml->setChecked(true);
+    openPage(2, [&] {
+        const int pushes = visual->sets.size();
+        emit form->ComboBox1->activated(1);
+        EXPECT_EQ(memoText(), "<?php //Комментарии ?>\n<?php echo 'guest'; ?>\n");
+        EXPECT_EQ(visual->sets.size(), pushes);
+        EXPECT_EQ(test::readFile(previewFile()), test::readFile(folder + "/guest.ex"));
+    });
+    EXPECT_EQ(test::readFile(page(2)), test::readFile(folder + "/guest.ex"));
+
+    openPage(1, [&] {
+        emit form->ComboBox1->activated(0);
+        EXPECT_EQ(memoText(), " ");
+        emit form->ComboBox1->activated(2);  // a "[" in the name still finds its own file
+        EXPECT_EQ(memoText(), "<?php //a [b] ?>\n");
+        // Gone since the list was made: the error is shown and the text stays.
+        QFile::remove(folder + "/guest.ex");
+        emit form->ComboBox1->activated(1);
+        ASSERT_EQ(driver.messages.size(), 1);
+        EXPECT_TRUE(driver.messages[0].contains("guest.ex"));
+        EXPECT_EQ(memoText(), "<?php //a [b] ?>\n");
+    });
+}
