@@ -1,6 +1,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <QEventLoop>
 #include <QTest>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -87,6 +88,26 @@ struct EditorWindowTest : ::testing::Test {
         form->setWindowTitle(editor::EditorCaption + editor::pageCaptionSuffix(n));
         form->Memo1->setText(text);
         form->show();
+    }
+
+    // Waits, running the event loop, until done() holds or ms have passed. Unlike QTest's waits
+    // it never sleeps between looks, which the web views' many round trips through this
+    // thread would feel.
+    static bool waitUntil(const std::function<bool()>& done, int ms = 15000) {
+        if (done()) {
+            return true;
+        }
+        QEventLoop loop;
+        QTimer look;
+        QObject::connect(&look, &QTimer::timeout, &loop, [&] {
+            if (done()) {
+                loop.quit();
+            }
+        });
+        look.start(2);
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+        return done();
     }
 
     // Types text into the widget, one key per character (any script).
