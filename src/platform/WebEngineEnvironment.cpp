@@ -1,8 +1,8 @@
 #include "platform/WebEngineEnvironment.h"
 
+#include <unistd.h>
 #include <QCoreApplication>
 #include <QtGlobal>
-#include <unistd.h>
 
 namespace zor {
 
