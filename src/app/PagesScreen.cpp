@@ -35,7 +35,7 @@ PagesScreen::PagesScreen(TForm1& form, OpenSiteState& state, SettingsStore& sett
         QStringLiteral("Вы можете автоматически создавать карту своего сайта в xml-версии."));
     sitemapText->setWordWrap(true);
     auto* addressLabel =
-        new QLabel(QStringLiteral("Укажите адрес сайта (напр. http://www.my-site.ru/)"));
+        new QLabel(QStringLiteral("Укажите адрес сайта (напр. http://www.example.ru/)"));
     Edit6 = new QLineEdit;
     Edit6->setObjectName(QStringLiteral("Edit6"));
     CheckBox3 = new QCheckBox(QStringLiteral("Создавать карту сайта"));

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "app/Application.h"
+#include "app/PagesScreen.h"
 #include "app/TForm1.h"
 #include "platform/SettingsStore.h"
 #include "support/DialogDriver.h"
