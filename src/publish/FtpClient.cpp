@@ -145,7 +145,7 @@ void FtpClient::run(Operation&& operation) {
         operation(pacer);
         data_.close();
     } catch (...) {
-        data_.close();
+        data_.abort();
         // With a reply still owed the conversation has lost its place: the next command would
         // read a stale answer as its own.
         if (replyOwed_) {
@@ -338,7 +338,7 @@ void FtpClient::UploadFile(const QString& localPath, const QString& remotePath) 
             } catch (const ConnectionLost& lost) {
                 // The server's end reply would call a cut file complete ("426", then "226");
                 // it is not. Its first words usually say why it stopped taking the file.
-                data_.close();
+                data_.abort();
                 QString text =
                     QStringLiteral("Файл передан на сервер не полностью. ") + lost.text();
                 try {

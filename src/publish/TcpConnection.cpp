@@ -67,6 +67,14 @@ void TcpConnection::close() {
     }
 }
 
+void TcpConnection::abort() {
+    if (fd_ >= 0) {
+        const linger reset{1, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        close();
+    }
+}
+
 void TcpConnection::connectToHost(const QString& host, int port, Pacer& pacer) {
     close();
     peerName_ = host;

@@ -61,6 +61,9 @@ public:
 
     bool isOpen() const { return fd_ >= 0; }
     void close();
+    // Closes with a reset rather than an orderly end, so the peer cannot take a transfer cut
+    // short for a complete one.
+    void abort();
 
     // Receives what is there, waiting for at least one byte; 0 when the peer closed.
     qsizetype receiveSome(char* buffer, qsizetype size, Pacer& pacer);

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QThread>
@@ -164,7 +167,9 @@ struct Breakdown {
     bool timesOut;
 };
 
-void PrintTo(const Breakdown& b, std::ostream* os) { *os << b.scenario; }
+void PrintTo(const Breakdown& b, std::ostream* os) {
+    *os << b.scenario;
+}
 
 // The connection drops or goes quiet at one point; whatever the point, the operation ends in an
 // error within the time-out, the session is closed and no descriptor is left open.
@@ -227,6 +232,30 @@ INSTANTIATE_TEST_SUITE_P(Faults, Broken,
                              QByteArray name(info.param.scenario);
                              return name.replace('-', '_').toStdString();
                          });
+
+TEST_F(Fault, RefusedConnection) {
+    // A port held by a socket that does not listen: connecting to it is refused, and no other
+    // test can start a server on it meanwhile.
+    const int held = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(held, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::getsockname(held, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    client_.Host = QStringLiteral("127.0.0.1");
+    client_.Port = ntohs(address.sin_port);
+    const qsizetype descriptors = openDescriptors();
+    try {
+        client_.OpenSession();
+        ADD_FAILURE() << "connected to a closed port";
+    } catch (const FtpError& e) {
+        EXPECT_TRUE(e.text().contains(QStringLiteral("отклонил"))) << e.what();
+    }
+    EXPECT_FALSE(client_.IsConnected());
+    EXPECT_EQ(openDescriptors(), descriptors);
+    ::close(held);
+}
 
 TEST_F(Fault, UploadCutShortIsAnErrorDespite226) {
     // The server resets the data connection part way, then reports 426 and 226.

@@ -135,6 +135,9 @@ VsftpdServer::VsftpdServer() {
     if (!dir_.isValid()) {
         fail(QStringLiteral("no temporary folder"));
     }
+    if (::geteuid() != 0) {
+        fail(QStringLiteral("vsftpd must be started as root to lock anonymous users in its root"));
+    }
     user_ = QStringLiteral("anonymous");
     password_ = QStringLiteral("zorod@example.org");
     root_ = dir_.filePath(QStringLiteral("root"));
