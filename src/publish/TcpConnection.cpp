@@ -20,7 +20,7 @@ using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
 QString seconds(milliseconds ms) {
-    return QString::number(ms.count() / 1000.0, 'g', 3);
+    return QLocale(QLocale::Russian).toString(static_cast<double>(ms.count()) / 1000.0, 'g', 3);
 }
 
 }  // namespace
