@@ -44,9 +44,9 @@ QStringList sitemapLines(const QString& siteAddress, int pageCount) {
 void SitemapWriter(const OpenSiteState& state) {
     // The file declares UTF-8, so it is written in UTF-8 (the same bytes as the site's code
     // page for the ASCII it is made of; a Cyrillic address stays well-formed).
-    textfile::writeBytes(site::sitemapPath(state.sitePath),
-                         textfile::joinLines(sitemapLines(state.siteAddress, state.pageCount()))
-                             .toUtf8());
+    textfile::writeBytes(
+        site::sitemapPath(state.sitePath),
+        textfile::joinLines(sitemapLines(state.siteAddress, state.pageCount())).toUtf8());
 }
 
 void regenerateSitemap(const OpenSiteState& state) {

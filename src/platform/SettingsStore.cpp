@@ -1,13 +1,13 @@
 #include "platform/SettingsStore.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QStandardPaths>
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 #include "platform/Errors.h"
 
@@ -65,8 +65,8 @@ SettingsStore::SettingsStore(const QString& databasePath) : path_(databasePath) 
         QString reason = db_ ? QString::fromUtf8(sqlite3_errmsg(db_)) : QString();
         sqlite3_close(db_);
         db_ = nullptr;
-        throw SettingsError(
-            QStringLiteral("Не удалось открыть файл настроек \u00AB%1\u00BB: %2").arg(path_, reason));
+        throw SettingsError(QStringLiteral("Не удалось открыть файл настроек \u00AB%1\u00BB: %2")
+                                .arg(path_, reason));
     }
     try {
         sqlite3_busy_timeout(db_, 5000);
@@ -75,8 +75,9 @@ SettingsStore::SettingsStore(const QString& databasePath) : path_(databasePath) 
         exec("PRAGMA journal_mode=WAL");
         exec("PRAGMA synchronous=NORMAL");
         exec("CREATE TABLE IF NOT EXISTS keys(path TEXT PRIMARY KEY) WITHOUT ROWID");
-        exec("CREATE TABLE IF NOT EXISTS vals(path TEXT NOT NULL, name TEXT NOT NULL, "
-             "value TEXT NOT NULL, PRIMARY KEY(path, name)) WITHOUT ROWID");
+        exec(
+            "CREATE TABLE IF NOT EXISTS vals(path TEXT NOT NULL, name TEXT NOT NULL, "
+            "value TEXT NOT NULL, PRIMARY KEY(path, name)) WITHOUT ROWID");
         insertKey_ = prepare("INSERT OR IGNORE INTO keys(path) VALUES(?1)");
         selectKey_ = prepare("SELECT 1 FROM keys WHERE path = ?1");
         selectValue_ = prepare("SELECT value FROM vals WHERE path = ?1 AND name = ?2");
@@ -149,8 +150,9 @@ bool SettingsStore::keyExists(const QString& keyPath) {
 bool SettingsStore::deleteKey(const QString& keyPath) {
     bool existed = keyExists(keyPath);
     Batch batch(*this);
-    for (const char* sql : {"DELETE FROM vals WHERE path = ?1 OR substr(path, 1, length(?1) + 1) = ?1 || '\\'",
-                            "DELETE FROM keys WHERE path = ?1 OR substr(path, 1, length(?1) + 1) = ?1 || '\\'"}) {
+    for (const char* sql :
+         {"DELETE FROM vals WHERE path = ?1 OR substr(path, 1, length(?1) + 1) = ?1 || '\\'",
+          "DELETE FROM keys WHERE path = ?1 OR substr(path, 1, length(?1) + 1) = ?1 || '\\'"}) {
         sqlite3_stmt* st = nullptr;
         if (sqlite3_prepare_v2(db_, sql, -1, &st, nullptr) != SQLITE_OK) {
             fail(QStringLiteral("Не удалось удалить настройки"));
@@ -210,7 +212,9 @@ QStringList SettingsStore::valueNames(const QString& keyPath) {
     return names;
 }
 
-SettingsStore::Batch::Batch(SettingsStore& store) : store_(store) { store_.exec("BEGIN IMMEDIATE"); }
+SettingsStore::Batch::Batch(SettingsStore& store) : store_(store) {
+    store_.exec("BEGIN IMMEDIATE");
+}
 
 SettingsStore::Batch::~Batch() {
     if (open_) {

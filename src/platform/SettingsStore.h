@@ -67,7 +67,9 @@ public:
     const QString& path() const { return path_; }
     bool valueExists(const QString& name) { return store_.valueExists(path_, name); }
     std::optional<QString> read(const QString& name) { return store_.readValue(path_, name); }
-    void write(const QString& name, const QString& value) { store_.writeString(path_, name, value); }
+    void write(const QString& name, const QString& value) {
+        store_.writeString(path_, name, value);
+    }
 
 private:
     SettingsStore& store_;

@@ -1,13 +1,13 @@
 #include "platform/TextFile.h"
 
-#include <QFile>
-#include <array>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QFile>
+#include <array>
+#include <cerrno>
+#include <cstring>
 #include <unordered_map>
 
 #include "platform/Errors.h"
@@ -118,18 +118,24 @@ QString joinLines(const QStringList& lines) {
 QByteArray readBytes(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
-        throw FileError(fileErrorText(QStringLiteral("Не удалось открыть файл"), path, f.errorString()));
+        throw FileError(
+            fileErrorText(QStringLiteral("Не удалось открыть файл"), path, f.errorString()));
     }
     QByteArray data = f.readAll();
     if (f.error() != QFileDevice::NoError) {
-        throw FileError(fileErrorText(QStringLiteral("Не удалось прочитать файл"), path, f.errorString()));
+        throw FileError(
+            fileErrorText(QStringLiteral("Не удалось прочитать файл"), path, f.errorString()));
     }
     return data;
 }
 
-QString readText(const QString& path) { return fromCp1251(readBytes(path)); }
+QString readText(const QString& path) {
+    return fromCp1251(readBytes(path));
+}
 
-QStringList readLines(const QString& path) { return splitLines(readText(path)); }
+QStringList readLines(const QString& path) {
+    return splitLines(readText(path));
+}
 
 void writeBytes(const QString& path, const QByteArray& bytes, Durability durability) {
     // Written by hand rather than with QSaveFile: QSaveFile reports success when the disk fills
@@ -192,6 +198,8 @@ void writeText(const QString& path, const QString& text, Durability durability) 
     writeBytes(path, toCp1251(text), durability);
 }
 
-void writeLines(const QString& path, const QStringList& lines) { writeText(path, joinLines(lines)); }
+void writeLines(const QString& path, const QStringList& lines) {
+    writeText(path, joinLines(lines));
+}
 
 }  // namespace zor::textfile

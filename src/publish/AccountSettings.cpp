@@ -14,12 +14,18 @@ QString shifted(const QString& text, int delta) {
     return textfile::fromCp1251(bytes);
 }
 
-QString ftpKey(const QString& siteName) { return siteKeyPath(siteName, QStringLiteral("ftp")); }
+QString ftpKey(const QString& siteName) {
+    return siteKeyPath(siteName, QStringLiteral("ftp"));
+}
 
 }  // namespace
 
-QString scramblePassword(const QString& password) { return shifted(password, PasswordShift); }
-QString unscramblePassword(const QString& scrambled) { return shifted(scrambled, -PasswordShift); }
+QString scramblePassword(const QString& password) {
+    return shifted(password, PasswordShift);
+}
+QString unscramblePassword(const QString& scrambled) {
+    return shifted(scrambled, -PasswordShift);
+}
 
 StoredAccount loadFtpAccount(SettingsStore& store, const QString& siteName) {
     SettingsKey key(store, ftpKey(siteName));

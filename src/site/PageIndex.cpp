@@ -36,8 +36,8 @@ QStringList fileIndexLines(int pageCount) {
     return lines;
 }
 
-void writePageTitleIndex(const QString& sitePath, const QString& siteTitle,
-                         const TextTable& titles, int pageCount) {
+void writePageTitleIndex(const QString& sitePath, const QString& siteTitle, const TextTable& titles,
+                         int pageCount) {
     textfile::writeLines(titleIndexPath(sitePath), titleIndexLines(siteTitle, titles, pageCount));
 }
 

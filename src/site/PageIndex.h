@@ -18,8 +18,8 @@ QStringList titleIndexLines(const QString& siteTitle, const TextTable& titles, i
 QStringList fileIndexLines(int pageCount);
 
 // Both refuse more than MaxPages pages; both replace the file atomically.
-void writePageTitleIndex(const QString& sitePath, const QString& siteTitle,
-                         const TextTable& titles, int pageCount);
+void writePageTitleIndex(const QString& sitePath, const QString& siteTitle, const TextTable& titles,
+                         int pageCount);
 void writePageFileIndex(const QString& sitePath, int pageCount);
 
 // The title of a page line: what follows the first ": ", or the line without its first

@@ -39,8 +39,9 @@ QStringList defaultThemeLines() {
         QStringLiteral("</style> </head> <body> <table width=100% border=0><tr><td><a href=\"/\">"
                        "<img src=\"") +
             HeaderPicture + QStringLiteral("\" border=\"0\" /></a></td> </tr></table>"),
-        QStringLiteral("<div class=\"menu\"><strong><a href=\"/\">&#1043;&#1083;&#1072;&#1074;&#1085;"
-                       "&#1072;&#1103;</a> <a href=\"") +
+        QStringLiteral(
+            "<div class=\"menu\"><strong><a href=\"/\">&#1043;&#1083;&#1072;&#1074;&#1085;"
+            "&#1072;&#1103;</a> <a href=\"") +
             ProductSite +
             QStringLiteral("\">&#1053;&#1072; &#1089;&#1072;&#1081;&#1090; ZOR OD</a></strong>"),
         QStringLiteral("<a href=\"") + ProductSite +
@@ -89,13 +90,13 @@ void createSite(const QString& sitesRoot, const QString& name) {
         throw FileError(QStringLiteral("Сайт \u00AB%1\u00BB уже существует.").arg(name));
     }
     makeFolder(root);
-    for (const char* sub : {"etc", "etc/desing", "etc/blocs", "mf", "mf/img", "mf/other",
-                            "mf/music", "mf/pages"}) {
+    for (const char* sub :
+         {"etc", "etc/desing", "etc/blocs", "mf", "mf/img", "mf/other", "mf/music", "mf/pages"}) {
         makeFolder(root + u'/' + QLatin1String(sub));
     }
-    textfile::writeLines(titleIndexPath(root), {QStringLiteral("# path"),
-                                                QStringLiteral("0001 Новый сайт : Главная"),
-                                                EndMarker});
+    textfile::writeLines(
+        titleIndexPath(root),
+        {QStringLiteral("# path"), QStringLiteral("0001 Новый сайт : Главная"), EndMarker});
     textfile::writeLines(themePath(root), defaultThemeLines());
     textfile::writeLines(pageFilePath(root, 1), welcomePageLines());
 }
@@ -113,8 +114,9 @@ void renameSite(const QString& sitesRoot, const QString& oldName, const QString&
                             .arg(newName));
     }
     if (!root.rename(oldName, newName)) {
-        throw FileError(QStringLiteral("Не удалось переименовать сайт \u00AB%1\u00BB в \u00AB%2\u00BB.")
-                            .arg(oldName, newName));
+        throw FileError(
+            QStringLiteral("Не удалось переименовать сайт \u00AB%1\u00BB в \u00AB%2\u00BB.")
+                .arg(oldName, newName));
     }
 }
 
@@ -128,7 +130,8 @@ void CopyFolderTree(const QString& source, const QString& target) {
     }
     try {
         makeFolder(target);
-        QDirIterator it(source, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+        QDirIterator it(source,
+                        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                         QDirIterator::Subdirectories);
         const QDir from(source);
         while (it.hasNext()) {
@@ -137,12 +140,14 @@ void CopyFolderTree(const QString& source, const QString& target) {
             const QString dest = target + u'/' + from.relativeFilePath(path);
             if (info.isSymLink()) {
                 if (!QFile::link(info.symLinkTarget(), dest)) {
-                    throw FileError(QStringLiteral("Не удалось скопировать \u00AB%1\u00BB.").arg(path));
+                    throw FileError(
+                        QStringLiteral("Не удалось скопировать \u00AB%1\u00BB.").arg(path));
                 }
             } else if (info.isDir()) {
                 makeFolder(dest);
             } else if (!QFile::copy(path, dest)) {
-                throw FileError(QStringLiteral("Не удалось скопировать файл \u00AB%1\u00BB.").arg(path));
+                throw FileError(
+                    QStringLiteral("Не удалось скопировать файл \u00AB%1\u00BB.").arg(path));
             }
         }
     } catch (...) {
@@ -155,8 +160,8 @@ void DeleteFolderTree(const QString& folder, const std::function<void(const QStr
     // Deleting needs write access to the folder; read-only attributes never stop a delete.
     QFile::setPermissions(folder, QFile::permissions(folder) | QFileDevice::ReadOwner |
                                       QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const QFileInfoList entries = QDir(folder).entryInfoList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden |
+                                                             QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo& entry : entries) {
         const QString path = folder + u'/' + entry.fileName();
         if (entry.isDir() && !entry.isSymLink()) {

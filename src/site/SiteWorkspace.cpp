@@ -11,17 +11,33 @@ QString blockFilePath(const QString& sitePath, const QString& name) {
     return sitePath + QStringLiteral("/etc/blocs/") + name + QStringLiteral(".tq");
 }
 
-QString titleIndexPath(const QString& sitePath) { return sitePath + QStringLiteral("/etc/head.txt"); }
-QString fileIndexPath(const QString& sitePath) { return sitePath + QStringLiteral("/etc/file.txt"); }
+QString titleIndexPath(const QString& sitePath) {
+    return sitePath + QStringLiteral("/etc/head.txt");
+}
+QString fileIndexPath(const QString& sitePath) {
+    return sitePath + QStringLiteral("/etc/file.txt");
+}
 QString themePath(const QString& sitePath) {
     return sitePath + QStringLiteral("/etc/desing/theme.html");
 }
-QString blocksFolder(const QString& sitePath) { return sitePath + QStringLiteral("/etc/blocs"); }
-QString pagesFolder(const QString& sitePath) { return sitePath + QStringLiteral("/mf/pages"); }
-QString extensionsFolder(const QString& sitePath) { return sitePath + QStringLiteral("/extentions"); }
-QString previewFilePath(const QString& sitePath) { return sitePath + QStringLiteral("/index.html"); }
-QString frontControllerPath(const QString& sitePath) { return sitePath + QStringLiteral("/index.php"); }
-QString sitemapPath(const QString& sitePath) { return sitePath + QStringLiteral("/sitemap.xml"); }
+QString blocksFolder(const QString& sitePath) {
+    return sitePath + QStringLiteral("/etc/blocs");
+}
+QString pagesFolder(const QString& sitePath) {
+    return sitePath + QStringLiteral("/mf/pages");
+}
+QString extensionsFolder(const QString& sitePath) {
+    return sitePath + QStringLiteral("/extentions");
+}
+QString previewFilePath(const QString& sitePath) {
+    return sitePath + QStringLiteral("/index.html");
+}
+QString frontControllerPath(const QString& sitePath) {
+    return sitePath + QStringLiteral("/index.php");
+}
+QString sitemapPath(const QString& sitePath) {
+    return sitePath + QStringLiteral("/sitemap.xml");
+}
 
 QString pageNumberText(int pageNumber) {
     return QStringLiteral("%1").arg(pageNumber, 4, 10, QLatin1Char('0'));

@@ -8,7 +8,7 @@ namespace zor::site {
 
 inline constexpr int MaxPages = 5000;
 
-QString pageFilePath(const QString& sitePath, int pageNumber);       // mf/pages/<n>.tq
+QString pageFilePath(const QString& sitePath, int pageNumber);        // mf/pages/<n>.tq
 QString blockFilePath(const QString& sitePath, const QString& name);  // etc/blocs/<name>.tq
 QString titleIndexPath(const QString& sitePath);                      // etc/head.txt
 QString fileIndexPath(const QString& sitePath);                       // etc/file.txt

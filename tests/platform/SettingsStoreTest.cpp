@@ -1,8 +1,8 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "platform/Errors.h"
 #include "platform/SettingsStore.h"

@@ -1,9 +1,9 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 #include <csignal>
-#include <sys/resource.h>
 
 #include "platform/Errors.h"
 #include "platform/TextFile.h"

@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <gtest/gtest.h>
 
 #include "platform/Errors.h"
 #include "platform/TextFile.h"
@@ -15,8 +15,8 @@ using namespace zor::site;
 TEST(SiteCatalogue, NewSiteHasTheSkeletonAndStartingFiles) {
     test::TempRoot root;
     const QString s = root.makeSite("test");
-    for (const char* sub : {"etc", "etc/desing", "etc/blocs", "mf", "mf/img", "mf/other",
-                            "mf/music", "mf/pages"}) {
+    for (const char* sub :
+         {"etc", "etc/desing", "etc/blocs", "mf", "mf/img", "mf/other", "mf/music", "mf/pages"}) {
         EXPECT_TRUE(QFileInfo(s + "/" + sub).isDir()) << sub;
     }
     EXPECT_EQ(test::readFile(s + "/etc/head.txt"),
@@ -31,17 +31,19 @@ TEST(SiteCatalogue, NewSiteHasTheSkeletonAndStartingFiles) {
         "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
         "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\"> "
         "<html><head><title>{{title}}</title>\r\n<style type=\"text/css\"><!--div.menu"));
-    EXPECT_TRUE(theme.contains("\r\na:hover {color: #8899ee; text-decoration: underline   } -->\r\n"));
+    EXPECT_TRUE(
+        theme.contains("\r\na:hover {color: #8899ee; text-decoration: underline   } -->\r\n"));
     EXPECT_TRUE(theme.endsWith(
         "<div class=\"page\">{{content}}</div></td></tr></table></body></html>\r\n"));
-    EXPECT_TRUE(theme.contains("&#1053;&#1072; &#1089;&#1072;&#1081;&#1090; ZOR OD</a></strong>\r\n"));
+    EXPECT_TRUE(
+        theme.contains("&#1053;&#1072; &#1089;&#1072;&#1081;&#1090; ZOR OD</a></strong>\r\n"));
 
     const QByteArray welcome = test::readFile(s + "/mf/pages/1.tq");
     EXPECT_EQ(welcome.count("\r\n"), 2);
-    EXPECT_TRUE(welcome.startsWith(
-        textfile::toCp1251(u"<font size=\"5\" color=\"#800000\">Вы успешно установили TQ!</font>")));
-    EXPECT_TRUE(welcome.endsWith(
-        textfile::toCp1251(u"<font size=\"4\"><i><center>Успехов в работе!</center></i></font>\r\n")));
+    EXPECT_TRUE(welcome.startsWith(textfile::toCp1251(
+        u"<font size=\"5\" color=\"#800000\">Вы успешно установили TQ!</font>")));
+    EXPECT_TRUE(welcome.endsWith(textfile::toCp1251(
+        u"<font size=\"4\"><i><center>Успехов в работе!</center></i></font>\r\n")));
 
     OpenSiteState st;
     st.sitePath = s;

@@ -1,5 +1,6 @@
 #include "support/DialogDriver.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -17,12 +18,22 @@ DialogDriver::~DialogDriver() = default;
 void DialogDriver::poll() {
     QWidget* modal = QApplication::activeModalWidget();
     if (!modal || !modal->isVisible()) {
-        lastOther_ = nullptr;  // the same window shown again later is a new showing
         return;
     }
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
         messages.append(box->text());
-        box->accept();
+        if (box->buttons().size() > 1) {
+            int answer = QMessageBox::Yes;
+            if (!answers_.empty()) {
+                answer = answers_.front();
+                answers_.pop_front();
+            }
+            box->button(static_cast<QMessageBox::StandardButton>(answer))->click();
+        } else if (!box->buttons().isEmpty()) {
+            box->buttons().first()->click();
+        } else {
+            box->accept();
+        }
     } else if (auto* input = qobject_cast<QInputDialog*>(modal)) {
         inputCaptions.append(input->windowTitle());
         inputPrompts.append(input->labelText());
@@ -39,8 +50,18 @@ void DialogDriver::poll() {
         }
     } else if (onOtherModal && modal != lastOther_) {
         lastOther_ = modal;
+        modal->installEventFilter(this);
         onOtherModal(modal);
     }
+}
+
+bool DialogDriver::eventFilter(QObject* watched, QEvent* event) {
+    // A window shown again after it was hidden is a new showing to answer.
+    if (event->type() == QEvent::Hide && watched == lastOther_) {
+        watched->removeEventFilter(this);
+        lastOther_ = nullptr;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 }  // namespace zor::test

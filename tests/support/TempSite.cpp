@@ -1,9 +1,9 @@
 #include "support/TempSite.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <gtest/gtest.h>
 
 #include "platform/TextFile.h"
 #include "site/SiteCatalogue.h"
@@ -38,6 +38,8 @@ void writeFile(const QString& path, const QByteArray& bytes) {
     }
 }
 
-QByteArray crlf(const QStringList& lines) { return textfile::toCp1251(textfile::joinLines(lines)); }
+QByteArray crlf(const QStringList& lines) {
+    return textfile::toCp1251(textfile::joinLines(lines));
+}
 
 }  // namespace zor::test

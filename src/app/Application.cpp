@@ -1,0 +1,20 @@
+#include "app/Application.h"
+
+#include "app/TForm1.h"
+#include "files/TForm4.h"
+
+namespace zor::app {
+
+Application::Application(const QString& sitesRoot, SettingsStore& settings) {
+    form1_ = std::make_unique<TForm1>(state_, settings, sitesRoot);
+    form4_ = std::make_unique<files::TForm4>(state_, form1_.get());
+    form1_->setFileManager(form4_.get());
+}
+
+Application::~Application() {
+    // The secondary windows go before the main window that parents them.
+    form4_.reset();
+    form1_.reset();
+}
+
+}  // namespace zor::app

@@ -1,0 +1,115 @@
+#include "app/DesignScreen.h"
+
+#include <QDir>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/TForm1.h"
+#include "design/TemplateCompiler.h"
+#include "platform/CommandGuard.h"
+#include "platform/Errors.h"
+#include "platform/TextFile.h"
+#include "site/SiteWorkspace.h"
+
+namespace zor::app {
+
+QString toBoxText(const QString& fileText) {
+    QString t = fileText;
+    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return t;
+}
+
+QString toFileText(const QString& boxText) {
+    QString t = boxText;
+    t.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+    return t;
+}
+
+DesignScreen::DesignScreen(TForm1& form, OpenSiteState& state, QWidget* parent)
+    : QWidget(parent), form_(form), state_(state) {
+    auto* intro = new QLabel(QStringLiteral(
+        "Вы можете менять стандартную тему сайта как Вам захочется. У нас есть ряд обозначений "
+        "(псевдокоды). Для изменеия дизайна Вы должны их знать"));
+    intro->setWordWrap(true);
+    auto* legend = new QLabel(
+        QStringLiteral("{{title}}       Заголовок страницы (<title>ZOR OD : Главная</title>) \n"
+                       "{{content}}  Содержание страницы (Вы создаёте его в визуальном редакторе)\n"
+                       "{{bloc=(имя блока)}}  Полное включение блока (Вы создаёте его в визуальном "
+                       "редакторе)"));
+    legend->setTextFormat(Qt::PlainText);
+    auto* yours = new QLabel(QStringLiteral("Ваш шаблон:"));
+
+    Memo1 = new QPlainTextEdit;
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setFrameShape(QFrame::NoFrame);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    QFont arial(QStringLiteral("Arial"));
+    arial.setPixelSize(13);
+    Memo1->setFont(arial);
+
+    Button1 = new QPushButton(QStringLiteral("Сохранить"));
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setToolTip(QStringLiteral("Сохранить шаблон и собрать из него index.php"));
+
+    ListBox2 = new QListWidget;
+    ListBox2->setObjectName(QStringLiteral("ListBox2"));
+    ListBox2->setFont(arial);
+    ListBox2->setFixedSize(200, 74);
+    ListBox2->setToolTip(QStringLiteral("Блоки сайта; \u00AB...\u00BB создаёт новый блок"));
+
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(Button1, 0, Qt::AlignLeft | Qt::AlignBottom);
+    bottom->addStretch();
+    bottom->addWidget(new QLabel(QStringLiteral("Блоки:")), 0, Qt::AlignTop);
+    bottom->addWidget(ListBox2);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(10, 6, 10, 8);
+    layout->setSpacing(4);
+    layout->addWidget(intro);
+    layout->addWidget(legend);
+    layout->addWidget(yours);
+    layout->addWidget(Memo1, 1);
+    layout->addLayout(bottom);
+
+    connectGuarded(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    connectGuarded(ListBox2, &QListWidget::itemClicked, this, [this] { ListBox2Click(); });
+}
+
+void DesignScreen::loadBlockList() {
+    ListBox2->clear();
+    const QStringList files = QDir(site::blocksFolder(state_.sitePath))
+                                  .entryList({QStringLiteral("*.tq")},
+                                             QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    for (const QString& file : files) {
+        ListBox2->addItem(file.chopped(3));
+    }
+    ListBox2->addItem(NewItemEntry);
+}
+
+void DesignScreen::loadTemplate() {
+    Memo1->setPlainText(toBoxText(textfile::readText(site::themePath(state_.sitePath))));
+}
+
+void DesignScreen::clearTemplate() {
+    Memo1->clear();
+}
+
+void DesignScreen::Button1Click() {
+    if (state_.siteName.isEmpty()) {
+        throw ZorError(QStringLiteral("Сайт не открыт: сначала создайте или выберите сайт."));
+    }
+    design::saveAndCompile(state_, toFileText(Memo1->toPlainText()));
+}
+
+void DesignScreen::ListBox2Click() {
+    // Opening blocks in the editor window comes with the editor.
+    Q_UNUSED(form_);
+}
+
+}  // namespace zor::app

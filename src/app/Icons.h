@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QPixmap>
+
+namespace zor::app {
+
+// The program's small pictures, drawn here rather than shipped as files.
+enum class Icon { Welcome, Design, Pages, Upload, FileManager, Updates, Developers, Help };
+
+QPixmap drawIcon(Icon icon, int size = 16);
+
+}  // namespace zor::app

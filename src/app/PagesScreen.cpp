@@ -1,0 +1,125 @@
+#include "app/PagesScreen.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+#include "app/TForm1.h"
+#include "pages/Sitemap.h"
+#include "platform/CommandGuard.h"
+#include "platform/SettingsStore.h"
+
+namespace zor::app {
+
+PagesScreen::PagesScreen(TForm1& form, OpenSiteState& state, SettingsStore& settings,
+                         QWidget* parent)
+    : QWidget(parent), form_(form), state_(state), settings_(settings) {
+    auto* help = new QLabel(QStringLiteral(
+        "Вам доступно редактирование страниц визуальным редактором. Для этого выберите "
+        "соответствующий заголовок из выпадающего списка, откроется окно визуального редактора. "
+        "Там же можно изменить заголовок страницы. Для редактирования имени сайта просто введите "
+        "его в соответствуюшее поле."));
+    help->setWordWrap(true);
+
+    Edit31 = new QLineEdit;
+    Edit31->setObjectName(QStringLiteral("Edit31"));
+    ComboBox1 = new QComboBox;
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->setPlaceholderText(QStringLiteral("Выберите страницу"));
+    ComboBox1->setMaxVisibleItems(20);
+
+    auto* sitemapText = new QLabel(
+        QStringLiteral("Вы можете автоматически создавать карту своего сайта в xml-версии."));
+    sitemapText->setWordWrap(true);
+    auto* addressLabel =
+        new QLabel(QStringLiteral("Укажите адрес сайта (напр. http://www.example.ru/)"));
+    Edit6 = new QLineEdit;
+    Edit6->setObjectName(QStringLiteral("Edit6"));
+    CheckBox3 = new QCheckBox(QStringLiteral("Создавать карту сайта"));
+    CheckBox3->setObjectName(QStringLiteral("CheckBox3"));
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(new QLabel(QStringLiteral("Имя сайта")), 0, 0);
+    grid->addWidget(Edit31, 0, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Страницы")), 1, 0);
+    grid->addWidget(ComboBox1, 1, 1);
+    grid->setColumnStretch(1, 1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(14, 10, 14, 10);
+    layout->setSpacing(8);
+    layout->addWidget(help);
+    layout->addLayout(grid);
+    layout->addSpacing(16);
+    layout->addWidget(sitemapText);
+    layout->addWidget(addressLabel);
+    layout->addWidget(Edit6);
+    layout->addWidget(CheckBox3);
+    layout->addStretch();
+
+    connect(Edit31, &QLineEdit::textChanged, this, [this] { Edit31Change(); });
+    connect(Edit6, &QLineEdit::textChanged, this, [this] { Edit6Change(); });
+    connectGuarded(CheckBox3, &QCheckBox::toggled, this, [this] { CheckBox3Click(); });
+    // A pick runs the click handler (the sitemap), then the select handler (the editor).
+    connect(ComboBox1, &QComboBox::activated, this, [this] {
+        if (runGuarded(this, [this] { ComboBox1Click(); })) {
+            runGuarded(this, [this] { ComboBox1Select(); });
+        }
+    });
+}
+
+void PagesScreen::showPageList() {
+    ComboBox1->clear();
+    ComboBox1->addItems(state_.pageList);
+    ComboBox1->setCurrentIndex(-1);
+    Edit31->setText(state_.siteTitle);
+}
+
+void PagesScreen::loadSitemapSettings() {
+    Edit6->clear();
+    state_.sitemapEnabled = false;
+    const pages::SitemapSettings s = pages::loadSitemapSettings(settings_, state_.siteName);
+    state_.sitemapEnabled = s.enabled;
+    if (s.enabled) {
+        Edit6->setText(s.address);
+    }
+    CheckBox3->setChecked(state_.sitemapEnabled);
+}
+
+void PagesScreen::Edit31Change() {
+    state_.siteTitle = Edit31->text();
+}
+
+void PagesScreen::Edit6Change() {
+    state_.siteAddress = pages::normaliseAddress(Edit6->text());
+}
+
+void PagesScreen::CheckBox3Click() {
+    if (Edit6->text().isEmpty()) {
+        // Without an address there is nothing to announce; the switch springs back.
+        CheckBox3->setChecked(false);
+        return;
+    }
+    if (state_.siteName.isEmpty()) {
+        return;
+    }
+    state_.siteAddress = pages::normaliseAddress(Edit6->text());
+    pages::storeSitemapSettings(settings_, state_.siteName, CheckBox3->isChecked(),
+                                state_.siteAddress);
+    pages::SitemapWriter(state_);
+}
+
+void PagesScreen::ComboBox1Click() {
+    state_.siteAddress = pages::normaliseAddress(Edit6->text());
+    pages::regenerateSitemap(state_);
+}
+
+void PagesScreen::ComboBox1Select() {
+    // Opening the picked page in the editor window comes with the editor.
+    Q_UNUSED(form_);
+}
+
+}  // namespace zor::app

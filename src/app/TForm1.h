@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QWidget>
+#include <functional>
+
+#include "editor/EditorHost.h"
+#include "site/OpenSiteState.h"
+
+class QComboBox;
+class QDialog;
+class QLabel;
+class QMenu;
+class QStackedWidget;
+
+namespace zor {
+class SettingsStore;
+}
+
+namespace zor::app {
+
+class ClickLabel;
+class DesignScreen;
+class PagesScreen;
+class UploadScreen;
+
+// The main window: the top strip with the site selector, the fourteen screens, the site
+// catalogue commands and the open site's state.
+class TForm1 : public QWidget, public editor::EditorHost {
+    Q_OBJECT
+public:
+    inline static const QString Caption = QStringLiteral("ZOR OD v3.0");
+
+    // Builds the window and runs its creation step: lists the sites in sitesRoot and opens the
+    // first one. Errors of that step are shown in message boxes; the window comes up anyway.
+    TForm1(OpenSiteState& state, SettingsStore& settings, const QString& sitesRoot,
+           QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The windows shown modally from here; they are created after this one.
+    void setFileManager(QDialog* form4) { form4_ = form4; }
+
+    // Shows a screen and names it in header (header first, as every navigation command does).
+    void showScreen(QWidget* screen, const QString& headerText);
+    QWidget* currentScreen() const;
+
+    // Site catalogue.
+    void sitesboxSelect();     // open the picked site (saving the open one first)
+    void SaveOpenSite();       // index files and, when remembered, the FTP account
+    void SpeedButton1Click();  // "Новый"
+    void N1Click();            // "Переименовать"
+    void N5Click();            // "Удалить"
+    void N6Click();            // "Сделать копию"
+
+    OpenSiteState& state() { return state_; }
+    SettingsStore& settings() { return settings_; }
+    DesignScreen* designScreen() const { return design_; }
+    PagesScreen* pagesScreen() const { return pages_; }
+    UploadScreen* uploadScreen() const { return upload_; }
+
+    // The page and block lists as the editor sees them.
+    int pageListSelection() const override;
+    void setPageListEntry(int index, const QString& text) override;
+    int blockListSelection() const override;
+    void setBlockListEntry(int index, const QString& text) override;
+
+    QComboBox* sitesbox;           // the site selector
+    QLabel* header;                // names the current screen
+    QStackedWidget* PageControl1;  // the screens; never shows tabs
+    QMenu* PopupMenu3;             // the site selector's menu
+
+protected:
+    void closeEvent(QCloseEvent* event) override;  // FormClose: saves the open site
+
+private:
+    void buildStrip();
+    void buildScreens();
+    void FormCreate();
+    // Loads the named site into the state and every screen. Every part is loaded even when
+    // another fails, so nothing of the previously open site stays on screen; the errors are
+    // thrown together at the end.
+    void openSite(const QString& name);
+    void setSiteCaption(const QString& name);
+    void selectSiteEntry(const QString& name);
+    // Connects a navigation label: header from the label's caption (or a fixed text), then the
+    // screen.
+    void navigateOn(ClickLabel* label, QWidget* screen, const QString& fixedHeader = QString());
+    void showFileManager();
+
+    OpenSiteState& state_;
+    SettingsStore& settings_;
+    QWidget* strip_ = nullptr;
+    DesignScreen* design_ = nullptr;
+    PagesScreen* pages_ = nullptr;
+    UploadScreen* upload_ = nullptr;
+    QWidget* mainMenu_ = nullptr;
+    QWidget* helpIndex_ = nullptr;
+    QDialog* form4_ = nullptr;
+};
+
+}  // namespace zor::app

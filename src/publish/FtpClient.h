@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <chrono>
+#include <functional>
+#include <initializer_list>
+
+#include "publish/FtpError.h"
+#include "publish/FtpProtocol.h"
+#include "publish/TcpConnection.h"
+
+namespace zor::publish {
+
+// The publishing commands' FTP client: one control connection, passive data connections, binary
+// transfers. Every operation blocks the calling (UI) thread until done; while it waits or moves
+// data it runs Pump, so the window stays alive and the user can cancel.
+//
+// Failures throw FtpError (local files: FileError). After a refused command the session stays
+// open and usable. After anything that leaves a reply owed by the server (a time-out, a broken
+// connection, an exception from Pump or Progress) the control connection is dropped, since the
+// next command would read a stale answer: IsConnected() is then false and the next command logs
+// in again.
+class FtpClient {
+public:
+    FtpClient() = default;
+    FtpClient(const FtpClient&) = delete;
+    FtpClient& operator=(const FtpClient&) = delete;
+
+    QString Host;
+    int Port = 21;
+    QString Username;
+    QString Password;
+
+    // No single wait (connecting, a reply, a chunk of data either way) may last longer than
+    // this without the server moving a byte. Time spent inside Pump does not count.
+    std::chrono::milliseconds Timeout{std::chrono::seconds(30)};
+
+    // Runs at most every 20 ms while the client waits and between chunks of a transfer. It may
+    // process window events; it may throw (FtpCancelled when the user pressed Cancel) to abort
+    // the operation, which closes the data connection and drops the session. It must not throw
+    // from inside event processing: set a flag there and throw after processing returns.
+    std::function<void()> Pump;
+
+    // Bytes moved so far by the running UploadFile or DownloadFile, after every chunk.
+    std::function<void(qint64 bytes)> Progress;
+
+    // Connects, reads the greeting and logs in (PASS only when USER was answered 331), then
+    // TYPE I and SYST. "Already connected." when a session is open. A failure leaves it closed.
+    void OpenSession();
+    void ChangeFolder(const QString& path);
+    // Appends the lines of the LIST answer for the current folder.
+    void ListFolder(QStringList& lines);
+    void MakeFolder(const QString& path);
+    void DeleteRemoteFile(const QString& path);
+    void RenameRemote(const QString& oldPath, const QString& newPath);
+    // Sends the local file's bytes unchanged. A data connection that breaks before every byte
+    // went out is an error, whatever the server replies.
+    void UploadFile(const QString& localPath, const QString& remotePath);
+    // Writes the remote file into a new local file, created (empty) before the transfer; fails
+    // with "Destination file already exists." when the local file exists.
+    void DownloadFile(const QString& remotePath, const QString& localPath);
+    // Sends QUIT without waiting for its answer and closes.
+    void CloseSession();
+    // Closes without a word to the server.
+    void DropConnection();
+    // Whether the control connection is open; a connection the server has closed in the
+    // meantime is closed here and counts as not open.
+    bool IsConnected();
+
+    // The last reply the server sent.
+    const FtpReply& LastReply() const { return lastReply_; }
+
+private:
+    template <typename Operation>
+    void run(Operation&& operation);
+    void send(const QByteArray& line, Pacer& pacer);
+    FtpReply readReply(Pacer& pacer);
+    FtpReply expect(FtpReply reply, std::initializer_list<int> accepted) const;
+    FtpReply command(const QString& text, std::initializer_list<int> accepted, Pacer& pacer);
+    quint16 enterPassive(Pacer& pacer);
+    void receiveData(const QByteArray& line, Pacer& pacer,
+                     const std::function<void(QByteArrayView)>& sink);
+    void finishTransfer(Pacer& pacer);
+    void closeControl();
+
+    TcpConnection control_{TcpConnection::Role::Control};
+    TcpConnection data_{TcpConnection::Role::Data};
+    QByteArray received_;  // control connection bytes not yet taken as a reply
+    FtpReply lastReply_;
+    bool replyOwed_ = false;  // a command or a preliminary reply still awaits the final reply
+    bool busy_ = false;       // an operation runs (and the pump may be trying to start another)
+};
+
+}  // namespace zor::publish

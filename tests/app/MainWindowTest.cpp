@@ -1,0 +1,268 @@
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMessageBox>
+
+#include "AppFixture.h"
+#include "platform/CommandGuard.h"
+#include "platform/TextFile.h"
+#include "publish/AccountSettings.h"
+#include "site/SiteWorkspace.h"
+
+using namespace zor;
+using namespace zor::test;
+
+namespace {
+
+struct MainWindowTest : AppFixture {
+    void SetUp() override {
+        root.makeSite("alpha");
+        root.makeSite("beta");
+    }
+};
+
+}  // namespace
+
+TEST_F(MainWindowTest, StartUpOpensTheFirstSiteAndShowsTheMainMenu) {
+    textfile::writeLines(root.sitePath("alpha") + "/etc/head.txt",
+                         {"#    path", "0001 Альфа : Главная", "0002 Альфа : Контакты", "#"});
+    test::writeFile(root.sitePath("alpha") + "/etc/blocs/menu.tq", "m");
+    start();
+    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - alpha");
+    EXPECT_EQ(child<QLabel>("header")->text(), "Главное меню");
+    EXPECT_EQ(form().currentScreen()->objectName(), "MainMenuScreen");
+    EXPECT_EQ(sites(), (QStringList{"alpha", "beta"}));
+    EXPECT_EQ(child<QComboBox>("sitesbox")->currentText(), "alpha");
+    EXPECT_EQ(state().sitePath, root.sitePath("alpha"));
+
+    auto* pages = child<QComboBox>("ComboBox1");
+    ASSERT_EQ(pages->count(), 3);
+    EXPECT_EQ(pages->itemText(1), "2 - Контакты");
+    EXPECT_EQ(pages->itemText(2), "...");
+    EXPECT_EQ(child<QLineEdit>("Edit31")->text(), "Альфа");
+    EXPECT_TRUE(child<QPlainTextEdit>("Memo1")->toPlainText().contains("{{content}}"));
+    auto* blocks = child<QListWidget>("ListBox2");
+    ASSERT_EQ(blocks->count(), 2);
+    EXPECT_EQ(blocks->item(0)->text(), "menu");
+    EXPECT_EQ(blocks->item(1)->text(), "...");
+    EXPECT_EQ(child<QLineEdit>("Edit4")->text(), "/");
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join("\n").toStdString();
+}
+
+TEST_F(MainWindowTest, ClosingRewritesBothIndexFilesWithTheEditedSiteTitle) {
+    start();
+    child<QLineEdit>("Edit31")->setText("Мой сайт");
+    EXPECT_EQ(state().siteTitle, "Мой сайт");
+    EXPECT_TRUE(form().close());
+    EXPECT_EQ(test::readFile(root.sitePath("alpha") + "/etc/head.txt"),
+              test::crlf({"#    path", "0001 Мой сайт : Главная", "#"}));
+    EXPECT_EQ(test::readFile(root.sitePath("alpha") + "/etc/file.txt"),
+              test::crlf({"#    path", "0001 1.tq", "#"}));
+    EXPECT_FALSE(QFile::exists(root.sitePath("beta") + "/etc/file.txt"));
+}
+
+TEST_F(MainWindowTest, PickingAnotherSiteSavesTheOpenOneFirst) {
+    start();
+    child<QLineEdit>("Edit31")->setText("Первый");
+    auto* box = child<QComboBox>("sitesbox");
+    box->setCurrentIndex(1);
+    form().sitesboxSelect();
+    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - beta");
+    EXPECT_EQ(test::readFile(root.sitePath("alpha") + "/etc/head.txt"),
+              test::crlf({"#    path", "0001 Первый : Главная", "#"}));
+    EXPECT_EQ(child<QLineEdit>("Edit31")->text(), "Новый сайт");
+    EXPECT_EQ(child<QLabel>("header")->text(), "Главное меню");  // the screen does not change
+}
+
+TEST_F(MainWindowTest, NoSiteAtAllTellsHowToCreateOne) {
+    QDir(root.sitePath("alpha")).removeRecursively();
+    QDir(root.sitePath("beta")).removeRecursively();
+    start();
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages[0].contains("Новый"));
+    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0");
+    EXPECT_TRUE(state().siteName.isEmpty());
+    // Closing with no site open writes nothing anywhere.
+    EXPECT_TRUE(form().close());
+    EXPECT_TRUE(QDir(root.root()).entryList(QDir::Files).isEmpty());
+}
+
+TEST_F(MainWindowTest, ABrokenSiteOpensWithAnErrorAndNothingOfThePreviousSiteOnScreen) {
+    publish::storeFtpAccount(*settings, "alpha", {"ftp.alpha", "al", "secret", "/www"});
+    QFile::remove(root.sitePath("beta") + "/etc/desing/theme.html");
+    start();
+    EXPECT_EQ(child<QLineEdit>("Edit1")->text(), "ftp.alpha");
+    EXPECT_TRUE(child<QCheckBox>("CheckBox2")->isChecked());
+    auto* box = child<QComboBox>("sitesbox");
+    box->setCurrentIndex(1);
+    runGuarded(&form(), [&] { form().sitesboxSelect(); });
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages[0].contains("theme.html"));
+    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - beta");
+    EXPECT_TRUE(child<QPlainTextEdit>("Memo1")->toPlainText().isEmpty());
+    EXPECT_TRUE(child<QLineEdit>("Edit1")->text().isEmpty());  // alpha's account is gone
+    EXPECT_EQ(child<QComboBox>("ComboBox1")->itemText(0), "1 - Главная");
+}
+
+TEST_F(MainWindowTest, TheStoredAccountIsShownAndSavedWhenRemembered) {
+    publish::storeFtpAccount(*settings, "alpha", {"ftp.example.org", "user", "пароль!", "/www"});
+    start();
+    EXPECT_EQ(child<QLineEdit>("Edit1")->text(), "ftp.example.org");
+    EXPECT_EQ(child<QLineEdit>("Edit2")->text(), "user");
+    EXPECT_EQ(child<QLineEdit>("Edit3")->text(), "пароль!");
+    EXPECT_EQ(child<QLineEdit>("Edit4")->text(), "/www");
+    EXPECT_TRUE(child<QCheckBox>("CheckBox2")->isChecked());
+    // Stored scrambled, not in plain text.
+    const auto stored = settings->readValue("software\\ZOR-OD\\alpha\\ftp", "pass");
+    ASSERT_TRUE(stored.has_value());
+    EXPECT_NE(*stored, "пароль!");
+    EXPECT_EQ(stored->size(), 7);
+
+    child<QLineEdit>("Edit1")->setText("ftp.other.org");
+    EXPECT_EQ(state().ftpAccount.host, "ftp.other.org");
+    EXPECT_TRUE(form().close());
+    EXPECT_EQ(settings->readValue("software\\ZOR-OD\\alpha\\ftp", "host"),
+              QString("ftp.other.org"));
+    EXPECT_EQ(publish::loadFtpAccount(*settings, "alpha").password, QString("пароль!"));
+}
+
+TEST_F(MainWindowTest, NewSiteIsCreatedAndListedButNotOpened) {
+    start();
+    dialogs.queueInput(QString("gamma"));
+    trigger("SpeedButton1");
+    EXPECT_EQ(dialogs.inputCaptions, QStringList{"Новый сайт"});
+    EXPECT_EQ(dialogs.inputPrompts, QStringList{"Пожалуйста, укажите имя"});
+    EXPECT_EQ(sites(), (QStringList{"alpha", "beta", "gamma"}));
+    EXPECT_EQ(child<QComboBox>("sitesbox")->currentText(), "alpha");
+    EXPECT_EQ(state().sitePath, root.sitePath("alpha"));
+    EXPECT_TRUE(QFileInfo(root.sitePath("gamma") + "/mf/pages/1.tq").isFile());
+
+    dialogs.queueInput(std::nullopt);  // cancelled
+    trigger("SpeedButton1");
+    dialogs.queueInput(QString(""));  // empty
+    trigger("SpeedButton1");
+    EXPECT_EQ(sites().size(), 3);
+
+    dialogs.queueInput(QString("beta"));  // taken
+    trigger("SpeedButton1");
+    dialogs.queueInput(QString("../out"));  // not a folder inside the program's folder
+    trigger("SpeedButton1");
+    ASSERT_EQ(dialogs.messages.size(), 2);
+    EXPECT_TRUE(dialogs.messages[0].contains("beta"));
+    EXPECT_FALSE(QFileInfo::exists(root.root() + "../out"));
+    EXPECT_EQ(sites().size(), 3);
+}
+
+TEST_F(MainWindowTest, RenameChangesTheOpenSiteAndAFailedRenameChangesNothing) {
+    start();
+    dialogs.queueInput(QString("beta"));  // taken
+    trigger("N1");
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - alpha");
+    EXPECT_EQ(sites(), (QStringList{"alpha", "beta"}));
+    EXPECT_EQ(state().sitePath, root.sitePath("alpha"));
+    EXPECT_TRUE(QFileInfo(root.sitePath("alpha")).isDir());
+
+    dialogs.queueInput(QString("омега"));
+    trigger("N1");
+    EXPECT_EQ(dialogs.inputCaptions.last(), "Переименовать");
+    EXPECT_EQ(dialogs.inputPrompts.last(), "Пожалуйста, укажите новое имя");
+    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - омега");
+    EXPECT_EQ(sites(), (QStringList{"омега", "beta"}));
+    EXPECT_EQ(child<QComboBox>("sitesbox")->currentText(), "омега");
+    EXPECT_EQ(state().siteName, "омега");
+    EXPECT_EQ(state().sitePath, root.sitePath("омега"));
+    EXPECT_FALSE(QFileInfo::exists(root.sitePath("alpha")));
+    // Saving now goes into the renamed folder.
+    EXPECT_TRUE(form().close());
+    EXPECT_TRUE(QFile::exists(root.sitePath("омега") + "/etc/file.txt"));
+}
+
+TEST_F(MainWindowTest, CopyBecomesTheOpenSiteAndASecondCopyIsRefused) {
+    start();
+    child<QLineEdit>("Edit31")->setText("Несохранённое имя");
+    trigger("N6");
+    const QString copy = "alpha - копия";
+    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - " + copy);
+    EXPECT_EQ(child<QComboBox>("sitesbox")->currentText(), copy);
+    EXPECT_EQ(state().sitePath, root.sitePath(copy));
+    EXPECT_TRUE(QFileInfo(root.sitePath(copy) + "/etc/desing/theme.html").isFile());
+
+    // Back to alpha, then copy again: the name is taken.
+    auto* box = child<QComboBox>("sitesbox");
+    box->setCurrentIndex(0);
+    form().sitesboxSelect();
+    trigger("N6");
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages[0].contains(copy));
+    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - alpha");
+    EXPECT_EQ(state().sitePath, root.sitePath("alpha"));
+    EXPECT_EQ(sites().count(copy), 1);
+    // The unsaved title went into the copy at the switch.
+    EXPECT_TRUE(test::readFile(root.sitePath(copy) + "/etc/head.txt")
+                    .contains(textfile::toCp1251(u"Несохранённое имя")));
+}
+
+TEST_F(MainWindowTest, DeleteAsksThenRemovesTheSiteAndOpensTheFirst) {
+    root.makeSite("gamma");
+    start();
+    // Deleting the first of three opens the one that was second.
+    dialogs.queueAnswer(QMessageBox::No);
+    trigger("N5");
+    EXPECT_TRUE(QFileInfo(root.sitePath("alpha")).isDir());
+    EXPECT_EQ(sites().size(), 3);
+
+    trigger("N5");
+    EXPECT_FALSE(QFileInfo::exists(root.sitePath("alpha")));
+    EXPECT_EQ(sites(), (QStringList{"beta", "gamma"}));
+    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - beta");
+    EXPECT_EQ(state().sitePath, root.sitePath("beta"));
+
+    // Deleting the second opens the first.
+    auto* box = child<QComboBox>("sitesbox");
+    box->setCurrentIndex(1);
+    form().sitesboxSelect();
+    trigger("N5");
+    EXPECT_EQ(sites(), QStringList{"beta"});
+    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - beta");
+
+    trigger("N5");
+    EXPECT_EQ(dialogs.messages.last(), "Это Ваш единственный сайт! Его нельзя удалить!");
+    EXPECT_TRUE(QFileInfo(root.sitePath("beta")).isDir());
+}
+
+TEST_F(MainWindowTest, AFailedSaveOnCloseAsksBeforeClosingWithoutSaving) {
+    start();
+    // A folder where the index file should be makes the save fail.
+    QFile::remove(root.sitePath("alpha") + "/etc/file.txt");
+    QDir().mkpath(root.sitePath("alpha") + "/etc/file.txt/x");
+    dialogs.queueAnswer(QMessageBox::No);
+    EXPECT_FALSE(form().close());
+    EXPECT_TRUE(dialogs.messages.last().contains("file.txt"));
+    dialogs.queueAnswer(QMessageBox::Yes);
+    EXPECT_TRUE(form().close());
+}
+
+TEST_F(MainWindowTest, ContextMenuShortcutsAreTheGivenOnes) {
+    start();
+    EXPECT_EQ(form().findChild<QAction*>("SpeedButton1")->shortcut(), QKeySequence("Ctrl+N"));
+    EXPECT_EQ(form().findChild<QAction*>("N1")->shortcut(), QKeySequence("Ctrl+R"));
+    EXPECT_EQ(form().findChild<QAction*>("N5")->shortcut(), QKeySequence("Ctrl+Del"));
+    QStringList texts;
+    for (QAction* a : form().PopupMenu3->actions()) {
+        texts.append(a->text());
+    }
+    EXPECT_EQ(texts, (QStringList{"Новый", "Переименовать", "Удалить", "Сделать копию"}));
+
+    // Ctrl+N typed into the focused selector asks for a new site's name.
+    form().show();
+    QApplication::setActiveWindow(&form());
+    auto* box = child<QComboBox>("sitesbox");
+    box->setFocus();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form()));
+    dialogs.queueInput(QString("viakeys"));
+    QTest::keyClick(box, Qt::Key_N, Qt::ControlModifier);
+    EXPECT_TRUE(QFileInfo(root.sitePath("viakeys")).isDir());
+}

@@ -1,0 +1,142 @@
+#include <QDialog>
+#include <QEnterEvent>
+#include <QStackedWidget>
+
+#include "AppFixture.h"
+#include "app/ClickLabel.h"
+
+using namespace zor;
+using namespace zor::test;
+
+namespace {
+
+struct NavigationTest : AppFixture {
+    void SetUp() override {
+        root.makeSite("site");
+        start();
+        form().show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form()));
+    }
+    void click(const char* name) {
+        auto* l = child<app::ClickLabel>(name);
+        ASSERT_NE(l, nullptr);
+        ASSERT_TRUE(l->isVisible()) << name << " is not on the current screen";
+        QTest::mouseClick(l, Qt::LeftButton);
+    }
+    QString header() { return child<QLabel>("header")->text(); }
+    QString screen() { return form().currentScreen()->objectName(); }
+};
+
+}  // namespace
+
+TEST_F(NavigationTest, MenuItemsLeadToTheirScreensAndTheStripLeadsBack) {
+    struct Case {
+        const char* label;
+        const char* screen;
+        const char* header;
+    };
+    const Case cases[] = {
+        {"Label74", "WelcomeScreen", "Приветствие"},
+        {"Label29", "DesignScreen", "Управление дизайном"},
+        {"Label30", "PagesScreen", "Управление страницами"},
+        {"Label31", "UploadScreen", "Загрузка сайта на сервер"},
+        {"Label93", "UpdatesScreen", "Проверка на наличие обновлений"},
+        {"Label75", "DevelopersScreen", "Разработчики"},
+        {"Label33", "HelpIndexScreen", "Справка"},
+    };
+    for (const Case& c : cases) {
+        click(c.label);
+        EXPECT_EQ(screen(), c.screen);
+        EXPECT_EQ(header(), c.header);
+        // The header itself and the strip's background both lead back to the main menu.
+        click(c.screen == QStringLiteral("WelcomeScreen") ? "Image97" : "header");
+        EXPECT_EQ(screen(), "MainMenuScreen");
+        EXPECT_EQ(header(), "Главное меню");
+    }
+}
+
+TEST_F(NavigationTest, StripIconsMatchTheMenu) {
+    click("Image100");
+    EXPECT_EQ(screen(), "PagesScreen");
+    EXPECT_EQ(header(), "Управление страницами");
+    click("Image99");
+    EXPECT_EQ(header(), "Управление дизайном");
+    click("Image101");
+    EXPECT_EQ(screen(), "UploadScreen");
+    EXPECT_EQ(header(), "Загрузка сайта на сервер");
+}
+
+TEST_F(NavigationTest, HelpTopicsAndBackLeadThroughTheHelpIndex) {
+    const std::pair<const char*, const char*> topics[] = {
+        {"Label37", "HelpThemesScreen"},     {"Label38", "HelpPagesScreen"},
+        {"Label39", "HelpUploadScreen"},     {"sLabelFX1", "HelpFileManagerScreen"},
+        {"Label40", "HelpExtensionsScreen"}, {"Label41", "HelpDevelopScreen"},
+    };
+    click("Label33");
+    for (const auto& [label, helpScreen] : topics) {
+        const QString caption = child<QLabel>(label)->text();
+        click(label);
+        EXPECT_EQ(screen(), helpScreen);
+        EXPECT_EQ(header(), caption);
+        click((QByteArray(helpScreen) + "Back").constData());
+        EXPECT_EQ(screen(), "HelpIndexScreen");
+        EXPECT_EQ(header(), "Справка");
+    }
+    // The upload icon inside the upload help behaves like the strip's.
+    click("Label39");
+    click("HelpUploadIcon");
+    EXPECT_EQ(screen(), "UploadScreen");
+    EXPECT_EQ(header(), "Загрузка сайта на сервер");
+}
+
+TEST_F(NavigationTest, FileManagerOpensModallyWithoutChangingTheScreen) {
+    bool shown = false;
+    dialogs.onOtherModal = [&](QWidget* w) {
+        shown = w->windowTitle() == "Файл-менеджер";
+        static_cast<QDialog*>(w)->reject();
+    };
+    click("Label150");
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(header(), "Главное меню");
+    EXPECT_EQ(screen(), "MainMenuScreen");
+    shown = false;
+    click("Image102");
+    EXPECT_TRUE(shown);
+}
+
+TEST_F(NavigationTest, HoverUnderlinesMenuItemsAndUnUnderlinesLinks) {
+    auto hover = [](QWidget* w, bool in) {
+        if (in) {
+            QEnterEvent e(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+            QApplication::sendEvent(w, &e);
+        } else {
+            QEvent e(QEvent::Leave);
+            QApplication::sendEvent(w, &e);
+        }
+    };
+    auto* item = child<QLabel>("Label29");
+    EXPECT_FALSE(item->font().underline());
+    hover(item, true);
+    EXPECT_TRUE(item->font().underline());
+    hover(item, false);
+    EXPECT_FALSE(item->font().underline());
+
+    auto* link = child<QLabel>("Label96");
+    EXPECT_TRUE(link->font().underline());
+    hover(link, true);
+    EXPECT_FALSE(link->font().underline());
+    hover(link, false);
+    EXPECT_TRUE(link->font().underline());
+}
+
+TEST_F(NavigationTest, TheFourteenScreensAreNamedPagesWithoutTabs) {
+    auto* control = child<QStackedWidget>("PageControl1");
+    ASSERT_EQ(control->count(), 14);
+    for (int i = 0; i < 14; ++i) {
+        EXPECT_EQ(control->widget(i)->objectName(), QStringLiteral("TabSheet%1").arg(i + 1));
+    }
+    EXPECT_EQ(
+        form().findChild<QWidget*>("TabSheet3")->findChild<QWidget*>("PagesScreen") != nullptr,
+        true);
+    EXPECT_EQ(form().size(), QSize(704, 467));
+}

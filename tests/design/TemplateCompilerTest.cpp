@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include "design/TemplateCompiler.h"
+#include "platform/Errors.h"
+#include "platform/TextFile.h"
+#include "site/SiteWorkspace.h"
+#include "support/TempSite.h"
+
+using namespace zor;
+using namespace zor::design;
+
+namespace {
+
+// The compiled lines after the charset line every index.php starts with.
+QStringList compiled(const QStringList& templateLines) {
+    QStringList out = compileTemplate(templateLines);
+    EXPECT_EQ(out.value(0), CharsetLine);
+    out.removeFirst();
+    return out;
+}
+
+QStringList concat(std::initializer_list<QStringList> parts) {
+    QStringList out;
+    for (const QStringList& p : parts) {
+        out += p;
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(Fragments, HaveTheirLengthsIndentsAndPhp8SafeLines) {
+    const QStringList title = titleBlock();
+    ASSERT_EQ(title.size(), 37);
+    EXPECT_EQ(title[0], "        <?php");
+    EXPECT_EQ(title[4], "            $iet = 1;");
+    EXPECT_EQ(title[6], "        settype($iet, \"string\");");
+    EXPECT_EQ(title[25], QString(23, u' ') + "$buff = fgets($fp);");
+    EXPECT_EQ(title[28], QString(28, u' ') + "echo substr($buff, 5);");
+    EXPECT_EQ(title[36], "        ?>");
+    const QStringList content = contentBlock();
+    ASSERT_EQ(content.size(), 24);
+    EXPECT_EQ(content[1],
+              QString(19, u' ') + "$sin = isset($_GET[\"in\"]) ? $_GET[\"in\"] : null;");
+    EXPECT_EQ(content[10], QString(27, u' ') +
+                               "$buff = sprintf(\"%s%s\", \"mf/pages/\", substr($buff, 5, "
+                               "strlen($buff)-7));");
+    EXPECT_EQ(content[17], QString(32, u' ') + "echo \"eror <br>\";");
+    EXPECT_EQ(blockInclude("menu"), (QStringList{"<?php", "include \"etc/blocs/menu.tq\";", "?>"}));
+}
+
+TEST(Compiler, LinesWithoutMarkersAreCopied) {
+    EXPECT_EQ(compiled({}), QStringList{});
+    EXPECT_EQ(compiled({"<html>", "", "  {{ title }} {{bloc menu}}", "</html>"}),
+              (QStringList{"<html>", "", "  {{ title }} {{bloc menu}}", "</html>"}));
+}
+
+TEST(Compiler, MarkersAnywhereInALine) {
+    struct Case {
+        QString line;
+        QStringList expected;
+    };
+    const Case cases[] = {
+        {"<title>{{title}}</title>", concat({{"<title>"}, titleBlock(), {"</title>"}})},
+        {"{{title}}", concat({{""}, titleBlock(), {""}})},
+        {"    {{content}}", concat({{"    "}, contentBlock(), {""}})},
+        {"{{content}}</div><br />", concat({{""}, contentBlock(), {"</div><br />"}})},
+        {"<div>{{bloc=menu}}</div>",
+         {"<div>", "<?php", "include \"etc/blocs/menu.tq\";", "?>", "</div>"}},
+        {"{{bloc=menu}}", {"", "<?php", "include \"etc/blocs/menu.tq\";", "?>", ""}},
+        // A second title stays as text in the part after the first one.
+        {"a{{title}}b{{title}}c", concat({{"a"}, titleBlock(), {"b{{title}}c"}})},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(compiled({c.line}), c.expected) << c.line.toStdString();
+    }
+}
+
+TEST(Compiler, TwoMarkersOnALineEmitTheLineOncePerPass) {
+    EXPECT_EQ(compiled({"<h1>{{title}}</h1>{{content}}<p>"}), concat({{"<h1>"},
+                                                                      titleBlock(),
+                                                                      {"</h1>{{content}}<p>"},
+                                                                      {"<h1>{{title}}</h1>"},
+                                                                      contentBlock(),
+                                                                      {"<p>"}}));
+    // Content first: its "}}" is the first on the line, so the block name is empty and the
+    // text after the block starts right after "{{content}}".
+    EXPECT_EQ(
+        compiled({"x{{content}}y{{bloc=menu}}z"}),
+        concat({{"x{{content}}y", "<?php", "include \"etc/blocs/.tq\";", "?>", "y{{bloc=menu}}z"},
+                {"x"},
+                contentBlock(),
+                {"y{{bloc=menu}}z"}}));
+    // Block first, then content: both passes.
+    EXPECT_EQ(compiled({"{{bloc=top}}{{content}}"}),
+              concat({{"", "<?php", "include \"etc/blocs/top.tq\";", "?>", "{{content}}"},
+                      {"{{bloc=top}}"},
+                      contentBlock(),
+                      {""}}));
+    // Title and block: the title only; the block marker stays text.
+    EXPECT_EQ(compiled({"{{bloc=menu}}{{title}}"}),
+              concat({{"{{bloc=menu}}"}, titleBlock(), {""}}));
+}
+
+TEST(Compiler, ABlockMarkerWithoutItsClosingBraces) {
+    // No "}}" on the line: an empty name, then the line from its second character.
+    EXPECT_EQ(
+        compiled({"<b>{{bloc=menu</b>"}),
+        (QStringList{"<b>", "<?php", "include \"etc/blocs/.tq\";", "?>", "b>{{bloc=menu</b>"}));
+    EXPECT_EQ(compiled({"{{bloc=}}"}),
+              (QStringList{"", "<?php", "include \"etc/blocs/.tq\";", "?>", ""}));
+}
+
+TEST(SaveAndCompile, WritesTemplateAsGivenAndIndexWithCrLf) {
+    test::TempRoot root;
+    OpenSiteState state;
+    state.sitePath = root.makeSite("s");
+    // The last line without a line end still counts; nothing is added to the template.
+    saveAndCompile(state, "<html>\r\n<title>{{title}}</title>\r\n</html>");
+    EXPECT_EQ(test::readFile(site::themePath(state.sitePath)),
+              "<html>\r\n<title>{{title}}</title>\r\n</html>");
+    EXPECT_EQ(state.templateLines[3], "</html>");
+    const QByteArray php = test::readFile(site::frontControllerPath(state.sitePath));
+    EXPECT_TRUE(php.startsWith(textfile::toCp1251(CharsetLine) + "\r\n<html>\r\n<title>\r\n"));
+    EXPECT_TRUE(php.endsWith("        ?>\r\n</title>\r\n</html>\r\n"));
+    EXPECT_EQ(php.count("\r\n"), 1 + 1 + 1 + 37 + 1 + 1);
+    EXPECT_EQ(php.count("\n"), php.count("\r\n"));
+
+    // A trailing line end makes no extra line; an empty template compiles to the charset line.
+    saveAndCompile(state, "a\r\n");
+    EXPECT_EQ(test::readFile(site::frontControllerPath(state.sitePath)),
+              textfile::toCp1251(CharsetLine) + "\r\na\r\n");
+    saveAndCompile(state, "");
+    EXPECT_EQ(test::readFile(site::themePath(state.sitePath)), "");
+    EXPECT_EQ(test::readFile(site::frontControllerPath(state.sitePath)),
+              textfile::toCp1251(CharsetLine) + "\r\n");
+}
+
+TEST(SaveAndCompile, RefusesMoreLinesThanTheTableHoldsAndWritesNothing) {
+    test::TempRoot root;
+    OpenSiteState state;
+    state.sitePath = root.makeSite("s");
+    const QByteArray before = test::readFile(site::themePath(state.sitePath));
+    QString big;
+    for (int i = 0; i < 5001; ++i) {
+        big += "x\r\n";
+    }
+    EXPECT_THROW(saveAndCompile(state, big), ZorError);
+    EXPECT_EQ(test::readFile(site::themePath(state.sitePath)), before);
+    EXPECT_FALSE(QFile::exists(site::frontControllerPath(state.sitePath)));
+}

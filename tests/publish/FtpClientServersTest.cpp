@@ -1,0 +1,268 @@
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "FtpTestSupport.h"
+#include "platform/Errors.h"
+#include "support/TempSite.h"
+
+using namespace zor;
+using namespace zor::publish;
+using namespace zor::test;
+
+namespace {
+
+enum class Kind { Vsftpd, Pyftpdlib };
+
+// The same checks against both real servers, each started for the test on a loopback port.
+class RealServer : public ::testing::TestWithParam<Kind> {
+protected:
+    void SetUp() override {
+        if (GetParam() == Kind::Vsftpd) {
+            server_ = std::make_unique<VsftpdServer>();
+        } else {
+            server_ = std::make_unique<PyftpdlibServer>();
+        }
+        ASSERT_TRUE(local_.isValid());
+        pointAt(client_, *server_);
+        client_.Timeout = std::chrono::seconds(10);
+        folder_ = server_->writableFolder();
+    }
+
+    // Built the way the publishing commands build them: "/" + folder ("//www" or "//"), and
+    // folder + sub-path + name with a slash of its own ("//www/a" or "///a").
+    QString remoteFolder() const { return u'/' + folder_; }
+    QString remote(const QString& name) const { return u'/' + folder_ + u'/' + name; }
+    // Where the server keeps a name of the writable folder.
+    QString onServer(const QString& name) const {
+        return server_->localPath(folder_ + u'/' + name);
+    }
+    QString local(const QString& name) const { return local_.filePath(name); }
+
+    std::unique_ptr<FtpServer> server_;
+    FtpClient client_;
+    QString folder_;
+    QTemporaryDir local_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Servers, RealServer, ::testing::Values(Kind::Vsftpd, Kind::Pyftpdlib),
+                         [](const auto& info) {
+                             return info.param == Kind::Vsftpd ? "vsftpd" : "pyftpdlib";
+                         });
+
+TEST_P(RealServer, SessionOpensOnceAndCloses) {
+    client_.OpenSession();
+    EXPECT_TRUE(client_.IsConnected());
+    // The last step of logging in was SYST; both servers answer it with 215.
+    EXPECT_EQ(client_.LastReply().code, 215);
+
+    try {
+        client_.OpenSession();
+        ADD_FAILURE() << "a second OpenSession went through";
+    } catch (const FtpError& e) {
+        EXPECT_EQ(e.text(), QStringLiteral("Already connected."));
+    }
+    // The open session is untouched by the refused second one.
+    EXPECT_TRUE(client_.IsConnected());
+    client_.ChangeFolder(remoteFolder());
+
+    client_.CloseSession();
+    EXPECT_FALSE(client_.IsConnected());
+    EXPECT_THROW(client_.ChangeFolder(remoteFolder()), FtpError);
+    client_.OpenSession();
+    EXPECT_TRUE(client_.IsConnected());
+    client_.DropConnection();
+    EXPECT_FALSE(client_.IsConnected());
+}
+
+TEST_P(RealServer, RefusedLoginLeavesTheSessionClosed) {
+    const qsizetype descriptors = openDescriptors();
+    client_.Username = QStringLiteral("nosuchuser");
+    try {
+        client_.OpenSession();
+        ADD_FAILURE() << "logged in as an unknown user";
+    } catch (const FtpError& e) {
+        EXPECT_EQ(e.replyCode(), 530);
+        EXPECT_EQ(e.text(), client_.LastReply().text());
+    }
+    EXPECT_FALSE(client_.IsConnected());
+    EXPECT_EQ(openDescriptors(), descriptors);
+}
+
+TEST_P(RealServer, ListsAndChangesFoldersWithDoubledSlashes) {
+    QDir().mkpath(onServer(QStringLiteral("mf/img")));
+    QDir().mkpath(onServer(QStringLiteral("etc")));
+    writeFile(onServer(QStringLiteral("index.php")), "<?php echo 1; ?>");
+    writeFile(onServer(QStringLiteral("my file.png")), "png");
+    writeFile(onServer(QStringLiteral("mf/img/a.jpg")), "jpg");
+
+    client_.OpenSession();
+    client_.ChangeFolder(remoteFolder());
+    QStringList lines;
+    client_.ListFolder(lines);
+    ASSERT_EQ(lines.size(), 4) << lines.join(u'\n').toStdString();
+    for (const QString& name : QStringList{"mf", "etc", "index.php", "my file.png"}) {
+        EXPECT_EQ(
+            lines.filter(QRegularExpression(u' ' + QRegularExpression::escape(name) + u'$')).size(),
+            1)
+            << name.toStdString();
+    }
+
+    // Lines are appended to what the caller's list holds.
+    client_.ChangeFolder(remote(QStringLiteral("mf")));
+    QStringList appended{QStringLiteral("earlier")};
+    client_.ListFolder(appended);
+    ASSERT_EQ(appended.size(), 2);
+    EXPECT_EQ(appended[0], QStringLiteral("earlier"));
+    EXPECT_TRUE(appended[1].endsWith(QStringLiteral(" img")));
+
+    client_.ChangeFolder(u'/' + remote(QStringLiteral("etc")));
+    QStringList empty;
+    client_.ListFolder(empty);
+    EXPECT_TRUE(empty.isEmpty());
+
+    try {
+        client_.ChangeFolder(remote(QStringLiteral("nosuch")));
+        ADD_FAILURE() << "changed into a missing folder";
+    } catch (const FtpError& e) {
+        EXPECT_EQ(e.replyCode(), 550);
+        EXPECT_FALSE(e.text().isEmpty());
+        EXPECT_EQ(e.text(), client_.LastReply().text());
+    }
+    // A refused command leaves the session usable.
+    EXPECT_TRUE(client_.IsConnected());
+    client_.ChangeFolder(remote(QStringLiteral("mf/img")));
+    QStringList img;
+    client_.ListFolder(img);
+    ASSERT_EQ(img.size(), 1);
+    EXPECT_TRUE(img[0].endsWith(QStringLiteral(" a.jpg")));
+    client_.CloseSession();
+}
+
+TEST_P(RealServer, MakesNewFoldersAndRefusesExistingOnes) {
+    client_.OpenSession();
+    client_.MakeFolder(remote(QStringLiteral("new")));
+    client_.MakeFolder(remote(QStringLiteral("new/deeper")));
+    EXPECT_TRUE(QFileInfo(onServer(QStringLiteral("new/deeper"))).isDir());
+    try {
+        client_.MakeFolder(remote(QStringLiteral("new")));
+        ADD_FAILURE() << "made an existing folder";
+    } catch (const FtpError& e) {
+        EXPECT_EQ(e.replyCode(), 550);
+        EXPECT_EQ(e.text(), client_.LastReply().text());
+    }
+    client_.MakeFolder(remote(QStringLiteral("other")));
+    EXPECT_TRUE(QFileInfo(onServer(QStringLiteral("other"))).isDir());
+}
+
+TEST_P(RealServer, TransfersFilesByteForByte) {
+    QByteArray everyByte;
+    for (int i = 0; i < 256; ++i) {
+        everyByte.append(static_cast<char>(i));
+    }
+    // Line ends of every kind would change in an ASCII-mode transfer.
+    const QList<std::pair<QString, QByteArray>> files{
+        {QStringLiteral("empty.txt"), QByteArray()},
+        {QStringLiteral("lines.bin"), "a\r\nb\nc\rd\r\n\n" + everyByte.repeated(64)},
+        {QStringLiteral("big.bin"), randomBytes(50 * 1024 * 1024, 7)},
+    };
+    client_.OpenSession();
+    for (const auto& [name, content] : files) {
+        SCOPED_TRACE(name.toStdString());
+        writeFile(local(name), content);
+        QList<qint64> progress;
+        client_.Progress = [&](qint64 bytes) { progress.append(bytes); };
+        client_.UploadFile(local(name), remote(name));
+        EXPECT_EQ(readFile(onServer(name)), content);
+        EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+        EXPECT_EQ(progress.isEmpty() ? 0 : progress.last(), content.size());
+
+        progress.clear();
+        const QString back = local(name + QStringLiteral(".back"));
+        client_.DownloadFile(remote(name), back);
+        EXPECT_EQ(readFile(back), content);
+        EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+        EXPECT_EQ(progress.isEmpty() ? 0 : progress.last(), content.size());
+    }
+    client_.Progress = nullptr;
+
+    // An existing local file is never overwritten, and nothing is asked of the server.
+    const QString existing = local(QStringLiteral("lines.bin"));
+    try {
+        client_.DownloadFile(remote(QStringLiteral("big.bin")), existing);
+        ADD_FAILURE() << "downloaded over an existing file";
+    } catch (const FtpError& e) {
+        EXPECT_EQ(e.text(), QStringLiteral("Destination file already exists."));
+    }
+    EXPECT_EQ(readFile(existing), files[1].second);
+
+    // A local file that cannot be read fails before anything is sent; the session stays.
+    EXPECT_THROW(client_.UploadFile(local(QStringLiteral("missing.txt")),
+                                    remote(QStringLiteral("missing.txt"))),
+                 FileError);
+    EXPECT_FALSE(QFileInfo::exists(onServer(QStringLiteral("missing.txt"))));
+    EXPECT_TRUE(client_.IsConnected());
+
+    // A missing remote file leaves the empty local file it was to be written into.
+    const QString missing = local(QStringLiteral("missing.back"));
+    try {
+        client_.DownloadFile(remote(QStringLiteral("missing.txt")), missing);
+        ADD_FAILURE() << "downloaded a missing file";
+    } catch (const FtpError& e) {
+        EXPECT_EQ(e.replyCode(), 550);
+    }
+    EXPECT_TRUE(QFileInfo::exists(missing));
+    EXPECT_EQ(QFileInfo(missing).size(), 0);
+    EXPECT_TRUE(client_.IsConnected());
+    client_.CloseSession();
+}
+
+TEST_P(RealServer, RenamesAndDeletesFiles) {
+    writeFile(onServer(QStringLiteral("old.txt")), "content");
+    client_.OpenSession();
+    client_.RenameRemote(remote(QStringLiteral("old.txt")), remote(QStringLiteral("new.txt")));
+    EXPECT_FALSE(QFileInfo::exists(onServer(QStringLiteral("old.txt"))));
+    EXPECT_EQ(readFile(onServer(QStringLiteral("new.txt"))), QByteArray("content"));
+
+    try {
+        client_.RenameRemote(remote(QStringLiteral("old.txt")), remote(QStringLiteral("x.txt")));
+        ADD_FAILURE() << "renamed a missing file";
+    } catch (const FtpError& e) {
+        EXPECT_EQ(e.replyCode(), 550);
+    }
+
+    client_.DeleteRemoteFile(remote(QStringLiteral("new.txt")));
+    EXPECT_FALSE(QFileInfo::exists(onServer(QStringLiteral("new.txt"))));
+    try {
+        client_.DeleteRemoteFile(remote(QStringLiteral("new.txt")));
+        ADD_FAILURE() << "deleted a missing file";
+    } catch (const FtpError& e) {
+        EXPECT_EQ(e.replyCode(), 550);
+        EXPECT_EQ(e.text(), client_.LastReply().text());
+    }
+    EXPECT_TRUE(client_.IsConnected());
+    client_.CloseSession();
+}
+
+TEST(Pyftpdlib, UnknownCommandsAnswer500) {
+    PyftpdlibServer server({QStringLiteral("SYST"), QStringLiteral("MKD")});
+    FtpClient client;
+    pointAt(client, server);
+    // SYST answered 500 still opens the session.
+    client.OpenSession();
+    EXPECT_EQ(client.LastReply().code, 500);
+    EXPECT_TRUE(client.IsConnected());
+    try {
+        client.MakeFolder(QStringLiteral("//new"));
+        ADD_FAILURE() << "an unknown command went through";
+    } catch (const FtpError& e) {
+        EXPECT_EQ(e.replyCode(), 500);
+        EXPECT_EQ(e.text(), QStringLiteral("Command \"MKD\" not understood."));
+    }
+    EXPECT_TRUE(client.IsConnected());
+}
+
+}  // namespace

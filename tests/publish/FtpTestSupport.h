@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDir>
+#include <QRandomGenerator>
+#include <cstring>
+
+#include "publish/FtpClient.h"
+#include "support/FtpServers.h"
+
+namespace zor::test {
+
+// Open file descriptors of this process; equal before and after means nothing leaked.
+inline qsizetype openDescriptors() {
+    return QDir(QStringLiteral("/proc/self/fd"))
+        .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+        .size();
+}
+
+inline QByteArray randomBytes(qsizetype size, quint32 seed) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    for (qsizetype i = 0; i < size; i += 4) {
+        const quint32 word = generator.generate();
+        std::memcpy(bytes.data() + i, &word, static_cast<size_t>(std::min<qsizetype>(4, size - i)));
+    }
+    return bytes;
+}
+
+inline void pointAt(publish::FtpClient& client, const FtpServer& server) {
+    client.Host = server.host();
+    client.Port = server.port();
+    client.Username = server.user();
+    client.Password = server.password();
+}
+
+}  // namespace zor::test

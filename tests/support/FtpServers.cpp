@@ -1,0 +1,256 @@
+#include "FtpServers.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <QDir>
+#include <QFile>
+#include <QThread>
+#include <chrono>
+#include <stdexcept>
+
+#ifndef ZOROD_TEST_SUPPORT_DIR
+#error "ZOROD_TEST_SUPPORT_DIR must name tests/support"
+#endif
+
+namespace zor::test {
+namespace {
+
+const QString Python = QStringLiteral("/usr/bin/python3");
+constexpr auto StartLimit = std::chrono::seconds(15);
+
+QString supportFile(const char* name) {
+    return QStringLiteral(ZOROD_TEST_SUPPORT_DIR "/") + QLatin1String(name);
+}
+
+// A port nobody listens on right now. Another process may take it before the server does;
+// the caller then tries again.
+int freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+        port = ntohs(a.sin_port);
+    }
+    ::close(fd);
+    return port;
+}
+
+// Whether something on the port greets with "220".
+bool greets(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    timeval limit{2, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    char reply[3] = {};
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                    ::recv(fd, reply, sizeof reply, MSG_WAITALL) == 3 &&
+                    QByteArrayView(reply, 3) == "220";
+    ::close(fd);
+    return ok;
+}
+
+template <typename Condition>
+bool waitUntil(Condition condition, const QProcess& process) {
+    const auto deadline = std::chrono::steady_clock::now() + StartLimit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition()) {
+            return true;
+        }
+        if (process.state() == QProcess::NotRunning) {
+            return false;
+        }
+        QThread::msleep(10);
+    }
+    return false;
+}
+
+}  // namespace
+
+FtpServer::~FtpServer() = default;
+
+QString FtpServer::localPath(const QString& remotePath) const {
+    QString relative = remotePath;
+    while (relative.startsWith(u'/')) {
+        relative.remove(0, 1);
+    }
+    return root_ + u'/' + relative;
+}
+
+QByteArray FtpServer::output() const {
+    QFile f(dir_.filePath(QStringLiteral("output.log")));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void FtpServer::start(const QString& program, const QStringList& arguments) {
+    process_.setProcessChannelMode(QProcess::MergedChannels);
+    process_.setStandardOutputFile(dir_.filePath(QStringLiteral("output.log")), QIODevice::Append);
+    process_.start(program, arguments);
+    if (!process_.waitForStarted()) {
+        fail(QStringLiteral("cannot start %1").arg(program));
+    }
+}
+
+void FtpServer::readAnnouncedPort() {
+    const bool announced = waitUntil(
+        [this] {
+            for (const QByteArray& line : output().split('\n')) {
+                if (line.startsWith("PORT ")) {
+                    port_ = line.mid(5).trimmed().toInt();
+                    return true;
+                }
+            }
+            return false;
+        },
+        process_);
+    if (!announced) {
+        fail(QStringLiteral("no port announced"));
+    }
+}
+
+void FtpServer::fail(const QString& what) const {
+    throw std::runtime_error(
+        QStringLiteral("FTP server: %1\n%2").arg(what, QString::fromUtf8(output())).toStdString());
+}
+
+void FtpServer::stop() {
+    if (process_.state() != QProcess::NotRunning) {
+        process_.terminate();
+        if (!process_.waitForFinished(5000)) {
+            process_.kill();
+            process_.waitForFinished(5000);
+        }
+    }
+}
+
+VsftpdServer::VsftpdServer() {
+    if (!dir_.isValid()) {
+        fail(QStringLiteral("no temporary folder"));
+    }
+    if (::geteuid() != 0) {
+        fail(QStringLiteral("vsftpd must be started as root to lock anonymous users in its root"));
+    }
+    user_ = QStringLiteral("anonymous");
+    password_ = QStringLiteral("zorod@example.org");
+    root_ = dir_.filePath(QStringLiteral("root"));
+    writableFolder_ = QStringLiteral("/www");
+    const QString empty = dir_.filePath(QStringLiteral("empty"));
+    QDir().mkpath(root_ + writableFolder_);
+    QDir().mkpath(empty);
+    // The anonymous user runs as "ftp": it must be able to enter the root and write into /www,
+    // and must not be able to write into the root itself, or vsftpd refuses the login.
+    ::chmod(QFile::encodeName(root_).constData(), 0755);
+    ::chmod(QFile::encodeName(root_ + writableFolder_).constData(), 0777);
+    ::chmod(QFile::encodeName(empty).constData(), 0755);
+
+    // The port is picked before vsftpd binds it, so another process can take it in between:
+    // then vsftpd exits and another port is tried. Passive ports are left to the system, which
+    // keeps servers of tests running side by side out of each other's way.
+    for (int attempt = 0; attempt < 5 && port_ == 0; ++attempt) {
+        const int port = freePort();
+        const QString config = dir_.filePath(QStringLiteral("vsftpd.conf"));
+        QFile f(config);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            fail(QStringLiteral("cannot write %1").arg(config));
+        }
+        f.write(QStringLiteral("listen=YES\n"
+                               "listen_ipv6=NO\n"
+                               "listen_address=127.0.0.1\n"
+                               "listen_port=%1\n"
+                               "background=NO\n"
+                               "anonymous_enable=YES\n"
+                               "no_anon_password=NO\n"
+                               "local_enable=NO\n"
+                               "write_enable=YES\n"
+                               "anon_upload_enable=YES\n"
+                               "anon_mkdir_write_enable=YES\n"
+                               "anon_other_write_enable=YES\n"
+                               "anon_world_readable_only=NO\n"
+                               "anon_umask=022\n"
+                               "anon_root=%2\n"
+                               "secure_chroot_dir=%3\n"
+                               // Neither works inside every container; neither matters here.
+                               "seccomp_sandbox=NO\n"
+                               "isolate=NO\n"
+                               "isolate_network=NO\n"
+                               "connect_from_port_20=NO\n"
+                               "xferlog_enable=NO\n"
+                               "dirmessage_enable=NO\n"
+                               "use_localtime=NO\n")
+                    .arg(port)
+                    .arg(root_, empty)
+                    .toUtf8());
+        f.close();
+        start(QStringLiteral("/usr/sbin/vsftpd"), {config});
+        if (waitUntil([port] { return greets(port); }, process_)) {
+            port_ = port;
+        } else {
+            stop();
+        }
+    }
+    if (port_ == 0) {
+        fail(QStringLiteral("vsftpd did not start"));
+    }
+}
+
+PyftpdlibServer::PyftpdlibServer(const QStringList& without) {
+    if (!dir_.isValid()) {
+        fail(QStringLiteral("no temporary folder"));
+    }
+    user_ = QStringLiteral("zorod");
+    password_ = QStringLiteral("secret word");
+    root_ = dir_.filePath(QStringLiteral("root"));
+    QDir().mkpath(root_);
+    QStringList arguments{supportFile("pyftpdlib_server.py"),
+                          QStringLiteral("--root"),
+                          root_,
+                          QStringLiteral("--user"),
+                          user_,
+                          QStringLiteral("--password"),
+                          password_};
+    for (const QString& command : without) {
+        arguments << QStringLiteral("--without") << command;
+    }
+    start(Python, arguments);
+    readAnnouncedPort();
+}
+
+FaultFtpServer::FaultFtpServer(const QString& scenario) {
+    if (!dir_.isValid()) {
+        fail(QStringLiteral("no temporary folder"));
+    }
+    user_ = QStringLiteral("tester");
+    password_ = QStringLiteral("secret");
+    start(Python, {supportFile("ftp_fault_server.py"), scenario});
+    readAnnouncedPort();
+}
+
+QList<QByteArray> FaultFtpServer::receivedLines() const {
+    QList<QByteArray> lines;
+    for (const QByteArray& line : output().split('\n')) {
+        if (line.startsWith("C ")) {
+            lines.append(QByteArray::fromHex(line.mid(2)));
+        }
+    }
+    return lines;
+}
+
+QList<qint64> FaultFtpServer::storedSizes() const {
+    QList<qint64> sizes;
+    for (const QByteArray& line : output().split('\n')) {
+        if (line.startsWith("STORED ")) {
+            sizes.append(line.mid(7).trimmed().toLongLong());
+        }
+    }
+    return sizes;
+}
+
+}  // namespace zor::test

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// FTP servers for tests and benchmarks, started on 127.0.0.1 and a free port with their own
+// configuration in a temporary folder, and stopped by their process id when the object goes.
+// A server that cannot start throws std::runtime_error with its output.
+namespace zor::test {
+
+class FtpServer {
+public:
+    virtual ~FtpServer();
+    FtpServer(const FtpServer&) = delete;
+    FtpServer& operator=(const FtpServer&) = delete;
+
+    QString host() const { return QStringLiteral("127.0.0.1"); }
+    int port() const { return port_; }
+    QString user() const { return user_; }
+    QString password() const { return password_; }
+    // The local folder that is "/" on the server.
+    QString root() const { return root_; }
+    // A remote folder the user may create and change files in ("/" or a folder below it).
+    QString writableFolder() const { return writableFolder_; }
+    // The local path behind a remote one; leading slashes, however many, mean the root.
+    QString localPath(const QString& remotePath) const;
+    // Everything the server printed so far.
+    QByteArray output() const;
+
+protected:
+    FtpServer() = default;
+    // Starts the program with its output going to a file in the temporary folder.
+    void start(const QString& program, const QStringList& arguments);
+    // Waits for the "PORT <n>" line the scripted servers print once they listen.
+    void readAnnouncedPort();
+    [[noreturn]] void fail(const QString& what) const;
+    void stop();
+
+    QTemporaryDir dir_;
+    QProcess process_;
+    int port_ = 0;
+    QString user_, password_, root_, writableFolder_ = QStringLiteral("/");
+};
+
+// vsftpd 3 with anonymous login (USER, 331, PASS with any password). It refuses to let the
+// anonymous user write into its root, so the root is read-only and "/www" is writable.
+class VsftpdServer : public FtpServer {
+public:
+    VsftpdServer();
+    ~VsftpdServer() override { stop(); }
+};
+
+// pyftpdlib with one user whose root is writable. Commands in `without` are unknown to it
+// (answered 500).
+class PyftpdlibServer : public FtpServer {
+public:
+    explicit PyftpdlibServer(const QStringList& without = {});
+    ~PyftpdlibServer() override { stop(); }
+};
+
+// The scripted server of tests/support/ftp_fault_server.py, running one scenario.
+class FaultFtpServer : public FtpServer {
+public:
+    explicit FaultFtpServer(const QString& scenario);
+    ~FaultFtpServer() override { stop(); }
+    // Every command line received so far, exactly as it came (line end included).
+    QList<QByteArray> receivedLines() const;
+    // The byte counts of completed uploads.
+    QList<qint64> storedSizes() const;
+};
+
+}  // namespace zor::test

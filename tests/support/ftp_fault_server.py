@@ -1,0 +1,199 @@
+#!/usr/bin/python3
+"""A scripted FTP server for the faults real servers won't produce on demand.
+
+Usage: ftp_fault_server.py SCENARIO. Listens on 127.0.0.1 and a free port, prints "PORT <n>",
+then serves every session in a thread of its own, behaving well except where the scenario says
+otherwise.
+Every command line received is printed as "C <hex of its bytes, line end included>", every
+upload as "STORED <byte count>".
+"""
+import socket
+import struct
+import sys
+import threading
+import time
+
+SCENARIO = sys.argv[1]
+# What RETR sends: 1 MiB of every byte value.
+RETR_DATA = bytes(range(256)) * 4096
+LISTING = (b"drwxr-xr-x    2 0        0            4096 Dec 09 04:59 etc\r\n"
+           b"-rw-r--r--    1 0        0              20 Dec 09 04:59 index.php\r\n")
+
+
+def log(text):
+    print(text, flush=True)
+
+
+def reset(sock):
+    """Closes with RST instead of FIN, as a crashed or killed peer does."""
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    sock.close()
+
+
+class Session:
+    def __init__(self, conn):
+        self.conn = conn
+        self.reader = conn.makefile("rb")
+        self.listener = None
+
+    def reply(self, *lines):
+        self.conn.sendall(b"".join(line.encode("cp1251") + b"\r\n" for line in lines))
+
+    def command(self):
+        raw = self.reader.readline()
+        if not raw:
+            return None, ""
+        log("C " + raw.hex())
+        verb, _, arg = raw.decode("cp1251").rstrip("\r\n").partition(" ")
+        return verb.upper(), arg
+
+    def wait_for_client_to_leave(self):
+        self.reader.read()
+
+    def pasv(self, announced="127,0,0,1", parentheses=True):
+        self.listener = socket.socket()
+        self.listener.bind(("127.0.0.1", 0))
+        self.listener.listen(1)
+        port = self.listener.getsockname()[1]
+        numbers = f"{announced},{port >> 8},{port & 255}"
+        if parentheses:
+            return f"227 Entering Passive Mode ({numbers})."
+        return f"227 Entering Passive Mode {numbers}"
+
+    def accept_data(self):
+        self.listener.settimeout(30)
+        data, _ = self.listener.accept()
+        self.listener.close()
+        return data
+
+    def end_transfer(self):
+        if SCENARIO == "abort-426":
+            self.reply("426 Connection closed; transfer aborted.", "226 Closing data connection.")
+        elif SCENARIO == "silent-end":
+            self.wait_for_client_to_leave()
+            return False
+        else:
+            self.reply("226 Transfer complete.")
+        return True
+
+
+def serve(s):
+    """Runs one session; returns when it is over."""
+    if SCENARIO == "silent":
+        s.wait_for_client_to_leave()
+        return
+    if SCENARIO == "multiline-greeting":
+        s.reply("220-Добро пожаловать", "  an indented line", "Other text with 220 inside",
+                "220-still the greeting", "220 Ready.")
+    else:
+        s.reply("220 Fault server ready.")
+    if SCENARIO == "drop-after-greeting":
+        return
+    while True:
+        verb, arg = s.command()
+        if verb is None:
+            return
+        if verb == "USER":
+            if SCENARIO == "drop-after-user":
+                return
+            s.reply("230 Logged in, no password needed." if SCENARIO == "user-230"
+                    else "331 Password, please.")
+        elif verb == "PASS":
+            s.reply("230 Logged in.")
+        elif verb == "TYPE":
+            s.reply("200 Binary it is.")
+        elif verb == "SYST":
+            s.reply({"syst-500": "500 SYST not understood.",
+                     "syst-502": "502 SYST not implemented."}.get(SCENARIO, "215 UNIX Type: L8"))
+        elif verb == "CWD":
+            s.reply("250 Okay.")
+        elif verb == "PASV":
+            if SCENARIO == "pasv-bare":
+                s.reply(s.pasv(parentheses=False))
+            elif SCENARIO == "pasv-elsewhere":
+                # Not the address the client talks to; the listener is on 127.0.0.1 only.
+                s.reply(s.pasv(announced="127,0,0,2"))
+            else:
+                s.reply(s.pasv())
+            if SCENARIO == "drop-after-pasv":
+                return
+        elif verb in ("LIST", "RETR"):
+            data = s.accept_data()
+            s.reply("150 Here it comes.")
+            payload = LISTING if verb == "LIST" else RETR_DATA
+            if SCENARIO == "drop-mid-retr":
+                data.sendall(payload[:len(payload) // 4])
+                data.close()
+                return
+            if SCENARIO == "stall-mid-retr":
+                data.sendall(payload[:len(payload) // 4])
+                s.wait_for_client_to_leave()
+                data.close()
+                return
+            data.sendall(payload)
+            data.close()
+            if not s.end_transfer():
+                return
+        elif verb == "STOR":
+            data = s.accept_data()
+            s.reply("150 Send it.")
+            if SCENARIO in ("drop-mid-stor", "reset-mid-stor"):
+                got = 0
+                while got < 65536:
+                    chunk = data.recv(65536 - got)
+                    if not chunk:
+                        break
+                    got += len(chunk)
+                reset(data)
+                if SCENARIO == "drop-mid-stor":
+                    return
+                s.reply("426 Connection reset by peer; transfer aborted.",
+                        "226 Closing data connection.")
+                continue
+            size = 0
+            # "slow-stor" takes the file at a trickle, so the client has to wait for it.
+            step = 16384 if SCENARIO == "slow-stor" else 1 << 20
+            while chunk := data.recv(step):
+                size += len(chunk)
+                if SCENARIO == "slow-stor":
+                    time.sleep(0.01)
+            data.close()
+            log(f"STORED {size}")
+            if not s.end_transfer():
+                return
+        elif verb == "MKD":
+            s.reply(f'257 "{arg}" created.')
+        elif verb == "DELE":
+            s.reply("250 Deleted.")
+        elif verb == "RNFR":
+            s.reply("350 Ready for RNTO.")
+        elif verb == "RNTO":
+            s.reply("250 Renamed.")
+        elif verb == "QUIT":
+            s.reply("221 Goodbye.")
+            return
+        else:
+            s.reply(f'500 Command "{verb}" not understood.')
+
+
+def session(conn):
+    try:
+        serve(Session(conn))
+    except OSError as e:
+        log(f"SESSION ENDED {e!r}")
+    finally:
+        conn.close()
+
+
+def main():
+    server = socket.socket()
+    server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    server.bind(("127.0.0.1", 0))
+    server.listen(8)
+    log(f"PORT {server.getsockname()[1]}")
+    while True:
+        conn, _ = server.accept()
+        threading.Thread(target=session, args=(conn,), daemon=True).start()
+
+
+main()

@@ -1,0 +1,35 @@
+#!/usr/bin/python3
+"""pyftpdlib for the tests: one user, one root folder, 127.0.0.1 and a free port.
+
+Prints "PORT <n>" once it listens. --without drops a command, which the server then answers
+with 500 as an unknown one.
+"""
+import argparse
+import logging
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+
+parser = argparse.ArgumentParser()
+parser.add_argument("--root", required=True)
+parser.add_argument("--user", required=True)
+parser.add_argument("--password", required=True)
+parser.add_argument("--without", action="append", default=[])
+args = parser.parse_args()
+
+logging.basicConfig(level=logging.WARNING)
+authorizer = DummyAuthorizer()
+authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+
+
+class Handler(FTPHandler):
+    pass
+
+
+Handler.authorizer = authorizer
+Handler.proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items() if k not in args.without}
+
+server = FTPServer(("127.0.0.1", 0), Handler)
+print("PORT", server.address[1], flush=True)
+server.serve_forever()
