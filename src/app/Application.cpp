@@ -5,8 +5,12 @@
 
 namespace zor::app {
 
-Application::Application(const QString& sitesRoot, SettingsStore& settings) {
+Application::Application(const QString& sitesRoot, SettingsStore& settings,
+                         const std::function<editor::EditorControls()>& makeEditorControls) {
     form1_ = std::make_unique<TForm1>(state_, settings, sitesRoot);
+    form2_ = std::make_unique<editor::TForm2>(state_, settings, *form1_, makeEditorControls(),
+                                              form1_.get());
+    form1_->setEditor(form2_.get());
     form4_ = std::make_unique<files::TForm4>(state_, form1_.get());
     form1_->setFileManager(form4_.get());
 }
@@ -14,6 +18,7 @@ Application::Application(const QString& sitesRoot, SettingsStore& settings) {
 Application::~Application() {
     // The secondary windows go before the main window that parents them.
     form4_.reset();
+    form2_.reset();
     form1_.reset();
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <memory>
+
+#include "editor/TForm2.h"
 
 #include "site/OpenSiteState.h"
 
@@ -21,16 +24,22 @@ class TForm1;
 // already see that site.
 class Application {
 public:
-    Application(const QString& sitesRoot, SettingsStore& settings);
+    // makeEditorControls gives the editor window its visual editor and preview (web views
+    // unless a test says otherwise).
+    Application(const QString& sitesRoot, SettingsStore& settings,
+                const std::function<editor::EditorControls()>& makeEditorControls =
+                    editor::webEngineControls);
     ~Application();
 
     OpenSiteState& state() { return state_; }
     TForm1& form1() { return *form1_; }
+    editor::TForm2& form2() { return *form2_; }
     files::TForm4& form4() { return *form4_; }
 
 private:
     OpenSiteState state_;
     std::unique_ptr<TForm1> form1_;
+    std::unique_ptr<editor::TForm2> form2_;
     std::unique_ptr<files::TForm4> form4_;
 };
 

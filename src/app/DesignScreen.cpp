@@ -10,6 +10,7 @@
 
 #include "app/TForm1.h"
 #include "design/TemplateCompiler.h"
+#include "editor/TForm2.h"
 #include "platform/CommandGuard.h"
 #include "platform/Errors.h"
 #include "platform/TextFile.h"
@@ -108,8 +109,18 @@ void DesignScreen::Button1Click() {
 }
 
 void DesignScreen::ListBox2Click() {
-    // Opening blocks in the editor window comes with the editor.
-    Q_UNUSED(form_);
+    QListWidgetItem* picked = ListBox2->currentItem();
+    if (!picked) {
+        return;
+    }
+    editor::TForm2& editor = form_.editor();
+    if (picked->text() == NewItemEntry) {
+        // The picked entry becomes the new block's when the editor saves it.
+        ListBox2->addItem(NewItemEntry);
+        editor.openBlock(editor::NewBlockName, false);
+    } else {
+        editor.openBlock(picked->text(), true);
+    }
 }
 
 }  // namespace zor::app

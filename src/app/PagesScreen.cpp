@@ -8,6 +8,8 @@
 #include <QVBoxLayout>
 
 #include "app/TForm1.h"
+#include "editor/TForm2.h"
+#include "pages/PageCatalogue.h"
 #include "pages/Sitemap.h"
 #include "platform/CommandGuard.h"
 #include "platform/SettingsStore.h"
@@ -118,8 +120,20 @@ void PagesScreen::ComboBox1Click() {
 }
 
 void PagesScreen::ComboBox1Select() {
-    // Opening the picked page in the editor window comes with the editor.
-    Q_UNUSED(form_);
+    const int index = ComboBox1->currentIndex();
+    if (index < 0) {
+        return;
+    }
+    const pages::PageOpening page =
+        pages::planPageOpening(state_, index, ComboBox1->itemText(index));
+    editor::TForm2& editor = form_.editor();
+    if (page.isNew) {
+        // The list ends with a new-page entry again; the picked one becomes the new page when
+        // the editor saves it.
+        state_.pageList.append(NewItemEntry);
+        ComboBox1->addItem(NewItemEntry);
+    }
+    editor.openPage(page.pageNumber, page.title, page.loadFile);
 }
 
 }  // namespace zor::app

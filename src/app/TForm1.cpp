@@ -343,6 +343,13 @@ QWidget* TForm1::currentScreen() const {
     return page->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly).value(0);
 }
 
+editor::TForm2& TForm1::editor() const {
+    if (!form2_) {
+        throw ZorError(QStringLiteral("Окно редактора ещё не создано."));
+    }
+    return *form2_;
+}
+
 void TForm1::showFileManager() {
     if (form4_) {
         form4_->exec();

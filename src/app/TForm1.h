@@ -14,7 +14,10 @@ class QStackedWidget;
 
 namespace zor {
 class SettingsStore;
+namespace editor {
+class TForm2;
 }
+}  // namespace zor
 
 namespace zor::app {
 
@@ -38,6 +41,9 @@ public:
 
     // The windows shown modally from here; they are created after this one.
     void setFileManager(QDialog* form4) { form4_ = form4; }
+    void setEditor(editor::TForm2* form2) { form2_ = form2; }
+    // The editor window; throws while there is none.
+    editor::TForm2& editor() const;
 
     // Shows a screen and names it in header (header first, as every navigation command does).
     void showScreen(QWidget* screen, const QString& headerText);
@@ -95,6 +101,7 @@ private:
     QWidget* mainMenu_ = nullptr;
     QWidget* helpIndex_ = nullptr;
     QDialog* form4_ = nullptr;
+    editor::TForm2* form2_ = nullptr;
 };
 
 }  // namespace zor::app

@@ -15,6 +15,7 @@
 #include "app/TForm1.h"
 #include "platform/SettingsStore.h"
 #include "support/DialogDriver.h"
+#include "support/EditorFakes.h"
 #include "support/TempSite.h"
 
 namespace zor::test {
@@ -27,7 +28,10 @@ struct AppFixture : ::testing::Test {
     std::unique_ptr<app::Application> app;
 
     app::TForm1& start() {
-        app = std::make_unique<app::Application>(root.root(), *settings);
+        // The editor window gets stand-ins for its web views: no browser starts in these tests.
+        app = std::make_unique<app::Application>(root.root(), *settings, [] {
+            return editor::EditorControls{new FakeHtmlEditor, new FakePreview};
+        });
         return app->form1();
     }
     app::TForm1& form() { return app->form1(); }

@@ -1,0 +1,220 @@
+#include <QDir>
+#include <QFile>
+#include <QTimer>
+
+#include "AppFixture.h"
+#include "app/DesignScreen.h"
+#include "editor/TForm2.h"
+#include "platform/RichTextMemo.h"
+#include "platform/TextFile.h"
+#include "site/SiteWorkspace.h"
+
+using namespace zor;
+using namespace zor::test;
+
+namespace {
+
+// A site with three pages and a block, the main window started over it.
+struct EditorFlows : AppFixture {
+    QString site;
+
+    void SetUp() override {
+        site = root.makeSite("site");
+        textfile::writeLines(
+            site::titleIndexPath(site),
+            {"#    path", "0001 Сайт : Главная", "0002 Сайт : Вторая", "0003 Сайт : Третья", "#"});
+        textfile::writeText(site::pageFilePath(site, 2), "<b>two</b>\r\n");
+        textfile::writeText(site::pageFilePath(site, 3), "three");
+        textfile::writeText(site::blockFilePath(site, "menu"), "<a href=\"?in=1\">Меню</a>");
+        start();
+    }
+
+    editor::TForm2& editor() { return app->form2(); }
+    QComboBox* pageList() { return child<QComboBox>("ComboBox1"); }
+    QListWidget* blockList() { return child<QListWidget>("ListBox2"); }
+    QStringList items(QComboBox* box) {
+        QStringList out;
+        for (int i = 0; i < box->count(); ++i) {
+            out.append(box->itemText(i));
+        }
+        return out;
+    }
+    QStringList items(QListWidget* list) {
+        QStringList out;
+        for (int i = 0; i < list->count(); ++i) {
+            out.append(list->item(i)->text());
+        }
+        return out;
+    }
+
+    // pick opens the editor modally; inside runs while it is shown, then it is closed.
+    // Returns whether the editor was shown.
+    bool withEditor(const std::function<void()>& pick, const std::function<void()>& inside) {
+        bool shown = false;
+        QTimer start;
+        start.setSingleShot(true);
+        QObject::connect(&start, &QTimer::timeout, &editor(), [&] {
+            shown = editor().isVisible();
+            if (!shown) {
+                return;
+            }
+            inside();
+            editor().close();
+            if (editor().isVisible()) {
+                ADD_FAILURE() << "the editor did not close";
+                editor().hide();
+            }
+        });
+        start.start(0);
+        pick();
+        return shown;
+    }
+    void pickPage(int index) {
+        pageList()->setCurrentIndex(index);
+        emit pageList()->activated(index);
+    }
+    void pickBlock(int row) {
+        blockList()->setCurrentRow(row);
+        emit blockList()->itemClicked(blockList()->item(row));
+    }
+    QString sourceText() { return editor().Memo1->text(); }
+};
+
+}  // namespace
+
+TEST_F(EditorFlows, EditorIsCreatedAfterTheMainWindowForTheFirstSite) {
+    EXPECT_EQ(editor().windowTitle(), "ZOR OD");
+    EXPECT_FALSE(editor().isVisible());
+    EXPECT_EQ(editor().parentWidget(), &form());
+    // Its creation already wrote the first site's preview file and opened its setting.
+    EXPECT_TRUE(QFile::exists(site::previewFilePath(site)));
+    EXPECT_TRUE(settings->keyExists("software\\ZOR-OD\\site\\dhtml"));
+}
+
+TEST_F(EditorFlows, ExistingPageEditedAndSaved) {
+    settings->writeString("software\\ZOR-OD\\site\\sitemap", "create", "1");
+    app.reset();
+    start();
+    child<QLineEdit>("Edit6")->setText("my.ru");
+    ASSERT_TRUE(withEditor([&] { pickPage(1); },
+                           [&] {
+                               // The sitemap was written first, then the page opened.
+                               EXPECT_TRUE(QFile::exists(site::sitemapPath(site)));
+                               EXPECT_EQ(editor().windowTitle(), "ZOR OD (?in=2)");
+                               EXPECT_EQ(editor().Edit1->text(), "Вторая");
+                               EXPECT_EQ(sourceText(), "<b>two</b>\n");
+                               EXPECT_EQ(editor().Edit2->text(), "http://my.ru/index.php?in=2");
+                               editor().Memo1->setText("<i>changed</i>");
+                               editor().Edit1->setText("Другая");
+                           }));
+    EXPECT_EQ(test::readFile(site::pageFilePath(site, 2)), "<i>changed</i>");
+    EXPECT_EQ(state().pageTitles[2], "Другая");
+    EXPECT_EQ(state().pageList[1], "2 - Другая");
+    EXPECT_EQ(items(pageList()), (QStringList{"1 - Главная", "2 - Другая", "3 - Третья", "..."}));
+    EXPECT_EQ(editor().windowTitle(), "ZOR OD");
+    EXPECT_FALSE(QFile::exists(site::previewFilePath(site)));
+    // The title reaches the index at the next save of the site.
+    form().SaveOpenSite();
+    EXPECT_TRUE(test::readFile(site::titleIndexPath(site))
+                    .contains(textfile::toCp1251(u"0002 Сайт : Другая\r\n")));
+}
+
+TEST_F(EditorFlows, NewPageFromTheLastEntry) {
+    ASSERT_TRUE(withEditor(
+        [&] { pickPage(3); },
+        [&] {
+            EXPECT_EQ(items(pageList()),
+                      (QStringList{"1 - Главная", "2 - Вторая", "3 - Третья", "...", "..."}));
+            EXPECT_EQ(pageList()->currentIndex(), 3);
+            EXPECT_EQ(editor().windowTitle(), "ZOR OD (?in=4)");
+            EXPECT_EQ(editor().Edit1->text(), "Новая страница");
+            EXPECT_EQ(sourceText(), " ");
+            EXPECT_FALSE(QFile::exists(site::pageFilePath(site, 4)));
+        }));
+    EXPECT_EQ(items(pageList()), (QStringList{"1 - Главная", "2 - Вторая", "3 - Третья",
+                                              "4 - Новая страница", "..."}));
+    EXPECT_EQ(state().pageList, items(pageList()));
+    EXPECT_EQ(state().pageTitles[4], "Новая страница");
+    EXPECT_EQ(test::readFile(site::pageFilePath(site, 4)), " ");
+    form().SaveOpenSite();
+    EXPECT_TRUE(test::readFile(site::fileIndexPath(site)).contains("0004 4.tq\r\n#\r\n"));
+}
+
+TEST_F(EditorFlows, MissingPageFileAndEmptiedTitle) {
+    QFile::remove(site::pageFilePath(site, 1));
+    ASSERT_TRUE(withEditor([&] { pickPage(0); },
+                           [&] {
+                               EXPECT_EQ(sourceText(), " ");
+                               EXPECT_EQ(editor().Edit1->text(), "Главная");
+                               editor().Edit1->clear();
+                           }));
+    EXPECT_EQ(test::readFile(site::pageFilePath(site, 1)), " ");
+    EXPECT_EQ(items(pageList())[0], "1 - ");
+    EXPECT_EQ(state().pageTitles[1], "");
+}
+
+TEST_F(EditorFlows, UnreadablePageShowsTheErrorAndNoEditor) {
+    QFile::remove(site::pageFilePath(site, 3));
+    QDir().mkpath(site::pageFilePath(site, 3));
+    EXPECT_FALSE(withEditor([&] { pickPage(2); }, [] {}));
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages[0].contains("3.tq"));
+    EXPECT_EQ(editor().windowTitle(), "ZOR OD");
+}
+
+TEST_F(EditorFlows, NoPageBeyondTheLimit) {
+    QStringList list;
+    for (int n = 1; n <= site::MaxPages; ++n) {
+        list.append(QString::number(n) + " - p");
+    }
+    list.append("...");
+    state().pageList = list;
+    form().pagesScreen()->showPageList();
+    EXPECT_FALSE(withEditor([&] { pickPage(site::MaxPages); }, [] {}));
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages[0].contains("5000")) << dialogs.messages[0].toStdString();
+    EXPECT_EQ(pageList()->count(), site::MaxPages + 1);
+    EXPECT_EQ(state().pageList.size(), site::MaxPages + 1);
+}
+
+TEST_F(EditorFlows, ExistingBlockRenamed) {
+    ASSERT_EQ(items(blockList()), (QStringList{"menu", "..."}));
+    ASSERT_TRUE(withEditor([&] { pickBlock(0); },
+                           [&] {
+                               EXPECT_EQ(editor().windowTitle(), "ZOR OD Редактирование блоков");
+                               EXPECT_EQ(editor().Edit1->text(), "menu");
+                               EXPECT_EQ(sourceText(), "<a href=\"?in=1\">Меню</a>");
+                               editor().Edit1->setText("topmenu");
+                           }));
+    EXPECT_EQ(items(blockList()), (QStringList{"topmenu", "..."}));
+    EXPECT_EQ(test::readFile(site::blockFilePath(site, "topmenu")),
+              test::readFile(site::blockFilePath(site, "menu")));
+    EXPECT_EQ(editor().windowTitle(), "ZOR OD");
+    // The page list is not touched by a block.
+    EXPECT_EQ(items(pageList()), (QStringList{"1 - Главная", "2 - Вторая", "3 - Третья", "..."}));
+}
+
+TEST_F(EditorFlows, NewBlockFromTheLastEntry) {
+    ASSERT_TRUE(withEditor([&] { pickBlock(1); },
+                           [&] {
+                               EXPECT_EQ(items(blockList()), (QStringList{"menu", "...", "..."}));
+                               EXPECT_EQ(blockList()->currentRow(), 1);
+                               EXPECT_EQ(editor().Edit1->text(), "NewBloc");
+                               EXPECT_EQ(sourceText(), " ");
+                               editor().Memo1->setText("<p>footer</p>");
+                           }));
+    EXPECT_EQ(items(blockList()), (QStringList{"menu", "NewBloc", "..."}));
+    EXPECT_EQ(test::readFile(site::blockFilePath(site, "NewBloc")), "<p>footer</p>");
+}
+
+TEST_F(EditorFlows, VanishedBlockShowsTheErrorAndNoEditor) {
+    QFile::remove(site::blockFilePath(site, "menu"));
+    EXPECT_FALSE(withEditor([&] { pickBlock(0); }, [] {}));
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages[0].contains("menu.tq"));
+    EXPECT_EQ(editor().windowTitle(), "ZOR OD");
+    // The next page opened is a page, not a block.
+    ASSERT_TRUE(withEditor([&] { pickPage(2); },
+                           [&] { EXPECT_EQ(editor().windowTitle(), "ZOR OD (?in=3)"); }));
+    EXPECT_FALSE(QFile::exists(site::blockFilePath(site, "menu")));
+}
