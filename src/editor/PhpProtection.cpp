@@ -1,29 +1,31 @@
 #include "editor/PhpProtection.h"
 
 #include <QRegularExpression>
-#include <array>
+#include <algorithm>
+#include <initializer_list>
 
 namespace zor::editor {
 namespace {
 
+bool isOneOf(QStringView name, std::initializer_list<QStringView> names) {
+    return std::any_of(names.begin(), names.end(),
+                       [&](QStringView n) { return name.compare(n, Qt::CaseInsensitive) == 0; });
+}
+
 // Elements inside which the HTML parser moves an element out of the way (or drops it).
-bool movesElementsOut(const QString& name) {
-    static const std::array<QStringView, 7> names{u"table", u"thead",    u"tbody", u"tfoot",
-                                                  u"tr",    u"colgroup", u"select"};
-    return std::find(names.begin(), names.end(), name) != names.end();
+bool movesElementsOut(QStringView name) {
+    return isOneOf(name, {u"table", u"thead", u"tbody", u"tfoot", u"tr", u"colgroup", u"select"});
 }
 
 // Elements that decide the above: these and the cells, which allow content again.
-bool isTableStructure(const QString& name) {
-    return movesElementsOut(name) || name == u"td" || name == u"th" || name == u"caption";
+bool isTableStructure(QStringView name) {
+    return movesElementsOut(name) || isOneOf(name, {u"td", u"th", u"caption"});
 }
 
 // Elements whose text the parser keeps raw (or escapes on the way out): no markup inside.
-bool isRawText(const QString& name) {
-    static const std::array<QStringView, 9> names{u"script",  u"style",    u"textarea",
-                                                  u"title",   u"xmp",      u"iframe",
-                                                  u"noembed", u"noframes", u"plaintext"};
-    return std::find(names.begin(), names.end(), name) != names.end();
+bool isRawText(QStringView name) {
+    return isOneOf(name, {u"script", u"style", u"textarea", u"title", u"xmp", u"iframe", u"noembed",
+                          u"noframes", u"plaintext"});
 }
 
 bool isNameChar(QChar c) {
@@ -65,37 +67,43 @@ int PhpProtection::idOf(const QString& block) {
 }
 
 QString PhpProtection::protect(QStringView text) {
+    if (!text.contains(u"<?")) {
+        return text.toString();
+    }
     enum class State { Data, Tag, Comment, RawText };
     State state = State::Data;
     QString out;
-    out.reserve(text.size() + 64);
-    QStringList open;  // table structure and selects now open, innermost last
-    QString tagName;   // the tag being read (lower case)
+    out.reserve(text.size() + 256);
+    qsizetype copied = 0;  // text before this position is in out already
+    QStringList open;      // table structure and selects now open, innermost last
+    QStringView tagName;   // the tag being read
     bool endTag = false;
-    QChar quote;      // the quote of the attribute value being read, if any
-    QChar lastInTag;  // the last non-blank character of the tag so far
-    QString rawName;  // the element whose raw text is being read
+    QChar quote;          // the quote of the attribute value being read, if any
+    QChar lastInTag;      // the last non-blank character of the tag so far
+    QStringView rawName;  // the element whose raw text is being read
 
     const qsizetype n = text.size();
     auto at = [&](qsizetype i, QStringView s) {
         return text.mid(i, s.size()).compare(s, Qt::CaseInsensitive) == 0;
     };
-    auto readName = [&](qsizetype i) {
+    auto nameAt = [&](qsizetype i) {
         qsizetype j = i;
         while (j < n && isNameChar(text[j])) {
             ++j;
         }
-        return text.mid(i, j - i).toString().toLower();
+        return text.mid(i, j - i);
     };
 
     qsizetype i = 0;
     while (i < n) {
-        if (text[i] == u'<' && i + 1 < n && text[i + 1] == u'?') {
+        const QChar c = text[i];
+        if (c == u'<' && i + 1 < n && text[i + 1] == u'?') {
             // The block runs to its first "?>", or to the end, as PHP itself reads it.
             qsizetype end = text.indexOf(u"?>", i + 2);
             end = end < 0 ? n : end + 2;
             const QString block = text.mid(i, end - i).toString();
             const QString id = QString::number(idOf(block));
+            out += text.mid(copied, i - copied);
             if (state != State::Data) {
                 out += marker_ + id + u'q';
             } else if (!open.isEmpty() && movesElementsOut(open.last())) {
@@ -108,14 +116,12 @@ QString PhpProtection::protect(QStringView text) {
             if (state == State::Tag) {
                 lastInTag = u'q';
             }
-            i = end;
+            i = copied = end;
             continue;
         }
-        const QChar c = text[i];
         switch (state) {
             case State::Data:
-                if (at(i, u"<!--")) {
-                    out += QStringLiteral("<!--");
+                if (c == u'<' && at(i, u"<!--")) {
                     i += 4;
                     state = State::Comment;
                     continue;
@@ -125,7 +131,7 @@ QString PhpProtection::protect(QStringView text) {
                     if (d.isLetter() || d == u'!' ||
                         (d == u'/' && i + 2 < n && text[i + 2].isLetter())) {
                         endTag = d == u'/';
-                        tagName = d == u'!' ? QString() : readName(i + (endTag ? 2 : 1));
+                        tagName = d == u'!' ? QStringView() : nameAt(i + (endTag ? 2 : 1));
                         quote = QChar();
                         lastInTag = d;
                         state = State::Tag;
@@ -142,12 +148,13 @@ QString PhpProtection::protect(QStringView text) {
                 } else if (c == u'>') {
                     state = State::Data;
                     if (endTag) {
-                        if (open.contains(tagName)) {
-                            while (open.takeLast() != tagName) {
+                        const QString name = tagName.toString().toLower();
+                        if (isTableStructure(name) && open.contains(name)) {
+                            while (open.takeLast() != name) {
                             }
                         }
                     } else if (isTableStructure(tagName)) {
-                        open.append(tagName);
+                        open.append(tagName.toString().toLower());
                     } else if (isRawText(tagName)) {
                         rawName = tagName;
                         state = State::RawText;
@@ -158,15 +165,14 @@ QString PhpProtection::protect(QStringView text) {
                 }
                 break;
             case State::Comment:
-                if (at(i, u"-->")) {
-                    out += QStringLiteral("-->");
+                if (c == u'-' && at(i, u"-->")) {
                     i += 3;
                     state = State::Data;
                     continue;
                 }
                 break;
             case State::RawText:
-                if (c == u'<' && at(i, QString(QStringLiteral("</") + rawName)) &&
+                if (c == u'<' && i + 1 < n && text[i + 1] == u'/' && at(i + 2, rawName) &&
                     (i + 2 + rawName.size() >= n || !isNameChar(text[i + 2 + rawName.size()]))) {
                     endTag = true;
                     tagName = rawName;
@@ -176,9 +182,9 @@ QString PhpProtection::protect(QStringView text) {
                 }
                 break;
         }
-        out += c;
         ++i;
     }
+    out += text.mid(copied);
     return out;
 }
 

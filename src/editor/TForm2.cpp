@@ -133,7 +133,14 @@ TForm2::TForm2(OpenSiteState& state, SettingsStore& settings, EditorHost& host,
     runGuarded(this, [this] { FormCreate(); });
 }
 
-TForm2::~TForm2() = default;
+TForm2::~TForm2() {
+    // The controls die with the window's children, after this; what they report while going
+    // must not reach a window that is half gone.
+    for (QObject* control : {static_cast<QObject*>(DHTMLEdit1), static_cast<QObject*>(WebBrowser1),
+                             static_cast<QObject*>(Memo1)}) {
+        control->disconnect(this);
+    }
+}
 
 void TForm2::buildWindow() {
     setObjectName(QStringLiteral("Form2"));
@@ -282,6 +289,9 @@ void TForm2::openBlock(const QString& name, bool loadFile) {
 
 void TForm2::startEditing(const QString& text) {
     protection_ = PhpProtection(text);
+    previewText_.clear();
+    previewPath_.clear();
+    pushedText_.reset();
     Memo1->setText(text);
     // Loading always refreshes the preview file, even when the text is what it was.
     Memo1Change();
@@ -344,6 +354,7 @@ void TForm2::FormClose() {
     if (!state_.siteName.isEmpty()) {
         storeVisualEditorSetting(settings_, state_.siteName, usedhtml->isChecked());
     }
+    previewPath_.clear();  // the save removed the preview file
     // Last: a window left open by a failure above must keep its mode for the next close.
     setWindowTitle(EditorCaption);
 }
@@ -353,7 +364,14 @@ void TForm2::PreviewRefresh() {
         return;
     }
     const QString path = site::previewFilePath(state_.sitePath);
-    textfile::writeText(path, fileText(Memo1->text()), textfile::Durability::Scratch);
+    const QString text = Memo1->text();
+    if (path == previewPath_ && text == previewText_) {
+        return;  // the file holds this text and the preview shows it
+    }
+    previewPath_.clear();
+    textfile::writeText(path, fileText(text), textfile::Durability::Scratch);
+    previewPath_ = path;
+    previewText_ = text;
     WebBrowser1->navigate(path);
 }
 
@@ -375,7 +393,13 @@ void TForm2::pushIfOn() {
 void TForm2::sendPush(const QString& tail) {
     pushWanted_ = false;
     visualStale_ = false;
-    DHTMLEdit1->setDocumentHtml(protection_.protect(linesForVisualEditor(Memo1->text()) + tail));
+    const QString text = Memo1->text();
+    if (pushedText_ == text && pushedTail_ == tail && !DHTMLEdit1->isEdited()) {
+        return;  // the visual editor holds this very text
+    }
+    pushedText_ = text;
+    pushedTail_ = tail;
+    DHTMLEdit1->setDocumentHtml(protection_.protect(linesForVisualEditor(text) + tail));
 }
 
 void TForm2::Memo1Change() {

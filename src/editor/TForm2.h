@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QDialog>
+#include <optional>
 
 #include "editor/EditorSave.h"
 #include "editor/PhpProtection.h"
@@ -122,6 +123,12 @@ private:
     bool pushWanted_ = false;   // a push waits for the visual editor to finish the last
     bool visualStale_ = false;  // the source changed since the visual editor last got it
     bool copyingFromVisual_ = false;
+    // What the preview file and the visual editor hold now, so that a key which changes nothing
+    // rewrites and sends nothing.
+    QString previewPath_;
+    QString previewText_;
+    std::optional<QString> pushedText_;
+    QString pushedTail_;
 };
 
 }  // namespace zor::editor

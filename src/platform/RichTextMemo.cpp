@@ -35,6 +35,7 @@ RichTextMemo::RichTextMemo(QWidget* parent) : QTextEdit(parent) {
     QPalette p = palette();
     p.setColor(QPalette::Text, QColor(0, 0, 128));  // navy
     setPalette(p);
+    connect(document(), &QTextDocument::contentsChange, this, [this] { textValid_ = false; });
     connect(this, &QTextEdit::textChanged, this, [this] {
         if (colouring_ == 0) {
             emit changed();
@@ -43,8 +44,12 @@ RichTextMemo::RichTextMemo(QWidget* parent) : QTextEdit(parent) {
 }
 
 QString RichTextMemo::text() const {
-    // Not toPlainText(): that turns no-break spaces into plain ones.
-    return fromDocumentText(document()->toRawText());
+    if (!textValid_) {
+        // Not toPlainText(): that turns no-break spaces into plain ones.
+        text_ = fromDocumentText(document()->toRawText());
+        textValid_ = true;
+    }
+    return text_;
 }
 
 void RichTextMemo::setText(const QString& text) {

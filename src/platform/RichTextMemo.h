@@ -55,6 +55,9 @@ protected:
 
 private:
     int colouring_ = 0;  // > 0 while only colours change
+    // The text is read several times per key on pages of 100 KB: it is built once per change.
+    mutable QString text_;
+    mutable bool textValid_ = false;
 };
 
 }  // namespace zor

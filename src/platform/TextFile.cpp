@@ -8,7 +8,6 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <unordered_map>
 
 #include "platform/Errors.h"
 
@@ -18,7 +17,9 @@ namespace {
 // The upper half of Windows-1251, taken once from the C library's converter.
 struct Cp1251Table {
     std::array<char32_t, 128> upper{};
-    std::unordered_map<char32_t, unsigned char> reverse;
+    // The byte of every character of the basic plane; 0 where the code page has none (and for
+    // U+0000 itself, which is ASCII anyway). The editor writes its preview at every key.
+    std::array<unsigned char, 0x10000> reverse{};
 
     Cp1251Table() {
         iconv_t cd = iconv_open("UTF-32LE", "CP1251");
@@ -33,7 +34,9 @@ struct Cp1251Table {
                       iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1);
             // The one unassigned byte keeps its own code, so every byte survives a round trip.
             upper[static_cast<size_t>(i)] = ok ? out : static_cast<char32_t>(0x80 + i);
-            reverse.emplace(upper[static_cast<size_t>(i)], static_cast<unsigned char>(0x80 + i));
+            if (upper[static_cast<size_t>(i)] < 0x10000) {
+                reverse[upper[static_cast<size_t>(i)]] = static_cast<unsigned char>(0x80 + i);
+            }
         }
         if (cd != reinterpret_cast<iconv_t>(-1)) {
             iconv_close(cd);
@@ -54,19 +57,27 @@ QString fileErrorText(const QString& what, const QString& path, const QString& r
 
 QByteArray toCp1251(QStringView text) {
     const auto& t = table();
-    QByteArray out;
-    out.reserve(text.size());
-    for (char32_t cp : text.toUcs4()) {
-        if (cp < 0x80) {
-            out.append(static_cast<char>(cp));
-        } else if (auto it = t.reverse.find(cp); it != t.reverse.end()) {
-            out.append(static_cast<char>(it->second));
-        } else {
-            out.append("&#");
-            out.append(QByteArray::number(static_cast<quint32>(cp)));
-            out.append(';');
+    QByteArray out(text.size(), Qt::Uninitialized);
+    qsizetype o = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        unsigned char b = c < 0x80 ? static_cast<unsigned char>(c) : t.reverse[c];
+        if (c < 0x80 || b != 0) {
+            out[o++] = static_cast<char>(b);
+            continue;
         }
+        // No byte for it: a numeric character reference, surrogate pairs as one character.
+        char32_t cp = c;
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            cp = QChar::surrogateToUcs4(c, text[i + 1].unicode());
+            ++i;
+        }
+        const QByteArray ref = "&#" + QByteArray::number(static_cast<quint32>(cp)) + ';';
+        out.resize(out.size() + ref.size() - 1);
+        std::memcpy(out.data() + o, ref.constData(), static_cast<size_t>(ref.size()));
+        o += ref.size();
     }
+    out.truncate(o);
     return out;
 }
 

@@ -96,6 +96,9 @@ WebHtmlEditor::WebHtmlEditor(QObject* parent) : HtmlEditingControl(parent) {
 }
 
 WebHtmlEditor::~WebHtmlEditor() {
+    // A page being destroyed still answers its pending scripts: nothing may come of that.
+    closing_ = true;
+    blockSignals(true);
     // The view may already be gone with the window that held it.
     delete view_.data();
 }
@@ -149,7 +152,7 @@ void WebHtmlEditor::send(const QString& body) {
     QPointer<WebHtmlEditor> self(this);
     page_->runJavaScript(QStringLiteral("document.body.innerHTML=") + jsString(body) + u';',
                          QWebEngineScript::ApplicationWorld, [self](const QVariant&) {
-                             if (!self) {
+                             if (!self || self->closing_) {
                                  return;
                              }
                              self->busy_ = false;

@@ -50,6 +50,7 @@ private:
     bool edited_ = false;
     bool loaded_ = false;
     bool busy_ = false;
+    bool closing_ = false;
     std::optional<QString> waiting_;  // set while busy or before the skeleton is in
 };
 

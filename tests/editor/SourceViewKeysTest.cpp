@@ -108,15 +108,20 @@ TEST_F(SourceViewKeys, CtrlVWithNothingOnTheClipboardColoursNothing) {
     EXPECT_EQ(colourAt(0), Navy);
 }
 
-TEST_F(SourceViewKeys, ArrowKeysRefreshAndPushWithoutChangingTheText) {
+TEST_F(SourceViewKeys, ArrowKeysLeaveTheViewsHoldingTheText) {
     showPage(1, "abc");
-    const int navigations = preview->paths.size();
-    const int pushes = visual->sets.size();
     QTest::keyClick(memo(), Qt::Key_Left);
     EXPECT_EQ(memoText(), "abc");
-    EXPECT_GT(preview->paths.size(), navigations);
-    EXPECT_GT(visual->sets.size(), pushes);
-    EXPECT_EQ(visual->sets.last(), "abc\r\n");
+    EXPECT_EQ(test::readFile(previewFile()), "abc");
+    EXPECT_EQ(visual->body, "abc\r\n");
+    // Once the visual editor holds its own edit, a key here sends it the source again.
+    visual->userTypes("<b>abc</b>");
+    ASSERT_EQ(memoText(), "<b>abc</b>");
+    const int pushes = visual->sets.size();
+    QTest::keyClick(memo(), Qt::Key_Right);
+    EXPECT_EQ(visual->sets.size(), pushes + 1);
+    EXPECT_EQ(visual->body, "<b>abc</b>\r\n");
+    EXPECT_FALSE(visual->isEdited());
 }
 
 TEST_F(SourceViewKeys, EveryKeyLeavesPreviewAndVisualEditorWithTheText) {

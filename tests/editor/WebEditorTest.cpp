@@ -127,3 +127,18 @@ TEST_F(WebEditor, SourceEditsReachBothViewsAndPageScriptsNeverRun) {
         EXPECT_NE(web->view()->page()->title(), "ran");
     });
 }
+
+TEST_F(WebEditor, WindowGoesAwayQuietlyWithWorkInFlight) {
+    createWeb();
+    showPage(1, "start");
+    ASSERT_TRUE(waitUntil([&] { return !web->isBusy(); }));
+    type(form->Memo1, "abc");  // the first key's push is on its way, the rest wait
+    ASSERT_TRUE(web->isBusy());
+    // The page answers its pending script while it is destroyed: the window, half gone by
+    // then, must hear nothing of it.
+    int reports = 0;
+    QObject::connect(web, &HtmlEditingControl::applied, [&] { ++reports; });
+    form.reset();
+    EXPECT_EQ(reports, 0);
+    EXPECT_TRUE(driver.messages.isEmpty()) << driver.messages.join("\n").toStdString();
+}
