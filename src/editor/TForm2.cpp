@@ -209,7 +209,7 @@ QWidget* TForm2::buildToolbar() {
 
     Edit1 = new QLineEdit(NewPageTitle);
     Edit1->setObjectName(QStringLiteral("Edit1"));
-    Edit1->setFixedWidth(100);
+    Edit1->setFixedWidth(92);
     row->addWidget(Edit1);
     row->addSpacing(4);
 
@@ -224,7 +224,7 @@ QWidget* TForm2::buildToolbar() {
     for (const NamedColour& c : standardColours()) {
         ColorBox1->addItem(QIcon(swatch(QColor(c.code), 12)), c.name, c.code);
     }
-    ColorBox1->setFixedWidth(84);
+    ColorBox1->setFixedWidth(116);
     const QString firstName = standardColours().front().name;
     ColorBox1->setToolTip(firstName);
     Image1->setToolTip(firstName);
@@ -238,7 +238,7 @@ QWidget* TForm2::buildToolbar() {
         button->setIcon(toolbarIcon(command.button));
         button->setIconSize(QSize(16, 16));
         button->setAutoRaise(true);
-        button->setFixedSize(22, 22);
+        button->setFixedSize(21, 22);
         button->setFocusPolicy(Qt::NoFocus);
         connectGuarded(button, &QToolButton::clicked, this,
                        [this, &command](bool) { ToolButtonClick(command); });
@@ -247,7 +247,7 @@ QWidget* TForm2::buildToolbar() {
             auto* line = new QFrame;
             line->setFrameShape(QFrame::VLine);
             line->setFrameShadow(QFrame::Sunken);
-            line->setFixedWidth(5);
+            line->setFixedWidth(3);
             row->addWidget(line);
         }
     }
