@@ -71,6 +71,8 @@ QByteArray toCp1251(QStringView text) {
         if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
             cp = QChar::surrogateToUcs4(c, text[i + 1].unicode());
             ++i;
+        } else if (QChar::isSurrogate(c)) {
+            cp = QChar::ReplacementCharacter;  // half a pair is no character
         }
         const QByteArray ref = "&#" + QByteArray::number(static_cast<quint32>(cp)) + ';';
         out.resize(out.size() + ref.size() - 1);

@@ -37,6 +37,9 @@ TEST(Cp1251, UnrepresentableCharactersBecomeNumericReferences) {
     EXPECT_EQ(textfile::toCp1251(text), QByteArray("a&#20013;b&#937;c&#128512;"));
     // The euro sign is in the code page and stays one byte.
     EXPECT_EQ(textfile::toCp1251(QStringLiteral("\u20AC")), QByteArray("\x88"));
+    // Half a surrogate pair is no character: the replacement character stands for it.
+    EXPECT_EQ(textfile::toCp1251(QString(QChar(0xD83D)) + u'x' + QChar(0xDE00)),
+              QByteArray("&#65533;x&#65533;"));
 }
 
 TEST(Lines, SplitAtEveryKindOfLineEnd) {
