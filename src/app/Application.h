@@ -5,7 +5,6 @@
 #include <memory>
 
 #include "editor/TForm2.h"
-
 #include "site/OpenSiteState.h"
 
 namespace zor {

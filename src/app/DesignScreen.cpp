@@ -113,13 +113,13 @@ void DesignScreen::ListBox2Click() {
     if (!picked) {
         return;
     }
-    editor::TForm2& editor = form_.editor();
+    editor::TForm2& form2 = form_.editor();
     if (picked->text() == NewItemEntry) {
         // The picked entry becomes the new block's when the editor saves it.
         ListBox2->addItem(NewItemEntry);
-        editor.openBlock(editor::NewBlockName, false);
+        form2.openBlock(editor::NewBlockName, false);
     } else {
-        editor.openBlock(picked->text(), true);
+        form2.openBlock(picked->text(), true);
     }
 }
 

@@ -126,14 +126,14 @@ void PagesScreen::ComboBox1Select() {
     }
     const pages::PageOpening page =
         pages::planPageOpening(state_, index, ComboBox1->itemText(index));
-    editor::TForm2& editor = form_.editor();
+    editor::TForm2& form2 = form_.editor();
     if (page.isNew) {
         // The list ends with a new-page entry again; the picked one becomes the new page when
         // the editor saves it.
         state_.pageList.append(NewItemEntry);
         ComboBox1->addItem(NewItemEntry);
     }
-    editor.openPage(page.pageNumber, page.title, page.loadFile);
+    form2.openPage(page.pageNumber, page.title, page.loadFile);
 }
 
 }  // namespace zor::app
