@@ -45,6 +45,13 @@ void writePageFileIndex(const QString& sitePath, int pageCount) {
     textfile::writeLines(fileIndexPath(sitePath), fileIndexLines(pageCount));
 }
 
+void writeIndexFiles(const OpenSiteState& state) {
+    if (state.pageIndexLoaded && QFileInfo(state.sitePath).isDir()) {
+        writePageTitleIndex(state.sitePath, state.siteTitle, state.pageTitles, state.pageCount());
+        writePageFileIndex(state.sitePath, state.pageCount());
+    }
+}
+
 QString titleOfLine(const QString& line) {
     qsizetype colon = line.indexOf(u':');
     return colon < 0 ? line.mid(1) : line.mid(colon + 2);
