@@ -127,8 +127,15 @@ UploadResult uploadChangedFiles(PublishJob& job) {
                    c.file.name, c.file.size);
         letEventsRun(ftp);
         ftp.UploadFile(c.file.localPath, account.remoteFolder + c.file.name);
-        // Recorded only now that the server has confirmed it: a file whose transfer failed
-        // stays changed and goes again next time.
+        // Recorded only once the server has confirmed the transfer: a file whose transfer
+        // failed stays changed and goes again next time. An abort the server reports before
+        // closing the transfer normally is no confirmation.
+        const FtpReply& end = ftp.LastTransferEnd();
+        if (end.code == 426 || end.code == 450) {
+            throw FtpError(QStringLiteral("Сервер не принял файл \u00AB%1\u00BB полностью:\n%2")
+                               .arg(c.file.name, end.text()),
+                           end.code);
+        }
         cache.record(c.file.name, c.digest);
         ++result.sent;
     }
