@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <optional>
 
@@ -14,7 +15,7 @@ namespace zor::publish {
 // the content that reached the server.
 class FileChangeCache {
 public:
-    // Opens the site's key, creating it when missing.
+    // Opens the site's key, creating it when missing, and reads what it holds.
     FileChangeCache(SettingsStore& store, const QString& siteName);
 
     std::optional<QString> recorded(const QString& name);
@@ -26,6 +27,7 @@ public:
 private:
     SettingsStore& store_;
     QString key_;
+    QHash<QString, QString> recorded_;  // read once: an upload asks about every file
 };
 
 }  // namespace zor::publish

@@ -26,7 +26,6 @@ const QStringList& etcFolderGroup();
 struct SiteFile {
     QString localPath;
     QString name;  // remote sub-path + file name: the cache's value name, "/mf/img/logo.png"
-    qint64 size = 0;
 };
 
 // The files the nine passes take, in pass order and each folder's listing order: regular files

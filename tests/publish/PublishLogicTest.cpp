@@ -54,10 +54,12 @@ TEST(FileChangeCacheTest, ValuesLiveUnderTheSitesFilesKeyUntilForgotten) {
     cache.record("/mf/img/logo.png", "0123");
     EXPECT_EQ(store.readValue("software\\ZOR-OD\\site\\files", "/mf/img/logo.png"),
               QString("0123"));
+    EXPECT_EQ(cache.recorded("/mf/img/logo.png"), QString("0123"));
+    EXPECT_EQ(FileChangeCache(store, "site").recorded("/mf/img/logo.png"), QString("0123"));
     EXPECT_EQ(FileChangeCache(store, "other").recorded("/mf/img/logo.png"), std::nullopt);
     FileChangeCache::forget(store, "site");
     EXPECT_FALSE(store.keyExists("software\\ZOR-OD\\site\\files"));
-    EXPECT_EQ(cache.recorded("/mf/img/logo.png"), std::nullopt);
+    EXPECT_EQ(FileChangeCache(store, "site").recorded("/mf/img/logo.png"), std::nullopt);
 }
 
 TEST(ListingTest, NamesComeFromTheFieldsOfUnixLines) {
