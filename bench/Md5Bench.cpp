@@ -16,25 +16,15 @@
 #include <cstdio>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "publish/FileDigest.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using zor::bench::median;
+using zor::bench::writeRandomFile;
 
-void writeRandomFile(const QString& path, qint64 size, QRandomGenerator& random) {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly)) {
-        qFatal("cannot write %s", qPrintable(path));
-    }
-    QByteArray chunk(4 * 1024 * 1024, Qt::Uninitialized);
-    for (qint64 left = size; left > 0;) {
-        const qsizetype n = static_cast<qsizetype>(std::min<qint64>(left, chunk.size()));
-        random.fillRange(reinterpret_cast<quint32*>(chunk.data()), chunk.size() / 4);
-        f.write(chunk.constData(), n);
-        left -= n;
-    }
-}
+using Clock = std::chrono::steady_clock;
 
 // md5sum over the files, in one process; the digests in the files' order.
 QStringList md5sum(const QString& folder, const QStringList& names) {
@@ -60,12 +50,6 @@ QStringList ours(zor::publish::FileDigester& digester, const QString& folder,
         digests.append(digester.digest(folder + u'/' + name));
     }
     return digests;
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "platform/SettingsStore.h"
 #include "publish/FtpClient.h"
 #include "publish/SiteUpload.h"
@@ -28,61 +29,42 @@
 
 namespace {
 
+using zor::bench::median;
+using zor::bench::writeRandomFile;
+
 using Clock = std::chrono::steady_clock;
 constexpr qint64 SiteBytes = 1024LL * 1024 * 1024;
 constexpr int Pages = 3000;
-
-qint64 writeRandomFile(const QString& path, qint64 size, QRandomGenerator& random) {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly)) {
-        qFatal("cannot write %s", qPrintable(path));
-    }
-    QByteArray chunk(static_cast<qsizetype>(std::min<qint64>(size, 4 * 1024 * 1024)) + 4,
-                     Qt::Uninitialized);
-    for (qint64 left = size; left > 0;) {
-        const qsizetype n = static_cast<qsizetype>(std::min<qint64>(left, chunk.size() - 4));
-        random.fillRange(reinterpret_cast<quint32*>(chunk.data()), chunk.size() / 4);
-        f.write(chunk.constData(), n);
-        left -= n;
-    }
-    return size;
-}
 
 // Files of a small site grown large: pages, blocks, pictures, downloads and a few big recordings
 // that bring the whole to 1 GiB. Returns the bytes written.
 qint64 makeSite(const QString& site, QRandomGenerator& random) {
     qint64 bytes = 0;
-    auto many = [&](const QString& folder, const QString& pattern, int count, int minKiB,
-                    int maxKiB) {
+    auto add = [&](const QString& name, qint64 size) {
+        writeRandomFile(site + u'/' + name, size, random);
+        bytes += size;
+    };
+    auto many = [&](const QString& pattern, int count, int minKiB, int maxKiB) {
         for (int i = 1; i <= count; ++i) {
-            bytes += writeRandomFile(site + u'/' + folder + pattern.arg(i),
-                                     random.bounded(minKiB * 1024, maxKiB * 1024 + 1), random);
+            add(pattern.arg(i), random.bounded(minKiB * 1024, maxKiB * 1024 + 1));
         }
     };
     for (const char* name :
          {"index.php", "sitemap.xml", "robots.txt", ".htaccess", "favicon.ico"}) {
-        bytes +=
-            writeRandomFile(site + u'/' + QLatin1String(name), random.bounded(200, 20000), random);
+        add(QLatin1String(name), random.bounded(200, 20000));
     }
-    many(QStringLiteral("mf/"), QStringLiteral("style%1.css"), 50, 1, 20);
-    many(QStringLiteral("mf/img/"), QStringLiteral("photo%1.jpg"), 5000, 4, 120);
-    many(QStringLiteral("mf/other/"), QStringLiteral("file%1.zip"), 1000, 1, 64);
-    many(QStringLiteral("mf/pages/"), QStringLiteral("%1.tq"), Pages, 1, 16);
-    many(QStringLiteral("etc/blocs/"), QStringLiteral("block%1.tq"), 900, 1, 8);
-    many(QStringLiteral("etc/desing/"), QStringLiteral("part%1.png"), 30, 10, 90);
+    many(QStringLiteral("mf/style%1.css"), 50, 1, 20);
+    many(QStringLiteral("mf/img/photo%1.jpg"), 5000, 4, 120);
+    many(QStringLiteral("mf/other/file%1.zip"), 1000, 1, 64);
+    many(QStringLiteral("mf/pages/%1.tq"), Pages, 1, 16);
+    many(QStringLiteral("etc/blocs/block%1.tq"), 900, 1, 8);
+    many(QStringLiteral("etc/desing/part%1.png"), 30, 10, 90);
     const int recordings = 12;
     const qint64 each = (SiteBytes - bytes) / recordings;
     for (int i = 1; i <= recordings; ++i) {
-        bytes +=
-            writeRandomFile(site + QStringLiteral("/mf/music/song%1.mp3").arg(i), each, random);
+        add(QStringLiteral("mf/music/song%1.mp3").arg(i), each);
     }
     return bytes;
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 void runTool(const QString& program, const QStringList& arguments, const QString& folder) {
