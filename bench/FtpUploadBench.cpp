@@ -18,10 +18,14 @@
 #include <functional>
 #include <map>
 
+#include "BenchSupport.h"
 #include "publish/FtpClient.h"
 #include "support/FtpServers.h"
 
 namespace {
+
+using zor::bench::median;
+using zor::bench::writeRandomFile;
 
 using Clock = std::chrono::steady_clock;
 
@@ -30,20 +34,6 @@ struct Tree {
     int files = 0;
     qint64 bytes = 0;
 };
-
-void writeRandomFile(const QString& path, qint64 size, QRandomGenerator& random) {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly)) {
-        qFatal("cannot write %s", qPrintable(path));
-    }
-    QByteArray chunk(4 * 1024 * 1024, Qt::Uninitialized);
-    for (qint64 left = size; left > 0;) {
-        const qsizetype n = static_cast<qsizetype>(std::min<qint64>(left, chunk.size()));
-        random.fillRange(reinterpret_cast<quint32*>(chunk.data()), chunk.size() / 4);
-        f.write(chunk.constData(), n);
-        left -= n;
-    }
-}
 
 Tree makeSmallFiles(const QString& folder, int count, QRandomGenerator& random) {
     QDir().mkpath(folder);
@@ -123,12 +113,6 @@ void withCurl(const zor::test::FtpServer& server, const Tree& local, const QStri
     runTool(QStringLiteral("curl"),
             {QStringLiteral("-sS"), QStringLiteral("-u"), server.user() + u':' + server.password(),
              QStringLiteral("-K"), config});
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -28,6 +27,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
 #include "platform/Shell.h"
+#include "publish/PublishSession.h"
 #include "site/PageIndex.h"
 #include "site/SiteCatalogue.h"
 
@@ -182,8 +182,9 @@ void TForm1::buildStrip() {
             [this] { showScreen(design_, findChild<QLabel*>(QStringLiteral("Label29"))->text()); });
     connect(pagesIcon, &ClickLabel::clicked, this,
             [this] { showScreen(pages_, QStringLiteral("Управление страницами")); });
-    connect(uploadIcon, &ClickLabel::clicked, this,
-            [this] { showScreen(upload_, findChild<QLabel*>(QStringLiteral("Label31"))->text()); });
+    connect(uploadIcon, &ClickLabel::clicked, this, [this] { enterUploadScreen(); });
+    // A double click has already acted as a click: the upload follows the screen change.
+    connect(uploadIcon, &ClickLabel::doubleClicked, this, [this] { upload_->Button2Click(); });
     connect(filesIcon, &ClickLabel::clicked, this, [this] { showFileManager(); });
 }
 
@@ -312,7 +313,7 @@ void TForm1::buildScreens() {
     navigateOn(menu["Label74"], welcome);
     navigateOn(menu["Label29"], design_);
     navigateOn(menu["Label30"], pages_, QStringLiteral("Управление страницами"));
-    navigateOn(menu["Label31"], upload_);
+    connect(menu["Label31"], &ClickLabel::clicked, this, [this] { enterUploadScreen(); });
     connect(menu["Label150"], &ClickLabel::clicked, this, [this] { showFileManager(); });
     navigateOn(menu["Label93"], updates);
     navigateOn(menu["Label75"], developers);
@@ -323,8 +324,9 @@ void TForm1::buildScreens() {
                 [this, help = menu["Label33"]] { showScreen(helpIndex_, help->text()); });
     }
     // The upload icon inside the upload help does what the strip's upload icon does.
-    connect(uploadHelp.uploadIcon, &ClickLabel::clicked, this,
-            [this, l = menu["Label31"]] { showScreen(upload_, l->text()); });
+    connect(uploadHelp.uploadIcon, &ClickLabel::clicked, this, [this] { enterUploadScreen(); });
+    connect(uploadHelp.uploadIcon, &ClickLabel::doubleClicked, this,
+            [this] { upload_->Button2Click(); });
     const QString docAddress = site::ProductSite + QStringLiteral("/index.php?in=8");
     connect(docLink, &ClickLabel::clicked, this, [docAddress] { shell::openAddress(docAddress); });
     for (ClickLabel* link : contactLinks) {
@@ -336,6 +338,13 @@ void TForm1::buildScreens() {
 void TForm1::showScreen(QWidget* screen, const QString& headerText) {
     header->setText(headerText);
     PageControl1->setCurrentWidget(screen->parentWidget());
+}
+
+void TForm1::enterUploadScreen() {
+    showScreen(upload_, findChild<QLabel*>(QStringLiteral("Label31"))->text());
+    if (publish::accountComplete(state_.ftpAccount)) {
+        upload_->Button5Click();
+    }
 }
 
 QWidget* TForm1::currentScreen() const {
@@ -387,16 +396,15 @@ void TForm1::SaveOpenSite() {
     if (state_.siteName.isEmpty()) {
         return;
     }
-    // A site folder removed behind our back has nowhere to take the index files.
-    if (state_.pageIndexLoaded && QFileInfo(state_.sitePath).isDir()) {
-        site::writePageTitleIndex(state_.sitePath, state_.siteTitle, state_.pageTitles,
-                                  state_.pageCount());
-        site::writePageFileIndex(state_.sitePath, state_.pageCount());
-    }
+    site::writeIndexFiles(state_);
     upload_->saveAccount();
 }
 
 void TForm1::sitesboxSelect() {
+    if (publishing_) {
+        selectSiteEntry(state_.siteName);  // the open site stays open
+        return;
+    }
     const QString picked = sitesbox->currentText();
     if (picked.isEmpty() || sitesbox->currentIndex() < 0) {
         return;
@@ -440,9 +448,16 @@ void TForm1::openSite(const QString& name) {
         throw ZorError(QStringLiteral("Сайт \u00AB%1\u00BB открыт не полностью.\n\n").arg(name) +
                        errors.join(QStringLiteral("\n\n")));
     }
+    if (header->text() == QStringLiteral("Загрузка сайта на сервер") &&
+        !state_.ftpAccount.host.isEmpty()) {
+        upload_->Button5Click();
+    }
 }
 
 void TForm1::SpeedButton1Click() {
+    if (publishing_) {
+        return;
+    }
     const auto name = dialogs::inputQuery(this, QStringLiteral("Новый сайт"),
                                           QStringLiteral("Пожалуйста, укажите имя"));
     if (!name || name->isEmpty()) {
@@ -455,7 +470,7 @@ void TForm1::SpeedButton1Click() {
 }
 
 void TForm1::N1Click() {
-    if (state_.siteName.isEmpty()) {
+    if (publishing_ || state_.siteName.isEmpty()) {
         return;
     }
     const auto name = dialogs::inputQuery(this, QStringLiteral("Переименовать"),
@@ -473,7 +488,7 @@ void TForm1::N1Click() {
 }
 
 void TForm1::N5Click() {
-    if (state_.siteName.isEmpty()) {
+    if (publishing_ || state_.siteName.isEmpty()) {
         return;
     }
     if (sitesbox->count() == 1) {
@@ -499,7 +514,7 @@ void TForm1::N5Click() {
 }
 
 void TForm1::N6Click() {
-    if (state_.siteName.isEmpty()) {
+    if (publishing_ || state_.siteName.isEmpty()) {
         return;
     }
     const QString copy = state_.siteName + QStringLiteral(" - копия");
@@ -529,6 +544,10 @@ void TForm1::setBlockListEntry(int index, const QString& text) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    if (publishing_) {
+        event->ignore();  // the running command's own Cancel ends it first
+        return;
+    }
     try {
         SaveOpenSite();
         event->accept();

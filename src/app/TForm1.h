@@ -49,6 +49,15 @@ public:
     void showScreen(QWidget* screen, const QString& headerText);
     QWidget* currentScreen() const;
 
+    // Shows the upload screen and, when host, user name and password are all given, lists the
+    // remote folder.
+    void enterUploadScreen();
+
+    // While a publishing command runs, nothing may switch, change or close the open site, nor
+    // start another publishing command.
+    bool publishing() const { return publishing_; }
+    void setPublishing(bool on) { publishing_ = on; }
+
     // Site catalogue.
     void sitesboxSelect();     // open the picked site (saving the open one first)
     void SaveOpenSite();       // index files and, when remembered, the FTP account
@@ -102,6 +111,7 @@ private:
     QWidget* helpIndex_ = nullptr;
     QDialog* form4_ = nullptr;
     editor::TForm2* form2_ = nullptr;
+    bool publishing_ = false;
 };
 
 }  // namespace zor::app

@@ -1,18 +1,46 @@
 #include "app/UploadScreen.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QScopeGuard>
 #include <QVBoxLayout>
 
+#include "app/PagesScreen.h"
+#include "app/PublishProgress.h"
 #include "app/TForm1.h"
+#include "platform/CommandGuard.h"
+#include "platform/Dialogs.h"
 #include "platform/SettingsStore.h"
 #include "publish/AccountSettings.h"
+#include "publish/RemoteBrowser.h"
+#include "publish/SiteUpload.h"
+#include "publish/Synchronise.h"
 
 namespace zor::app {
+namespace {
+
+QPushButton* button(const char* name, const QString& text) {
+    auto* b = new QPushButton(text);
+    b->setObjectName(QLatin1String(name));
+    return b;
+}
+
+QLabel* caption(const QString& text) {
+    auto* l = new QLabel(text);
+    l->setWordWrap(true);
+    return l;
+}
+
+}  // namespace
 
 UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& settings,
                            QWidget* parent)
@@ -27,40 +55,92 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
     Edit3 = field("Edit3");
     Edit3->setEchoMode(QLineEdit::Password);
     Edit4 = field("Edit4");
-    Edit4->setText(QStringLiteral("/"));
+    Edit4->setToolTip(QStringLiteral("Enter \u2014 показать содержимое папки на сервере"));
+    Edit5 = field("Edit5");
+    Label1 = new QLabel;
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setTextFormat(Qt::PlainText);
+    Label1->setMinimumWidth(60);
+    Label3 = new QLabel(QStringLiteral("Пароль"));
+    Label3->setObjectName(QStringLiteral("Label3"));
+    Label3->setToolTip(QStringLiteral("Наведите указатель, чтобы увидеть пароль"));
+    CheckBox1 = new QCheckBox(QStringLiteral("Хочу создать директорию"));
+    CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
     CheckBox2 = new QCheckBox(QStringLiteral("Запомнить данные"));
     CheckBox2->setObjectName(QStringLiteral("CheckBox2"));
 
+    GroupBox1 = new QGroupBox;
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    auto* create = button("Button3", QStringLiteral("Создать"));
+    auto* groupLayout = new QHBoxLayout(GroupBox1);
+    groupLayout->setContentsMargins(6, 4, 6, 4);
+    groupLayout->addWidget(Edit5, 1);
+    groupLayout->addWidget(create);
+    GroupBox1->setVisible(false);
+
     ListBox1 = new QListWidget;
     ListBox1->setObjectName(QStringLiteral("ListBox1"));
+    ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
     ListBox3 = new QListWidget;
     ListBox3->setObjectName(QStringLiteral("ListBox3"));
+    ListBox3->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    // The menus open only from the lists' own handlers; the shortcut is shown, not bound.
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    QAction* n2 = PopupMenu1->addAction(QStringLiteral("Переименовать"));
+    n2->setObjectName(QStringLiteral("N2"));
+    PopupMenu2 = new QMenu(this);
+    PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
+    QAction* n3 = PopupMenu2->addAction(QStringLiteral("Удалить\tShift+Del"));
+    n3->setObjectName(QStringLiteral("N3"));
+    QAction* n4 = PopupMenu2->addAction(QStringLiteral("Переименовать"));
+    n4->setObjectName(QStringLiteral("N4"));
+
+    auto* upChanged = button("Button2", QStringLiteral("Закачать изменённые файлы"));
+    auto* upAll = button("sSpeedButton19", QStringLiteral("Закачать все файлы"));
+    auto* sync = button("Button6", QStringLiteral("Синхронизироваться"));
+    auto* up = button("sSpeedButton16", QStringLiteral("На уровень выше"));
+    auto* root = button("sSpeedButton17", QStringLiteral("В корень"));
 
     auto* grid = new QGridLayout;
+    grid->setVerticalSpacing(4);
     grid->addWidget(new QLabel(QStringLiteral("Хост")), 0, 0);
-    grid->addWidget(Edit1, 0, 1);
+    grid->addWidget(Edit1, 0, 1, 1, 2);
     grid->addWidget(new QLabel(QStringLiteral("Имя пользователя")), 1, 0);
-    grid->addWidget(Edit2, 1, 1);
-    auto* passLabel = new QLabel(QStringLiteral("Пароль"));
-    passLabel->setObjectName(QStringLiteral("Label3"));
-    grid->addWidget(passLabel, 2, 0);
+    grid->addWidget(Edit2, 1, 1, 1, 2);
+    grid->addWidget(Label3, 2, 0);
     grid->addWidget(Edit3, 2, 1);
-    auto* folderLabel = new QLabel(
-        QStringLiteral("Куда закачивать (директория). Внимание, директория должна существовать!"));
-    folderLabel->setWordWrap(true);
-    grid->addWidget(folderLabel, 3, 0, 1, 2);
-    grid->addWidget(Edit4, 4, 0, 1, 2);
-    grid->addWidget(CheckBox2, 5, 0, 1, 2);
+    grid->addWidget(Label1, 2, 2);
+    grid->addWidget(caption(QStringLiteral(
+                        "Куда закачивать (директория). Внимание, директория должна существовать!")),
+                    3, 0, 1, 3);
+    grid->addWidget(Edit4, 4, 0, 1, 3);
+    grid->addWidget(CheckBox2, 5, 0, 1, 3);
+    grid->addWidget(CheckBox1, 6, 0, 1, 3);
+    grid->addWidget(GroupBox1, 7, 0, 1, 3);
+    grid->setColumnStretch(1, 1);
 
-    auto* lists = new QHBoxLayout;
-    lists->addWidget(ListBox1);
-    lists->addWidget(ListBox3);
-
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(12, 10, 12, 10);
     auto* left = new QVBoxLayout;
     left->addLayout(grid);
     left->addStretch();
+    left->addWidget(upChanged);
+    auto* leftButtons = new QHBoxLayout;
+    leftButtons->addWidget(upAll);
+    leftButtons->addWidget(sync);
+    left->addLayout(leftButtons);
+
+    auto* lists = new QGridLayout;
+    lists->addWidget(new QLabel(QStringLiteral("Папки")), 0, 0);
+    lists->addWidget(new QLabel(QStringLiteral("Файлы")), 0, 1);
+    lists->addWidget(ListBox1, 1, 0);
+    lists->addWidget(ListBox3, 1, 1);
+    lists->addWidget(up, 2, 0);
+    lists->addWidget(root, 2, 1);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(12, 10, 12, 10);
+    layout->setSpacing(14);
     layout->addLayout(left, 1);
     layout->addLayout(lists, 1);
 
@@ -71,8 +151,39 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
             [this](const QString& t) { state_.ftpAccount.userName = t; });
     connect(Edit3, &QLineEdit::textChanged, this,
             [this](const QString& t) { state_.ftpAccount.password = t; });
-    connect(Edit4, &QLineEdit::textChanged, this,
-            [this](const QString& t) { state_.ftpAccount.remoteFolder = t; });
+    connect(Edit4, &QLineEdit::textChanged, this, [this] { Edit4Change(); });
+    Edit4->setText(QStringLiteral("/"));
+    connect(Edit4, &QLineEdit::returnPressed, this, [this] { Button5Click(); });
+    connect(CheckBox1, &QCheckBox::toggled, this, [this] { CheckBox1Click(); });
+    connectGuarded(CheckBox2, &QCheckBox::toggled, this, [this] { CheckBox2Click(); });
+    Label3->installEventFilter(this);
+    Edit3->installEventFilter(this);
+
+    connect(ListBox1, &QListWidget::itemClicked, this,
+            [this](QListWidgetItem* item) { ListBox1Click(item); });
+    auto popup = [](QListWidget* list, QMenu* menu) {
+        return [list, menu](const QPoint& pos) {
+            QListWidgetItem* item = list->itemAt(pos);
+            if (!item) {
+                return;
+            }
+            list->setCurrentItem(item);
+            menu->popup(list->viewport()->mapToGlobal(pos));
+        };
+    };
+    // ListBox1ContextPopup and ListBox3ContextPopup.
+    connect(ListBox1, &QWidget::customContextMenuRequested, this, popup(ListBox1, PopupMenu1));
+    connect(ListBox3, &QWidget::customContextMenuRequested, this, popup(ListBox3, PopupMenu2));
+    connect(n2, &QAction::triggered, this, [this] { N2Click(); });
+    connect(n3, &QAction::triggered, this, [this] { sSpeedButton15Click(); });  // N3Click
+    connect(n4, &QAction::triggered, this, [this] { sSpeedButton18Click(); });  // N4Click
+
+    connect(create, &QPushButton::clicked, this, [this] { Button3Click(); });
+    connect(upChanged, &QPushButton::clicked, this, [this] { Button2Click(); });
+    connect(upAll, &QPushButton::clicked, this, [this] { sSpeedButton19Click(); });
+    connect(sync, &QPushButton::clicked, this, [this] { Button6Click(); });
+    connect(up, &QPushButton::clicked, this, [this] { sSpeedButton16Click(); });
+    connect(root, &QPushButton::clicked, this, [this] { sSpeedButton17Click(); });
 }
 
 void UploadScreen::loadAccount() {
@@ -99,7 +210,7 @@ void UploadScreen::loadAccount() {
     Edit2->setText(a.userName);
     Edit3->setText(a.password);
     Edit4->setText(a.remoteFolder);
-    if (!a.host.isEmpty() && !a.userName.isEmpty() && !a.password.isEmpty()) {
+    if (publish::accountComplete(a)) {
         CheckBox2->setChecked(true);
     }
 }
@@ -113,6 +224,210 @@ void UploadScreen::saveAccount() {
 void UploadScreen::clearRemoteLists() {
     ListBox1->clear();
     ListBox3->clear();
+}
+
+void UploadScreen::Edit4Change() {
+    const QString text = Edit4->text();
+    const QString shortened = publish::withSingleLeadingSlash(text);
+    if (shortened != text) {
+        Edit4->setText(shortened);  // which runs this again with the shortened text
+        return;
+    }
+    state_.ftpAccount.remoteFolder = text;
+    Edit5->setText(text + QStringLiteral("/NewFolder"));
+}
+
+void UploadScreen::CheckBox1Click() {
+    GroupBox1->setVisible(CheckBox1->isChecked());
+}
+
+void UploadScreen::CheckBox2Click() {
+    // Opening the first site at start-up sets the box before the window shows: nothing to do.
+    if (!form_.isVisible()) {
+        return;
+    }
+    if (CheckBox2->isChecked()) {
+        publish::storeFtpAccount(settings_, state_.siteName, state_.ftpAccount);
+    } else {
+        publish::forgetFtpAccount(settings_, state_.siteName);
+    }
+}
+
+bool UploadScreen::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Label3) {
+        if (event->type() == QEvent::Enter) {
+            Label1->setText(Edit3->text());
+        } else if (event->type() == QEvent::Leave) {
+            Label1->clear();
+        }
+    } else if (watched == Edit3) {
+        if (event->type() == QEvent::KeyPress) {
+            Label1->setText(static_cast<QKeyEvent*>(event)->text());
+        } else if (event->type() == QEvent::KeyRelease) {
+            Label1->clear();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void UploadScreen::runPublishing(const QString& title,
+                                 const std::function<void(PublishProgress&)>& command) {
+    if (form_.publishing()) {
+        return;
+    }
+    QString message, error;
+    {
+        form_.setPublishing(true);
+        const auto done = qScopeGuard([this] { form_.setPublishing(false); });
+        PublishProgress progress(&form_, IdFTP1, title);
+        try {
+            command(progress);
+        } catch (const publish::IncompleteAccount& e) {
+            message = e.text();
+        } catch (const publish::FtpCancelled&) {
+            // Stopped by the user: leave the server politely when the session is still there.
+            try {
+                publish::closeIfOpen(IdFTP1);
+            } catch (const ZorError&) {
+            }
+        } catch (const ZorError& e) {
+            error = e.text();
+        } catch (const std::exception& e) {
+            error = QString::fromUtf8(e.what());
+        }
+    }
+    if (!message.isEmpty()) {
+        dialogs::showMessage(&form_, message);
+    }
+    if (!error.isEmpty()) {
+        dialogs::showError(&form_, error);
+    }
+}
+
+std::optional<QString> UploadScreen::askNewName(const QString& preset) {
+    for (;;) {
+        const auto name =
+            dialogs::inputQuery(&form_, QStringLiteral("Переименовать"),
+                                QStringLiteral("Пожалуйста, укажите новое имя"), preset);
+        if (!name || !name->isEmpty()) {
+            return name;
+        }
+    }
+}
+
+void UploadScreen::Button5Click() {
+    runPublishing(QStringLiteral("Папка на сервере"), [this](PublishProgress&) {
+        state_.ftpAccount.remoteFolder = Edit4->text();
+        if (publish::accountComplete(state_.ftpAccount)) {
+            clearRemoteLists();
+        }
+        const publish::RemoteEntries entries = publish::listRemoteFolder(IdFTP1, state_.ftpAccount);
+        ListBox1->addItems(entries.folders);
+        ListBox3->addItems(entries.files);
+    });
+}
+
+void UploadScreen::ListBox1Click(QListWidgetItem* item) {
+    if (form_.publishing() || !item) {
+        return;
+    }
+    Edit4->setText(Edit4->text() + u'/' + item->text());
+    Button5Click();
+}
+
+void UploadScreen::sSpeedButton16Click() {
+    if (form_.publishing() || !publish::accountComplete(state_.ftpAccount)) {
+        return;
+    }
+    Edit4->setText(publish::folderAbove(state_.ftpAccount.remoteFolder));
+    Button5Click();
+}
+
+void UploadScreen::sSpeedButton17Click() {
+    if (form_.publishing()) {
+        return;
+    }
+    state_.ftpAccount.remoteFolder = QStringLiteral("/");
+    Edit4->setText(QStringLiteral("/"));
+    Button5Click();
+}
+
+void UploadScreen::sSpeedButton15Click() {
+    QListWidgetItem* item = ListBox3->currentItem();
+    if (!item) {
+        return;
+    }
+    runPublishing(QStringLiteral("Удаление файла"), [this, item](PublishProgress&) {
+        publish::deleteRemoteFile(IdFTP1, state_.ftpAccount.remoteFolder, item->text());
+        delete item;
+    });
+}
+
+void UploadScreen::sSpeedButton18Click() {
+    QListWidgetItem* item = ListBox3->currentItem();
+    if (!item || form_.publishing()) {
+        return;
+    }
+    const QString oldName = item->text();
+    // Cancelling keeps the old name, which the server then renames onto itself.
+    const QString newName = askNewName(oldName).value_or(oldName);
+    runPublishing(QStringLiteral("Переименование файла"), [&](PublishProgress&) {
+        publish::renameRemoteFile(IdFTP1, state_.ftpAccount.remoteFolder, oldName, newName);
+        item->setText(newName);
+    });
+}
+
+void UploadScreen::N2Click() {
+    QListWidgetItem* item = ListBox1->currentItem();
+    if (!item || form_.publishing()) {
+        return;
+    }
+    const QString oldName = item->text();
+    const auto newName = askNewName(QString());
+    if (!newName) {
+        return;
+    }
+    runPublishing(QStringLiteral("Переименование папки"), [&](PublishProgress&) {
+        publish::renameRemoteFolder(IdFTP1, Edit4->text(), oldName, *newName);
+    });
+}
+
+void UploadScreen::Button3Click() {
+    runPublishing(QStringLiteral("Создание папки"), [this](PublishProgress&) {
+        publish::makeRemoteFolder(IdFTP1, state_.ftpAccount, Edit5->text());
+    });
+}
+
+void UploadScreen::Button2Click() {
+    runPublishing(QStringLiteral("Закачать изменённые файлы"), [this](PublishProgress& progress) {
+        publish::PublishJob job{state_, settings_, IdFTP1, progress.progressFn()};
+        publish::uploadChangedFiles(job);
+    });
+}
+
+void UploadScreen::sSpeedButton19Click() {
+    runPublishing(QStringLiteral("Закачать все файлы"), [this](PublishProgress& progress) {
+        publish::PublishJob job{state_, settings_, IdFTP1, progress.progressFn()};
+        publish::uploadAllFiles(job);
+    });
+}
+
+void UploadScreen::Button6Click() {
+    bool ran = false;
+    int entries = -1;
+    runPublishing(QStringLiteral("Синхронизация"), [&](PublishProgress& progress) {
+        ran = true;
+        publish::PublishJob job{state_, settings_, IdFTP1, progress.progressFn()};
+        entries = publish::synchronise(job);
+    });
+    // The page list may have been rebuilt, even by a synchronisation that failed at its end.
+    if (ran) {
+        form_.pagesScreen()->showPageList();
+    }
+    if (entries >= 0) {
+        dialogs::showMessage(&form_,
+                             QStringLiteral("Готово!\nСкачано файлов ") + QString::number(entries));
+    }
 }
 
 }  // namespace zor::app

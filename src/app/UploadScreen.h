@@ -1,13 +1,20 @@
 #pragma once
 
 #include <QWidget>
+#include <functional>
+#include <optional>
 
+#include "publish/FtpClient.h"
 #include "site/OpenSiteState.h"
 
-class QLineEdit;
 class QCheckBox;
-class QListWidget;
+class QGroupBox;
 class QLabel;
+class QLineEdit;
+class QListWidget;
+class QListWidgetItem;
+class QMenu;
+class QPushButton;
 
 namespace zor {
 class SettingsStore;
@@ -15,9 +22,12 @@ class SettingsStore;
 
 namespace zor::app {
 
+class PublishProgress;
 class TForm1;
 
-// The upload screen: the FTP account of the open site and the remote folder lists.
+// The upload screen: the open site's FTP account, the remote folder browser and the publishing
+// commands. Each command that talks to the server runs one short session on IdFTP1, shows its
+// progress window-modally over the main window, and is refused while another one runs.
 class UploadScreen : public QWidget {
     Q_OBJECT
 public:
@@ -31,15 +41,51 @@ public:
     void saveAccount();
     void clearRemoteLists();
 
+    // Commands. Each shows its own errors and messages; none throws.
+    void Button5Click();                        // list RemoteFolder
+    void ListBox1Click(QListWidgetItem* item);  // enter a folder
+    void sSpeedButton16Click();                 // "На уровень выше"
+    void sSpeedButton17Click();                 // "В корень"
+    void sSpeedButton15Click();  // delete the selected file (file menu "Удалить")
+    void sSpeedButton18Click();  // rename the selected file (file menu "Переименовать")
+    void N2Click();       // rename the selected folder (folder menu "Переименовать")
+    void Button3Click();  // "Создать": the folder named in Edit5
+    void Button2Click();  // "Закачать изменённые файлы"
+    void sSpeedButton19Click();  // "Закачать все файлы"
+    void Button6Click();         // "Синхронизироваться"
+
+    void Edit4Change();
+    void CheckBox1Click();  // "Хочу создать директорию"
+    void CheckBox2Click();  // "Запомнить данные" changed state
+
+    publish::FtpClient IdFTP1;
+
     QLineEdit* Edit1;       // host
     QLineEdit* Edit2;       // user name
     QLineEdit* Edit3;       // password
     QLineEdit* Edit4;       // RemoteFolder
+    QLineEdit* Edit5;       // full remote path of the folder to create
+    QLabel* Label1;         // the password in plain text, while the pointer is on Label3
+    QLabel* Label3;         // "Пароль"
+    QCheckBox* CheckBox1;   // "Хочу создать директорию"
     QCheckBox* CheckBox2;   // "Запомнить данные"
+    QGroupBox* GroupBox1;   // Edit5 and "Создать"
     QListWidget* ListBox1;  // remote folders
     QListWidget* ListBox3;  // remote files
+    QMenu* PopupMenu1;      // folder list menu
+    QMenu* PopupMenu2;      // file list menu
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Runs a command that talks to the server: refused while another one runs, progress shown,
+    // "Введите данные" as a message, other failures in an error box, a cancel closing the
+    // session politely.
+    void runPublishing(const QString& title, const std::function<void(PublishProgress&)>& command);
+    // Asks for a new name until one is given; nullopt when cancelled.
+    std::optional<QString> askNewName(const QString& preset);
+
     TForm1& form_;
     OpenSiteState& state_;
     SettingsStore& settings_;

@@ -212,6 +212,21 @@ QStringList SettingsStore::valueNames(const QString& keyPath) {
     return names;
 }
 
+QHash<QString, QString> SettingsStore::values(const QString& keyPath) {
+    sqlite3_stmt* st = prepare("SELECT name, value FROM vals WHERE path = ?1");
+    bindText(st, 1, keyPath);
+    QHash<QString, QString> found;
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        found.insert(columnText(st, 0), columnText(st, 1));
+    }
+    sqlite3_finalize(st);
+    if (rc != SQLITE_DONE) {
+        fail(QStringLiteral("Не удалось прочитать настройки"));
+    }
+    return found;
+}
+
 SettingsStore::Batch::Batch(SettingsStore& store) : store_(store) {
     store_.exec("BEGIN IMMEDIATE");
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -34,6 +35,8 @@ public:
     // Creates or replaces the value (and its key). Throws SettingsError when it cannot.
     void writeString(const QString& keyPath, const QString& name, const QString& value);
     QStringList valueNames(const QString& keyPath);
+    // Every value of the key by name, read at once.
+    QHash<QString, QString> values(const QString& keyPath);
 
     // Runs many writes as one transaction (much faster; all or nothing reaches the disk).
     class Batch {

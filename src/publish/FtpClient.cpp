@@ -284,6 +284,7 @@ void FtpClient::receiveData(const QByteArray& line, Pacer& pacer,
 
 void FtpClient::finishTransfer(Pacer& pacer) {
     const FtpReply end = expect(readReply(pacer), {225, 226, 250, 426, 450});
+    lastTransferEnd_ = end;
     if (end.code == 426 || end.code == 450) {
         // The server reports the transfer aborted on its side, then closes it with one more reply.
         replyOwed_ = true;

@@ -70,6 +70,9 @@ public:
 
     // The last reply the server sent.
     const FtpReply& LastReply() const { return lastReply_; }
+    // The first end reply of the last transfer. 426 or 450 there means the server reported it
+    // aborted on its side, even though the operation returned normally.
+    const FtpReply& LastTransferEnd() const { return lastTransferEnd_; }
 
 private:
     template <typename Operation>
@@ -88,6 +91,7 @@ private:
     TcpConnection data_{TcpConnection::Role::Data};
     QByteArray received_;  // control connection bytes not yet taken as a reply
     FtpReply lastReply_;
+    FtpReply lastTransferEnd_;
     bool replyOwed_ = false;  // a command or a preliminary reply still awaits the final reply
     bool busy_ = false;       // an operation runs (and the pump may be trying to start another)
 };

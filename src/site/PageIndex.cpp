@@ -1,5 +1,6 @@
 #include "site/PageIndex.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include "platform/Errors.h"
@@ -43,6 +44,26 @@ void writePageTitleIndex(const QString& sitePath, const QString& siteTitle, cons
 
 void writePageFileIndex(const QString& sitePath, int pageCount) {
     textfile::writeLines(fileIndexPath(sitePath), fileIndexLines(pageCount));
+}
+
+void writeIndexFiles(const OpenSiteState& state) {
+    if (!state.pageIndexLoaded || !QFileInfo(state.sitePath).isDir()) {
+        return;
+    }
+    // Every save and every upload comes here; a file that already says the same is left alone
+    // rather than synced to the disk again.
+    auto write = [](const QString& path, const QStringList& lines) {
+        const QByteArray bytes = textfile::toCp1251(textfile::joinLines(lines));
+        QFile current(path);
+        if (current.open(QIODevice::ReadOnly) && current.size() == bytes.size() &&
+            current.readAll() == bytes) {
+            return;
+        }
+        textfile::writeBytes(path, bytes);
+    };
+    write(titleIndexPath(state.sitePath),
+          titleIndexLines(state.siteTitle, state.pageTitles, state.pageCount()));
+    write(fileIndexPath(state.sitePath), fileIndexLines(state.pageCount()));
 }
 
 QString titleOfLine(const QString& line) {

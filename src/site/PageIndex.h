@@ -21,6 +21,10 @@ QStringList fileIndexLines(int pageCount);
 void writePageTitleIndex(const QString& sitePath, const QString& siteTitle, const TextTable& titles,
                          int pageCount);
 void writePageFileIndex(const QString& sitePath, int pageCount);
+// Both index files from the open site's tables, title index first; a file whose content would
+// not change is not rewritten. Left alone while the tables do not hold the site's index
+// (reading it failed) or the site's folder is gone.
+void writeIndexFiles(const OpenSiteState& state);
 
 // The title of a page line: what follows the first ": ", or the line without its first
 // character when it has no ":".

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <QDir>
 #include <QFile>
 
@@ -139,4 +140,35 @@ TEST_F(PageIndexTest, TitleTableRefusesToReachPastItsEnd) {
     EXPECT_THROW(t[0], ZorError);
     EXPECT_THROW(t[5001], ZorError);
     EXPECT_NO_THROW(t[5000] = "x");
+}
+
+TEST_F(PageIndexTest, IndexFilesAreRewrittenOnlyWhenTheirContentChanges) {
+    writeHead({"#    path", "0001 Site : A", "#"});
+    readPageTitleIndex(state);
+    writeIndexFiles(state);
+    // An atomic rewrite puts a new file in place: another inode.
+    auto inode = [](const QString& path) {
+        struct stat st {};
+        ::stat(QFile::encodeName(path).constData(), &st);
+        return st.st_ino;
+    };
+    const auto head = inode(titleIndexPath(site));
+    const auto files = inode(fileIndexPath(site));
+    writeIndexFiles(state);
+    EXPECT_EQ(inode(titleIndexPath(site)), head);
+    EXPECT_EQ(inode(fileIndexPath(site)), files);
+
+    state.pageTitles[1] = "B";
+    writeIndexFiles(state);
+    EXPECT_NE(inode(titleIndexPath(site)), head);
+    EXPECT_EQ(inode(fileIndexPath(site)), files);
+    EXPECT_EQ(test::readFile(titleIndexPath(site)),
+              QByteArray("#    path\r\n0001 Site : B\r\n#\r\n"));
+
+    // Not while the tables do not hold the site's index.
+    state.pageIndexLoaded = false;
+    state.pageTitles[1] = "C";
+    writeIndexFiles(state);
+    EXPECT_EQ(test::readFile(titleIndexPath(site)),
+              QByteArray("#    path\r\n0001 Site : B\r\n#\r\n"));
 }

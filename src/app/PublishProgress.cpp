@@ -1,0 +1,156 @@
+#include "app/PublishProgress.h"
+
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "publish/FtpClient.h"
+
+namespace zor::app {
+namespace {
+
+// Often enough for a live window and a prompt Cancel, rarely enough to cost nothing.
+constexpr std::chrono::milliseconds PumpInterval{20};
+
+QString sizeText(qint64 bytes) {
+    if (bytes < 1024) {
+        return QStringLiteral("%1 байт").arg(bytes);
+    }
+    const char* units[] = {"КБ", "МБ", "ГБ"};
+    double value = static_cast<double>(bytes) / 1024.0;
+    int unit = 0;
+    while (value >= 1024.0 && unit < 2) {
+        value /= 1024.0;
+        ++unit;
+    }
+    return QStringLiteral("%1 %2").arg(QString::number(value, 'f', 1).replace(u'.', u','),
+                                       QString::fromUtf8(units[unit]));
+}
+
+}  // namespace
+
+PublishProgress::PublishProgress(QWidget* window, publish::FtpClient& ftp, const QString& title)
+    : QDialog(window), ftp_(ftp) {
+    setObjectName(QStringLiteral("PublishProgress"));
+    setWindowTitle(title);
+    setWindowModality(Qt::WindowModal);
+    setMinimumWidth(420);
+
+    stage_ = new QLabel(QStringLiteral("Соединение с сервером\u2026"));
+    name_ = new QLabel;
+    name_->setTextFormat(Qt::PlainText);
+    bytes_ = new QLabel;
+    bar_ = new QProgressBar;
+    bar_->setRange(0, 0);
+    bar_->setTextVisible(false);
+    cancelButton_ = new QPushButton(QStringLiteral("Отмена"));
+    cancelButton_->setObjectName(QStringLiteral("CancelButton"));
+    connect(cancelButton_, &QPushButton::clicked, this, &PublishProgress::requestCancel);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(stage_);
+    layout->addWidget(name_);
+    layout->addWidget(bar_);
+    layout->addWidget(bytes_);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancelButton_);
+    layout->addLayout(buttons);
+
+    showTimer_.setSingleShot(true);
+    showTimer_.setInterval(ShowAfter);
+    connect(&showTimer_, &QTimer::timeout, this, [this] {
+        refresh();
+        show();
+    });
+    showTimer_.start();
+
+    ftp_.Pump = [this] { pump(); };
+    ftp_.Progress = [this](qint64 bytes) { done_ = bytes; };
+}
+
+PublishProgress::~PublishProgress() {
+    ftp_.Pump = nullptr;
+    ftp_.Progress = nullptr;
+}
+
+publish::ProgressFn PublishProgress::progressFn() {
+    return [this](publish::Stage s, int k, int n, const QString& itemName, qint64 size) {
+        reported_ = true;
+        itemStage_ = s;
+        k_ = k;
+        n_ = n;
+        itemName_ = itemName;
+        size_ = size;
+        done_ = 0;
+    };
+}
+
+void PublishProgress::requestCancel() {
+    cancel_ = true;
+    cancelButton_->setEnabled(false);
+    stage_->setText(QStringLiteral("Прерывание\u2026"));
+}
+
+void PublishProgress::reject() {
+    requestCancel();
+}
+
+void PublishProgress::pump() {
+    if (cancel_) {
+        throw publish::FtpCancelled();
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastPump_ < PumpInterval) {
+        return;
+    }
+    lastPump_ = now;
+    if (isVisible()) {
+        refresh();
+        QCoreApplication::processEvents();
+    } else {
+        // Until the dialog shows, the main window is not blocked yet: its input waits.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    if (cancel_) {
+        throw publish::FtpCancelled();
+    }
+}
+
+void PublishProgress::refresh() {
+    if (cancel_ || !reported_) {
+        return;
+    }
+    QString what;
+    switch (itemStage_) {
+        case publish::Stage::Checking:
+            what = QStringLiteral("Проверка файлов: %1 из %2");
+            break;
+        case publish::Stage::Sending:
+            what = QStringLiteral("Отправка файлов: %1 из %2");
+            break;
+        case publish::Stage::Receiving:
+            what = QStringLiteral("Скачивание файлов: %1 из %2");
+            break;
+    }
+    stage_->setText(what.arg(k_).arg(n_));
+    name_->setText(itemName_);
+    if (itemStage_ == publish::Stage::Checking) {
+        // Reading is quick per file; the files done tell more than the bytes of one.
+        bar_->setRange(0, n_);
+        bar_->setValue(k_);
+        bytes_->clear();
+    } else if (size_ > 0) {
+        bar_->setRange(0, 1000);
+        bar_->setValue(static_cast<int>(done_ * 1000 / size_));
+        bytes_->setText(sizeText(done_) + QStringLiteral(" из ") + sizeText(size_));
+    } else {
+        bar_->setRange(0, 0);
+        bytes_->setText(sizeText(done_));
+    }
+}
+
+}  // namespace zor::app

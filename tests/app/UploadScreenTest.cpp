@@ -1,0 +1,346 @@
+#include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
+
+#include "AppFixture.h"
+#include "app/ClickLabel.h"
+#include "app/PublishProgress.h"
+#include "app/UploadScreen.h"
+#include "platform/CommandGuard.h"
+#include "platform/TextFile.h"
+#include "publish/AccountSettings.h"
+#include "publish/FileChangeCache.h"
+#include "site/SiteWorkspace.h"
+#include "support/FtpServers.h"
+
+using namespace zor;
+using namespace zor::test;
+
+namespace {
+
+const QString FtpKey = "software\\ZOR-OD\\alpha\\ftp";
+
+struct UploadScreenTest : AppFixture {
+    void SetUp() override {
+        root.makeSite("alpha");
+        root.makeSite("beta");
+    }
+    app::UploadScreen& upload() { return *form().uploadScreen(); }
+    void showForm() {
+        form().show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form()));
+    }
+    // The account of a site remembered for a server; the port is the client's, set after start.
+    void remember(const QString& site, const FtpServer& server, const QString& folder) {
+        publish::storeFtpAccount(*settings, site,
+                                 {server.host(), server.user(), server.password(), folder});
+    }
+    void startWith(const FtpServer& server) {
+        start();
+        upload().IdFTP1.Port = server.port();
+        upload().IdFTP1.Timeout = std::chrono::seconds(10);
+        showForm();
+    }
+    QStringList items(QListWidget* list) {
+        QStringList texts;
+        for (int i = 0; i < list->count(); ++i) {
+            texts.append(list->item(i)->text());
+        }
+        return texts;
+    }
+    void click(QWidget* w) {
+        ASSERT_NE(w, nullptr);
+        QTest::mouseClick(w, Qt::LeftButton);
+    }
+    std::optional<QString> stored(const char* name) { return settings->readValue(FtpKey, name); }
+};
+
+}  // namespace
+
+TEST_F(UploadScreenTest, FieldsFollowIntoTheAccountAndTheFolderKeepsOneLeadingSlash) {
+    start();
+    QTest::keyClicks(upload().Edit1, "ftp.example.org");
+    QTest::keyClicks(upload().Edit2, "user");
+    upload().Edit3->setText("пароль");
+    EXPECT_EQ(state().ftpAccount.host, "ftp.example.org");
+    EXPECT_EQ(state().ftpAccount.userName, "user");
+    EXPECT_EQ(state().ftpAccount.password, "пароль");
+    EXPECT_EQ(upload().Edit5->text(), "//NewFolder");
+
+    upload().Edit4->setText("////mf");
+    EXPECT_EQ(upload().Edit4->text(), "/mf");
+    EXPECT_EQ(state().ftpAccount.remoteFolder, "/mf");
+    EXPECT_EQ(upload().Edit5->text(), "/mf/NewFolder");
+    upload().Edit4->clear();
+    EXPECT_EQ(state().ftpAccount.remoteFolder, "");
+
+    EXPECT_TRUE(upload().GroupBox1->isHidden());
+    upload().CheckBox1->setChecked(true);
+    EXPECT_FALSE(upload().GroupBox1->isHidden());
+    upload().CheckBox1->setChecked(false);
+    EXPECT_TRUE(upload().GroupBox1->isHidden());
+}
+
+TEST_F(UploadScreenTest, RememberingWritesTheAccountAndForgettingKeepsTheFolder) {
+    // Stored without a folder: had start-up written anything back, "kydkach" would exist.
+    SettingsKey key(*settings, FtpKey);
+    key.write("host", "ftp.example.org");
+    key.write("username", "user");
+    key.write("pass", publish::scramblePassword("пароль"));
+    start();
+    EXPECT_TRUE(upload().CheckBox2->isChecked());
+    EXPECT_EQ(upload().Edit4->text(), "/");
+    EXPECT_EQ(stored("kydkach"), std::nullopt);
+
+    showForm();
+    upload().CheckBox2->click();
+    EXPECT_EQ(stored("host"), QString(""));
+    EXPECT_EQ(stored("username"), QString(""));
+    EXPECT_EQ(stored("pass"), QString(""));
+    EXPECT_EQ(stored("kydkach"), std::nullopt);
+
+    upload().Edit4->setText("/www");
+    upload().CheckBox2->click();
+    EXPECT_EQ(stored("host"), QString("ftp.example.org"));
+    EXPECT_EQ(stored("username"), QString("user"));
+    EXPECT_EQ(stored("kydkach"), QString("/www"));
+    ASSERT_TRUE(stored("pass").has_value());
+    EXPECT_NE(*stored("pass"), "пароль");
+    EXPECT_EQ(publish::unscramblePassword(*stored("pass")), "пароль");
+    EXPECT_EQ(upload().Edit3->text(), "пароль");
+    EXPECT_EQ(state().ftpAccount.password, "пароль");
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+}
+
+TEST_F(UploadScreenTest, AnIncompleteAccountAsksForTheDataAndContactsNoServer) {
+    start();
+    showForm();
+    upload().ListBox1->addItem("from before");
+    QTest::keyClicks(upload().Edit1, "127.0.0.1");
+    QTest::keyClick(upload().Edit4, Qt::Key_Return);
+    EXPECT_EQ(dialogs.messages, QStringList{"Введите данные"});
+    EXPECT_EQ(items(upload().ListBox1), QStringList{"from before"});
+
+    // The upload has rewritten the index files before it asks.
+    const QString fileIndex = site::fileIndexPath(root.sitePath("alpha"));
+    ASSERT_FALSE(QFileInfo::exists(fileIndex));
+    click(form().findChild<QPushButton*>("Button2"));
+    EXPECT_TRUE(QFileInfo::exists(fileIndex));
+    click(form().findChild<QPushButton*>("Button6"));
+    EXPECT_EQ(dialogs.messages,
+              (QStringList{"Введите данные", "Введите данные", "Введите данные"}));
+
+    // Silence from "На уровень выше" and from entering the screen.
+    click(form().findChild<QPushButton*>("sSpeedButton16"));
+    click(child<app::ClickLabel>("Label31"));
+    EXPECT_EQ(form().currentScreen(), &upload());
+    EXPECT_EQ(dialogs.messages.size(), 3);
+    EXPECT_FALSE(form().publishing());
+}
+
+TEST_F(UploadScreenTest, ThePasswordShowsWhileThePointerIsOnItsLabelOrAKeyIsHeld) {
+    start();
+    showForm();
+    upload().Edit3->setText("s3cret");
+    QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+    QCoreApplication::sendEvent(upload().Label3, &enter);
+    EXPECT_EQ(upload().Label1->text(), "s3cret");
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(upload().Label3, &leave);
+    EXPECT_EQ(upload().Label1->text(), "");
+
+    upload().Edit3->setFocus();
+    QTest::keyPress(upload().Edit3, Qt::Key_X, Qt::NoModifier);
+    EXPECT_EQ(upload().Label1->text(), "x");
+    QTest::keyRelease(upload().Edit3, Qt::Key_X, Qt::NoModifier);
+    EXPECT_EQ(upload().Label1->text(), "");
+    EXPECT_EQ(upload().Edit3->text(), "s3cretx");
+}
+
+TEST_F(UploadScreenTest, EnteringTheScreenListsAndADoubleClickOnTheIconUploads) {
+    PyftpdlibServer server;
+    QDir().mkpath(server.localPath("/docs"));
+    writeFile(server.localPath("/hello.txt"), "hi");
+    writeFile(server.localPath("/docs/inside.txt"), "in");
+    remember("alpha", server, "/");
+    remember("beta", server, "/docs");
+    startWith(server);
+
+    click(child<app::ClickLabel>("Label31"));
+    EXPECT_EQ(child<QLabel>("header")->text(), "Загрузка сайта на сервер");
+    EXPECT_EQ(items(upload().ListBox1), QStringList{"docs"});
+    EXPECT_EQ(items(upload().ListBox3), QStringList{"hello.txt"});
+
+    // On the upload screen, opening another site lists that site's folder.
+    auto* box = child<QComboBox>("sitesbox");
+    box->setCurrentIndex(1);
+    runGuarded(&form(), [&] { form().sitesboxSelect(); });
+    EXPECT_EQ(items(upload().ListBox3), QStringList{"inside.txt"});
+    box->setCurrentIndex(0);
+    runGuarded(&form(), [&] { form().sitesboxSelect(); });
+
+    click(child<QLabel>("header"));
+    // What the system sends for a double click: press, release, double click, release.
+    auto* icon = child<app::ClickLabel>("Image101");
+    QTest::mouseClick(icon, Qt::LeftButton);
+    QTest::mouseDClick(icon, Qt::LeftButton);
+    QTest::mouseRelease(icon, Qt::LeftButton);
+    EXPECT_EQ(form().currentScreen(), &upload());
+    EXPECT_EQ(items(upload().ListBox3), QStringList{"hello.txt"});  // listed before the upload
+    EXPECT_EQ(readFile(server.localPath("/mf/pages/1.tq")),
+              readFile(site::pageFilePath(root.sitePath("alpha"), 1)));
+    EXPECT_TRUE(publish::FileChangeCache(*settings, "alpha").recorded("/etc/head.txt"));
+    EXPECT_FALSE(upload().IdFTP1.IsConnected());
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
+}
+
+TEST_F(UploadScreenTest, TheBrowserWalksCreatesRenamesAndDeletes) {
+    PyftpdlibServer server;
+    QDir().mkpath(server.localPath("/docs/img"));
+    writeFile(server.localPath("/docs/a.txt"), "a");
+    writeFile(server.localPath("/docs/b.txt"), "b");
+    remember("alpha", server, "/");
+    startWith(server);
+    click(child<app::ClickLabel>("Label31"));
+
+    QListWidget* folders = upload().ListBox1;
+    QListWidget* files = upload().ListBox3;
+    ASSERT_EQ(items(folders), QStringList{"docs"});
+    QTest::mouseClick(folders->viewport(), Qt::LeftButton, {},
+                      folders->visualItemRect(folders->item(0)).center());
+    EXPECT_EQ(upload().Edit4->text(), "/docs");
+    EXPECT_EQ(items(folders), QStringList{"img"});
+    const QStringList listed = items(files);
+    EXPECT_EQ(QSet<QString>(listed.begin(), listed.end()), (QSet<QString>{"a.txt", "b.txt"}));
+
+    // A right click beside the entries opens nothing; on an entry it selects it and opens.
+    emit files->customContextMenuRequested(QPoint(5, files->viewport()->height() - 3));
+    EXPECT_FALSE(upload().PopupMenu2->isVisible());
+    QListWidgetItem* a = files->findItems("a.txt", Qt::MatchExactly).value(0);
+    ASSERT_NE(a, nullptr);
+    emit files->customContextMenuRequested(files->visualItemRect(a).center());
+    EXPECT_TRUE(upload().PopupMenu2->isVisible());
+    EXPECT_EQ(files->currentItem(), a);
+    upload().PopupMenu2->close();
+
+    dialogs.queueInput(QString("c.txt"));
+    form().findChild<QAction*>("N4")->trigger();
+    EXPECT_EQ(dialogs.inputPrompts, QStringList{"Пожалуйста, укажите новое имя"});
+    EXPECT_EQ(readFile(server.localPath("/docs/c.txt")), "a");
+    EXPECT_EQ(a->text(), "c.txt");
+
+    files->setCurrentItem(files->findItems("b.txt", Qt::MatchExactly).value(0));
+    form().findChild<QAction*>("N3")->trigger();
+    EXPECT_FALSE(QFileInfo::exists(server.localPath("/docs/b.txt")));
+    EXPECT_TRUE(files->findItems("b.txt", Qt::MatchExactly).isEmpty());
+
+    // An empty answer is asked again; the list keeps the old name until the next listing.
+    folders->setCurrentRow(0);
+    dialogs.queueInput(QString(""));
+    dialogs.queueInput(QString("pictures"));
+    form().findChild<QAction*>("N2")->trigger();
+    EXPECT_TRUE(QFileInfo(server.localPath("/docs/pictures")).isDir());
+    EXPECT_EQ(items(folders), QStringList{"img"});
+
+    upload().CheckBox1->setChecked(true);
+    EXPECT_EQ(upload().Edit5->text(), "/docs/NewFolder");
+    click(form().findChild<QPushButton*>("Button3"));
+    EXPECT_TRUE(QFileInfo(server.localPath("/docs/NewFolder")).isDir());
+
+    click(form().findChild<QPushButton*>("sSpeedButton16"));
+    EXPECT_EQ(upload().Edit4->text(), "/");
+    EXPECT_EQ(items(folders), QStringList{"docs"});
+    upload().Edit4->setText("/docs/pictures");
+    click(form().findChild<QPushButton*>("sSpeedButton17"));
+    EXPECT_EQ(upload().Edit4->text(), "/");
+    EXPECT_EQ(items(folders), QStringList{"docs"});
+
+    // A folder that is not there: both lists empty and the server's words shown.
+    upload().Edit4->setText("/nowhere");
+    QTest::keyClick(upload().Edit4, Qt::Key_Return);
+    EXPECT_TRUE(items(folders).isEmpty() && items(files).isEmpty());
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.messages[0].contains("No such file")) << dialogs.messages[0].toStdString();
+}
+
+TEST_F(UploadScreenTest, NothingSwitchesOrChangesTheSiteWhileAnUploadRuns) {
+    FaultFtpServer server("plain");
+    remember("alpha", server, "/");
+    startWith(server);
+    auto* box = child<QComboBox>("sitesbox");
+    bool duringRun = false;
+    bool closed = true;
+    QTimer::singleShot(0, &form(), [&] {
+        duringRun = form().publishing();
+        box->setCurrentIndex(1);
+        form().sitesboxSelect();
+        form().findChild<QAction*>("N1")->trigger();  // rename
+        form().findChild<QAction*>("N6")->trigger();  // copy
+        upload().Button2Click();
+        upload().Button6Click();
+        closed = form().close();
+    });
+    click(form().findChild<QPushButton*>("Button2"));
+
+    EXPECT_TRUE(duringRun);
+    EXPECT_FALSE(closed);
+    EXPECT_FALSE(form().publishing());
+    EXPECT_EQ(state().siteName, "alpha");
+    EXPECT_EQ(box->currentText(), "alpha");
+    EXPECT_EQ(sites(), (QStringList{"alpha", "beta"}));
+    EXPECT_TRUE(dialogs.inputCaptions.isEmpty());
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
+    int lists = 0, pages = 0;
+    for (const QByteArray& line : server.receivedLines()) {
+        lists += line.startsWith("LIST");
+        pages += line == "STOR //mf/pages/1.tq\r\n";
+    }
+    EXPECT_EQ(lists, 1);
+    EXPECT_EQ(pages, 1);
+    // Afterwards the site switches as usual.
+    box->setCurrentIndex(1);
+    form().sitesboxSelect();
+    EXPECT_EQ(state().siteName, "beta");
+}
+
+TEST_F(UploadScreenTest, ALongUploadShowsItsProgressAndCancelStopsIt) {
+    FaultFtpServer server("slow-stor");  // takes about 1.6 MB/s
+    writeFile(root.sitePath("alpha") + "/mf/img/big.bin", QByteArray(4 * 1024 * 1024, 'x'));
+    remember("alpha", server, "/");
+    startWith(server);
+    Qt::WindowModality modality = Qt::NonModal;
+    QStringList shown;
+    dialogs.onOtherModal = [&](QWidget* w) {
+        auto* progress = qobject_cast<app::PublishProgress*>(w);
+        ASSERT_NE(progress, nullptr);
+        modality = progress->windowModality();
+        // Cancel once the file is on its way.
+        auto* timer = new QTimer(progress);
+        QObject::connect(timer, &QTimer::timeout, progress, [&shown, progress] {
+            for (QLabel* l : progress->findChildren<QLabel*>()) {
+                shown.append(l->text());
+            }
+            if (shown.join('|').contains(" из 4,0 МБ")) {
+                progress->findChild<QPushButton*>("CancelButton")->click();
+            }
+        });
+        timer->start(20);
+    };
+    click(form().findChild<QPushButton*>("Button2"));
+
+    EXPECT_EQ(modality, Qt::WindowModal);
+    const QString seen = shown.join('|');
+    EXPECT_TRUE(seen.contains("/mf/img/big.bin")) << seen.toStdString();
+    EXPECT_TRUE(seen.contains("Отправка файлов: 1 из ")) << seen.toStdString();
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
+    EXPECT_FALSE(form().publishing());
+    EXPECT_FALSE(upload().IdFTP1.IsConnected());
+    EXPECT_EQ(publish::FileChangeCache(*settings, "alpha").recorded("/mf/img/big.bin"),
+              std::nullopt);
+    EXPECT_TRUE(server.storedSizes().isEmpty());
+    EXPECT_EQ(form().findChild<app::PublishProgress*>(), nullptr);
+}

@@ -1,0 +1,346 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <memory>
+
+#include "FtpTestSupport.h"
+#include "platform/SettingsStore.h"
+#include "publish/FileChangeCache.h"
+#include "publish/RemoteBrowser.h"
+#include "publish/SiteUpload.h"
+#include "publish/Synchronise.h"
+#include "site/PageIndex.h"
+#include "site/SiteWorkspace.h"
+#include "support/TempSite.h"
+
+using namespace zor;
+using namespace zor::publish;
+using namespace zor::test;
+
+namespace {
+
+QString md5Of(const QString& path) {
+    return QString::fromLatin1(
+        QCryptographicHash::hash(readFile(path), QCryptographicHash::Md5).toHex());
+}
+
+QSet<QString> asSet(const QStringList& list) {
+    return QSet<QString>(list.begin(), list.end());
+}
+
+// Sites in a temporary root, published through one client to one server.
+struct PublishingBase {
+    TempRoot root;
+    SettingsStore settings{root.settingsPath()};
+    FtpClient ftp;
+    std::unique_ptr<FtpServer> server;
+    QStringList sent;  // the files each upload set out to send, in order
+
+    void useServer(std::unique_ptr<FtpServer> s) {
+        server = std::move(s);
+        ftp.Port = server->port();
+        ftp.Timeout = std::chrono::seconds(10);
+    }
+    FtpAccount account() const {
+        return {server->host(), server->user(), server->password(), server->writableFolder()};
+    }
+    // A new site, opened the way the main window opens one.
+    OpenSiteState openNewSite(const QString& name) {
+        OpenSiteState state;
+        state.sitesRoot = root.root();
+        state.siteName = name;
+        state.sitePath = root.makeSite(name);
+        site::readPageTitleIndex(state);
+        state.ftpAccount = account();
+        return state;
+    }
+    PublishJob job(OpenSiteState& state) {
+        return {state, settings, ftp, [this](Stage stage, int, int, const QString& name, qint64) {
+                    if (stage == Stage::Sending) {
+                        sent.append(name);
+                    }
+                }};
+    }
+    UploadResult upload(OpenSiteState& state) {
+        sent.clear();
+        PublishJob j = job(state);
+        return uploadChangedFiles(j);
+    }
+    UploadResult uploadAll(OpenSiteState& state) {
+        sent.clear();
+        PublishJob j = job(state);
+        return uploadAllFiles(j);
+    }
+    int synchronise(OpenSiteState& state) {
+        PublishJob j = job(state);
+        return publish::synchronise(j);
+    }
+    // Where the server keeps a file of the published site.
+    QString onServer(const QString& name) const {
+        return server->localPath(server->writableFolder() + name);
+    }
+    std::optional<QString> recorded(const QString& site, const QString& name) {
+        return FileChangeCache(settings, site).recorded(name);
+    }
+    static void setPages(OpenSiteState& state, const QString& siteTitle,
+                         const QStringList& titles) {
+        state.siteTitle = siteTitle;
+        state.pageList.clear();
+        for (int n = 1; n <= titles.size(); ++n) {
+            state.pageTitles[n] = titles[n - 1];
+            state.pageList.append(QStringLiteral("%1 - %2").arg(n).arg(titles[n - 1]));
+        }
+        state.pageList.append(NewItemEntry);
+    }
+    static QStringList siteFileNames(const QString& sitePath) {
+        QStringList names;
+        for (const SiteFile& f : uploadCandidates(sitePath)) {
+            names.append(f.name);
+        }
+        return names;
+    }
+    static QStringList leftovers(const QString& sitePath) {
+        return QDir(sitePath).entryList({".sync*"}, QDir::AllEntries | QDir::Hidden);
+    }
+};
+
+enum class Kind { Vsftpd, Pyftpdlib };
+
+class Publishing : public PublishingBase, public ::testing::TestWithParam<Kind> {
+protected:
+    void SetUp() override {
+        if (GetParam() == Kind::Vsftpd) {
+            useServer(std::make_unique<VsftpdServer>());
+        } else {
+            useServer(std::make_unique<PyftpdlibServer>());
+        }
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Servers, Publishing, ::testing::Values(Kind::Vsftpd, Kind::Pyftpdlib),
+                         [](const auto& info) {
+                             return info.param == Kind::Vsftpd ? "vsftpd" : "pyftpdlib";
+                         });
+
+}  // namespace
+
+TEST_P(Publishing, FirstUploadSendsEverythingThenOnlyWhatChanged) {
+    OpenSiteState a = openNewSite("a");
+    writeFile(a.sitePath + "/mf/img/logo.png", randomBytes(300 * 1024 + 5, 1));
+    writeFile(a.sitePath + "/mf/other/empty.txt", "");
+    writeFile(a.sitePath + "/sitemap.xml", "<urlset/>");
+    writeFile(a.sitePath + "/index.html", "the editor's preview");
+
+    UploadResult first = upload(a);
+    const QStringList files = siteFileNames(a.sitePath);  // now with etc/file.txt
+    EXPECT_EQ(first.sent, files.size());
+    EXPECT_EQ(asSet(sent), asSet(files));
+    for (const QString& folder : mfFolderGroup() + etcFolderGroup()) {
+        EXPECT_TRUE(QFileInfo(onServer(folder)).isDir()) << folder.toStdString();
+    }
+    for (const QString& name : files) {
+        EXPECT_EQ(readFile(onServer(name)), readFile(a.sitePath + name)) << name.toStdString();
+        EXPECT_EQ(recorded("a", name), md5Of(a.sitePath + name)) << name.toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(onServer("/index.html")));
+    EXPECT_FALSE(ftp.IsConnected());
+
+    // The server's real listing shows what the upload made.
+    const RemoteEntries listed = listRemoteFolder(ftp, a.ftpAccount);
+    EXPECT_TRUE(listed.folders.contains("mf") && listed.folders.contains("etc"))
+        << listed.folders.join('|').toStdString();
+    EXPECT_TRUE(listed.files.contains("sitemap.xml"));
+
+    UploadResult second = upload(a);
+    EXPECT_EQ(second.sent, 0);
+    EXPECT_EQ(second.considered, files.size());
+
+    writeFile(site::pageFilePath(a.sitePath, 1), "a new text");
+    a.pageTitles[1] = "Новое название";
+    upload(a);
+    EXPECT_EQ(sent, (QStringList{"/mf/pages/1.tq", "/etc/head.txt"}));
+    EXPECT_EQ(readFile(onServer("/mf/pages/1.tq")), "a new text");
+
+    QFile::remove(onServer("/sitemap.xml"));
+    upload(a);
+    EXPECT_TRUE(sent.isEmpty());  // what the server lost is not known here
+    uploadAll(a);
+    EXPECT_EQ(asSet(sent), asSet(files));
+    EXPECT_TRUE(QFileInfo::exists(onServer("/sitemap.xml")));
+}
+
+TEST_P(Publishing, SynchronisationBringsThePagesIntoAnotherWorkspace) {
+    OpenSiteState a = openNewSite("a");
+    setPages(a, "Альфа", {"Главная", "О нас", "Контакты"});
+    writeFile(site::pageFilePath(a.sitePath, 2), "<p>о нас</p>");
+    writeFile(site::pageFilePath(a.sitePath, 3), "<p>контакты</p>");
+    upload(a);
+
+    OpenSiteState b = openNewSite("b");
+    writeFile(site::pageFilePath(b.sitePath, 1), "b's own first page");
+    EXPECT_EQ(synchronise(b), 4);
+    EXPECT_EQ(readFile(site::titleIndexPath(b.sitePath)),
+              readFile(site::titleIndexPath(a.sitePath)));
+    for (int n = 1; n <= 3; ++n) {
+        EXPECT_EQ(readFile(site::pageFilePath(b.sitePath, n)),
+                  readFile(site::pageFilePath(a.sitePath, n)));
+    }
+    EXPECT_EQ(b.pageList, a.pageList);
+    EXPECT_EQ(b.siteTitle, "Альфа");
+    EXPECT_TRUE(leftovers(b.sitePath).isEmpty());
+    EXPECT_FALSE(ftp.IsConnected());
+    // Again, with everything already in place.
+    EXPECT_EQ(synchronise(b), 4);
+    EXPECT_TRUE(leftovers(b.sitePath).isEmpty());
+}
+
+TEST_P(Publishing, APageMissingOnTheServerLeavesTheLocalSiteAsItWas) {
+    OpenSiteState a = openNewSite("a");
+    setPages(a, "Альфа", {"Главная", "О нас", "Контакты"});
+    writeFile(site::pageFilePath(a.sitePath, 2), "two");
+    writeFile(site::pageFilePath(a.sitePath, 3), "three");
+    upload(a);
+    ASSERT_TRUE(QFile::remove(onServer("/mf/pages/2.tq")));
+
+    OpenSiteState b = openNewSite("b");
+    writeFile(site::pageFilePath(b.sitePath, 2), "b's second page");
+    const QByteArray index = readFile(site::titleIndexPath(b.sitePath));
+    const QByteArray page1 = readFile(site::pageFilePath(b.sitePath, 1));
+    const QStringList list = b.pageList;
+
+    EXPECT_THROW(synchronise(b), FtpError);
+    EXPECT_EQ(readFile(site::titleIndexPath(b.sitePath)), index);
+    EXPECT_EQ(readFile(site::pageFilePath(b.sitePath, 1)), page1);
+    EXPECT_EQ(readFile(site::pageFilePath(b.sitePath, 2)), "b's second page");
+    EXPECT_FALSE(QFileInfo::exists(site::pageFilePath(b.sitePath, 3)));
+    EXPECT_EQ(b.pageList, list);
+    EXPECT_TRUE(leftovers(b.sitePath).isEmpty());
+}
+
+TEST_P(Publishing, AServerIndexWithoutPagesChangesNothing) {
+    OpenSiteState a = openNewSite("a");
+    QDir().mkpath(onServer("/etc"));
+    writeFile(onServer("/etc/head.txt"), crlf({"#    path", "#"}));
+    // A title edited in memory and not saved yet survives.
+    a.pageTitles[1] = "Ещё не сохранено";
+    a.pageList[0] = "1 - Ещё не сохранено";
+    const QByteArray index = readFile(site::titleIndexPath(a.sitePath));
+    EXPECT_EQ(synchronise(a), 2);
+    EXPECT_EQ(a.pageList[0], "1 - Ещё не сохранено");
+    EXPECT_EQ(readFile(site::titleIndexPath(a.sitePath)), index);
+    EXPECT_TRUE(leftovers(a.sitePath).isEmpty());
+}
+
+TEST(PublishingFaults, AFileRefusedByTheServerIsSentAgainNextTime) {
+    PublishingBase p;
+    p.useServer(std::make_unique<VsftpdServer>());
+    OpenSiteState a = p.openNewSite("a");
+    writeFile(a.sitePath + "/robots.txt", "old rules");
+    writeFile(a.sitePath + "/mf/img/logo.png", "old logo");
+    p.upload(a);
+    const QString oldDigest = md5Of(a.sitePath + "/mf/img/logo.png");
+
+    writeFile(a.sitePath + "/robots.txt", "new rules");
+    writeFile(a.sitePath + "/mf/img/logo.png", "new logo");
+    writeFile(site::pageFilePath(a.sitePath, 1), "new page");
+    // The server's user may no longer write the logo.
+    const QByteArray logo = QFile::encodeName(p.onServer("/mf/img/logo.png"));
+    ASSERT_EQ(::chmod(logo.constData(), 0444), 0);
+    EXPECT_THROW(p.upload(a), FtpError);
+    EXPECT_EQ(p.sent, (QStringList{"/robots.txt", "/mf/img/logo.png"}));
+    EXPECT_EQ(p.recorded("a", "/robots.txt"), md5Of(a.sitePath + "/robots.txt"));
+    EXPECT_EQ(p.recorded("a", "/mf/img/logo.png"), oldDigest);
+
+    ASSERT_EQ(::chmod(logo.constData(), 0644), 0);
+    p.upload(a);
+    EXPECT_EQ(p.sent, (QStringList{"/mf/img/logo.png", "/mf/pages/1.tq"}));
+    EXPECT_EQ(readFile(p.onServer("/mf/img/logo.png")), "new logo");
+}
+
+TEST(PublishingFaults, ATransferCutShortIsNotRecordedAndGoesAgain) {
+    PublishingBase p;
+    auto fault = std::make_unique<FaultFtpServer>("reset-mid-stor");
+    FaultFtpServer& server = *fault;
+    p.useServer(std::move(fault));
+    OpenSiteState a = p.openNewSite("a");
+    // The server takes a file in full, then reports the transfer aborted (426, then 226).
+    writeFile(a.sitePath + "/robots.txt", "arrives, but the server calls it aborted");
+    try {
+        p.upload(a);
+        ADD_FAILURE() << "an aborted transfer counted as done";
+    } catch (const FtpError& e) {
+        EXPECT_TRUE(e.text().contains("/robots.txt")) << e.what();
+        EXPECT_TRUE(e.text().contains("transfer aborted")) << e.what();
+    }
+    EXPECT_EQ(p.recorded("a", "/robots.txt"), std::nullopt);
+    EXPECT_THROW(p.upload(a), FtpError);
+
+    // And a file cut short on the way.
+    QFile::remove(a.sitePath + "/robots.txt");
+    writeFile(a.sitePath + "/mf/img/big.bin", randomBytes(32 * 1024 * 1024, 3));
+    EXPECT_THROW(p.upload(a), FtpError);
+    EXPECT_EQ(p.recorded("a", "/mf/img/big.bin"), std::nullopt);
+
+    int robots = 0, big = 0;
+    for (const QByteArray& line : server.receivedLines()) {
+        robots += line == "STOR //robots.txt\r\n";
+        big += line == "STOR //mf/img/big.bin\r\n";
+    }
+    EXPECT_EQ(robots, 2);
+    EXPECT_EQ(big, 1);
+}
+
+TEST(RemoteBrowserTest, ListsEntersCreatesRenamesAndDeletesOnVsftpd) {
+    PublishingBase p;
+    p.useServer(std::make_unique<VsftpdServer>());
+    QDir().mkpath(p.onServer("/mf/img"));
+    writeFile(p.onServer("/a.txt"), "a");
+    writeFile(p.onServer("/my page.html"), "p");
+    FtpAccount account = p.account();
+
+    RemoteEntries e = listRemoteFolder(p.ftp, account);
+    EXPECT_EQ(e.folders, QStringList{"mf"});
+    EXPECT_EQ(asSet(e.files), (QSet<QString>{"a.txt", "my page.html"}));
+    EXPECT_FALSE(p.ftp.IsConnected());
+
+    account.remoteFolder = withSingleLeadingSlash(account.remoteFolder + "/mf");
+    EXPECT_EQ(listRemoteFolder(p.ftp, account).folders, QStringList{"img"});
+    account.remoteFolder = folderAbove(account.remoteFolder);
+    EXPECT_EQ(account.remoteFolder, "/www");
+    account.remoteFolder = "/";
+    EXPECT_TRUE(listRemoteFolder(p.ftp, account).folders.contains("www"));
+    account.remoteFolder = "/www";
+
+    makeRemoteFolder(p.ftp, account, "/www/NewFolder");
+    EXPECT_TRUE(QFileInfo(p.onServer("/NewFolder")).isDir());
+    EXPECT_FALSE(p.ftp.IsConnected());
+    renameRemoteFile(p.ftp, account.remoteFolder, "a.txt", "b.txt");
+    EXPECT_EQ(readFile(p.onServer("/b.txt")), "a");
+    EXPECT_FALSE(QFileInfo::exists(p.onServer("/a.txt")));
+    deleteRemoteFile(p.ftp, account.remoteFolder, "b.txt");
+    EXPECT_FALSE(QFileInfo::exists(p.onServer("/b.txt")));
+    renameRemoteFolder(p.ftp, account.remoteFolder, "NewFolder", "Renamed");
+    EXPECT_TRUE(QFileInfo(p.onServer("/Renamed")).isDir());
+    EXPECT_FALSE(p.ftp.IsConnected());
+
+    // A session left open by a failed command is reused by the file commands...
+    EXPECT_THROW(deleteRemoteFile(p.ftp, account.remoteFolder, "missing.txt"), FtpError);
+    EXPECT_TRUE(p.ftp.IsConnected());
+    // ...while the folder rename insists on a session of its own.
+    try {
+        renameRemoteFolder(p.ftp, account.remoteFolder, "Renamed", "Again");
+        ADD_FAILURE() << "no error";
+    } catch (const FtpError& e) {
+        EXPECT_EQ(e.text(), "Already connected.");
+    }
+    // A folder that is not there: the server's own words.
+    account.remoteFolder = "/www/nowhere";
+    EXPECT_THROW(listRemoteFolder(p.ftp, account), FtpError);
+
+    account.password.clear();
+    EXPECT_THROW(listRemoteFolder(p.ftp, account), IncompleteAccount);
+}
