@@ -156,7 +156,10 @@ void writeBytes(const QString& path, const QByteArray& bytes, Durability durabil
     // cut one. Here every byte is accounted for before the rename.
     const QString what = QStringLiteral("Не удалось записать файл");
     const QByteArray target = QFile::encodeName(path);
-    QByteArray temp = target + ".XXXXXX";
+    // The temporary name has no dot, so one left behind by a crash is never taken for a site
+    // file by the upload (which sends only names with a dot) nor for a site (a file).
+    const qsizetype slash = target.lastIndexOf('/');
+    QByteArray temp = target.left(slash + 1) + "zorod-saving-XXXXXX";
     int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
         throw FileError(fileErrorText(what, path, QString::fromLocal8Bit(std::strerror(errno))));
