@@ -450,7 +450,9 @@ void TForm1::openSite(const QString& name) {
     }
     if (header->text() == QStringLiteral("Загрузка сайта на сервер") &&
         !state_.ftpAccount.host.isEmpty()) {
-        upload_->Button5Click();
+        // A server that cannot be listed is reported on its own: the site is open all the same,
+        // and a command that opened it (such as a deletion) goes on.
+        runGuarded(this, [this] { upload_->Button5Click(); });
     }
 }
 
