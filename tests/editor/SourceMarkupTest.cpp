@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <QColor>
 
 #include "editor/EditorKeys.h"
 #include "editor/SourceMarkup.h"
@@ -114,19 +115,22 @@ TEST(Toolbar, WrapExamples) {
 }
 
 TEST(FontColour, SixteenColoursWithCodesAndNames) {
-    const std::vector<std::pair<QString, QString>> expected{
-        {"#000000", "Чёрный"},       {"#800000", "Малиновый"},    {"#008000", "Зелёный"},
-        {"#808000", "Оливковый"},    {"#000080", "Тёмно-синий"},  {"#800080", "Фиолетовый"},
-        {"#008080", "Сине-зелёный"}, {"#808080", "Серый"},        {"#c0c0c0", "Серебристый"},
-        {"#ff0000", "Красный"},      {"#00ff00", "Ярко-зелёный"}, {"#ffff00", "Жёлтый"},
-        {"#0000ff", "Голубой"},      {"#ff00ff", "Пурпурный"},    {"#00ffff", "Цвет моря"},
-        {"#ffffff", "Белый"},
-    };
-    ASSERT_EQ(standardColours().size(), expected.size());
-    for (size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(standardColours()[i].code, expected[i].first);
-        EXPECT_EQ(standardColours()[i].name, expected[i].second);
+    // The codes are the red, green and blue bytes of the sixteen standard colours, in the
+    // drop-down's order; checked against the toolkit's own colour names.
+    const char* standard[] = {"black", "maroon",  "green",  "olive", "navy", "purple",
+                              "teal",  "gray",    "silver", "red",   "lime", "yellow",
+                              "blue",  "fuchsia", "aqua",   "white"};
+    ASSERT_EQ(standardColours().size(), std::size(standard));
+    QStringList names;
+    for (size_t i = 0; i < std::size(standard); ++i) {
+        EXPECT_EQ(standardColours()[i].code, QColor(QLatin1String(standard[i])).name())
+            << standard[i];
+        names.append(standardColours()[i].name);
     }
+    EXPECT_EQ(names.first(), "Чёрный");
+    EXPECT_EQ(names[9], "Красный");
+    EXPECT_EQ(names.last(), "Белый");
+    EXPECT_EQ(names.removeDuplicates(), 0);
     EXPECT_EQ(fontOpenTag("#ff0000") + "x" + FontCloseTag, "<font color=\"#ff0000\">x</font>");
 }
 
