@@ -22,12 +22,7 @@ struct EditorSaveTest : ::testing::Test {
     test::TestEditorHost host{state};
 
     void SetUp() override {
-        state.sitePath = root.makeSite("alpha");
-        state.siteName = "alpha";
-        state.pageList = {"1 - Главная", "2 - Вторая", "..."};
-        state.pageTitles[1] = "Главная";
-        state.pageTitles[2] = "Вторая";
-        state.siteAddress = "http://example.org/";
+        test::openTwoPageSite(root, state);
         test::writeFile(site::previewFilePath(state.sitePath), "preview");
     }
     QString page(int n) const { return site::pageFilePath(state.sitePath, n); }

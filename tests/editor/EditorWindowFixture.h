@@ -38,12 +38,7 @@ struct EditorWindowTest : ::testing::Test {
     DialogDriver driver;
 
     void SetUp() override {
-        state.sitePath = root.makeSite("alpha");
-        state.siteName = "alpha";
-        state.pageList = {"1 - Главная", "2 - Вторая", "..."};
-        state.pageTitles[1] = "Главная";
-        state.pageTitles[2] = "Вторая";
-        state.siteAddress = "http://example.org/";
+        openTwoPageSite(root, state);
         writeFile(page(2), crlf({"<b>Вторая</b> страница", "line two"}));
         settings = std::make_unique<SettingsStore>(root.settingsPath());
         host = std::make_unique<TestEditorHost>(state);

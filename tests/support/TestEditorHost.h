@@ -4,6 +4,7 @@
 
 #include "editor/EditorHost.h"
 #include "site/OpenSiteState.h"
+#include "support/TempSite.h"
 
 namespace zor::test {
 
@@ -27,5 +28,16 @@ public:
 private:
     OpenSiteState& state_;
 };
+
+// The site the editor tests work on: "alpha", made by the new-site operation, with two pages in
+// its lists (page 2 has no file yet) and a web address.
+inline void openTwoPageSite(const TempRoot& root, OpenSiteState& state) {
+    state.sitePath = root.makeSite("alpha");
+    state.siteName = "alpha";
+    state.pageList = {"1 - Главная", "2 - Вторая", "..."};
+    state.pageTitles[1] = "Главная";
+    state.pageTitles[2] = "Вторая";
+    state.siteAddress = "http://example.org/";
+}
 
 }  // namespace zor::test
