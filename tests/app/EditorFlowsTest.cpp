@@ -156,9 +156,8 @@ TEST_F(EditorFlows, MissingPageFileAndEmptiedTitle) {
 TEST_F(EditorFlows, UnreadablePageShowsTheErrorAndNoEditor) {
     QFile::remove(site::pageFilePath(site, 3));
     QDir().mkpath(site::pageFilePath(site, 3));
+    dialogs.expectMessage("3.tq");
     EXPECT_FALSE(withEditor([&] { pickPage(2); }, [] {}));
-    ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_TRUE(dialogs.messages[0].contains("3.tq"));
     EXPECT_EQ(editor().windowTitle(), "ZOR OD");
 }
 
@@ -170,9 +169,8 @@ TEST_F(EditorFlows, NoPageBeyondTheLimit) {
     list.append("...");
     state().pageList = list;
     form().pagesScreen()->showPageList();
+    dialogs.expectMessage("5000");
     EXPECT_FALSE(withEditor([&] { pickPage(site::MaxPages); }, [] {}));
-    ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_TRUE(dialogs.messages[0].contains("5000")) << dialogs.messages[0].toStdString();
     EXPECT_EQ(pageList()->count(), site::MaxPages + 1);
     EXPECT_EQ(state().pageList.size(), site::MaxPages + 1);
 }
@@ -209,9 +207,8 @@ TEST_F(EditorFlows, NewBlockFromTheLastEntry) {
 
 TEST_F(EditorFlows, VanishedBlockShowsTheErrorAndNoEditor) {
     QFile::remove(site::blockFilePath(site, "menu"));
+    dialogs.expectMessage("menu.tq");
     EXPECT_FALSE(withEditor([&] { pickBlock(0); }, [] {}));
-    ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_TRUE(dialogs.messages[0].contains("menu.tq"));
     EXPECT_EQ(editor().windowTitle(), "ZOR OD");
     // The next page opened is a page, not a block.
     ASSERT_TRUE(withEditor([&] { pickPage(2); },

@@ -48,7 +48,6 @@ TEST_F(MainWindowTest, StartUpOpensTheFirstSiteAndShowsTheMainMenu) {
     EXPECT_EQ(blocks->item(0)->text(), "menu");
     EXPECT_EQ(blocks->item(1)->text(), "...");
     EXPECT_EQ(child<QLineEdit>("Edit4")->text(), "/");
-    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join("\n").toStdString();
 }
 
 TEST_F(MainWindowTest, ClosingRewritesBothIndexFilesWithTheEditedSiteTitle) {
@@ -79,9 +78,8 @@ TEST_F(MainWindowTest, PickingAnotherSiteSavesTheOpenOneFirst) {
 TEST_F(MainWindowTest, NoSiteAtAllTellsHowToCreateOne) {
     QDir(root.sitePath("alpha")).removeRecursively();
     QDir(root.sitePath("beta")).removeRecursively();
+    dialogs.expectMessage("Новый");
     start();
-    ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_TRUE(dialogs.messages[0].contains("Новый"));
     EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0");
     EXPECT_TRUE(state().siteName.isEmpty());
     // Closing with no site open writes nothing anywhere.
@@ -97,9 +95,8 @@ TEST_F(MainWindowTest, ABrokenSiteOpensWithAnErrorAndNothingOfThePreviousSiteOnS
     EXPECT_TRUE(child<QCheckBox>("CheckBox2")->isChecked());
     auto* box = child<QComboBox>("sitesbox");
     box->setCurrentIndex(1);
+    dialogs.expectMessage("theme.html");
     runGuarded(&form(), [&] { form().sitesboxSelect(); });
-    ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_TRUE(dialogs.messages[0].contains("theme.html"));
     EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - beta");
     EXPECT_TRUE(child<QPlainTextEdit>("Memo1")->toPlainText().isEmpty());
     EXPECT_TRUE(child<QLineEdit>("Edit1")->text().isEmpty());  // alpha's account is gone
@@ -130,7 +127,7 @@ TEST_F(MainWindowTest, TheStoredAccountIsShownAndSavedWhenRemembered) {
 
 TEST_F(MainWindowTest, NewSiteIsCreatedAndListedButNotOpened) {
     start();
-    dialogs.queueInput(QString("gamma"));
+    dialogs.expectInput(QString("gamma"));
     trigger("SpeedButton1");
     EXPECT_EQ(dialogs.inputCaptions, QStringList{"Новый сайт"});
     EXPECT_EQ(dialogs.inputPrompts, QStringList{"Пожалуйста, укажите имя"});
@@ -139,33 +136,35 @@ TEST_F(MainWindowTest, NewSiteIsCreatedAndListedButNotOpened) {
     EXPECT_EQ(state().sitePath, root.sitePath("alpha"));
     EXPECT_TRUE(QFileInfo(root.sitePath("gamma") + "/mf/pages/1.tq").isFile());
 
-    dialogs.queueInput(std::nullopt);  // cancelled
+    dialogs.expectInput(std::nullopt);  // cancelled
     trigger("SpeedButton1");
-    dialogs.queueInput(QString(""));  // empty
+    dialogs.expectInput(QString(""));  // empty
     trigger("SpeedButton1");
     EXPECT_EQ(sites().size(), 3);
 
-    dialogs.queueInput(QString("beta"));  // taken
+    dialogs.expectInput(QString("beta"));  // taken
+    dialogs.expectMessage("beta");
     trigger("SpeedButton1");
-    dialogs.queueInput(QString("../out"));  // not a folder inside the program's folder
+    dialogs.expectInput(QString("../out"));  // not a folder inside the program's folder
+    dialogs.expectMessage("../out");
     trigger("SpeedButton1");
-    ASSERT_EQ(dialogs.messages.size(), 2);
-    EXPECT_TRUE(dialogs.messages[0].contains("beta"));
+    EXPECT_TRUE(dialogs.satisfied());
     EXPECT_FALSE(QFileInfo::exists(root.root() + "../out"));
     EXPECT_EQ(sites().size(), 3);
 }
 
 TEST_F(MainWindowTest, RenameChangesTheOpenSiteAndAFailedRenameChangesNothing) {
     start();
-    dialogs.queueInput(QString("beta"));  // taken
+    dialogs.expectInput(QString("beta"));  // taken
+    dialogs.expectMessage("beta");
     trigger("N1");
-    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(dialogs.satisfied());
     EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - alpha");
     EXPECT_EQ(sites(), (QStringList{"alpha", "beta"}));
     EXPECT_EQ(state().sitePath, root.sitePath("alpha"));
     EXPECT_TRUE(QFileInfo(root.sitePath("alpha")).isDir());
 
-    dialogs.queueInput(QString("омега"));
+    dialogs.expectInput(QString("омега"));
     trigger("N1");
     EXPECT_EQ(dialogs.inputCaptions.last(), "Переименовать");
     EXPECT_EQ(dialogs.inputPrompts.last(), "Пожалуйста, укажите новое имя");
@@ -194,9 +193,9 @@ TEST_F(MainWindowTest, CopyBecomesTheOpenSiteAndASecondCopyIsRefused) {
     auto* box = child<QComboBox>("sitesbox");
     box->setCurrentIndex(0);
     form().sitesboxSelect();
+    dialogs.expectMessage(copy);
     trigger("N6");
-    ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_TRUE(dialogs.messages[0].contains(copy));
+    EXPECT_TRUE(dialogs.satisfied());
     EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - alpha");
     EXPECT_EQ(state().sitePath, root.sitePath("alpha"));
     EXPECT_EQ(sites().count(copy), 1);
@@ -209,11 +208,12 @@ TEST_F(MainWindowTest, DeleteAsksThenRemovesTheSiteAndOpensTheFirst) {
     root.makeSite("gamma");
     start();
     // Deleting the first of three opens the one that was second.
-    dialogs.queueAnswer(QMessageBox::No);
+    dialogs.expectQuestion("Удалить сайт «alpha»", QMessageBox::No);
     trigger("N5");
     EXPECT_TRUE(QFileInfo(root.sitePath("alpha")).isDir());
     EXPECT_EQ(sites().size(), 3);
 
+    dialogs.expectQuestion("Удалить сайт «alpha»", QMessageBox::Yes);
     trigger("N5");
     EXPECT_FALSE(QFileInfo::exists(root.sitePath("alpha")));
     EXPECT_EQ(sites(), (QStringList{"beta", "gamma"}));
@@ -224,12 +224,14 @@ TEST_F(MainWindowTest, DeleteAsksThenRemovesTheSiteAndOpensTheFirst) {
     auto* box = child<QComboBox>("sitesbox");
     box->setCurrentIndex(1);
     form().sitesboxSelect();
+    dialogs.expectQuestion("Удалить сайт «gamma»", QMessageBox::Yes);
     trigger("N5");
     EXPECT_EQ(sites(), QStringList{"beta"});
     EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - beta");
 
+    dialogs.expectMessage("Это Ваш единственный сайт! Его нельзя удалить!");
     trigger("N5");
-    EXPECT_EQ(dialogs.messages.last(), "Это Ваш единственный сайт! Его нельзя удалить!");
+    EXPECT_TRUE(dialogs.satisfied());
     EXPECT_TRUE(QFileInfo(root.sitePath("beta")).isDir());
 }
 
@@ -238,10 +240,9 @@ TEST_F(MainWindowTest, AFailedSaveOnCloseAsksBeforeClosingWithoutSaving) {
     // A folder where the index file should be makes the save fail.
     QFile::remove(root.sitePath("alpha") + "/etc/file.txt");
     QDir().mkpath(root.sitePath("alpha") + "/etc/file.txt/x");
-    dialogs.queueAnswer(QMessageBox::No);
+    dialogs.expectQuestion("file.txt", QMessageBox::No);
     EXPECT_FALSE(form().close());
-    EXPECT_TRUE(dialogs.messages.last().contains("file.txt"));
-    dialogs.queueAnswer(QMessageBox::Yes);
+    dialogs.expectQuestion("file.txt", QMessageBox::Yes);
     EXPECT_TRUE(form().close());
 }
 
@@ -262,7 +263,7 @@ TEST_F(MainWindowTest, ContextMenuShortcutsAreTheGivenOnes) {
     auto* box = child<QComboBox>("sitesbox");
     box->setFocus();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form()));
-    dialogs.queueInput(QString("viakeys"));
+    dialogs.expectInput(QString("viakeys"));
     QTest::keyClick(box, Qt::Key_N, Qt::ControlModifier);
     EXPECT_TRUE(QFileInfo(root.sitePath("viakeys")).isDir());
 }

@@ -113,7 +113,6 @@ TEST_F(UploadScreenTest, RememberingWritesTheAccountAndForgettingKeepsTheFolder)
     EXPECT_EQ(publish::unscramblePassword(*stored("pass")), "пароль");
     EXPECT_EQ(upload().Edit3->text(), "пароль");
     EXPECT_EQ(state().ftpAccount.password, "пароль");
-    EXPECT_TRUE(dialogs.messages.isEmpty());
 }
 
 TEST_F(UploadScreenTest, AnIncompleteAccountAsksForTheDataAndContactsNoServer) {
@@ -121,24 +120,26 @@ TEST_F(UploadScreenTest, AnIncompleteAccountAsksForTheDataAndContactsNoServer) {
     showForm();
     upload().ListBox1->addItem("from before");
     QTest::keyClicks(upload().Edit1, "127.0.0.1");
+    dialogs.expectMessage("Введите данные");
     QTest::keyClick(upload().Edit4, Qt::Key_Return);
-    EXPECT_EQ(dialogs.messages, QStringList{"Введите данные"});
+    EXPECT_EQ(dialogs.takeMessages(), QStringList{"Введите данные"});
     EXPECT_EQ(items(upload().ListBox1), QStringList{"from before"});
 
     // The upload has rewritten the index files before it asks.
     const QString fileIndex = site::fileIndexPath(root.sitePath("alpha"));
     ASSERT_FALSE(QFileInfo::exists(fileIndex));
+    dialogs.expectMessage("Введите данные");
     click(form().findChild<QPushButton*>("Button2"));
     EXPECT_TRUE(QFileInfo::exists(fileIndex));
+    dialogs.expectMessage("Введите данные");
     click(form().findChild<QPushButton*>("Button6"));
-    EXPECT_EQ(dialogs.messages,
-              (QStringList{"Введите данные", "Введите данные", "Введите данные"}));
+    EXPECT_EQ(dialogs.takeMessages(), (QStringList{"Введите данные", "Введите данные"}));
 
     // Silence from "На уровень выше" and from entering the screen.
     click(form().findChild<QPushButton*>("sSpeedButton16"));
     click(child<app::ClickLabel>("Label31"));
     EXPECT_EQ(form().currentScreen(), &upload());
-    EXPECT_EQ(dialogs.messages.size(), 3);
+    EXPECT_TRUE(dialogs.takeMessages().isEmpty());
     EXPECT_FALSE(form().publishing());
 }
 
@@ -195,7 +196,6 @@ TEST_F(UploadScreenTest, EnteringTheScreenListsAndADoubleClickOnTheIconUploads) 
               readFile(site::pageFilePath(root.sitePath("alpha"), 1)));
     EXPECT_TRUE(publish::FileChangeCache(*settings, "alpha").recorded("/etc/head.txt"));
     EXPECT_FALSE(upload().IdFTP1.IsConnected());
-    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
 }
 
 TEST_F(UploadScreenTest, TheBrowserWalksCreatesRenamesAndDeletes) {
@@ -227,7 +227,7 @@ TEST_F(UploadScreenTest, TheBrowserWalksCreatesRenamesAndDeletes) {
     EXPECT_EQ(files->currentItem(), a);
     upload().PopupMenu2->close();
 
-    dialogs.queueInput(QString("c.txt"));
+    dialogs.expectInput(QString("c.txt"));
     form().findChild<QAction*>("N4")->trigger();
     EXPECT_EQ(dialogs.inputPrompts, QStringList{"Пожалуйста, укажите новое имя"});
     EXPECT_EQ(readFile(server.localPath("/docs/c.txt")), "a");
@@ -240,8 +240,8 @@ TEST_F(UploadScreenTest, TheBrowserWalksCreatesRenamesAndDeletes) {
 
     // An empty answer is asked again; the list keeps the old name until the next listing.
     folders->setCurrentRow(0);
-    dialogs.queueInput(QString(""));
-    dialogs.queueInput(QString("pictures"));
+    dialogs.expectInput(QString(""));
+    dialogs.expectInput(QString("pictures"));
     form().findChild<QAction*>("N2")->trigger();
     EXPECT_TRUE(QFileInfo(server.localPath("/docs/pictures")).isDir());
     EXPECT_EQ(items(folders), QStringList{"img"});
@@ -261,10 +261,10 @@ TEST_F(UploadScreenTest, TheBrowserWalksCreatesRenamesAndDeletes) {
 
     // A folder that is not there: both lists empty and the server's words shown.
     upload().Edit4->setText("/nowhere");
+    dialogs.expectMessage("No such file");
     QTest::keyClick(upload().Edit4, Qt::Key_Return);
     EXPECT_TRUE(items(folders).isEmpty() && items(files).isEmpty());
-    ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_TRUE(dialogs.messages[0].contains("No such file")) << dialogs.messages[0].toStdString();
+    EXPECT_TRUE(dialogs.satisfied());
 }
 
 TEST_F(UploadScreenTest, NothingSwitchesOrChangesTheSiteWhileAnUploadRuns) {
@@ -293,7 +293,6 @@ TEST_F(UploadScreenTest, NothingSwitchesOrChangesTheSiteWhileAnUploadRuns) {
     EXPECT_EQ(box->currentText(), "alpha");
     EXPECT_EQ(sites(), (QStringList{"alpha", "beta"}));
     EXPECT_TRUE(dialogs.inputCaptions.isEmpty());
-    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
     int lists = 0, pages = 0;
     for (const QByteArray& line : server.receivedLines()) {
         lists += line.startsWith("LIST");
@@ -336,7 +335,6 @@ TEST_F(UploadScreenTest, ALongUploadShowsItsProgressAndCancelStopsIt) {
     const QString seen = shown.join('|');
     EXPECT_TRUE(seen.contains("/mf/img/big.bin")) << seen.toStdString();
     EXPECT_TRUE(seen.contains("Отправка файлов: 1 из ")) << seen.toStdString();
-    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join('\n').toStdString();
     EXPECT_FALSE(form().publishing());
     EXPECT_FALSE(upload().IdFTP1.IsConnected());
     EXPECT_EQ(publish::FileChangeCache(*settings, "alpha").recorded("/mf/img/big.bin"),

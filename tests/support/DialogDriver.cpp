@@ -1,5 +1,6 @@
 #include "support/DialogDriver.h"
 
+#include <gtest/gtest.h>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QInputDialog>
@@ -13,7 +14,24 @@ DialogDriver::DialogDriver() {
     timer_.start();
 }
 
-DialogDriver::~DialogDriver() = default;
+DialogDriver::~DialogDriver() {
+    for (const Expectation& e : expected_) {
+        const char* kind = e.kind == Kind::Message    ? "message box"
+                           : e.kind == Kind::Question ? "question"
+                                                      : "input box";
+        ADD_FAILURE() << "expected " << kind << " never came: " << e.part.toStdString();
+    }
+}
+
+QStringList DialogDriver::takeMessages() {
+    QStringList taken;
+    taken.swap(seen_);
+    return taken;
+}
+
+void DialogDriver::unexpected(const QString& what) {
+    ADD_FAILURE() << "unexpected " << what.toStdString();
+}
 
 void DialogDriver::poll() {
     QWidget* modal = QApplication::activeModalWidget();
@@ -21,14 +39,34 @@ void DialogDriver::poll() {
         return;
     }
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-        messages.append(box->text());
-        if (box->buttons().size() > 1) {
-            int answer = QMessageBox::Yes;
-            if (!answers_.empty()) {
-                answer = answers_.front();
-                answers_.pop_front();
+        const QString text = box->text();
+        const bool question = box->buttons().size() > 1;
+        const Kind kind = question ? Kind::Question : Kind::Message;
+        seen_.append(text);
+        int answer = question ? QMessageBox::Cancel : 0;
+        if (!expected_.empty() && expected_.front().kind == kind &&
+            text.contains(expected_.front().part)) {
+            answer = expected_.front().answer;
+            expected_.pop_front();
+        } else if (!question && allowAny_) {
+        } else {
+            unexpected((question ? "question: " : "message box: ") + text);
+            if (question) {
+                // Refuse whatever it asks, so the test's command ends instead of acting.
+                for (int b : {QMessageBox::No, QMessageBox::Cancel}) {
+                    if (box->button(static_cast<QMessageBox::StandardButton>(b))) {
+                        answer = b;
+                        break;
+                    }
+                }
             }
-            box->button(static_cast<QMessageBox::StandardButton>(answer))->click();
+        }
+        if (question) {
+            if (QAbstractButton* b = box->button(static_cast<QMessageBox::StandardButton>(answer))) {
+                b->click();
+            } else {
+                box->reject();
+            }
         } else if (!box->buttons().isEmpty()) {
             box->buttons().first()->click();
         } else {
@@ -38,9 +76,11 @@ void DialogDriver::poll() {
         inputCaptions.append(input->windowTitle());
         inputPrompts.append(input->labelText());
         std::optional<QString> answer;
-        if (!inputs_.empty()) {
-            answer = inputs_.front();
-            inputs_.pop_front();
+        if (!expected_.empty() && expected_.front().kind == Kind::Input) {
+            answer = expected_.front().input;
+            expected_.pop_front();
+        } else {
+            unexpected("input box: " + input->windowTitle() + " / " + input->labelText());
         }
         if (answer) {
             input->setTextValue(*answer);

@@ -12,21 +12,36 @@ class QWidget;
 
 namespace zor::test {
 
-// Answers the real modal dialogs a command opens, as a user would: message boxes are read and
-// closed with OK (questions with the queued answer), input boxes get the next queued answer
-// (nullopt cancels). Any other modal window is handed to onOtherModal. Active from construction to
-// destruction.
+// Answers the real modal dialogs a command opens, as a user would, and holds the test to them:
+// every message box, question and input box must be one the test asked for. Message boxes are
+// read and closed with OK, questions get the queued answer, input boxes the queued text (nullopt
+// cancels). A box the test did not expect fails the test with its text (and is closed, so the
+// command ends); so does an expectation left unmet when the driver goes. Any other modal window
+// is handed to onOtherModal. Active from construction to destruction.
 class DialogDriver : public QObject {
     Q_OBJECT
 public:
     DialogDriver();
     ~DialogDriver() override;
 
-    void queueInput(std::optional<QString> answer) { inputs_.push_back(std::move(answer)); }
-    // The answer to the next question box (one with more than one button); Yes when none queued.
-    void queueAnswer(int standardButton) { answers_.push_back(standardButton); }
+    // One message box (a single button) whose text contains part, in the order queued.
+    void expectMessage(const QString& part) { expected_.push_back({Kind::Message, part, 0, {}}); }
+    // One question (more than one button) whose text contains part, answered with standardButton.
+    void expectQuestion(const QString& part, int standardButton) {
+        expected_.push_back({Kind::Question, part, standardButton, {}});
+    }
+    // One input box, answered with answer (nullopt cancels).
+    void expectInput(std::optional<QString> answer) {
+        expected_.push_back({Kind::Input, {}, 0, std::move(answer)});
+    }
+    // Message boxes whose texts a test reads for itself afterwards (takeMessages): any number, any
+    // text, none required.
+    void allowMessages() { allowAny_ = true; }
+    // The texts of the boxes seen so far, handed to the test, which then judges them itself.
+    QStringList takeMessages();
+    // Everything expected has been seen.
+    bool satisfied() const { return expected_.empty(); }
 
-    QStringList messages;       // texts of the message boxes seen, in order
     QStringList inputCaptions;  // window titles of the input boxes seen
     QStringList inputPrompts;   // their prompts
     std::function<void(QWidget*)> onOtherModal;
@@ -35,11 +50,20 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    enum class Kind { Message, Question, Input };
+    struct Expectation {
+        Kind kind;
+        QString part;
+        int answer;
+        std::optional<QString> input;
+    };
     void poll();
+    void unexpected(const QString& what);
 
     QTimer timer_;
-    std::deque<std::optional<QString>> inputs_;
-    std::deque<int> answers_;
+    std::deque<Expectation> expected_;
+    QStringList seen_;
+    bool allowAny_ = false;
     QPointer<QWidget> lastOther_;
 };
 
