@@ -108,3 +108,17 @@ TEST(Files, WritingIntoAMissingFolderThrowsAndCreatesNothing) {
     EXPECT_THROW(textfile::writeLines(path, {"x"}), FileError);
     EXPECT_FALSE(QFile::exists(path));
 }
+
+TEST(Cp1251, FirstCharacterOutsideTheCodePage) {
+    const std::pair<QString, std::optional<QString>> cases[] = {
+        {QStringLiteral("Пароль №1 «€» ok"), std::nullopt},
+        {QString(), std::nullopt},
+        {QStringLiteral("abc中d中"), QStringLiteral("中")},
+        {QStringLiteral("über"), QStringLiteral("ü")},
+        {QStringLiteral("x\U0001F600y"), QStringLiteral("\U0001F600")},
+        {QStringLiteral("a") + QChar(0xD800) + u'b', QString(QChar(0xD800))},
+    };
+    for (const auto& [text, outside] : cases) {
+        EXPECT_EQ(textfile::firstOutsideCp1251(text), outside) << text.toStdString();
+    }
+}
