@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <optional>
 
 #include "platform/TextFile.h"
 #include "publish/FileDigest.h"
@@ -166,6 +165,9 @@ const QString BusyText =
     QStringLiteral("Соединение с сервером FTP занято другой командой. Дождитесь её окончания.");
 
 }  // namespace
+
+FtpClient::FtpClient() = default;
+FtpClient::~FtpClient() = default;
 
 template <typename Operation>
 void FtpClient::run(Operation&& operation) {
@@ -402,9 +404,13 @@ void FtpClient::UploadFile(const QString& localPath, const QString& remotePath,
 
         QByteArray buffer(ChunkSize, Qt::Uninitialized);
         qint64 sent = 0;
-        std::optional<Md5> md5;
+        Md5* md5 = nullptr;
         if (sentDigest) {
-            md5.emplace();
+            if (!sentMd5_) {
+                sentMd5_ = std::make_unique<Md5>();
+            }
+            md5 = sentMd5_.get();
+            md5->restart();
         }
         const PacerLimit rate(pacer, Pacer::Limit::Rate);
         for (;;) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 
 #include "publish/FtpError.h"
 #include "publish/FtpProtocol.h"
@@ -28,9 +29,12 @@ struct DownloadLimit {
 // connection, an exception from Pump or Progress) the control connection is dropped, since the
 // next command would read a stale answer: IsConnected() is then false and the next command logs
 // in again.
+class Md5;
+
 class FtpClient {
 public:
-    FtpClient() = default;
+    FtpClient();
+    ~FtpClient();
     FtpClient(const FtpClient&) = delete;
     FtpClient& operator=(const FtpClient&) = delete;
 
@@ -115,6 +119,7 @@ private:
     } login_;                 // what the open session logged in with
     bool replyOwed_ = false;  // a command or a preliminary reply still awaits the final reply
     bool busy_ = false;       // an operation runs (and the pump may be trying to start another)
+    std::unique_ptr<Md5> sentMd5_;  // made once: setting up a digest costs more than a small file
 };
 
 }  // namespace zor::publish
