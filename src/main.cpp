@@ -1,27 +1,19 @@
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
 
 #include "app/Application.h"
 #include "app/TForm1.h"
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
 #include "platform/SettingsStore.h"
+#include "platform/Startup.h"
 #include "platform/WebEngineEnvironment.h"
 
 int main(int argc, char** argv) {
     zor::prepareWebEngineEnvironment();
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("zorod"));
-    QApplication::setOrganizationName(QStringLiteral("ZOR-OD"));
-
+    zor::startup::setProgramNames();
     // The toolkit's own texts (buttons, file errors) in Russian, like the rest of the program.
-    QTranslator qtRussian;
-    if (qtRussian.load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
-                       QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        QApplication::installTranslator(&qtRussian);
-    }
+    zor::startup::installRussianToolkitTexts();
 
     std::unique_ptr<zor::SettingsStore> settings;
     try {
