@@ -149,21 +149,34 @@ QStringList compileTemplate(const QStringList& templateLines) {
     return out;
 }
 
-void saveAndCompile(OpenSiteState& state, const QString& templateText) {
-    const QStringList lines = textfile::splitLines(templateText);
-    if (lines.size() > state.templateLines.capacity()) {
-        throw ZorError(QStringLiteral("Шаблон содержит %1 строк, а обработать можно не больше %2. "
-                                      "Шаблон не сохранён.")
-                           .arg(lines.size())
-                           .arg(state.templateLines.capacity()));
+namespace {
+
+void checkTemplateSize(const OpenSiteState& state, qsizetype lines, const QString& outcome) {
+    if (lines > state.templateLines.capacity()) {
+        throw ZorError(QStringLiteral("Шаблон содержит %1 строк, а обработать можно не больше %2. ")
+                           .arg(lines)
+                           .arg(state.templateLines.capacity()) +
+                       outcome);
     }
-    const QString theme = site::themePath(state.sitePath);
-    textfile::writeText(theme, templateText);
-    const QStringList stored = textfile::readLines(theme);
+}
+
+}  // namespace
+
+void saveAndCompile(OpenSiteState& state, const QString& templateText) {
+    checkTemplateSize(state, textfile::splitLines(templateText).size(),
+                      QStringLiteral("Шаблон не сохранён."));
+    textfile::writeText(site::themePath(state.sitePath), templateText);
+    compileSavedTemplate(state);
+}
+
+int compileSavedTemplate(OpenSiteState& state) {
+    const QStringList stored = textfile::readLines(site::themePath(state.sitePath));
+    checkTemplateSize(state, stored.size(), QStringLiteral("Файл index.php не изменён."));
     for (int k = 1; k <= stored.size(); ++k) {
         state.templateLines[k] = stored[k - 1];
     }
     textfile::writeLines(site::frontControllerPath(state.sitePath), compileTemplate(stored));
+    return static_cast<int>(stored.size());
 }
 
 }  // namespace zor::design

@@ -26,5 +26,9 @@ QStringList compileTemplate(const QStringList& templateLines);
 // line by line into TemplateLines and writes the compiled "index.php". Refuses a template of
 // more than 5000 lines before writing anything.
 void saveAndCompile(OpenSiteState& state, const QString& templateText);
+// The second half of it: the template as saved in the site read into TemplateLines and compiled
+// into "index.php". Refuses a template of more than 5000 lines, leaving index.php as it was.
+// Returns the number of template lines.
+int compileSavedTemplate(OpenSiteState& state);
 
 }  // namespace zor::design
