@@ -30,6 +30,7 @@
 #include "publish/PublishSession.h"
 #include "site/PageIndex.h"
 #include "site/SiteCatalogue.h"
+#include "site/SiteOpening.h"
 
 namespace zor::app {
 namespace {
@@ -423,11 +424,8 @@ void TForm1::sitesboxSelect() {
 }
 
 void TForm1::openSite(const QString& name) {
-    state_.siteName = name;
     setSiteCaption(name);
-    state_.sitePath = state_.sitesRoot + name;
-
-    QStringList errors;
+    QStringList errors = site::loadOpenSite(state_, settings_, name);
     auto step = [&errors](const std::function<void()>& fn, const std::function<void()>& onError) {
         try {
             fn();
@@ -439,15 +437,13 @@ void TForm1::openSite(const QString& name) {
         }
     };
     step([this] { design_->loadBlockList(); }, nullptr);
-    step([this] { site::readPageTitleIndex(state_); }, nullptr);
     pages_->showPageList();
     step([this] { design_->loadTemplate(); }, [this] { design_->clearTemplate(); });
     step([this] { pages_->loadSitemapSettings(); }, nullptr);
-    step([this] { upload_->loadAccount(); }, nullptr);
+    upload_->showAccount();
     upload_->clearRemoteLists();
     if (!errors.isEmpty()) {
-        throw ZorError(QStringLiteral("Сайт \u00AB%1\u00BB открыт не полностью.\n\n").arg(name) +
-                       errors.join(QStringLiteral("\n\n")));
+        throw ZorError(site::partlyOpenedText(name, errors));
     }
     if (header->text() == QStringLiteral("Загрузка сайта на сервер") &&
         !state_.ftpAccount.host.isEmpty()) {

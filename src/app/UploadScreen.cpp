@@ -188,26 +188,8 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
     connect(root, &QPushButton::clicked, this, [this] { sSpeedButton17Click(); });
 }
 
-void UploadScreen::loadAccount() {
-    Edit1->clear();
-    Edit2->clear();
-    Edit4->setText(QStringLiteral("/"));
-    Edit3->clear();
-    FtpAccount a;
-    a.remoteFolder = QStringLiteral("/");
-    const publish::StoredAccount stored = publish::loadFtpAccount(settings_, state_.siteName);
-    if (stored.host) {
-        a.host = *stored.host;
-    }
-    if (stored.userName) {
-        a.userName = *stored.userName;
-    }
-    if (stored.remoteFolder) {
-        a.remoteFolder = *stored.remoteFolder;
-    }
-    if (stored.password) {
-        a.password = *stored.password;
-    }
+void UploadScreen::showAccount() {
+    const FtpAccount a = state_.ftpAccount;  // the fields write every change back into it
     Edit1->setText(a.host);
     Edit2->setText(a.userName);
     Edit3->setText(a.password);

@@ -34,9 +34,9 @@ public:
     UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& settings,
                  QWidget* parent = nullptr);
 
-    // Opening a site: fields reset, the stored account read into FtpAccount and the fields,
-    // "Запомнить данные" switched on when host, user name and password are all there.
-    void loadAccount();
+    // Opening a site: the fields show the account it opened with, and "Запомнить данные" is
+    // switched on when host, user name and password are all there.
+    void showAccount();
     // Saving the open site: the account, when "Запомнить данные" is checked.
     void saveAccount();
     void clearRemoteLists();

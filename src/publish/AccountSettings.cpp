@@ -3,6 +3,7 @@
 #include "platform/SettingsStore.h"
 #include "platform/TextFile.h"
 #include "publish/PublishSession.h"
+#include "publish/RemoteBrowser.h"
 
 namespace zor::publish {
 namespace {
@@ -37,6 +38,16 @@ StoredAccount loadFtpAccount(SettingsStore& store, const QString& siteName) {
     if (auto pass = key.read(QStringLiteral("pass"))) {
         a.password = unscramblePassword(*pass);
     }
+    return a;
+}
+
+FtpAccount rememberedAccount(SettingsStore& store, const QString& siteName) {
+    const StoredAccount stored = loadFtpAccount(store, siteName);
+    FtpAccount a;
+    a.host = stored.host.value_or(QString());
+    a.userName = stored.userName.value_or(QString());
+    a.password = stored.password.value_or(QString());
+    a.remoteFolder = withSingleLeadingSlash(stored.remoteFolder.value_or(QStringLiteral("/")));
     return a;
 }
 

@@ -25,6 +25,10 @@ struct StoredAccount {
 };
 
 StoredAccount loadFtpAccount(SettingsStore& store, const QString& siteName);
+// The account a site opens with: what is stored, empty where nothing is, and the remote folder
+// "/" unless one is stored (any run of leading slashes shortened to one, as the folder field
+// does).
+FtpAccount rememberedAccount(SettingsStore& store, const QString& siteName);
 // Writes all four values (the password scrambled). Refuses, writing nothing, a password that
 // Windows-1251 cannot hold.
 void storeFtpAccount(SettingsStore& store, const QString& siteName, const FtpAccount& account);

@@ -1,0 +1,32 @@
+#include "site/SiteOpening.h"
+
+#include "platform/Errors.h"
+#include "publish/AccountSettings.h"
+#include "site/PageIndex.h"
+
+namespace zor::site {
+
+QStringList loadOpenSite(OpenSiteState& state, SettingsStore& settings, const QString& name) {
+    state.siteName = name;
+    state.sitePath = state.sitesRoot + name;
+    QStringList errors;
+    try {
+        readPageTitleIndex(state);
+    } catch (const ZorError& e) {
+        errors.append(e.text());
+    }
+    try {
+        state.ftpAccount = publish::rememberedAccount(settings, name);
+    } catch (const ZorError& e) {
+        state.ftpAccount = FtpAccount{{}, {}, {}, QStringLiteral("/")};
+        errors.append(e.text());
+    }
+    return errors;
+}
+
+QString partlyOpenedText(const QString& name, const QStringList& errors) {
+    return QStringLiteral("Сайт \u00AB%1\u00BB открыт не полностью.\n\n").arg(name) +
+           errors.join(QStringLiteral("\n\n"));
+}
+
+}  // namespace zor::site
