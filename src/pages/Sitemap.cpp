@@ -67,6 +67,11 @@ SitemapSettings loadSitemapSettings(SettingsStore& store, const QString& siteNam
     return s;
 }
 
+std::optional<QString> storedSiteAddress(SettingsStore& store, const QString& siteName) {
+    return SettingsKey(store, siteKeyPath(siteName, QStringLiteral("sitemap")))
+        .read(QStringLiteral("adr"));
+}
+
 void storeSitemapSettings(SettingsStore& store, const QString& siteName, bool create,
                           const QString& siteAddress) {
     SettingsKey key(store, siteKeyPath(siteName, QStringLiteral("sitemap")));

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 #include "site/OpenSiteState.h"
 
@@ -32,6 +33,8 @@ struct SitemapSettings {
     QString address;  // the stored "adr", only when enabled and present
 };
 SitemapSettings loadSitemapSettings(SettingsStore& store, const QString& siteName);
+// The stored "adr", whether the switch is on or not: switching it off leaves the address in place.
+std::optional<QString> storedSiteAddress(SettingsStore& store, const QString& siteName);
 // What the check box stores: "create" = "1" with "adr", or "create" = "0" alone.
 void storeSitemapSettings(SettingsStore& store, const QString& siteName, bool create,
                           const QString& siteAddress);
