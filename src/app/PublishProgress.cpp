@@ -8,27 +8,13 @@
 #include <QVBoxLayout>
 
 #include "publish/FtpClient.h"
+#include "publish/ProgressText.h"
 
 namespace zor::app {
 namespace {
 
 // Often enough for a live window and a prompt Cancel, rarely enough to cost nothing.
 constexpr std::chrono::milliseconds PumpInterval{20};
-
-QString sizeText(qint64 bytes) {
-    if (bytes < 1024) {
-        return QStringLiteral("%1 байт").arg(bytes);
-    }
-    const char* units[] = {"КБ", "МБ", "ГБ"};
-    double value = static_cast<double>(bytes) / 1024.0;
-    int unit = 0;
-    while (value >= 1024.0 && unit < 2) {
-        value /= 1024.0;
-        ++unit;
-    }
-    return QStringLiteral("%1 %2").arg(QString::number(value, 'f', 1).replace(u'.', u','),
-                                       QString::fromUtf8(units[unit]));
-}
 
 }  // namespace
 
@@ -124,19 +110,7 @@ void PublishProgress::refresh() {
     if (cancel_ || !reported_) {
         return;
     }
-    QString what;
-    switch (itemStage_) {
-        case publish::Stage::Checking:
-            what = QStringLiteral("Проверка файлов: %1 из %2");
-            break;
-        case publish::Stage::Sending:
-            what = QStringLiteral("Отправка файлов: %1 из %2");
-            break;
-        case publish::Stage::Receiving:
-            what = QStringLiteral("Скачивание файлов: %1 из %2");
-            break;
-    }
-    stage_->setText(what.arg(k_).arg(n_));
+    stage_->setText(publish::stageText(itemStage_, k_, n_));
     name_->setText(itemName_);
     if (itemStage_ == publish::Stage::Checking) {
         // Reading is quick per file; the files done tell more than the bytes of one.
@@ -146,10 +120,11 @@ void PublishProgress::refresh() {
     } else if (size_ > 0) {
         bar_->setRange(0, 1000);
         bar_->setValue(static_cast<int>(done_ * 1000 / size_));
-        bytes_->setText(sizeText(done_) + QStringLiteral(" из ") + sizeText(size_));
+        bytes_->setText(publish::sizeText(done_) + QStringLiteral(" из ") +
+                        publish::sizeText(size_));
     } else {
         bar_->setRange(0, 0);
-        bytes_->setText(sizeText(done_));
+        bytes_->setText(publish::sizeText(done_));
     }
 }
 

@@ -1,0 +1,36 @@
+#include "publish/ProgressText.h"
+
+namespace zor::publish {
+
+QString stageText(Stage stage, int k, int n) {
+    QString what;
+    switch (stage) {
+        case Stage::Checking:
+            what = QStringLiteral("Проверка файлов: %1 из %2");
+            break;
+        case Stage::Sending:
+            what = QStringLiteral("Отправка файлов: %1 из %2");
+            break;
+        case Stage::Receiving:
+            what = QStringLiteral("Скачивание файлов: %1 из %2");
+            break;
+    }
+    return what.arg(k).arg(n);
+}
+
+QString sizeText(qint64 bytes) {
+    if (bytes < 1024) {
+        return QStringLiteral("%1 байт").arg(bytes);
+    }
+    const char* units[] = {"КБ", "МБ", "ГБ"};
+    double value = static_cast<double>(bytes) / 1024.0;
+    int unit = 0;
+    while (value >= 1024.0 && unit < 2) {
+        value /= 1024.0;
+        ++unit;
+    }
+    return QStringLiteral("%1 %2").arg(QString::number(value, 'f', 1).replace(u'.', u','),
+                                       QString::fromUtf8(units[unit]));
+}
+
+}  // namespace zor::publish
