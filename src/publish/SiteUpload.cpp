@@ -103,11 +103,11 @@ QString listingFolderNames(const QStringList& lines) {
 namespace {
 
 // Names the files whose names cannot go on the wire as they are.
-void checkFileNames(const QStringList& names) {
+void checkFileNames(const QList<SiteFile>& files) {
     QStringList refused;
-    for (const QString& name : names) {
-        if (textfile::firstOutsideCp1251(name)) {
-            refused.append(name);
+    for (const SiteFile& file : files) {
+        if (textfile::firstOutsideCp1251(file.name)) {
+            refused.append(file.name);
         }
     }
     if (refused.isEmpty()) {
@@ -124,37 +124,40 @@ void checkFileNames(const QStringList& names) {
                        .arg(list));
 }
 
-}  // namespace
+// Every file is read and digested; those that differ from their record are the changed ones.
+PendingUpload digestChanged(PublishJob& job, FileChangeCache& cache, bool ignoreRecords) {
+    FtpClient& ftp = job.ftp;
+    const QList<SiteFile> files = uploadCandidates(job.state.sitePath);
+    PendingUpload pending;
+    pending.considered = static_cast<int>(files.size());
+    FileDigester digester;
+    const auto pump = [&ftp] { letEventsRun(ftp); };
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const SiteFile& file = files[i];
+        job.report(Stage::Checking, static_cast<int>(i + 1), pending.considered, file.name, -1);
+        letEventsRun(ftp);
+        if (ignoreRecords || cache.recorded(file.name) != digester.digest(file.localPath, pump)) {
+            SiteFile changed = file;
+            changed.size = QFileInfo(file.localPath).size();
+            pending.bytes += changed.size;
+            pending.changed.append(changed);
+        }
+    }
+    return pending;
+}
 
-UploadResult uploadChangedFiles(PublishJob& job) {
+UploadResult upload(PublishJob& job, bool ignoreRecords, UploadMode mode) {
     checkSiteOpen(job.state);
     site::writeIndexFiles(job.state);
     checkAccount(job.state.ftpAccount);
     // The command keeps to the site and account it started with.
     const FtpAccount account = job.state.ftpAccount;
-    const QString siteName = job.state.siteName;
-    const QString sitePath = job.state.sitePath;
     FtpClient& ftp = job.ftp;
 
-    // Every file is read and digested; only those that differ from their record are sent.
-    // Doing this before logging in keeps the session from idling through a long read.
-    FileChangeCache cache(job.settings, siteName);
-    const QList<SiteFile> files = uploadCandidates(sitePath);
-    QList<SiteFile> changed;
-    FileDigester digester;
-    const auto pump = [&ftp] { letEventsRun(ftp); };
-    QStringList changedNames;
-    for (qsizetype i = 0; i < files.size(); ++i) {
-        const SiteFile& file = files[i];
-        job.report(Stage::Checking, static_cast<int>(i + 1), static_cast<int>(files.size()),
-                   file.name, -1);
-        letEventsRun(ftp);
-        if (cache.recorded(file.name) != digester.digest(file.localPath, pump)) {
-            changed.append(file);
-            changedNames.append(file.name);
-        }
-    }
-    checkFileNames(changedNames);
+    // Digesting before logging in keeps the session from idling through a long read.
+    FileChangeCache cache(job.settings, job.state.siteName);
+    const PendingUpload pending = digestChanged(job, cache, ignoreRecords);
+    checkFileNames(pending.changed);
 
     const SessionGuard guard(ftp);
     applyAccount(ftp, account);
@@ -164,23 +167,33 @@ UploadResult uploadChangedFiles(PublishJob& job) {
     QStringList lines;
     ftp.ListFolder(lines);
     const QString folderNames = listingFolderNames(lines);
-    if (!folderNames.contains(QStringLiteral("mf"))) {
-        for (const QString& folder : mfFolderGroup()) {
-            ftp.MakeFolder(account.remoteFolder + folder);
+    UploadResult result{pending.considered, 0, 0, {}, {}};
+    const auto makeGroup = [&](const QStringList& group) {
+        for (const QString& folder : group) {
+            if (mode == UploadMode::Send) {
+                ftp.MakeFolder(account.remoteFolder + folder);
+            }
+            result.folders.append(account.remoteFolder + folder);
         }
+    };
+    if (!folderNames.contains(QStringLiteral("mf"))) {
+        makeGroup(mfFolderGroup());
     }
     letEventsRun(ftp);
     if (!folderNames.contains(QStringLiteral("etc"))) {
-        for (const QString& folder : etcFolderGroup()) {
-            ftp.MakeFolder(account.remoteFolder + folder);
-        }
+        makeGroup(etcFolderGroup());
     }
 
-    UploadResult result{static_cast<int>(files.size()), 0};
-    for (qsizetype k = 0; k < changed.size(); ++k) {
-        const SiteFile& file = changed[k];
-        job.report(Stage::Sending, static_cast<int>(k + 1), static_cast<int>(changed.size()),
-                   file.name, QFileInfo(file.localPath).size());
+    if (mode == UploadMode::DryRun) {
+        result.sent = static_cast<int>(pending.changed.size());
+        result.bytes = pending.bytes;
+        result.files = pending.changed;
+    }
+    for (qsizetype k = 0; mode == UploadMode::Send && k < pending.changed.size(); ++k) {
+        SiteFile file = pending.changed[k];
+        file.size = QFileInfo(file.localPath).size();
+        job.report(Stage::Sending, static_cast<int>(k + 1),
+                   static_cast<int>(pending.changed.size()), file.name, file.size);
         letEventsRun(ftp);
         // What is recorded is the digest of the bytes that went out: another program may have
         // changed the file since it was checked, even while it was being sent.
@@ -197,16 +210,34 @@ UploadResult uploadChangedFiles(PublishJob& job) {
         }
         cache.record(file.name, sent);
         ++result.sent;
+        result.bytes += file.size;
+        result.files.append(file);
     }
     closeIfOpen(ftp);
     letEventsRun(ftp);
     return result;
 }
 
-UploadResult uploadAllFiles(PublishJob& job) {
+}  // namespace
+
+PendingUpload pendingUpload(PublishJob& job, bool ignoreRecords) {
     checkSiteOpen(job.state);
+    site::writeIndexFiles(job.state);
+    FileChangeCache cache(job.settings, job.state.siteName);
+    return digestChanged(job, cache, ignoreRecords);
+}
+
+UploadResult uploadChangedFiles(PublishJob& job, UploadMode mode) {
+    return upload(job, false, mode);
+}
+
+UploadResult uploadAllFiles(PublishJob& job, UploadMode mode) {
+    checkSiteOpen(job.state);
+    if (mode == UploadMode::DryRun) {
+        return upload(job, true, mode);
+    }
     FileChangeCache::forget(job.settings, job.state.siteName);
-    return uploadChangedFiles(job);
+    return upload(job, false, mode);
 }
 
 }  // namespace zor::publish

@@ -25,7 +25,8 @@ const QStringList& etcFolderGroup();
 // A file of the site as an upload considers it.
 struct SiteFile {
     QString localPath;
-    QString name;  // remote sub-path + file name: the cache's value name, "/mf/img/logo.png"
+    QString name;      // remote sub-path + file name: the cache's value name, "/mf/img/logo.png"
+    qint64 size = -1;  // bytes, once known
 };
 
 // The files the nine passes take, in pass order and each folder's listing order: regular files
@@ -38,9 +39,28 @@ QList<SiteFile> uploadCandidates(const QString& sitePath);
 // its third character when it has none. The upload only looks for "mf" and "etc" in it.
 QString listingFolderNames(const QStringList& lines);
 
+// What the upload would send now: the number of files it digests and those whose digest
+// differs from the one recorded (all of them with `ignoreRecords`), with their sizes.
+struct PendingUpload {
+    int considered = 0;
+    QList<SiteFile> changed;
+    qint64 bytes = 0;
+};
+// The upload's first steps, without the server: refuses when no site is open, rewrites the index
+// files from the open site (the upload sends them as written), then digests every file.
+// Records nothing.
+PendingUpload pendingUpload(PublishJob& job, bool ignoreRecords = false);
+
+// A dry run logs in, changes into RemoteFolder and lists it as an upload does, then stops: it
+// creates, sends and records nothing, and its result tells what the upload would have done.
+enum class UploadMode { Send, DryRun };
+
 struct UploadResult {
-    int considered = 0;  // files digested
-    int sent = 0;        // files the server took
+    int considered = 0;     // files digested
+    int sent = 0;           // files the server took
+    qint64 bytes = 0;       // their bytes
+    QList<SiteFile> files;  // the files sent (dry run: those that would be)
+    QStringList folders;    // the remote folders made (dry run: those that would be)
 };
 
 // "Закачать изменённые файлы": refuses when no site is open; rewrites the index files from the
@@ -48,8 +68,9 @@ struct UploadResult {
 // server and sends each file whose digest differs from the recorded one, recording the digest of
 // the bytes sent once the server has confirmed the transfer. A file whose name Windows-1251
 // cannot hold stops the upload before anything is sent.
-UploadResult uploadChangedFiles(PublishJob& job);
-// "Закачать все файлы": forgets what was sent, then uploads the changed files, which are all.
-UploadResult uploadAllFiles(PublishJob& job);
+UploadResult uploadChangedFiles(PublishJob& job, UploadMode mode = UploadMode::Send);
+// "Закачать все файлы": forgets what was sent, then uploads the changed files, which are all. A
+// dry run forgets nothing and takes every file as changed.
+UploadResult uploadAllFiles(PublishJob& job, UploadMode mode = UploadMode::Send);
 
 }  // namespace zor::publish
