@@ -1,0 +1,207 @@
+#include "tool/ToolArguments.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFileInfo>
+
+namespace zor::tool {
+namespace {
+
+struct Command {
+    const char* name;
+    const char* about;
+    bool talksToServer;
+};
+
+const Command Commands[] = {
+    {"compile", "Собрать etc/desing/theme.html в index.php, как кнопка \u00ABСохранить\u00BB.",
+     false},
+    {"sitemap", "Записать sitemap.xml со всеми страницами сайта.", false},
+    {"status",
+     "Показать, что отправила бы \u00ABЗакачать изменённые файлы\u00BB, не соединяясь с "
+     "сервером.",
+     false},
+    {"upload", "Закачать изменённые файлы (с --all \u2014 все файлы) на сервер.", true},
+    {"sync", "Синхронизироваться: забрать с сервера страницы и их заголовки.", true},
+    {"ls", "Показать папку на сервере: сначала папки, потом файлы.", true},
+};
+
+const Command* findCommand(const QString& name) {
+    for (const Command& c : Commands) {
+        if (name == QLatin1String(c.name)) {
+            return &c;
+        }
+    }
+    return nullptr;
+}
+
+QString programName(const QStringList& arguments) {
+    return QFileInfo(arguments.value(0, QStringLiteral("zorod-publish"))).fileName();
+}
+
+QString generalHelp(const QString& program) {
+    QString text = QStringLiteral(
+                       "Использование: %1 КОМАНДА ПАПКА_САЙТА [параметры]\n\n"
+                       "Работа с сайтом ZOR OD без окна программы: для сценариев и заданий по "
+                       "расписанию.\nУчётная запись FTP берётся из настроек сайта (\u00ABЗапомнить "
+                       "данные\u00BB); пароль можно передать в переменной окружения "
+                       "ZOROD_FTP_PASSWORD.\n\nКоманды:\n")
+                       .arg(program);
+    for (const Command& c : Commands) {
+        text += QStringLiteral("  %1%2\n")
+                    .arg(QString::fromLatin1(c.name).leftJustified(10), QString::fromUtf8(c.about));
+    }
+    text += QStringLiteral(
+                "\nПараметры каждой команды: %1 КОМАНДА --help\n"
+                "Код выхода: 0 \u2014 готово, 1 \u2014 ошибка, 2 \u2014 неверная командная "
+                "строка, 130 \u2014 прервано (Ctrl+C).\n")
+                .arg(program);
+    return text;
+}
+
+// `helpFor` is the program's name, and the command's when there is one.
+ParsedArguments usageError(const QString& helpFor, const QString& text) {
+    ParsedArguments p;
+    p.exitCode = ExitUsage;
+    p.err = QStringLiteral("%1: %2\nСправка: %3 --help\n")
+                .arg(helpFor.section(u' ', 0, 0), text, helpFor);
+    return p;
+}
+
+}  // namespace
+
+ParsedArguments parseArguments(const QStringList& arguments) {
+    const QString program = programName(arguments);
+    const QString first = arguments.value(1);
+    ParsedArguments p;
+    if (first == u"--help" || first == u"-h") {
+        p.out = generalHelp(program);
+        return p;
+    }
+    if (first == u"--version" || first == u"-v") {
+        p.out = QStringLiteral("%1 %2\n").arg(program, QCoreApplication::applicationVersion());
+        return p;
+    }
+    if (first.isEmpty()) {
+        return usageError(program, QStringLiteral("не указана команда."));
+    }
+    const Command* command = findCommand(first);
+    if (!command && first.startsWith(u'-')) {
+        return usageError(program, QStringLiteral("первым должно идти имя команды, а не "
+                                                  "\u00AB%1\u00BB.")
+                                       .arg(first));
+    }
+    if (!command) {
+        return usageError(program,
+                          QStringLiteral("неизвестная команда \u00AB%1\u00BB.").arg(first));
+    }
+    const QString name = QLatin1String(command->name);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(command->about));
+    parser.addPositionalArgument(name, QStringLiteral("Команда."), name);
+    parser.addPositionalArgument(
+        QStringLiteral("SITE"),
+        QStringLiteral("Папка сайта; её имя \u2014 имя сайта в настройках."));
+    if (name == u"ls") {
+        parser.addPositionalArgument(
+            QStringLiteral("REMOTE_FOLDER"),
+            QStringLiteral("Папка на сервере; без неё \u2014 папка из настроек сайта."),
+            QStringLiteral("[REMOTE_FOLDER]"));
+    }
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Показать эту справку."));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("Итог одной строкой JSON на стандартный вывод."));
+    const QCommandLineOption address(QStringLiteral("address"),
+                                     QStringLiteral("Адрес сайта; без него \u2014 адрес из "
+                                                    "настроек сайта."),
+                                     QStringLiteral("URL"));
+    const QCommandLineOption all(QStringLiteral("all"),
+                                 QStringLiteral("Закачать все файлы, как \u00ABЗакачать все "
+                                                "файлы\u00BB."));
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"),
+                                    QStringLiteral("Войти, просмотреть папку и показать, что было "
+                                                   "бы отправлено, ничего не отправляя и не "
+                                                   "записывая."));
+    const QCommandLineOption host(QStringLiteral("host"),
+                                  QStringLiteral("Хост вместо сохранённого."),
+                                  QStringLiteral("HOST"));
+    const QCommandLineOption user(QStringLiteral("user"),
+                                  QStringLiteral("Имя пользователя вместо сохранённого."),
+                                  QStringLiteral("USER"));
+    const QCommandLineOption folder(QStringLiteral("folder"),
+                                    QStringLiteral("Папка на сервере (\u00ABКуда закачивать\u00BB) "
+                                                   "вместо сохранённой."),
+                                    QStringLiteral("FOLDER"));
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("Порт FTP-сервера (по умолчанию 21)."),
+                                  QStringLiteral("PORT"));
+    // Each command accepts its own options only; asking about one it lacks would be a warning.
+    QList<const QCommandLineOption*> accepted{&help, &json};
+    if (name == u"sitemap") {
+        accepted.append(&address);
+    }
+    if (name == u"upload") {
+        accepted.append({&all, &dryRun});
+    }
+    if (command->talksToServer) {
+        accepted.append({&host, &user, &folder, &port});
+    }
+    for (const QCommandLineOption* o : accepted) {
+        parser.addOption(*o);
+    }
+    const auto isSet = [&](const QCommandLineOption& o) {
+        return accepted.contains(&o) && parser.isSet(o);
+    };
+
+    const QString helpFor = program + u' ' + name;
+    if (!parser.parse(arguments)) {
+        return usageError(helpFor, parser.errorText());
+    }
+    if (isSet(help)) {
+        // The parser names the program as it was started, with its whole path.
+        p.out = parser.helpText().replace(arguments.value(0), program);
+        return p;
+    }
+    const QStringList positional = parser.positionalArguments();  // the command first
+    const qsizetype most = name == u"ls" ? 3 : 2;
+    if (positional.size() < 2 || positional[1].isEmpty()) {
+        return usageError(helpFor, QStringLiteral("не указана папка сайта."));
+    }
+    if (positional.size() > most) {
+        return usageError(helpFor,
+                          QStringLiteral("лишний аргумент \u00AB%1\u00BB.").arg(positional[most]));
+    }
+
+    ToolRequest r;
+    r.command = name;
+    r.site = positional[1];
+    if (positional.size() > 2) {
+        r.remoteFolder = positional[2];
+    }
+    const auto given = [&](const QCommandLineOption& o) -> std::optional<QString> {
+        return isSet(o) ? std::optional<QString>(parser.value(o)) : std::nullopt;
+    };
+    r.address = given(address);
+    r.host = given(host);
+    r.user = given(user);
+    r.folder = given(folder);
+    if (const auto text = given(port)) {
+        bool ok = false;
+        const int value = text->toInt(&ok);
+        if (!ok || value < 1 || value > 65535) {
+            return usageError(helpFor, QStringLiteral("порт должен быть числом от 1 до 65535, "
+                                                      "а не \u00AB%1\u00BB.")
+                                           .arg(*text));
+        }
+        r.port = value;
+    }
+    r.all = isSet(all);
+    r.dryRun = isSet(dryRun);
+    r.json = isSet(json);
+    p.request = r;
+    return p;
+}
+
+}  // namespace zor::tool

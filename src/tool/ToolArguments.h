@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// The command line of zorod-publish: one command, the site folder, and the command's options.
+namespace zor::tool {
+
+inline constexpr int ExitOk = 0;
+inline constexpr int ExitFailed = 1;
+inline constexpr int ExitUsage = 2;
+
+struct ToolRequest {
+    QString command;                      // compile, sitemap, status, upload, sync, ls
+    QString site;                         // the site folder as given
+    std::optional<QString> remoteFolder;  // ls: the folder to list instead of the account's
+    std::optional<QString> address;       // sitemap
+    std::optional<QString> host, user, folder;
+    std::optional<int> port;
+    bool all = false;
+    bool dryRun = false;
+    bool json = false;
+};
+
+// A request to run, or what to print instead (help, version, a usage error) and the exit status.
+struct ParsedArguments {
+    std::optional<ToolRequest> request;
+    int exitCode = ExitOk;
+    QString out;  // for standard output
+    QString err;  // for standard error
+};
+
+// `arguments` as the program got them, its own name first.
+ParsedArguments parseArguments(const QStringList& arguments);
+
+}  // namespace zor::tool

@@ -1,0 +1,317 @@
+#include "tool/ToolCommands.h"
+
+#include <unistd.h>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <memory>
+
+#include "design/TemplateCompiler.h"
+#include "pages/Sitemap.h"
+#include "platform/SettingsStore.h"
+#include "publish/FtpClient.h"
+#include "publish/RemoteBrowser.h"
+#include "publish/SiteUpload.h"
+#include "publish/Synchronise.h"
+#include "site/PageIndex.h"
+#include "site/SiteOpening.h"
+#include "tool/Interrupt.h"
+#include "tool/ToolArguments.h"
+#include "tool/ToolOutput.h"
+
+namespace zor::tool {
+namespace {
+
+// Where the password may come from instead of the settings: an argument would show in the
+// process list to every user of the machine.
+const char* const PasswordVariable = "ZOROD_FTP_PASSWORD";
+
+// The site folder as given: its name is the site's name in the settings.
+struct SiteFolder {
+    QString path;  // absolute, no trailing separator
+    QString name;
+    QString root;  // the folder that holds it, with a trailing separator
+};
+
+SiteFolder siteFolder(const QString& given) {
+    const QString path = QDir::cleanPath(QDir::current().absoluteFilePath(given));
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        throw FileError(QStringLiteral("Папка сайта \u00AB%1\u00BB не найдена.").arg(path));
+    }
+    if (!info.isDir()) {
+        throw FileError(
+            QStringLiteral("\u00AB%1\u00BB \u2014 не папка; сайт \u2014 это папка.").arg(path));
+    }
+    if (info.fileName().isEmpty() || !QFileInfo(path + QStringLiteral("/etc")).isDir()) {
+        throw FileError(QStringLiteral("Папка \u00AB%1\u00BB \u2014 не сайт ZOR OD: в ней нет "
+                                       "папки \u00ABetc\u00BB.")
+                            .arg(path));
+    }
+    return {path, info.fileName(), info.absolutePath() + u'/'};
+}
+
+// "1 file", "3 files".
+QString counted(qsizetype n, const char* noun) {
+    return QStringLiteral("%1 %2%3").arg(n).arg(QLatin1String(noun), n == 1 ? "" : "s");
+}
+
+QJsonArray jsonList(const QStringList& items) {
+    return QJsonArray::fromStringList(items);
+}
+
+QStringList namesOf(const QList<publish::SiteFile>& files) {
+    QStringList names;
+    for (const publish::SiteFile& f : files) {
+        names.append(f.name);
+    }
+    return names;
+}
+
+// What a command leaves on standard output: its items, one a line, then the summary line; or
+// one JSON object.
+struct Outcome {
+    QStringList items;
+    QString summary;
+    QJsonObject json;
+};
+
+class Command {
+public:
+    explicit Command(const ToolRequest& request)
+        : request_(request),
+          site_(siteFolder(request.site)),
+          progress_(::isatty(STDERR_FILENO) == 1) {
+        ftp_.Port = request.port.value_or(21);
+        ftp_.Pump = [this] {
+            if (caughtSignal() != 0) {
+                throw publish::FtpCancelled();
+            }
+            progress_.pump();
+        };
+        ftp_.Progress = [this](qint64 bytes) { progress_.moved(bytes); };
+        clock_.start();
+    }
+
+    Outcome run() {
+        const QString& c = request_.command;
+        Outcome o = c == u"compile"   ? compile()
+                    : c == u"sitemap" ? sitemap()
+                    : c == u"status"  ? status()
+                    : c == u"upload"  ? upload()
+                    : c == u"sync"    ? sync()
+                                      : list();
+        progress_.finish();
+        return o;
+    }
+
+    void finish() { progress_.finish(); }
+    const QString& siteName() const { return site_.name; }
+
+private:
+    // Opens the site as the main window does, then lets the command line and the environment
+    // stand in for the remembered account.
+    void open() {
+        settings_ = std::make_unique<SettingsStore>(SettingsStore::defaultPath());
+        state_.sitesRoot = site_.root;
+        const QStringList errors = site::loadOpenSite(state_, *settings_, site_.name);
+        if (!errors.isEmpty()) {
+            throw ZorError(site::partlyOpenedText(site_.name, errors));
+        }
+        FtpAccount& a = state_.ftpAccount;
+        a.host = request_.host.value_or(a.host);
+        a.userName = request_.user.value_or(a.userName);
+        if (request_.folder) {
+            a.remoteFolder = publish::withSingleLeadingSlash(*request_.folder);
+        }
+        if (qEnvironmentVariableIsSet(PasswordVariable)) {
+            a.password = qEnvironmentVariable(PasswordVariable);
+        }
+    }
+
+    publish::PublishJob job() { return {state_, *settings_, ftp_, progress_.progressFn()}; }
+    QString elapsed() const { return secondsText(std::chrono::milliseconds(clock_.elapsed())); }
+    double seconds() const { return static_cast<double>(clock_.elapsed()) / 1000.0; }
+
+    Outcome compile() {
+        state_.siteName = site_.name;
+        state_.sitePath = site_.path;
+        const int lines = design::compileSavedTemplate(state_);
+        return {{},
+                QStringLiteral("compiled %1 into index.php").arg(counted(lines, "template line")),
+                {{"templateLines", lines}}};
+    }
+
+    Outcome sitemap() {
+        open();
+        const std::optional<QString> address =
+            request_.address ? request_.address : pages::storedSiteAddress(*settings_, site_.name);
+        if (!address || address->isEmpty()) {
+            throw ZorError(
+                QStringLiteral("Адрес сайта не задан: укажите его на экране "
+                               "\u00ABУправление страницами\u00BB или параметром "
+                               "--address."));
+        }
+        state_.siteAddress = pages::normaliseAddress(*address);
+        pages::SitemapWriter(state_);
+        return {{},
+                QStringLiteral("wrote sitemap.xml: %1 under %2")
+                    .arg(counted(state_.pageCount(), "page"), state_.siteAddress),
+                {{"pages", state_.pageCount()}, {"address", state_.siteAddress}}};
+    }
+
+    Outcome status() {
+        open();
+        publish::PublishJob j = job();
+        const publish::PendingUpload pending = publish::pendingUpload(j);
+        const QStringList names = namesOf(pending.changed);
+        return {names,
+                QStringLiteral("%1 of %2 to upload, %3")
+                    .arg(names.size())
+                    .arg(counted(pending.considered, "file"), binarySize(pending.bytes)),
+                {{"considered", pending.considered},
+                 {"changed", names.size()},
+                 {"bytes", pending.bytes},
+                 {"files", jsonList(names)}}};
+    }
+
+    Outcome upload() {
+        open();
+        const auto mode = request_.dryRun ? publish::UploadMode::DryRun : publish::UploadMode::Send;
+        publish::PublishJob j = job();
+        const publish::UploadResult r =
+            request_.all ? publish::uploadAllFiles(j, mode) : publish::uploadChangedFiles(j, mode);
+        const QStringList names = namesOf(r.files);
+        const QString what =
+            request_.dryRun ? QStringLiteral("would upload") : QStringLiteral("uploaded");
+        return {request_.dryRun ? names : QStringList(),
+                QStringLiteral("%1 %2 of %3, %4, %5")
+                    .arg(what)
+                    .arg(r.sent)
+                    .arg(counted(r.considered, "file"), binarySize(r.bytes), elapsed()),
+                {{"dryRun", request_.dryRun},
+                 {"all", request_.all},
+                 {"considered", r.considered},
+                 {"sent", r.sent},
+                 {"bytes", r.bytes},
+                 {"seconds", seconds()},
+                 {"files", jsonList(names)},
+                 {"folders", jsonList(r.folders)}}};
+    }
+
+    Outcome sync() {
+        open();
+        publish::PublishJob j = job();
+        const int entries = publish::synchronise(j);
+        // What the window does when the site is next saved: the file index follows the titles.
+        site::writeIndexFiles(state_);
+        const int files = progress_.receivingCount();
+        const int pages = std::max(files - 1, 0);
+        QJsonObject json{{"pages", pages},
+                         {"files", files},
+                         {"bytes", progress_.bytesMoved()},
+                         {"seconds", seconds()},
+                         {"pageListEntries", entries}};
+        if (pages == 0) {
+            return {{},
+                    QStringLiteral("the server's title index lists no pages: nothing changed, %1")
+                        .arg(elapsed()),
+                    json};
+        }
+        return {{},
+                QStringLiteral("synchronised %1: downloaded %2, %3, %4")
+                    .arg(counted(pages, "page"), counted(files, "file"),
+                         binarySize(progress_.bytesMoved()), elapsed()),
+                json};
+    }
+
+    Outcome list() {
+        open();
+        FtpAccount account = state_.ftpAccount;
+        if (request_.remoteFolder) {
+            account.remoteFolder = publish::withSingleLeadingSlash(*request_.remoteFolder);
+        }
+        const publish::RemoteEntries entries = publish::listRemoteFolder(ftp_, account);
+        QStringList items;
+        for (const QString& folder : entries.folders) {
+            items.append(folder + u'/');
+        }
+        items.append(entries.files);
+        return {items,
+                QStringLiteral("%1, %2 in %3")
+                    .arg(counted(entries.folders.size(), "folder"),
+                         counted(entries.files.size(), "file"), account.remoteFolder),
+                {{"folder", account.remoteFolder},
+                 {"folders", jsonList(entries.folders)},
+                 {"files", jsonList(entries.files)}}};
+    }
+
+    const ToolRequest& request_;
+    SiteFolder site_;
+    std::unique_ptr<SettingsStore> settings_;
+    OpenSiteState state_;
+    publish::FtpClient ftp_;
+    ProgressReporter progress_;
+    QElapsedTimer clock_;
+};
+
+void printJson(QJsonObject json, const QString& command, bool ok) {
+    json.insert(QStringLiteral("command"), command);
+    json.insert(QStringLiteral("ok"), ok);
+    writeOut(QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)) + u'\n');
+}
+
+}  // namespace
+
+int run(const QStringList& arguments) {
+    const ParsedArguments parsed = parseArguments(arguments);
+    writeOut(parsed.out);
+    writeErr(parsed.err);
+    if (!parsed.request) {
+        return parsed.exitCode;
+    }
+    const ToolRequest& request = *parsed.request;
+
+    QString error;
+    int status = ExitFailed;
+    try {
+        Command command(request);
+        try {
+            const Outcome o = command.run();
+            if (request.json) {
+                printJson(o.json, request.command, true);
+            } else {
+                writeOut(o.items.isEmpty() ? o.summary + u'\n'
+                                           : o.items.join(u'\n') + u'\n' + o.summary + u'\n');
+            }
+            return ExitOk;
+        } catch (const publish::IncompleteAccount& e) {
+            command.finish();
+            error = e.text() + QStringLiteral(
+                                   "\nХост, имя пользователя или пароль сайта "
+                                   "\u00AB%1\u00BB не сохранены: включите "
+                                   "\u00ABЗапомнить данные\u00BB на экране загрузки "
+                                   "или задайте --host, --user и переменную %2.")
+                                   .arg(command.siteName(), QLatin1String(PasswordVariable));
+        }
+    } catch (const ZorError& e) {
+        error = e.text();
+    } catch (const std::exception& e) {
+        error = QString::fromUtf8(e.what());
+    }
+    // However the command ended, a caught signal is why.
+    if (const int caught = caughtSignal()) {
+        error = publish::FtpCancelled().text();
+        status = 128 + caught;
+    }
+    writeErr(error + u'\n');
+    if (request.json) {
+        printJson({{"error", error}, {"exitCode", status}}, request.command, false);
+    }
+    return status;
+}
+
+}  // namespace zor::tool

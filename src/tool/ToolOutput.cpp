@@ -1,0 +1,137 @@
+#include "tool/ToolOutput.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+#include <cstdio>
+
+#include "publish/ProgressText.h"
+
+namespace zor::tool {
+namespace {
+
+// Often enough to look alive, rarely enough that drawing costs nothing beside the work.
+constexpr std::chrono::milliseconds DrawInterval{100};
+constexpr int BarWidth = 20;
+
+void write(std::FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+int terminalColumns() {
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
+    return 80;
+}
+
+}  // namespace
+
+void writeOut(const QString& text) {
+    write(stdout, text);
+}
+
+void writeErr(const QString& text) {
+    write(stderr, text);
+}
+
+QString binarySize(qint64 bytes) {
+    if (bytes < 1024) {
+        return QStringLiteral("%1 B").arg(bytes);
+    }
+    const char* units[] = {"KiB", "MiB", "GiB", "TiB"};
+    double value = static_cast<double>(bytes) / 1024.0;
+    int unit = 0;
+    while (value >= 1024.0 && unit < 3) {
+        value /= 1024.0;
+        ++unit;
+    }
+    return QStringLiteral("%1 %2").arg(QString::number(value, 'f', 1), QLatin1String(units[unit]));
+}
+
+QString secondsText(std::chrono::milliseconds elapsed) {
+    return QString::number(static_cast<double>(elapsed.count()) / 1000.0, 'f', 1) +
+           QStringLiteral(" s");
+}
+
+ProgressReporter::ProgressReporter(bool terminal) : terminal_(terminal) {}
+
+ProgressReporter::~ProgressReporter() {
+    finish();
+}
+
+publish::ProgressFn ProgressReporter::progressFn() {
+    return [this](publish::Stage stage, int k, int n, const QString& name, qint64 size) {
+        earlier_ += done_;
+        done_ = 0;
+        reported_ = true;
+        stage_ = stage;
+        k_ = k;
+        n_ = n;
+        name_ = name;
+        size_ = size;
+        if (stage == publish::Stage::Receiving) {
+            receiving_ = n;
+        }
+        if (terminal_) {
+            pump();
+        } else if (stage != publish::Stage::Checking) {
+            QString line = publish::stageText(stage, k, n) + u' ' + name;
+            if (size >= 0) {
+                line += QStringLiteral(" (%1)").arg(publish::sizeText(size));
+            }
+            writeErr(line + u'\n');
+        }
+    };
+}
+
+void ProgressReporter::moved(qint64 bytes) {
+    done_ = bytes;
+}
+
+void ProgressReporter::pump() {
+    const auto now = std::chrono::steady_clock::now();
+    if (!terminal_ || !reported_ || now - lastDraw_ < DrawInterval) {
+        return;
+    }
+    lastDraw_ = now;
+    draw();
+}
+
+void ProgressReporter::draw() {
+    // Overall: the files done, and the part of the running one that has gone.
+    double fraction = n_ > 0 ? static_cast<double>(k_ - 1) / n_ : 0.0;
+    if (stage_ == publish::Stage::Checking) {
+        fraction = n_ > 0 ? static_cast<double>(k_) / n_ : 0.0;
+    } else if (size_ > 0 && n_ > 0) {
+        fraction += std::min(1.0, static_cast<double>(done_) / static_cast<double>(size_)) / n_;
+    }
+    const int filled = static_cast<int>(fraction * BarWidth);
+    QString line = publish::stageText(stage_, k_, n_) + QStringLiteral(" [") +
+                   QString(filled, u'#') + QString(BarWidth - filled, u'.') + QStringLiteral("]");
+    if (stage_ != publish::Stage::Checking) {
+        line += u' ' + publish::sizeText(done_);
+        if (size_ >= 0) {
+            line += QStringLiteral(" из ") + publish::sizeText(size_);
+        }
+    }
+    // The name gives way from its start, so the line never wraps.
+    const qsizetype room = terminalColumns() - 1 - line.size() - 2;
+    if (room > 1) {
+        line += QStringLiteral("  ") +
+                (name_.size() <= room ? name_ : u'\u2026' + name_.right(room - 1));
+    }
+    writeErr(u'\r' + line + QStringLiteral("\x1b[K"));
+    drawn_ = true;
+}
+
+void ProgressReporter::finish() {
+    if (drawn_) {
+        writeErr(QStringLiteral("\r\x1b[K"));
+        drawn_ = false;
+    }
+}
+
+}  // namespace zor::tool

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+#include <chrono>
+
+#include "publish/PublishSession.h"
+
+// What zorod-publish prints: progress on standard error, the summary on standard output.
+namespace zor::tool {
+
+void writeOut(const QString& text);
+void writeErr(const QString& text);
+
+// "512 B", "18.2 KiB", "3.0 MiB": the summary's sizes.
+QString binarySize(qint64 bytes);
+// "0.4 s".
+QString secondsText(std::chrono::milliseconds elapsed);
+
+// The progress of a running command on standard error: on a terminal one line redrawn in place
+// (file k of n, a bar, the bytes of the file and its name), otherwise one line a file sent or
+// fetched, for a log. Digesting shows on a terminal only: a log wants no line per file read.
+class ProgressReporter {
+public:
+    explicit ProgressReporter(bool terminal);
+    ~ProgressReporter();
+    ProgressReporter(const ProgressReporter&) = delete;
+    ProgressReporter& operator=(const ProgressReporter&) = delete;
+
+    publish::ProgressFn progressFn();
+    // The client's count of the bytes the running transfer has moved.
+    void moved(qint64 bytes);
+    // Called by the client's pump: redraws the terminal line when it is due.
+    void pump();
+    // Takes the terminal line away, so that what follows starts on a clean line.
+    void finish();
+
+    // Bytes moved by every transfer so far.
+    qint64 bytesMoved() const { return earlier_ + done_; }
+    // The n of the last item fetched ("Скачивание файлов: k из n"), 0 before any.
+    int receivingCount() const { return receiving_; }
+
+private:
+    void draw();
+
+    bool terminal_;
+    bool drawn_ = false;
+    bool reported_ = false;
+    publish::Stage stage_ = publish::Stage::Checking;
+    int k_ = 0, n_ = 0, receiving_ = 0;
+    QString name_;
+    qint64 size_ = -1, done_ = 0, earlier_ = 0;
+    std::chrono::steady_clock::time_point lastDraw_{};
+};
+
+}  // namespace zor::tool
