@@ -131,7 +131,7 @@ void FtpServer::stop() {
     }
 }
 
-VsftpdServer::VsftpdServer() {
+VsftpdServer::VsftpdServer(qint64 maxRate) {
     if (!dir_.isValid()) {
         fail(QStringLiteral("no temporary folder"));
     }
@@ -150,6 +150,12 @@ VsftpdServer::VsftpdServer() {
     ::chmod(QFile::encodeName(root_).constData(), 0755);
     ::chmod(QFile::encodeName(root_ + writableFolder_).constData(), 0777);
     ::chmod(QFile::encodeName(empty).constData(), 0755);
+    const QString passwords = dir_.filePath(QStringLiteral("passwords"));
+    QFile list(passwords);
+    if (!list.open(QIODevice::WriteOnly) || list.write(password_.toUtf8() + '\n') <= 0) {
+        fail(QStringLiteral("cannot write %1").arg(passwords));
+    }
+    list.close();
 
     // The port is picked before vsftpd binds it, so another process can take it in between:
     // then vsftpd exits and another port is tried. Passive ports are left to the system, which
@@ -184,9 +190,13 @@ VsftpdServer::VsftpdServer() {
                                "connect_from_port_20=NO\n"
                                "xferlog_enable=NO\n"
                                "dirmessage_enable=NO\n"
-                               "use_localtime=NO\n")
+                               "use_localtime=NO\n"
+                               "secure_email_list_enable=YES\n"
+                               "email_password_file=%4\n"
+                               "anon_max_rate=%5\n")
                     .arg(port)
-                    .arg(root_, empty)
+                    .arg(root_, empty, passwords)
+                    .arg(maxRate)
                     .toUtf8());
         f.close();
         start(QStringLiteral("/usr/sbin/vsftpd"), {config});

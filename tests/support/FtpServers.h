@@ -46,11 +46,13 @@ protected:
     QString user_, password_, root_, writableFolder_ = QStringLiteral("/");
 };
 
-// vsftpd 3 with anonymous login (USER, 331, PASS with any password). It refuses to let the
-// anonymous user write into its root, so the root is read-only and "/www" is writable.
+// vsftpd 3 with anonymous login (USER, 331, PASS with the password() and no other: vsftpd
+// answers any other with its own "Login incorrect."). It refuses to let the anonymous user write
+// into its root, so the root is read-only and "/www" is writable. With `maxRate`, no transfer
+// moves more than that many bytes a second.
 class VsftpdServer : public FtpServer {
 public:
-    VsftpdServer();
+    explicit VsftpdServer(qint64 maxRate = 0);
     ~VsftpdServer() override { stop(); }
 };
 

@@ -1,0 +1,429 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <memory>
+
+#include "platform/SettingsStore.h"
+#include "platform/Startup.h"
+#include "publish/AccountSettings.h"
+#include "publish/FileChangeCache.h"
+#include "site/SiteWorkspace.h"
+#include "support/FtpServers.h"
+#include "support/TempSite.h"
+
+using namespace zor;
+using namespace zor::test;
+
+namespace {
+
+struct Result {
+    int exit = -1;  // -1: the program did not end by itself
+    QString out, err;
+    QStringList outLines() const { return out.split(u'\n', Qt::SkipEmptyParts); }
+};
+
+QSet<QString> asSet(const QStringList& list) {
+    return QSet<QString>(list.begin(), list.end());
+}
+
+QString md5Of(const QByteArray& bytes) {
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+}
+
+// A sites folder, the settings database the tool finds through its configuration folder, and a
+// vsftpd on loopback.
+class PublishTool : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { startup::setProgramNames(); }
+
+    void SetUp() override {
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+        settings = std::make_unique<SettingsStore>(SettingsStore::defaultPath());
+    }
+
+    void startServer(qint64 maxRate = 0) { server = std::make_unique<VsftpdServer>(maxRate); }
+    QString site(const QString& name) { return root.makeSite(name); }
+    void remember(const QString& name, const QString& password) {
+        publish::storeFtpAccount(*settings, name,
+                                 {server->host(), server->user(), password, "/www"});
+    }
+    QStringList withPort(QStringList args) const {
+        return args << "--port" << QString::number(server->port());
+    }
+    QString onServer(const QString& name) const { return server->localPath("/www" + name); }
+
+    void prepare(QProcess& p, const QStringList& args, const QString& password) const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", config.path());
+        env.remove("ZOROD_FTP_PASSWORD");
+        if (!password.isNull()) {
+            env.insert("ZOROD_FTP_PASSWORD", password);
+        }
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(root.root());
+        p.setProgram(QStringLiteral(ZOROD_PUBLISH_PROGRAM));
+        p.setArguments(args);
+    }
+    static Result finish(QProcess& p) {
+        const bool ended = p.waitForFinished(120000);
+        Result r;
+        r.exit = ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+    Result tool(const QStringList& args, const QString& password = QString()) const {
+        QProcess p;
+        prepare(p, args, password);
+        p.start();
+        return finish(p);
+    }
+
+    QTemporaryDir config;
+    TempRoot root;
+    std::unique_ptr<SettingsStore> settings;
+    std::unique_ptr<VsftpdServer> server;
+};
+
+void writePages(const QString& sitePath, const QStringList& titles) {
+    QStringList index{"#    path"};
+    for (int n = 1; n <= titles.size(); ++n) {
+        index << QStringLiteral("%1 Альфа : %2").arg(n, 4, 10, QChar(u'0')).arg(titles[n - 1]);
+        writeFile(site::pageFilePath(sitePath, n), crlf({"<p>" + titles[n - 1] + "</p>"}));
+    }
+    index << "#";
+    writeFile(site::titleIndexPath(sitePath), crlf(index));
+}
+
+}  // namespace
+
+TEST_F(PublishTool, CompileWritesIndexPhpFromTheSavedTemplateAndLeavesTheTemplate) {
+    const QString a = site("a");
+    const QByteArray theme = "<p>\xC0</p>\n<div>{{bloc=menu}}</div>";  // LF, no final line end
+    writeFile(site::themePath(a), theme);
+    const Result r = tool({"compile", "a"});
+    EXPECT_EQ(r.exit, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "compiled 2 template lines into index.php\n");
+    EXPECT_EQ(
+        readFile(site::frontControllerPath(a)),
+        "<?php header(\"Content-Type: text/html; charset=windows-1251\"); ?>\r\n"
+        "<p>\xC0</p>\r\n<div>\r\n<?php\r\ninclude \"etc/blocs/menu.tq\";\r\n?>\r\n</div>\r\n");
+    EXPECT_EQ(readFile(site::themePath(a)), theme);
+}
+
+TEST_F(PublishTool, SitemapTakesTheGivenAddressOrElseTheStoredOne) {
+    struct Row {
+        const char* stored;  // "adr" as the pages screen left it, with the switch off
+        const char* given;
+        const char* loc;  // the first page's address; empty: refused
+    } rows[] = {
+        {nullptr, "example.org", "http://example.org/index.php?in=1"},
+        {"http://stored.ru/", nullptr, "http://stored.ru/index.php?in=1"},
+        {"http://stored.ru/", "http://given.ru", "http://given.ru/index.php?in=1"},
+        {nullptr, nullptr, ""},
+    };
+    int i = 0;
+    for (const Row& row : rows) {
+        const QString name = QStringLiteral("s%1").arg(i++);
+        const QString path = site(name);
+        writePages(path, {"Главная", "Новости"});
+        if (row.stored) {
+            SettingsKey(*settings, siteKeyPath(name, "sitemap")).write("adr", row.stored);
+        }
+        QStringList args{"sitemap", name};
+        if (row.given) {
+            args << "--address" << row.given;
+        }
+        const Result r = tool(args);
+        const QByteArray xml = QFileInfo::exists(site::sitemapPath(path))
+                                   ? readFile(site::sitemapPath(path))
+                                   : QByteArray();
+        if (*row.loc == 0) {
+            EXPECT_EQ(r.exit, 1) << name.toStdString();
+            EXPECT_TRUE(r.err.contains("Адрес сайта не задан")) << r.err.toStdString();
+            EXPECT_TRUE(xml.isEmpty());
+            continue;
+        }
+        EXPECT_EQ(r.exit, 0) << r.err.toStdString();
+        EXPECT_TRUE(xml.contains(QByteArray("  <loc>") + row.loc + "</loc>\r\n")) << xml.data();
+        EXPECT_EQ(xml.count("<loc>"), 2);
+    }
+}
+
+TEST_F(PublishTool, StatusAndUploadAgreeOnWhatChangedAndADryRunChangesNothing) {
+    startServer();
+    const QString a = site("a");
+    remember("a", server->password());
+    const QStringList all{"/mf/pages/1.tq", "/etc/file.txt", "/etc/head.txt",
+                          "/etc/desing/theme.html"};
+    const QByteArray welcome = readFile(site::pageFilePath(a, 1));
+    struct Step {
+        QStringList args;
+        QByteArray newPage;   // written into page 1 before the step, when not empty
+        QStringList items;    // what the step lists before its summary, in any order
+        const char* summary;  // how its summary line starts
+        QByteArray onServer;  // page 1 on the server afterwards; null: nothing there yet
+    } steps[] = {
+        {{"status", "a"}, {}, all, "4 of 4 files to upload, ", {}},
+        {withPort({"upload", "a", "--dry-run"}), {}, all, "would upload 4 of 4 files, ", {}},
+        {withPort({"upload", "a"}), {}, {}, "uploaded 4 of 4 files, ", welcome},
+        {withPort({"upload", "a"}), {}, {}, "uploaded 0 of 4 files, 0 B, ", welcome},
+        {{"status", "a"}, "new text", {"/mf/pages/1.tq"}, "1 of 4 files to upload, 8 B", welcome},
+        {withPort({"upload", "a", "--dry-run"}),
+         {},
+         {"/mf/pages/1.tq"},
+         "would upload 1 of 4",
+         welcome},
+        {withPort({"upload", "a", "--all", "--dry-run"}), {}, all, "would upload 4 of 4", welcome},
+        {{"status", "a"}, {}, {"/mf/pages/1.tq"}, "1 of 4 files to upload", welcome},
+        {withPort({"upload", "a"}), {}, {}, "uploaded 1 of 4 files, 8 B, ", "new text"},
+        {withPort({"upload", "a", "--all"}), {}, {}, "uploaded 4 of 4 files, ", "new text"},
+        {{"status", "a"}, {}, {}, "0 of 4 files to upload, 0 B", "new text"},
+    };
+    for (const Step& step : steps) {
+        const std::string name = step.args.join(' ').toStdString();
+        if (!step.newPage.isEmpty()) {
+            writeFile(site::pageFilePath(a, 1), step.newPage);
+        }
+        const Result r = tool(step.args);
+        EXPECT_EQ(r.exit, 0) << name << "\n" << r.err.toStdString();
+        QStringList lines = r.outLines();
+        const QString summary = lines.isEmpty() ? QString() : lines.takeLast();
+        EXPECT_TRUE(summary.startsWith(step.summary)) << name << ": " << summary.toStdString();
+        EXPECT_EQ(asSet(lines), asSet(step.items)) << name << ": " << r.out.toStdString();
+        if (!step.onServer.isNull()) {
+            EXPECT_EQ(readFile(onServer("/mf/pages/1.tq")), step.onServer) << name;
+        } else {
+            EXPECT_FALSE(QFileInfo::exists(onServer("/mf"))) << name;
+        }
+    }
+    // What was sent arrived whole; the file index the upload wrote went too.
+    for (const QString& file : all) {
+        EXPECT_EQ(readFile(onServer(file)), readFile(a + file)) << file.toStdString();
+    }
+    // Status never logs in: with the server gone it still answers.
+    server.reset();
+    writeFile(site::pageFilePath(a, 1), "newer text");
+    const Result r = tool({"status", "a"});
+    EXPECT_EQ(r.exit, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "/mf/pages/1.tq\n1 of 4 files to upload, 10 B\n");
+}
+
+TEST_F(PublishTool, JsonGivesTheSummaryAndADryRunNamesTheFoldersItWouldMake) {
+    startServer();
+    site("a");
+    remember("a", server->password());
+    const Result r = tool(withPort({"upload", "a", "--dry-run", "--json"}));
+    ASSERT_EQ(r.exit, 0) << r.err.toStdString();
+    ASSERT_EQ(r.outLines().size(), 1);
+    const QJsonObject json = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    EXPECT_EQ(json["command"].toString(), "upload");
+    EXPECT_TRUE(json["ok"].toBool());
+    EXPECT_TRUE(json["dryRun"].toBool());
+    EXPECT_EQ(json["sent"].toInt(), 4);
+    EXPECT_EQ(json["files"].toArray().size(), 4);
+    EXPECT_EQ(json["folders"].toArray().toVariantList(),
+              QVariantList({"/www/mf/", "/www/mf/music/", "/www/mf/img/", "/www/mf/other/",
+                            "/www/mf/pages/", "/www/etc/", "/www/etc/desing/", "/www/etc/blocs/"}));
+    EXPECT_TRUE(QDir(server->localPath("/www")).isEmpty());
+    EXPECT_TRUE(publish::FileChangeCache(*settings, "a").recorded("/etc/head.txt") == std::nullopt);
+
+    const Result failed = tool({"ls", "a", "--json", "--port", "1"});
+    EXPECT_EQ(failed.exit, 1);
+    const QJsonObject error = QJsonDocument::fromJson(failed.out.toUtf8()).object();
+    EXPECT_FALSE(error["ok"].toBool());
+    EXPECT_EQ(error["exitCode"].toInt(), 1);
+    EXPECT_EQ(error["error"].toString() + "\n", failed.err);
+}
+
+TEST_F(PublishTool, SyncBringsThePublishedPagesIntoASecondSite) {
+    startServer();
+    const QString a = site("a");
+    writePages(a, {"Главная", "О нас", "Контакты"});
+    remember("a", server->password());
+    ASSERT_EQ(tool(withPort({"upload", "a"})).exit, 0);
+
+    const QString b = site("b");
+    remember("b", server->password());
+    const Result r = tool(withPort({"sync", "b"}));
+    EXPECT_EQ(r.exit, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.startsWith("synchronised 3 pages: downloaded 4 files, "))
+        << r.out.toStdString();
+    EXPECT_EQ(readFile(site::titleIndexPath(b)), readFile(site::titleIndexPath(a)));
+    for (int n = 1; n <= 3; ++n) {
+        EXPECT_EQ(readFile(site::pageFilePath(b, n)), readFile(site::pageFilePath(a, n))) << n;
+    }
+    // As the window saves the site afterwards, the file index follows the three titles.
+    EXPECT_EQ(readFile(site::fileIndexPath(b)),
+              crlf({"#    path", "0001 1.tq", "0002 2.tq", "0003 3.tq", "#"}));
+}
+
+TEST_F(PublishTool, LsListsFoldersThenFilesAsTheRemoteBrowserDoes) {
+    startServer();
+    site("a");
+    remember("a", server->password());
+    ASSERT_EQ(tool({"compile", "a"}).exit, 0);
+    ASSERT_EQ(tool(withPort({"upload", "a"})).exit, 0);
+    struct Row {
+        QStringList args;
+        QStringList items;
+        const char* summary;
+    } rows[] = {
+        {{"ls", "a"}, {"etc/", "mf/", "index.php"}, "2 folders, 1 file in /www"},
+        {{"ls", "a", "//www/mf"},
+         {"img/", "music/", "other/", "pages/"},
+         "4 folders, 0 files in /www/mf"},
+        {{"ls", "a", "--folder", "/www/etc"},
+         {"blocs/", "desing/", "file.txt", "head.txt"},
+         "2 folders, 2 files in /www/etc"},
+    };
+    for (const Row& row : rows) {
+        const Result r = tool(withPort(row.args));
+        EXPECT_EQ(r.exit, 0) << r.err.toStdString();
+        QStringList lines = r.outLines();
+        ASSERT_FALSE(lines.isEmpty());
+        EXPECT_EQ(lines.takeLast(), row.summary);
+        // Folders first, each in the order the server gave it.
+        const qsizetype folders = std::count_if(lines.begin(), lines.end(),
+                                                [](const QString& l) { return l.endsWith('/'); });
+        EXPECT_TRUE(std::all_of(lines.begin(), lines.begin() + folders,
+                                [](const QString& l) { return l.endsWith('/'); }));
+        EXPECT_EQ(asSet(lines), asSet(row.items)) << r.out.toStdString();
+    }
+}
+
+TEST_F(PublishTool, ThePasswordComesFromTheSettingsOrTheEnvironment) {
+    startServer();
+    site("a");
+    const QString right = server->password();
+    struct Row {
+        QString stored;       // null: no account remembered
+        QString environment;  // null: ZOROD_FTP_PASSWORD not set
+        int exit;
+        const char* error;  // part of what standard error says
+    } rows[] = {
+        {right, {}, 0, ""},
+        {"wrong", right, 0, ""},
+        {right, "wrong", 1, "Login incorrect."},  // vsftpd's own words
+        {{}, {}, 1, "Введите данные"},
+    };
+    for (const Row& row : rows) {
+        if (row.stored.isNull()) {
+            publish::forgetFtpAccount(*settings, "a");
+        } else {
+            remember("a", row.stored);
+        }
+        const Result r = tool(withPort({"ls", "a"}), row.environment);
+        EXPECT_EQ(r.exit, row.exit) << row.stored.toStdString() << " " << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(row.error)) << r.err.toStdString();
+    }
+}
+
+TEST_F(PublishTool, AFolderThatIsNoSiteIsRefused) {
+    QDir(root.root()).mkdir("empty");
+    writeFile(root.root() + "plain", "a file");
+    struct Row {
+        const char* path;
+        const char* error;
+    } rows[] = {
+        {"missing", "не найдена"},
+        {"empty", "в ней нет папки \u00ABetc\u00BB"},
+        {"plain", "не папка"},
+        {"/", "в ней нет папки \u00ABetc\u00BB"},
+    };
+    for (const Row& row : rows) {
+        const Result r = tool({"status", row.path});
+        EXPECT_EQ(r.exit, 1) << row.path;
+        EXPECT_TRUE(r.err.contains(row.error)) << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty());
+    }
+}
+
+TEST_F(PublishTool, BadArgumentsAreUsageErrors) {
+    site("a");
+    const QList<QStringList> rows{
+        {},
+        {"publish", "a"},
+        {"--json", "status", "a"},
+        {"status"},
+        {"status", "a", "extra"},
+        {"status", "a", "--all"},
+        {"status", "a", "--host", "h"},
+        {"sitemap", "a", "--address"},
+        {"upload", "a", "--bogus"},
+        {"upload", "a", "--port", "0"},
+        {"upload", "a", "--port", "ftp"},
+        {"ls", "a", "/www", "/more"},
+    };
+    for (const QStringList& args : rows) {
+        const Result r = tool(args);
+        EXPECT_EQ(r.exit, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains("--help")) << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+    }
+    for (const QStringList& args :
+         QList<QStringList>{{"--help"}, {"upload", "--help"}, {"--version"}}) {
+        const Result r = tool(args);
+        EXPECT_EQ(r.exit, 0);
+        EXPECT_TRUE(r.out.contains("zorod-publish")) << r.out.toStdString();
+    }
+    EXPECT_TRUE(tool({"upload", "--help"}).out.contains("--dry-run"));
+}
+
+TEST_F(PublishTool, CtrlCDuringALongUploadEndsItAndRecordsOnlyWhatTheServerConfirmed) {
+    startServer(512 * 1024);  // half a second for each of the files below
+    const QString a = site("a");
+    for (int i = 1; i <= 8; ++i) {
+        writeFile(QStringLiteral("%1/mf/other/part%2.bin").arg(a).arg(i),
+                  QByteArray(256 * 1024, static_cast<char>('a' + i)));
+    }
+    remember("a", server->password());
+
+    QProcess p;
+    prepare(p, withPort({"upload", "a"}), QString());
+    p.start();
+    ASSERT_TRUE(p.waitForStarted());
+    // The third file starts only once the server has confirmed the second.
+    QByteArray progress;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!progress.contains("Отправка файлов: 3 из ") &&
+           std::chrono::steady_clock::now() < deadline && p.state() == QProcess::Running) {
+        p.waitForReadyRead(100);
+        progress += p.readAllStandardError();
+    }
+    ASSERT_TRUE(progress.contains("Отправка файлов: 3 из ")) << progress.data();
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    const Result r = finish(p);
+    EXPECT_EQ(r.exit, 130) << (progress + r.err.toUtf8()).data();
+    EXPECT_TRUE(r.err.contains("Передача прервана пользователем.")) << r.err.toStdString();
+    EXPECT_TRUE(r.out.isEmpty());
+
+    // Every file recorded reached the server whole; the upload did not get to the end.
+    publish::FileChangeCache cache(*settings, "a");
+    int recorded = 0, total = 0;
+    for (const QString& folder : QStringList{"/mf/other/", "/mf/pages/", "/etc/", "/etc/desing/"}) {
+        for (const QString& file : QDir(a + folder).entryList(QDir::Files)) {
+            ++total;
+            const auto digest = cache.recorded(folder + file);
+            if (!digest) {
+                continue;
+            }
+            ++recorded;
+            EXPECT_EQ(*digest, md5Of(readFile(a + folder + file))) << file.toStdString();
+            EXPECT_EQ(*digest, md5Of(readFile(onServer(folder + file)))) << file.toStdString();
+        }
+    }
+    EXPECT_GE(recorded, 2);
+    EXPECT_LT(recorded, total);
+}
