@@ -8,7 +8,6 @@
 #include <QVBoxLayout>
 
 #include "publish/FtpClient.h"
-#include "publish/ProgressText.h"
 
 namespace zor::app {
 namespace {
@@ -55,7 +54,7 @@ PublishProgress::PublishProgress(QWidget* window, publish::FtpClient& ftp, const
     showTimer_.start();
 
     ftp_.Pump = [this] { pump(); };
-    ftp_.Progress = [this](qint64 bytes) { done_ = bytes; };
+    ftp_.Progress = [this](qint64 bytes) { item_.done = bytes; };
 }
 
 PublishProgress::~PublishProgress() {
@@ -65,13 +64,7 @@ PublishProgress::~PublishProgress() {
 
 publish::ProgressFn PublishProgress::progressFn() {
     return [this](publish::Stage s, int k, int n, const QString& itemName, qint64 size) {
-        reported_ = true;
-        itemStage_ = s;
-        k_ = k;
-        n_ = n;
-        itemName_ = itemName;
-        size_ = size;
-        done_ = 0;
+        item_.set(s, k, n, itemName, size);
     };
 }
 
@@ -107,24 +100,23 @@ void PublishProgress::pump() {
 }
 
 void PublishProgress::refresh() {
-    if (cancel_ || !reported_) {
+    if (cancel_ || !item_.reported) {
         return;
     }
-    stage_->setText(publish::stageText(itemStage_, k_, n_));
-    name_->setText(itemName_);
-    if (itemStage_ == publish::Stage::Checking) {
+    stage_->setText(item_.stageText());
+    name_->setText(item_.name);
+    if (item_.stage == publish::Stage::Checking) {
         // Reading is quick per file; the files done tell more than the bytes of one.
-        bar_->setRange(0, n_);
-        bar_->setValue(k_);
+        bar_->setRange(0, item_.n);
+        bar_->setValue(item_.k);
         bytes_->clear();
-    } else if (size_ > 0) {
+    } else if (item_.size > 0) {
         bar_->setRange(0, 1000);
-        bar_->setValue(static_cast<int>(done_ * 1000 / size_));
-        bytes_->setText(publish::sizeText(done_) + QStringLiteral(" из ") +
-                        publish::sizeText(size_));
+        bar_->setValue(static_cast<int>(item_.done * 1000 / item_.size));
+        bytes_->setText(item_.bytesText());
     } else {
         bar_->setRange(0, 0);
-        bytes_->setText(publish::sizeText(done_));
+        bytes_->setText(item_.bytesText());
     }
 }
 

@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <chrono>
 
+#include "publish/ProgressText.h"
 #include "publish/PublishSession.h"
 
 class QLabel;
@@ -51,12 +52,7 @@ private:
     bool cancel_ = false;
     std::chrono::steady_clock::time_point lastPump_{};
 
-    // What the command reported last; shown at the next pump.
-    bool reported_ = false;
-    publish::Stage itemStage_ = publish::Stage::Checking;
-    int k_ = 0, n_ = 0;
-    QString itemName_;
-    qint64 size_ = -1, done_ = 0;
+    publish::ProgressItem item_;  // what the command reported last; shown at the next pump
 };
 
 }  // namespace zor::app

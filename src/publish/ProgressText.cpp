@@ -33,4 +33,22 @@ QString sizeText(qint64 bytes) {
                                        QString::fromUtf8(units[unit]));
 }
 
+void ProgressItem::set(Stage s, int itemK, int itemN, const QString& itemName, qint64 itemSize) {
+    reported = true;
+    stage = s;
+    k = itemK;
+    n = itemN;
+    name = itemName;
+    size = itemSize;
+    done = 0;
+}
+
+QString ProgressItem::stageText() const {
+    return publish::stageText(stage, k, n);
+}
+
+QString ProgressItem::bytesText() const {
+    return size >= 0 ? sizeText(done) + QStringLiteral(" из ") + sizeText(size) : sizeText(done);
+}
+
 }  // namespace zor::publish

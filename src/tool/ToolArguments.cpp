@@ -10,20 +10,44 @@ namespace {
 struct Command {
     const char* name;
     const char* about;
-    bool talksToServer;
+    const char* options;  // the command's own options, besides --help and --json
+    bool talksToServer;   // then it takes the account options too
 };
 
+// Host, user name, remote folder and port in place of the remembered ones.
+const char* const AccountOptions = "host user folder port";
+
 const Command Commands[] = {
-    {"compile", "Собрать etc/desing/theme.html в index.php, как кнопка \u00ABСохранить\u00BB.",
+    {"compile", "Собрать etc/desing/theme.html в index.php, как кнопка \u00ABСохранить\u00BB.", "",
      false},
-    {"sitemap", "Записать sitemap.xml со всеми страницами сайта.", false},
+    {"sitemap", "Записать sitemap.xml со всеми страницами сайта.", "address", false},
     {"status",
      "Показать, что отправила бы \u00ABЗакачать изменённые файлы\u00BB, не соединяясь с "
      "сервером.",
-     false},
-    {"upload", "Закачать изменённые файлы (с --all \u2014 все файлы) на сервер.", true},
-    {"sync", "Синхронизироваться: забрать с сервера страницы и их заголовки.", true},
-    {"ls", "Показать папку на сервере: сначала папки, потом файлы.", true},
+     "", false},
+    {"upload", "Закачать изменённые файлы (с --all \u2014 все файлы) на сервер.", "all dry-run",
+     true},
+    {"sync", "Синхронизироваться: забрать с сервера страницы и их заголовки.", "", true},
+    {"ls", "Показать папку на сервере: сначала папки, потом файлы.", "", true},
+};
+
+struct Option {
+    const char* name;
+    const char* valueName;  // null for a switch
+    const char* about;
+};
+
+const Option Options[] = {
+    {"json", nullptr, "Итог одной строкой JSON на стандартный вывод."},
+    {"address", "URL", "Адрес сайта; без него \u2014 адрес из настроек сайта."},
+    {"all", nullptr, "Закачать все файлы, как \u00ABЗакачать все файлы\u00BB."},
+    {"dry-run", nullptr,
+     "Войти, просмотреть папку и показать, что было бы отправлено, ничего не отправляя и не "
+     "записывая."},
+    {"host", "HOST", "Хост вместо сохранённого."},
+    {"user", "USER", "Имя пользователя вместо сохранённого."},
+    {"folder", "FOLDER", "Папка на сервере (\u00ABКуда закачивать\u00BB) вместо сохранённой."},
+    {"port", "PORT", "Порт FTP-сервера (по умолчанию 21)."},
 };
 
 const Command* findCommand(const QString& name) {
@@ -109,57 +133,31 @@ ParsedArguments parseArguments(const QStringList& arguments) {
             QStringLiteral("Папка на сервере; без неё \u2014 папка из настроек сайта."),
             QStringLiteral("[REMOTE_FOLDER]"));
     }
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
-                                  QStringLiteral("Показать эту справку."));
-    const QCommandLineOption json(QStringLiteral("json"),
-                                  QStringLiteral("Итог одной строкой JSON на стандартный вывод."));
-    const QCommandLineOption address(QStringLiteral("address"),
-                                     QStringLiteral("Адрес сайта; без него \u2014 адрес из "
-                                                    "настроек сайта."),
-                                     QStringLiteral("URL"));
-    const QCommandLineOption all(QStringLiteral("all"),
-                                 QStringLiteral("Закачать все файлы, как \u00ABЗакачать все "
-                                                "файлы\u00BB."));
-    const QCommandLineOption dryRun(QStringLiteral("dry-run"),
-                                    QStringLiteral("Войти, просмотреть папку и показать, что было "
-                                                   "бы отправлено, ничего не отправляя и не "
-                                                   "записывая."));
-    const QCommandLineOption host(QStringLiteral("host"),
-                                  QStringLiteral("Хост вместо сохранённого."),
-                                  QStringLiteral("HOST"));
-    const QCommandLineOption user(QStringLiteral("user"),
-                                  QStringLiteral("Имя пользователя вместо сохранённого."),
-                                  QStringLiteral("USER"));
-    const QCommandLineOption folder(QStringLiteral("folder"),
-                                    QStringLiteral("Папка на сервере (\u00ABКуда закачивать\u00BB) "
-                                                   "вместо сохранённой."),
-                                    QStringLiteral("FOLDER"));
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("Порт FTP-сервера (по умолчанию 21)."),
-                                  QStringLiteral("PORT"));
+    parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Показать эту справку.")));
     // Each command accepts its own options only; asking about one it lacks would be a warning.
-    QList<const QCommandLineOption*> accepted{&help, &json};
-    if (name == u"sitemap") {
-        accepted.append(&address);
-    }
-    if (name == u"upload") {
-        accepted.append({&all, &dryRun});
-    }
+    QString own = QStringLiteral("help json ") + QLatin1String(command->options);
     if (command->talksToServer) {
-        accepted.append({&host, &user, &folder, &port});
+        own += u' ' + QLatin1String(AccountOptions);
     }
-    for (const QCommandLineOption* o : accepted) {
-        parser.addOption(*o);
+    const QStringList accepted = own.split(u' ', Qt::SkipEmptyParts);
+    for (const Option& o : Options) {
+        const QString optionName = QLatin1String(o.name);
+        if (accepted.contains(optionName)) {
+            parser.addOption(
+                QCommandLineOption(optionName, QString::fromUtf8(o.about),
+                                   o.valueName ? QLatin1String(o.valueName) : QString()));
+        }
     }
-    const auto isSet = [&](const QCommandLineOption& o) {
-        return accepted.contains(&o) && parser.isSet(o);
+    const auto isSet = [&](const char* option) {
+        return accepted.contains(QLatin1String(option)) && parser.isSet(QLatin1String(option));
     };
 
     const QString helpFor = program + u' ' + name;
     if (!parser.parse(arguments)) {
         return usageError(helpFor, parser.errorText());
     }
-    if (isSet(help)) {
+    if (isSet("help")) {
         // The parser names the program as it was started, with its whole path.
         p.out = parser.helpText().replace(arguments.value(0), program);
         return p;
@@ -180,14 +178,15 @@ ParsedArguments parseArguments(const QStringList& arguments) {
     if (positional.size() > 2) {
         r.remoteFolder = positional[2];
     }
-    const auto given = [&](const QCommandLineOption& o) -> std::optional<QString> {
-        return isSet(o) ? std::optional<QString>(parser.value(o)) : std::nullopt;
+    const auto given = [&](const char* option) -> std::optional<QString> {
+        return isSet(option) ? std::optional<QString>(parser.value(QLatin1String(option)))
+                             : std::nullopt;
     };
-    r.address = given(address);
-    r.host = given(host);
-    r.user = given(user);
-    r.folder = given(folder);
-    if (const auto text = given(port)) {
+    r.address = given("address");
+    r.host = given("host");
+    r.user = given("user");
+    r.folder = given("folder");
+    if (const auto text = given("port")) {
         bool ok = false;
         const int value = text->toInt(&ok);
         if (!ok || value < 1 || value > 65535) {
@@ -197,9 +196,9 @@ ParsedArguments parseArguments(const QStringList& arguments) {
         }
         r.port = value;
     }
-    r.all = isSet(all);
-    r.dryRun = isSet(dryRun);
-    r.json = isSet(json);
+    r.all = isSet("all");
+    r.dryRun = isSet("dry-run");
+    r.json = isSet("json");
     p.request = r;
     return p;
 }

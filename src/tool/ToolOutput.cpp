@@ -64,21 +64,15 @@ ProgressReporter::~ProgressReporter() {
 
 publish::ProgressFn ProgressReporter::progressFn() {
     return [this](publish::Stage stage, int k, int n, const QString& name, qint64 size) {
-        earlier_ += done_;
-        done_ = 0;
-        reported_ = true;
-        stage_ = stage;
-        k_ = k;
-        n_ = n;
-        name_ = name;
-        size_ = size;
+        earlier_ += item_.done;
+        item_.set(stage, k, n, name, size);
         if (stage == publish::Stage::Receiving) {
             receiving_ = n;
         }
         if (terminal_) {
             pump();
         } else if (stage != publish::Stage::Checking) {
-            QString line = publish::stageText(stage, k, n) + u' ' + name;
+            QString line = item_.stageText() + u' ' + name;
             if (size >= 0) {
                 line += QStringLiteral(" (%1)").arg(publish::sizeText(size));
             }
@@ -88,12 +82,12 @@ publish::ProgressFn ProgressReporter::progressFn() {
 }
 
 void ProgressReporter::moved(qint64 bytes) {
-    done_ = bytes;
+    item_.done = bytes;
 }
 
 void ProgressReporter::pump() {
     const auto now = std::chrono::steady_clock::now();
-    if (!terminal_ || !reported_ || now - lastDraw_ < DrawInterval) {
+    if (!terminal_ || !item_.reported || now - lastDraw_ < DrawInterval) {
         return;
     }
     lastDraw_ = now;
@@ -102,26 +96,23 @@ void ProgressReporter::pump() {
 
 void ProgressReporter::draw() {
     // Overall: the files done, and the part of the running one that has gone.
-    double fraction = n_ > 0 ? static_cast<double>(k_ - 1) / n_ : 0.0;
-    if (stage_ == publish::Stage::Checking) {
-        fraction = n_ > 0 ? static_cast<double>(k_) / n_ : 0.0;
-    } else if (size_ > 0 && n_ > 0) {
-        fraction += std::min(1.0, static_cast<double>(done_) / static_cast<double>(size_)) / n_;
+    const publish::ProgressItem& i = item_;
+    const bool checking = i.stage == publish::Stage::Checking;
+    double fraction = i.n > 0 ? static_cast<double>(checking ? i.k : i.k - 1) / i.n : 0.0;
+    if (!checking && i.size > 0 && i.n > 0) {
+        fraction += std::min(1.0, static_cast<double>(i.done) / static_cast<double>(i.size)) / i.n;
     }
     const int filled = static_cast<int>(fraction * BarWidth);
-    QString line = publish::stageText(stage_, k_, n_) + QStringLiteral(" [") +
-                   QString(filled, u'#') + QString(BarWidth - filled, u'.') + QStringLiteral("]");
-    if (stage_ != publish::Stage::Checking) {
-        line += u' ' + publish::sizeText(done_);
-        if (size_ >= 0) {
-            line += QStringLiteral(" из ") + publish::sizeText(size_);
-        }
+    QString line = i.stageText() + QStringLiteral(" [") + QString(filled, u'#') +
+                   QString(BarWidth - filled, u'.') + QStringLiteral("]");
+    if (!checking) {
+        line += u' ' + i.bytesText();
     }
     // The name gives way from its start, so the line never wraps.
     const qsizetype room = terminalColumns() - 1 - line.size() - 2;
     if (room > 1) {
         line += QStringLiteral("  ") +
-                (name_.size() <= room ? name_ : u'\u2026' + name_.right(room - 1));
+                (i.name.size() <= room ? i.name : u'\u2026' + i.name.right(room - 1));
     }
     writeErr(u'\r' + line + QStringLiteral("\x1b[K"));
     drawn_ = true;

@@ -3,6 +3,7 @@
 #include <QString>
 #include <chrono>
 
+#include "publish/ProgressText.h"
 #include "publish/PublishSession.h"
 
 // What zorod-publish prints: progress on standard error, the summary on standard output.
@@ -35,7 +36,7 @@ public:
     void finish();
 
     // Bytes moved by every transfer so far.
-    qint64 bytesMoved() const { return earlier_ + done_; }
+    qint64 bytesMoved() const { return earlier_ + item_.done; }
     // The n of the last item fetched ("Скачивание файлов: k из n"), 0 before any.
     int receivingCount() const { return receiving_; }
 
@@ -44,11 +45,9 @@ private:
 
     bool terminal_;
     bool drawn_ = false;
-    bool reported_ = false;
-    publish::Stage stage_ = publish::Stage::Checking;
-    int k_ = 0, n_ = 0, receiving_ = 0;
-    QString name_;
-    qint64 size_ = -1, done_ = 0, earlier_ = 0;
+    publish::ProgressItem item_;
+    int receiving_ = 0;
+    qint64 earlier_ = 0;  // bytes of the transfers before this item
     std::chrono::steady_clock::time_point lastDraw_{};
 };
 
