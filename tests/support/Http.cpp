@@ -109,4 +109,23 @@ QByteArray PhpServer::errorLog() const {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+QString phpLintErrors(const QByteArray& source) {
+    QProcess php;
+    php.setProcessChannelMode(QProcess::MergedChannels);
+    php.start(QStringLiteral("php"), {QStringLiteral("-n"), QStringLiteral("-d"),
+                                      QStringLiteral("short_open_tag=0"), QStringLiteral("-l")});
+    if (!php.waitForStarted(10000)) {
+        return QStringLiteral("php did not start");
+    }
+    php.write(source);
+    php.closeWriteChannel();
+    if (!php.waitForFinished(10000)) {
+        php.kill();
+        php.waitForFinished(5000);
+        return QStringLiteral("php -l did not finish");
+    }
+    const QString said = QString::fromUtf8(php.readAll());
+    return php.exitStatus() == QProcess::NormalExit && php.exitCode() == 0 ? QString() : said;
+}
+
 }  // namespace zor::test

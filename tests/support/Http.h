@@ -39,4 +39,8 @@ private:
     bool started_ = false;
 };
 
+// PHP's own syntax check ("php -l") of a page text as the server gets it, with short open tags
+// off as Debian's PHP has them. Empty when it passes; otherwise what PHP said.
+QString phpLintErrors(const QByteArray& source);
+
 }  // namespace zor::test
