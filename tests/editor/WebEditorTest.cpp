@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "EditorWindowFixture.h"
+#include "editor/EditorDocument.h"
 #include "platform/HtmlEditingControl.h"
 #include "platform/TextFile.h"
 #include "platform/WebControls.h"
@@ -21,7 +22,7 @@ struct WebEditor : test::EditorWindowTest {
     WebPreview* browser = nullptr;
 
     void createWeb() {
-        web = new WebHtmlEditor;
+        web = new WebHtmlEditor({DocumentHead, DocumentTail});
         browser = new WebPreview;
         form = std::make_unique<TForm2>(state, *settings, *host, EditorControls{web, browser});
     }
