@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QWebChannel>
@@ -12,6 +13,7 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
+#include "platform/SharedFolders.h"
 #include "platform/WebEngineEnvironment.h"
 
 namespace zor {
@@ -39,10 +41,14 @@ QString jsString(const QString& text) {
     return QString::fromUtf8(json.mid(1, json.size() - 2));
 }
 
-// Local pages may load pictures from file addresses but not read files: a page with a script
-// (a pasted one, or an extension's) must not get at the user's files.
+// A page (a pasted script, an extension's) must not get at the user's files: it sees its own
+// folder through a shared-folder address, and file addresses not at all.
 void keepFilesFromPages(QWebEnginePage* page) {
     page->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+}
+
+QUrl shownUrl(const QUrl& url) {
+    return url.isLocalFile() ? sharedFolderUrl(url.toLocalFile()) : url;
 }
 
 }  // namespace
@@ -177,10 +183,11 @@ void WebHtmlEditor::setDocumentHtml(const QString& body) {
 }
 
 void WebHtmlEditor::setBaseUrl(const QUrl& base) {
-    if (base == base_) {
+    const QUrl shown = shownUrl(base);
+    if (shown == base_) {
         return;
     }
-    base_ = base;
+    base_ = shown;
     loadSkeleton();
 }
 
@@ -268,7 +275,9 @@ QWidget* WebPreview::widget() {
 }
 
 void WebPreview::navigate(const QString& localPath) {
-    url_ = QUrl::fromLocalFile(localPath);
+    const QFileInfo file(localPath);
+    url_ = sharedFolderUrl(file.absolutePath());
+    url_.setPath(url_.path() + file.fileName());
     if (loading_) {
         again_ = true;
         return;
@@ -280,7 +289,8 @@ void WebPreview::navigate(const QString& localPath) {
 void WebPreview::loadFinished() {
     loading_ = false;
     if (std::exchange(again_, false)) {
-        navigate(url_.toLocalFile());
+        loading_ = true;
+        view_->load(url_);
     }
 }
 
