@@ -8,6 +8,7 @@
 #include "platform/RichTextMemo.h"
 #include "platform/TextFile.h"
 #include "site/SiteWorkspace.h"
+#include "support/WheelEvents.h"
 
 using namespace zor;
 using namespace zor::test;
@@ -214,4 +215,35 @@ TEST_F(EditorFlows, VanishedBlockShowsTheErrorAndNoEditor) {
     ASSERT_TRUE(withEditor([&] { pickPage(2); },
                            [&] { EXPECT_EQ(editor().windowTitle(), "ZOR OD (?in=3)"); }));
     EXPECT_FALSE(QFile::exists(site::blockFilePath(site, "menu")));
+}
+
+TEST_F(EditorFlows, ReturnOnABlockOpensIt) {
+    form().show();
+    blockList()->setFocus();
+    blockList()->setCurrentRow(0);
+    ASSERT_TRUE(withEditor([&] { QTest::keyClick(blockList(), Qt::Key_Return); },
+                           [&] { EXPECT_EQ(editor().Edit1->text(), "menu"); }));
+    // A click opens it once.
+    int shown = 0;
+    ASSERT_TRUE(withEditor(
+        [&] {
+            const QRect row = blockList()->visualItemRect(blockList()->item(0));
+            QTest::mouseClick(blockList()->viewport(), Qt::LeftButton, {}, row.center());
+        },
+        [&] { ++shown; }));
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(items(blockList()), (QStringList{"menu", "..."}));
+}
+
+TEST_F(EditorFlows, AWheelNotchOverThePageListOpensNothing) {
+    form().show();
+    const bool shown = withEditor([&] { test::turnWheel(pageList(), -1); }, [] {});
+    EXPECT_FALSE(shown);
+    EXPECT_EQ(pageList()->currentIndex(), -1);
+    EXPECT_EQ(items(pageList()), (QStringList{"1 - Главная", "2 - Вторая", "3 - Третья", "..."}));
+    // Nor onto the new-page entry.
+    pageList()->setCurrentIndex(2);
+    EXPECT_FALSE(withEditor([&] { test::turnWheel(pageList(), -1); }, [] {}));
+    EXPECT_EQ(items(pageList()), (QStringList{"1 - Главная", "2 - Вторая", "3 - Третья", "..."}));
+    EXPECT_EQ(state().pageCount(), 3);
 }

@@ -59,7 +59,9 @@ TEST_F(MainWindowTest, ClosingRewritesBothIndexFilesWithTheEditedSiteTitle) {
               test::crlf({"#    path", "0001 Мой сайт : Главная", "#"}));
     EXPECT_EQ(test::readFile(root.sitePath("alpha") + "/etc/file.txt"),
               test::crlf({"#    path", "0001 1.tq", "#"}));
-    EXPECT_FALSE(QFile::exists(root.sitePath("beta") + "/etc/file.txt"));
+    // The other site is left as it was made.
+    EXPECT_EQ(test::readFile(root.sitePath("beta") + "/etc/head.txt"),
+              test::crlf({"# path", "0001 Новый сайт : Главная", "#"}));
 }
 
 TEST_F(MainWindowTest, PickingAnotherSiteSavesTheOpenOneFirst) {

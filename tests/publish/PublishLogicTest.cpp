@@ -159,5 +159,6 @@ TEST(UploadTest, CandidatesAreTheDottedRegularFilesOfTheNineFolders) {
     EXPECT_EQ(names, (QSet<QString>{"/index.php", "/sitemap.xml", "/.htaccess", "/INDEX.HTML",
                                     "/mf/top.css", "/mf/img/logo.png", "/mf/music/song.mp3",
                                     "/mf/other/empty.txt", "/mf/pages/1.tq", "/etc/head.txt",
-                                    "/etc/desing/theme.html", "/etc/blocs/menu.tq"}));
+                                    "/etc/file.txt", "/etc/desing/theme.html",
+                                    "/etc/blocs/menu.tq"}));
 }
