@@ -99,6 +99,18 @@ private:
         return n_;
     }
 
+    // Code in a string or heredoc, "{$" … "}" or "${" … "}", when one starts at i: where it
+    // ends; otherwise -1.
+    qsizetype embeddedCode(qsizetype i) {
+        if (t_[i] == u'{' && next(i) == u'$') {
+            return code(i + 1, true);
+        }
+        if (t_[i] == u'$' && next(i) == u'{') {
+            return code(i + 2, true);
+        }
+        return -1;
+    }
+
     // A double-quoted or backtick string: escapes, and code in "{$" … "}" and "${" … "}".
     qsizetype interpolated(qsizetype i, QChar quote) {
         while (i < n_ && !closed_) {
@@ -107,10 +119,8 @@ private:
                 i += 2;
             } else if (c == quote) {
                 return i + 1;
-            } else if (c == u'{' && next(i) == u'$') {
-                i = code(i + 1, true);
-            } else if (c == u'$' && next(i) == u'{') {
-                i = code(i + 2, true);
+            } else if (const qsizetype end = embeddedCode(i); end >= 0) {
+                i = end;
             } else {
                 ++i;
             }
@@ -184,10 +194,8 @@ private:
             } else if (c == u'\\') {
                 // An escaped line end is still a line end.
                 i += next(i) == u'\n' || next(i) == u'\r' ? 1 : 2;
-            } else if (c == u'{' && next(i) == u'$') {
-                i = code(i + 1, true);
-            } else if (c == u'$' && next(i) == u'{') {
-                i = code(i + 2, true);
+            } else if (const qsizetype end = embeddedCode(i); end >= 0) {
+                i = end;
             } else {
                 ++i;
             }

@@ -21,6 +21,19 @@ sockaddr_in loopback(quint16 port) {
     return a;
 }
 
+void stopServer(QProcess& process) {
+    process.terminate();
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
+QByteArray logText(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 }  // namespace
 
 quint16 freeLoopbackPort() {
@@ -99,16 +112,11 @@ PhpServer::PhpServer(const QString& documentRoot) {
 }
 
 PhpServer::~PhpServer() {
-    process_.terminate();
-    if (!process_.waitForFinished(5000)) {
-        process_.kill();
-        process_.waitForFinished(5000);
-    }
+    stopServer(process_);
 }
 
 QByteArray PhpServer::errorLog() const {
-    QFile f(logDir_.filePath(QStringLiteral("php.log")));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return logText(logDir_.filePath(QStringLiteral("php.log")));
 }
 
 ApacheServer::ApacheServer(const QString& documentRoot) {
@@ -165,16 +173,11 @@ ApacheServer::ApacheServer(const QString& documentRoot) {
 }
 
 ApacheServer::~ApacheServer() {
-    process_.terminate();
-    if (!process_.waitForFinished(10000)) {
-        process_.kill();
-        process_.waitForFinished(5000);
-    }
+    stopServer(process_);
 }
 
 QByteArray ApacheServer::errorLog() const {
-    QFile f(dir_.filePath(QStringLiteral("error.log")));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return logText(dir_.filePath(QStringLiteral("error.log")));
 }
 
 QString phpLintErrors(const QByteArray& source) {
