@@ -20,16 +20,10 @@
 #include "files/MediaFiles.h"
 #include "platform/CommandGuard.h"
 #include "platform/Errors.h"
+#include "platform/Fonts.h"
 
 namespace zor::files {
 namespace {
-
-QFont arial(int px, bool bold = false) {
-    QFont f(QStringLiteral("Arial"));
-    f.setPixelSize(px);
-    f.setBold(bold);
-    return f;
-}
 
 // The small pictures beside the copy choices: a landscape, a note, a brush and a sheet.
 QIcon categoryIcon(int category) {
@@ -128,7 +122,7 @@ TForm4::TForm4(OpenSiteState& state, QWidget* parent) : QDialog(parent), state_(
     auto* chosenCaption = new QLabel(QStringLiteral("Вы выбрали файл:"));
     pyt = new QLabel;
     pyt->setObjectName(QStringLiteral("pyt"));
-    pyt->setFont(arial(13));
+    pyt->setFont(arialFont(13));
     pyt->setWordWrap(true);
     pyt->setTextFormat(Qt::PlainText);
     pyt->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -146,12 +140,12 @@ TForm4::TForm4(OpenSiteState& state, QWidget* parent) : QDialog(parent), state_(
     panel->setFrameShape(QFrame::Box);
     panel->setFrameShadow(QFrame::Sunken);
     auto* panelCaption = new QLabel(QStringLiteral("Обзор Ваших файлов"));
-    panelCaption->setFont(arial(13, true));
+    panelCaption->setFont(arialFont(13, true));
     FileListBox2 = new QListWidget;
     FileListBox2->setObjectName(QStringLiteral("FileListBox2"));
     missingNote = steady(new QLabel);
     missingNote->setObjectName(QStringLiteral("missingNote"));
-    missingNote->setFont(arial(11));
+    missingNote->setFont(arialFont(11));
     missingNote->setStyleSheet(QStringLiteral("color: rgb(130, 60, 60);"));
     missingNote->hide();
     SpeedButton3 = new QPushButton(QStringLiteral("Удалить"));
@@ -224,6 +218,7 @@ int TForm4::showWithFile(const QString& shownPath, const QString& sourcePath) {
 
 void TForm4::setChosen(const QString& shownPath, const QString& sourcePath) {
     pyt->setText(shownPath);
+    pyt->setToolTip(shownPath);  // a long path may not fit its three lines
     source_ = sourcePath;
     button1->setEnabled(!shownPath.isEmpty());
 }
