@@ -1,6 +1,5 @@
 #include "files/TForm4.h"
 
-#include <QApplication>
 #include <QButtonGroup>
 #include <QFileDialog>
 #include <QFrame>
