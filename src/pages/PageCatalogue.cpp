@@ -2,7 +2,6 @@
 
 #include <QFileInfo>
 
-#include "editor/EditorSave.h"
 #include "platform/Errors.h"
 #include "site/SiteWorkspace.h"
 
@@ -18,7 +17,7 @@ PageOpening planPageOpening(const OpenSiteState& state, int index, const QString
                                .arg(state.pageTitles.capacity()));
         }
         opening.isNew = true;
-        opening.title = editor::NewPageTitle;
+        opening.title = NewPageTitle;
         return opening;
     }
     opening.title = state.pageTitles[opening.pageNumber];

@@ -58,5 +58,7 @@ struct OpenSiteState {
 };
 
 inline const QString NewItemEntry = QStringLiteral("...");
+// The title a new page starts with, in the page list and in the editor.
+inline const QString NewPageTitle = QStringLiteral("Новая страница");
 
 }  // namespace zor
