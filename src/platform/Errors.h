@@ -31,4 +31,8 @@ public:
     using ZorError::ZorError;
 };
 
+// The reason for a failed system call as the user reads it: the common ones in Russian, the
+// rest in the system's own words.
+QString systemErrorText(int errorNumber);
+
 }  // namespace zor
