@@ -2,6 +2,7 @@
 
 #include "app/TForm1.h"
 #include "files/TForm4.h"
+#include "platform/Placement.h"
 
 namespace zor::app {
 
@@ -13,6 +14,9 @@ Application::Application(const QString& sitesRoot, SettingsStore& settings,
     form1_->setEditor(form2_.get());
     form4_ = std::make_unique<files::TForm4>(state_, form1_.get());
     form1_->setFileManager(form4_.get());
+    // Placed by the program, so they are centred also where no window manager places them.
+    centreOnScreen(form1_.get());
+    centreOnScreen(form2_.get());
 }
 
 Application::~Application() {

@@ -1,6 +1,7 @@
 #include "app/SiteCatalogueMenu.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QMessageBox>
 
 #include "app/TForm1.h"
@@ -79,11 +80,18 @@ void SiteCatalogueMenu::N5Click() {
         return;
     }
     const QString doomed = state_.siteName;
-    if (QMessageBox::question(
-            &form_, QStringLiteral("Удалить"),
-            QStringLiteral("Удалить сайт \u00AB%1\u00BB вместе со всеми его страницами и "
-                           "файлами? Это действие нельзя отменить.")
-                .arg(doomed)) != QMessageBox::Yes) {
+    const QFileInfo folder(state_.sitesRoot + doomed);
+    // A site that is a link to a folder elsewhere loses the link only.
+    const QString question =
+        folder.isSymLink() ? QStringLiteral(
+                                 "Удалить сайт \u00AB%1\u00BB? Это ссылка на папку \u00AB%2\u00BB: "
+                                 "удалена будет только ссылка, сама папка с её файлами останется.")
+                                 .arg(doomed, folder.symLinkTarget())
+                           : QStringLiteral(
+                                 "Удалить сайт \u00AB%1\u00BB вместе со всеми его страницами и "
+                                 "файлами? Это действие нельзя отменить.")
+                                 .arg(doomed);
+    if (QMessageBox::question(&form_, QStringLiteral("Удалить"), question) != QMessageBox::Yes) {
         return;
     }
     sitesbox->removeItem(sitesbox->findText(doomed));

@@ -321,10 +321,12 @@ void TForm1::sitesboxSelect() {
     if (!state_.siteName.isEmpty()) {
         try {
             SaveOpenSite();
-        } catch (...) {
-            // The open site stays open: the selector keeps naming it.
-            selectSiteEntry(state_.siteName);
-            throw;
+        } catch (const ZorError& e) {
+            if (!leaveUnsaved(e, QStringLiteral("Перейти к другому сайту без сохранения?"))) {
+                // The open site stays open: the selector keeps naming it.
+                selectSiteEntry(state_.siteName);
+                return;
+            }
         }
     }
     openSite(picked);
@@ -346,6 +348,7 @@ void TForm1::openSite(const QString& name) {
             }
         }
     };
+    site::removeStaleSaves(state_.sitePath);
     step([this] { design_->loadBlockList(); }, nullptr);
     step([this] { site::readPageTitleIndex(state_); }, nullptr);
     pages_->showPageList();
@@ -391,17 +394,19 @@ void TForm1::closeEvent(QCloseEvent* event) {
         SaveOpenSite();
         event->accept();
     } catch (const ZorError& e) {
-        const auto answer = QMessageBox::question(
-            this, QStringLiteral("ZOR OD"),
-            QStringLiteral("Не удалось сохранить сайт \u00AB%1\u00BB:\n%2\n\nЗакрыть программу без "
-                           "сохранения?")
-                .arg(state_.siteName, e.text()));
-        if (answer == QMessageBox::Yes) {
+        if (leaveUnsaved(e, QStringLiteral("Закрыть программу без сохранения?"))) {
             event->accept();
         } else {
             event->ignore();
         }
     }
+}
+
+bool TForm1::leaveUnsaved(const ZorError& error, const QString& question) {
+    return QMessageBox::question(this, QStringLiteral("ZOR OD"),
+                                 QStringLiteral("Не удалось сохранить сайт \u00AB%1\u00BB:\n%2\n\n")
+                                         .arg(state_.siteName, error.text()) +
+                                     question) == QMessageBox::Yes;
 }
 
 }  // namespace zor::app

@@ -14,6 +14,7 @@ class QStackedWidget;
 
 namespace zor {
 class SettingsStore;
+class ZorError;
 namespace editor {
 class TForm2;
 }
@@ -96,6 +97,8 @@ private:
     // screen.
     void navigateOn(ClickLabel* label, QWidget* screen, const QString& fixedHeader = QString());
     void showFileManager();
+    // After a failed save: asks whether to go on without saving, with the error.
+    bool leaveUnsaved(const ZorError& error, const QString& question);
 
     OpenSiteState& state_;
     SettingsStore& settings_;
