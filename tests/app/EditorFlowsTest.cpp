@@ -246,19 +246,6 @@ TEST_F(EditorFlows, PastedLineBreaksNeverReachTheIndex) {
     EXPECT_EQ(child<QLineEdit>("Edit31")->text(), "Мой сайт");
 }
 
-TEST_F(EditorFlows, AnUnloadedPageListStartsNoPage) {
-    QFile::remove(site::titleIndexPath(site));
-    app.reset();
-    dialogs.expectMessage("head.txt");
-    start();
-    ASSERT_EQ(items(pageList()), QStringList{"..."});
-    dialogs.expectMessage("head.txt");
-    EXPECT_FALSE(withEditor([&] { pickPage(0); }, [] {}));
-    EXPECT_TRUE(dialogs.satisfied());
-    EXPECT_EQ(items(pageList()), QStringList{"..."});
-    EXPECT_TRUE(test::readFile(site::pageFilePath(site, 1)).contains("TQ"));
-}
-
 TEST_F(EditorFlows, ANewPageNeverOverwritesAPageFileOnDisk) {
     textfile::writeText(site::pageFilePath(site, 4), "four");
     dialogs.expectMessage("4.tq");

@@ -144,19 +144,6 @@ TEST(Files, OnlyRegularFilesAreReadAndNothingBlocks) {
     }
 }
 
-TEST(Files, AFileLargerThanTheReadAllowsIsRefused) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("f.txt");
-    test::writeFile(path, QByteArray(1000, 'a'));
-    EXPECT_EQ(textfile::readBytes(path, 1000).size(), 1000);
-    try {
-        textfile::readBytes(path, 999);
-        FAIL() << "no error";
-    } catch (const FileError& e) {
-        EXPECT_TRUE(e.text().contains("слишком большой")) << e.text().toStdString();
-    }
-}
-
 // In a child process, which the default reaction to the signal would kill.
 TEST(Files, WritingPastTheFileSizeLimitFailsWithAMessageAndLeavesNothingBehind) {
     QTemporaryDir dir;
@@ -180,22 +167,6 @@ TEST(Files, WritingPastTheFileSizeLimitFailsWithAMessageAndLeavesNothingBehind) 
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"keep.txt"});
 }
 
-TEST(Files, LeftoversOfAnInterruptedSaveAreRemovedAndNothingElse) {
-    QTemporaryDir dir;
-    const QStringList leftovers{"zorod-saving-a1B2c3", "zorod-saving-XXXXXX"};
-    const QStringList kept{"zorod-saving-notes.txt", "zorod-saving-", "zorod-saving-1234567",
-                           "index.php"};
-    for (const QString& name : leftovers + kept) {
-        test::writeFile(dir.filePath(name), "x");
-    }
-    QDir().mkdir(dir.filePath("zorod-saving-folder"));
-    textfile::removeStaleTemporaries(dir.path());
-    QStringList expected = kept + QStringList{"zorod-saving-folder"};
-    expected.sort();
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name),
-              expected);
-}
-
 TEST(Files, CommonSystemErrorsAreToldInRussian) {
     QTemporaryDir dir;
     test::writeFile(dir.filePath("file.txt"), "x");
@@ -208,8 +179,6 @@ TEST(Files, CommonSystemErrorsAreToldInRussian) {
     };
     const Row rows[] = {
         {"missing", [&] { textfile::readBytes(dir.filePath("missing.txt")); }, "не найден", ENOENT},
-        {"missing folder", [&] { textfile::writeLines(dir.filePath("no/f.txt"), {"x"}); },
-         "не найден", ENOENT},
         {"file as folder", [&] { textfile::readBytes(dir.filePath("file.txt/x")); },
          "не является папкой", ENOTDIR},
     };

@@ -124,21 +124,6 @@ TEST(SiteCatalogue, DeleteFolderTreeRemovesReadOnlyAndHiddenEntries) {
     EXPECT_FALSE(QFileInfo::exists(s));
 }
 
-TEST(SiteCatalogue, DeletingASiteThatIsALinkRemovesTheLinkOnly) {
-    test::TempRoot root;
-    test::TempRoot elsewhere;
-    const QString target = elsewhere.makeSite("real");
-    const QString link = root.root() + "linked";
-    ASSERT_TRUE(QFile::link(target, link));
-    QStringList reports;
-    DeleteFolderTree(link, [&](const QString& m) { reports.append(m); });
-    EXPECT_TRUE(reports.isEmpty()) << reports.join("\n").toStdString();
-    EXPECT_FALSE(QFileInfo(link).isSymLink());
-    EXPECT_FALSE(QFileInfo::exists(link));
-    EXPECT_TRUE(QFileInfo(target + "/etc/head.txt").isFile());
-    EXPECT_TRUE(QFileInfo(target + "/mf/pages/1.tq").isFile());
-}
-
 // In a child process: a special file that blocks the copy must end the test, not hang it.
 TEST(SiteCatalogue, CopyKeepsLinksAsLinksAndSkipsSpecialFiles) {
     test::TempRoot root;
