@@ -50,6 +50,7 @@ TopStrip::TopStrip(QWidget* parent) : QWidget(parent) {
     auto* pagesIcon = icon("Image100", Icon::Pages,
                            QStringLiteral("Управление страницами, создание карты сайта"));
     auto* uploadIcon = icon("Image101", Icon::Upload, QStringLiteral("Загрузка сайта на сервер"));
+    uploadIcon->setClickWaitsForDoubleClick(true);  // its double click uploads
     auto* filesIcon = icon("Image102", Icon::FileManager, QStringLiteral("Файловый менеджер"));
 
     sitesbox = new QComboBox;

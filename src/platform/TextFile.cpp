@@ -131,6 +131,20 @@ QString fromCp1251(QByteArrayView bytes) {
     return out;
 }
 
+std::optional<QString> firstOutsideCp1251(QStringView text) {
+    const auto& t = table();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < 0x80 || t.reverse[c] != 0) {
+            continue;
+        }
+        const bool pair =
+            QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+        return text.sliced(i, pair ? 2 : 1).toString();
+    }
+    return std::nullopt;
+}
+
 QStringList splitLines(QStringView text) {
     QStringList lines;
     qsizetype start = 0;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 // Site text files are Windows-1251 bytes with CR LF after every line. Everything that writes
 // a whole file goes through here, so every rewrite is atomic: the old file stays intact until
@@ -14,6 +15,10 @@ namespace zor::textfile {
 QByteArray toCp1251(QStringView text);
 // Decodes Windows-1251 bytes; every byte maps to one character (0x98, unassigned, to U+0098).
 QString fromCp1251(QByteArrayView bytes);
+// The first character of the text that Windows-1251 has no byte for (a surrogate pair as one
+// character), or nothing when the whole text fits. For values that must reach a server or the
+// settings exactly as typed, where a numeric reference would silently change them.
+std::optional<QString> firstOutsideCp1251(QStringView text);
 
 // Splits text at CR LF, LF or CR. A last line without a line end still counts; a final line end
 // does not make an extra empty line; empty text gives no lines.

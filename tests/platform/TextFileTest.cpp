@@ -208,3 +208,17 @@ TEST(Files, CommonSystemErrorsAreToldInRussian) {
         },
         ::testing::ExitedWithCode(0), "");
 }
+
+TEST(Cp1251, FirstCharacterOutsideTheCodePage) {
+    const std::pair<QString, std::optional<QString>> cases[] = {
+        {QStringLiteral("Пароль №1 «€» ok"), std::nullopt},
+        {QString(), std::nullopt},
+        {QStringLiteral("abc中d中"), QStringLiteral("中")},
+        {QStringLiteral("über"), QStringLiteral("ü")},
+        {QStringLiteral("x\U0001F600y"), QStringLiteral("\U0001F600")},
+        {QStringLiteral("a") + QChar(0xD800) + u'b', QString(QChar(0xD800))},
+    };
+    for (const auto& [text, outside] : cases) {
+        EXPECT_EQ(textfile::firstOutsideCp1251(text), outside) << text.toStdString();
+    }
+}
