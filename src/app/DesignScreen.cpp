@@ -94,14 +94,11 @@ DesignScreen::DesignScreen(TForm1& form, OpenSiteState& state, QWidget* parent)
 
 void DesignScreen::loadBlockList() {
     ListBox2->clear();
-    const QStringList files = QDir(site::blocksFolder(state_.sitePath))
-                                  .entryList({QStringLiteral("*.tq")},
-                                             QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-    for (const QString& file : files) {
+    for (const QString& name : site::listBlocks(state_.sitePath)) {
         // A file named so that its entry could not be told from the new-block entry, or not
         // be read in the list, is left out.
-        if (editor::isBlockName(file.chopped(3))) {
-            ListBox2->addItem(file.chopped(3));
+        if (editor::isBlockName(name)) {
+            ListBox2->addItem(name);
         }
     }
     ListBox2->addItem(NewItemEntry);
@@ -112,7 +109,7 @@ void DesignScreen::loadTemplate() {
     // A template that is not there loses nothing when the box is saved; one that is there but
     // could not be read must not be saved over with the empty box.
     templateLoaded_ = !theme.exists() && !theme.isSymLink();
-    Memo1->setPlainText(toBoxText(textfile::readText(theme.filePath())));
+    Memo1->setPlainText(toBoxText(textfile::readText(theme.filePath(), site::MaxTemplateBytes)));
     templateLoaded_ = true;
 }
 

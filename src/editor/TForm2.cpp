@@ -23,6 +23,7 @@
 #include "platform/Dialogs.h"
 #include "platform/DropDownList.h"
 #include "platform/HtmlEditingControl.h"
+#include "platform/OneLineField.h"
 #include "platform/RichTextMemo.h"
 #include "platform/TextFile.h"
 #include "platform/WebControls.h"
@@ -156,6 +157,7 @@ QWidget* TForm2::buildToolbar() {
 
     Edit1 = new QLineEdit(NewPageTitle);
     Edit1->setObjectName(QStringLiteral("Edit1"));
+    keepOnOneLine(Edit1);
     Edit1->setFixedWidth(92);
     row->addWidget(Edit1);
     row->addSpacing(4);
