@@ -14,6 +14,7 @@
 #include "platform/TextFile.h"
 #include "publish/AccountSettings.h"
 #include "site/SiteWorkspace.h"
+#include "support/WheelEvents.h"
 
 using namespace zor;
 using namespace zor::test;
@@ -66,6 +67,16 @@ TEST_F(MainWindowTest, ClosingRewritesBothIndexFilesWithTheEditedSiteTitle) {
     // The other site is left as it was made.
     EXPECT_EQ(test::readFile(root.sitePath("beta") + "/etc/head.txt"),
               test::crlf({"# path", "0001 Новый сайт : Главная", "#"}));
+}
+
+TEST_F(MainWindowTest, AWheelNotchOverTheSiteSelectorSwitchesNothing) {
+    start();
+    form().show();
+    auto* box = child<QComboBox>("sitesbox");
+    test::turnWheel(box, -1);
+    EXPECT_EQ(box->currentText(), "alpha");
+    EXPECT_EQ(state().siteName, "alpha");
+    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - alpha");
 }
 
 TEST_F(MainWindowTest, PickingAnotherSiteSavesTheOpenOneFirst) {
