@@ -6,6 +6,7 @@
 #include "platform/Errors.h"
 #include "platform/SettingsStore.h"
 #include "platform/Startup.h"
+#include "platform/TextFile.h"
 #include "platform/WebEngineEnvironment.h"
 
 int main(int argc, char** argv) {
@@ -15,12 +16,19 @@ int main(int argc, char** argv) {
     // The toolkit's own texts (buttons, file errors) in Russian, like the rest of the program.
     zor::startup::installRussianToolkitTexts();
 
+    // A write past the file-size limit fails with a message instead of ending the program.
+    zor::textfile::ignoreFileSizeSignal();
+
     std::unique_ptr<zor::SettingsStore> settings;
+    QString notice;
     try {
-        settings = std::make_unique<zor::SettingsStore>(zor::SettingsStore::defaultPath());
+        settings = zor::SettingsStore::openRecovering(zor::SettingsStore::defaultPath(), notice);
     } catch (const zor::ZorError& e) {
         zor::dialogs::showError(nullptr, e.text());
         return 1;
+    }
+    if (!notice.isEmpty()) {
+        zor::dialogs::showMessage(nullptr, notice);
     }
     // Sites live in the program's own folder; the command line is not read.
     zor::app::Application windows(QCoreApplication::applicationDirPath(), *settings);

@@ -4,11 +4,14 @@
 #include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QDir>
 #include <QFile>
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
 
+#include "platform/AtomicFile.h"
 #include "platform/Errors.h"
 
 namespace zor::textfile {
@@ -49,8 +52,29 @@ const Cp1251Table& table() {
     return t;
 }
 
-QString fileErrorText(const QString& what, const QString& path, const QString& reason) {
-    return QStringLiteral("%1 \u00AB%2\u00BB: %3").arg(what, path, reason);
+// What a file of the given mode is, for a message that refuses to read it.
+QString kindOf(mode_t mode) {
+    if (S_ISDIR(mode)) {
+        return QStringLiteral("папка");
+    }
+    if (S_ISFIFO(mode)) {
+        return QStringLiteral("канал");
+    }
+    if (S_ISSOCK(mode)) {
+        return QStringLiteral("сокет");
+    }
+    return QStringLiteral("устройство");
+}
+
+QString sizeText(qint64 bytes) {
+    constexpr qint64 KiB = 1024;
+    if (bytes >= KiB * KiB) {
+        return QStringLiteral("%1 МБ").arg(static_cast<double>(bytes) / (KiB * KiB), 0, 'f', 1);
+    }
+    if (bytes >= KiB) {
+        return QStringLiteral("%1 КБ").arg(static_cast<double>(bytes) / KiB, 0, 'f', 1);
+    }
+    return QStringLiteral("%1 байт").arg(bytes);
 }
 
 }  // namespace
@@ -142,86 +166,100 @@ QString joinLines(const QStringList& lines) {
     return out;
 }
 
-QByteArray readBytes(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        throw FileError(
-            fileErrorText(QStringLiteral("Не удалось открыть файл"), path, f.errorString()));
-    }
-    QByteArray data = f.readAll();
-    if (f.error() != QFileDevice::NoError) {
-        throw FileError(
-            fileErrorText(QStringLiteral("Не удалось прочитать файл"), path, f.errorString()));
-    }
-    return data;
-}
-
-QString readText(const QString& path) {
-    return fromCp1251(readBytes(path));
-}
-
-QStringList readLines(const QString& path) {
-    return splitLines(readText(path));
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes, Durability durability) {
-    // Written by hand rather than with QSaveFile: QSaveFile reports success when the disk fills
-    // up part way (a short write followed by an error), which would replace a good file with a
-    // cut one. Here every byte is accounted for before the rename.
-    const QString what = QStringLiteral("Не удалось записать файл");
-    const QByteArray target = QFile::encodeName(path);
-    // The temporary name has no dot, so one left behind by a crash is never taken for a site
-    // file by the upload (which sends only names with a dot) nor for a site (a file).
-    const qsizetype slash = target.lastIndexOf('/');
-    QByteArray temp = target.left(slash + 1) + "zorod-saving-XXXXXX";
-    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+QByteArray readBytes(const QString& path, qint64 maxBytes) {
+    const QByteArray native = QFile::encodeName(path);
+    // Not blocking: opening a named pipe would otherwise wait for a writer for ever.
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
-        throw FileError(fileErrorText(what, path, QString::fromLocal8Bit(std::strerror(errno))));
+        throw FileError(
+            fileErrorText(QStringLiteral("Не удалось открыть файл"), path, systemErrorText(errno)));
     }
-    auto failWith = [&](int err) {
-        ::close(fd);
-        ::unlink(temp.constData());
-        throw FileError(fileErrorText(what, path, QString::fromLocal8Bit(std::strerror(err))));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    auto failed = [&path](int err) {
+        return FileError(
+            fileErrorText(QStringLiteral("Не удалось прочитать файл"), path, systemErrorText(err)));
     };
-    // Keep the old file's permissions; a new file gets the usual ones.
-    struct stat old {};
-    mode_t mode;
-    if (::stat(target.constData(), &old) == 0) {
-        mode = old.st_mode & 07777;
-    } else {
-        mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        throw failed(errno);
     }
-    if (::fchmod(fd, mode) != 0) {
-        failWith(errno);
+    if (!S_ISREG(st.st_mode)) {
+        throw FileError(
+            QStringLiteral("Файл \u00AB%1\u00BB не прочитан: это не обычный файл, а %2.")
+                .arg(path, kindOf(st.st_mode)));
     }
-    const char* p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, static_cast<size_t>(left));
+    auto tooLarge = [&](qint64 size) {
+        return FileError(QStringLiteral("Файл \u00AB%1\u00BB слишком большой (%2) и не прочитан: "
+                                        "такой файл может занимать не больше %3.")
+                             .arg(path, sizeText(size), sizeText(maxBytes)));
+    };
+    if (st.st_size > maxBytes) {
+        throw tooLarge(st.st_size);
+    }
+    // The size may change while the file is read; never more than the bound is kept.
+    QByteArray data(std::min<qint64>(st.st_size, maxBytes) + 1, Qt::Uninitialized);
+    qint64 have = 0;
+    while (true) {
+        if (have == data.size()) {
+            if (have > maxBytes) {
+                throw tooLarge(have);
+            }
+            data.resize(std::min<qint64>(have * 2, maxBytes + 1));
+        }
+        const ssize_t n = ::read(fd, data.data() + have, static_cast<size_t>(data.size() - have));
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            failWith(errno);
+            throw failed(errno);
         }
-        p += n;
-        left -= n;
+        if (n == 0) {
+            break;
+        }
+        have += n;
     }
-    if (durability == Durability::Durable && ::fsync(fd) != 0) {
-        failWith(errno);
+    if (have > maxBytes) {
+        throw tooLarge(have);
     }
-    if (::close(fd) != 0) {
-        int err = errno;
-        ::unlink(temp.constData());
-        throw FileError(fileErrorText(what, path, QString::fromLocal8Bit(std::strerror(err))));
+    data.truncate(have);
+    return data;
+}
+
+QString readText(const QString& path, qint64 maxBytes) {
+    return fromCp1251(readBytes(path, maxBytes));
+}
+
+QStringList readLines(const QString& path, qint64 maxBytes) {
+    return splitLines(readText(path, maxBytes));
+}
+
+void removeStaleTemporaries(const QString& folder) {
+    const QDir dir(folder);
+    const QStringList names =
+        dir.entryList({QLatin1String(TemporaryFilePrefix) + QStringLiteral("??????")},
+                      QDir::Files | QDir::Hidden | QDir::System | QDir::CaseSensitive);
+    for (const QString& name : names) {
+        const QStringView tail = QStringView(name).right(6);
+        if (!std::all_of(tail.begin(), tail.end(), [](QChar c) {
+                return c.isDigit() || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+            })) {
+            continue;
+        }
+        const QByteArray native = QFile::encodeName(dir.filePath(name));
+        struct stat st {};
+        if (::lstat(native.constData(), &st) == 0 && S_ISREG(st.st_mode)) {
+            ::unlink(native.constData());
+        }
     }
-    if (::rename(temp.constData(), target.constData()) != 0) {
-        int err = errno;
-        ::unlink(temp.constData());
-        throw FileError(fileErrorText(what, path, QString::fromLocal8Bit(std::strerror(err))));
-    }
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes, Durability durability) {
+    AtomicFile file(path);
+    file.write(bytes);
+    file.commit(durability);
 }
 
 void writeText(const QString& path, const QString& text, Durability durability) {

@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <optional>
 
+#include "platform/AtomicFile.h"
+
 // Site text files are Windows-1251 bytes with CR LF after every line. Everything that writes
 // a whole file goes through here, so every rewrite is atomic: the old file stays intact until
 // the new one is complete.
@@ -26,13 +28,14 @@ QStringList splitLines(QStringView text);
 // Joins lines with CR LF after every line, the last one included.
 QString joinLines(const QStringList& lines);
 
-QByteArray readBytes(const QString& path);
-QString readText(const QString& path);
-QStringList readLines(const QString& path);
+// Reads read regular files only (never a folder, a pipe or a device, which could block or never
+// end) and refuse one larger than maxBytes before reading it.
+inline constexpr qint64 MaxReadBytes = 16 * 1024 * 1024;
+QByteArray readBytes(const QString& path, qint64 maxBytes = MaxReadBytes);
+QString readText(const QString& path, qint64 maxBytes = MaxReadBytes);
+QStringList readLines(const QString& path, qint64 maxBytes = MaxReadBytes);
 
-// Durable files are synced to the disk before they replace the old one; scratch files (the
-// editor's preview, rewritten at every key) are not.
-enum class Durability { Durable, Scratch };
+using zor::Durability;
 
 // Replaces the file atomically (a temporary file in the same folder, renamed over the old one).
 void writeBytes(const QString& path, const QByteArray& bytes,
@@ -42,5 +45,12 @@ void writeText(const QString& path, const QString& text,
                Durability durability = Durability::Durable);
 // Writes each line followed by CR LF.
 void writeLines(const QString& path, const QStringList& lines);
+
+// Makes writing past the process's file-size limit fail with an error instead of ending the
+// program. Done by the first write; the program also does it at start, for every other write.
+using zor::ignoreFileSizeSignal;
+// Removes the temporary files that saves into folder left behind when the program was killed
+// in the middle of one. Nothing else is touched.
+void removeStaleTemporaries(const QString& folder);
 
 }  // namespace zor::textfile

@@ -3,12 +3,14 @@
 #include "platform/Errors.h"
 #include "publish/AccountSettings.h"
 #include "site/PageIndex.h"
+#include "site/SiteCatalogue.h"
 
 namespace zor::site {
 
 QStringList loadOpenSite(OpenSiteState& state, SettingsStore& settings, const QString& name) {
     state.siteName = name;
     state.sitePath = state.sitesRoot + name;
+    removeStaleSaves(state.sitePath);
     QStringList errors;
     try {
         readPageTitleIndex(state);

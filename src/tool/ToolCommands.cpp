@@ -113,7 +113,9 @@ public:
 
 private:
     // Opens the site as the main window does, then lets the command line and the environment
-    // stand in for the remembered account.
+    // stand in for the remembered account. The settings stay held until the command ends, so
+    // the window cannot start meanwhile (nor this while the window runs): each would save over
+    // the other's work.
     void open() {
         settings_ = std::make_unique<SettingsStore>(SettingsStore::defaultPath());
         state_.sitesRoot = site_.root;
@@ -137,8 +139,8 @@ private:
     double seconds() const { return static_cast<double>(clock_.elapsed()) / 1000.0; }
 
     Outcome compile() {
-        state_.siteName = site_.name;
-        state_.sitePath = site_.path;
+        // As "Сохранить" brings the index files up to date, so does this: it needs the titles.
+        open();
         const int lines = design::compileSavedTemplate(state_);
         return {{},
                 QStringLiteral("compiled %1 into index.php").arg(counted(lines, "template line")),

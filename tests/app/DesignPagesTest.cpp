@@ -1,6 +1,8 @@
+#include <sys/stat.h>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPushButton>
 
 #include "AppFixture.h"
@@ -45,6 +47,42 @@ TEST_F(DesignPagesTest, SaveIntoAVanishedSiteFolderShowsTheError) {
     QDir(site).removeRecursively();
     dialogs.expectMessage("theme.html");
     QTest::mouseClick(child<QPushButton>("Button1"), Qt::LeftButton);
+}
+
+TEST_F(DesignPagesTest, ATemplateThatDidNotLoadIsNotSavedOver) {
+    // The template's disk is not there: the file cannot be read, and the box stays empty.
+    const QString theme = site::themePath(site);
+    QFile::remove(theme);
+    ASSERT_TRUE(QFile::link(root.root() + "unplugged/theme.html", theme));
+    dialogs.expectMessage("theme.html");
+    start();
+    ASSERT_TRUE(dialogs.satisfied());
+    dialogs.expectMessage("Шаблон");
+    QTest::mouseClick(child<QPushButton>("Button1"), Qt::LeftButton);
+    EXPECT_TRUE(QFileInfo(theme).isSymLink());
+    EXPECT_EQ(QFileInfo(theme).symLinkTarget(), root.root() + "unplugged/theme.html");
+    EXPECT_FALSE(QFile::exists(site::frontControllerPath(site)));
+}
+
+TEST_F(DesignPagesTest, NoBreakSpacesInTheTemplateAreKept) {
+    const QByteArray bytes =
+        "<p>a\xa0"
+        "b</p>\r\n<title>{{title}}\xa0</title>";
+    test::writeFile(site::themePath(site), bytes);
+    start();
+    QTest::mouseClick(child<QPushButton>("Button1"), Qt::LeftButton);
+    EXPECT_EQ(test::readFile(site::themePath(site)), bytes);
+    EXPECT_TRUE(test::readFile(site::frontControllerPath(site))
+                    .contains("<p>a\xa0"
+                              "b</p>\r\n"));
+}
+
+TEST_F(DesignPagesTest, CompilingWritesTheIndexFilesFirst) {
+    // A site whose file index went missing: its pages are found again once compiled.
+    QFile::remove(site::fileIndexPath(site));
+    start();
+    QTest::mouseClick(child<QPushButton>("Button1"), Qt::LeftButton);
+    EXPECT_EQ(test::readFile(site::fileIndexPath(site)), "#    path\r\n0001 1.tq\r\n#\r\n");
 }
 
 TEST_F(DesignPagesTest, SitemapSwitchStoresItsSettingsAndWritesTheFile) {
@@ -114,4 +152,28 @@ TEST_F(DesignPagesTest, AnyStoredValueButOneLeavesTheSitemapOff) {
     EXPECT_TRUE(child<QLineEdit>("Edit6")->text().isEmpty());
     form().pagesScreen()->ComboBox1Click();
     EXPECT_FALSE(QFile::exists(site::sitemapPath(site)));
+}
+
+TEST_F(DesignPagesTest, TheBlockListHoldsOnlyRegularFilesEndingExactlyInTq) {
+    const QString blocks = site + "/etc/blocs/";
+    for (const char* name : {"menu.tq", "Menu.TQ", "footer.Tq", "notes.tq.bak", ".tq"}) {
+        test::writeFile(blocks + name, "x");
+    }
+    QDir().mkdir(blocks + "folder.tq");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(blocks + "pipe.tq").constData(), 0600), 0);
+    start();
+    auto* list = child<QListWidget>("ListBox2");
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i) {
+        items.append(list->item(i)->text());
+    }
+    EXPECT_EQ(items, (QStringList{"menu", "..."}));
+}
+
+TEST_F(DesignPagesTest, ATemplateTooLargeToBeOneIsRefusedWithAMessage) {
+    test::writeFile(site::themePath(site), QByteArray(99, 'x').append("\r\n").repeated(90'000));
+    dialogs.expectMessage("слишком большой");
+    start();
+    EXPECT_TRUE(dialogs.satisfied());
+    EXPECT_TRUE(child<QPlainTextEdit>("Memo1")->toPlainText().isEmpty());
 }

@@ -42,21 +42,22 @@ QString md5Of(const QByteArray& bytes) {
 }
 
 // A sites folder, the settings database the tool finds through its configuration folder, and a
-// vsftpd on loopback.
+// vsftpd on loopback. The database is opened only for a moment at a time: whoever has it open
+// holds it, and the tool would find it taken.
 class PublishTool : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { startup::setProgramNames(); }
 
     void SetUp() override {
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
-        settings = std::make_unique<SettingsStore>(SettingsStore::defaultPath());
+        settingsPath = SettingsStore::defaultPath();
     }
 
     void startServer(qint64 maxRate = 0) { server = std::make_unique<VsftpdServer>(maxRate); }
     QString site(const QString& name) { return root.makeSite(name); }
     void remember(const QString& name, const QString& password) {
-        publish::storeFtpAccount(*settings, name,
-                                 {server->host(), server->user(), password, "/www"});
+        SettingsStore store = settings();
+        publish::storeFtpAccount(store, name, {server->host(), server->user(), password, "/www"});
     }
     QStringList withPort(QStringList args) const {
         return args << "--port" << QString::number(server->port());
@@ -92,7 +93,8 @@ protected:
 
     QTemporaryDir config;
     TempRoot root;
-    std::unique_ptr<SettingsStore> settings;
+    QString settingsPath;
+    SettingsStore settings() const { return SettingsStore(settingsPath); }
     std::unique_ptr<VsftpdServer> server;
 };
 
@@ -139,7 +141,8 @@ TEST_F(PublishTool, SitemapTakesTheGivenAddressOrElseTheStoredOne) {
         const QString path = site(name);
         writePages(path, {"Главная", "Новости"});
         if (row.stored) {
-            SettingsKey(*settings, siteKeyPath(name, "sitemap")).write("adr", row.stored);
+            SettingsStore store = settings();
+            SettingsKey(store, siteKeyPath(name, "sitemap")).write("adr", row.stored);
         }
         QStringList args{"sitemap", name};
         if (row.given) {
@@ -237,7 +240,10 @@ TEST_F(PublishTool, JsonGivesTheSummaryAndADryRunNamesTheFoldersItWouldMake) {
               QVariantList({"/www/mf/", "/www/mf/music/", "/www/mf/img/", "/www/mf/other/",
                             "/www/mf/pages/", "/www/etc/", "/www/etc/desing/", "/www/etc/blocs/"}));
     EXPECT_TRUE(QDir(server->localPath("/www")).isEmpty());
-    EXPECT_TRUE(publish::FileChangeCache(*settings, "a").recorded("/etc/head.txt") == std::nullopt);
+    {
+        SettingsStore store = settings();
+        EXPECT_FALSE(publish::FileChangeCache(store, "a").recorded("/etc/head.txt"));
+    }
 
     const Result failed = tool({"ls", "a", "--json", "--port", "1"});
     EXPECT_EQ(failed.exit, 1);
@@ -320,7 +326,8 @@ TEST_F(PublishTool, ThePasswordComesFromTheSettingsOrTheEnvironment) {
     };
     for (const Row& row : rows) {
         if (row.stored.isNull()) {
-            publish::forgetFtpAccount(*settings, "a");
+            SettingsStore store = settings();
+            publish::forgetFtpAccount(store, "a");
         } else {
             remember("a", row.stored);
         }
@@ -410,7 +417,8 @@ TEST_F(PublishTool, CtrlCDuringALongUploadEndsItAndRecordsOnlyWhatTheServerConfi
     EXPECT_TRUE(r.out.isEmpty());
 
     // Every file recorded reached the server whole; the upload did not get to the end.
-    publish::FileChangeCache cache(*settings, "a");
+    SettingsStore store = settings();
+    publish::FileChangeCache cache(store, "a");
     int recorded = 0, total = 0;
     for (const QString& folder : QStringList{"/mf/other/", "/mf/pages/", "/etc/", "/etc/desing/"}) {
         for (const QString& file : QDir(a + folder).entryList(QDir::Files)) {
