@@ -109,4 +109,40 @@ QByteArray PhpServer::errorLog() const {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+HttpFileServer::HttpFileServer(const QString& root) {
+    // Whatever proxy the machine has must not stand between the tests and their server.
+    qputenv("no_proxy", "127.0.0.1");
+    port_ = freeLoopbackPort();
+    process_.setStandardOutputFile(logDir_.filePath(QStringLiteral("requests.log")));
+    process_.start(QStringLiteral("/usr/bin/python3"),
+                   {QStringLiteral(ZOROD_TEST_SUPPORT_DIR "/http_test_server.py"), root,
+                    QString::number(port_)});
+    started_ = process_.waitForStarted(10000) && waitForPort(port_);
+}
+
+HttpFileServer::~HttpFileServer() {
+    process_.terminate();
+    if (!process_.waitForFinished(5000)) {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+}
+
+QString HttpFileServer::address() const {
+    return QStringLiteral("http://127.0.0.1:%1").arg(port_);
+}
+
+QStringList HttpFileServer::requests() const {
+    QFile f(logDir_.filePath(QStringLiteral("requests.log")));
+    QStringList paths;
+    if (f.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            if (line.startsWith("GET ")) {
+                paths.append(QString::fromUtf8(line.mid(4)));
+            }
+        }
+    }
+    return paths;
+}
+
 }  // namespace zor::test
