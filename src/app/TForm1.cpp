@@ -22,6 +22,7 @@
 #include "app/Icons.h"
 #include "app/PagesScreen.h"
 #include "app/StaticScreens.h"
+#include "app/UpdatesScreen.h"
 #include "app/UploadScreen.h"
 #include "platform/CommandGuard.h"
 #include "platform/Dialogs.h"
@@ -258,7 +259,7 @@ void TForm1::buildScreens() {
     HelpScreen fileManager = makeHelpScreen(HelpTopic::FileManager);
     QList<ClickLabel*> contactLinks;
     QWidget* developers = makeDevelopersScreen(contactLinks);
-    QWidget* updates = makeUpdatesScreen();
+    QWidget* updates = updates_ = new UpdatesScreen(*this, state_);
 
     // The help index: two groups of topics and the documentation link.
     helpIndex_ = new QWidget;

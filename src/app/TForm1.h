@@ -25,6 +25,7 @@ class ClickLabel;
 class DesignScreen;
 class PagesScreen;
 class UploadScreen;
+class UpdatesScreen;
 
 // The main window: the top strip with the site selector, the fourteen screens, the site
 // catalogue commands and the open site's state.
@@ -53,8 +54,8 @@ public:
     // remote folder.
     void enterUploadScreen();
 
-    // While a publishing command runs, nothing may switch, change or close the open site, nor
-    // start another publishing command.
+    // While a publishing or update command runs, nothing may switch, change or close the open
+    // site, nor start another such command.
     bool publishing() const { return publishing_; }
     void setPublishing(bool on) { publishing_ = on; }
 
@@ -71,6 +72,7 @@ public:
     DesignScreen* designScreen() const { return design_; }
     PagesScreen* pagesScreen() const { return pages_; }
     UploadScreen* uploadScreen() const { return upload_; }
+    UpdatesScreen* updatesScreen() const { return updates_; }
 
     // The page and block lists as the editor sees them.
     int pageListSelection() const override;
@@ -107,6 +109,7 @@ private:
     DesignScreen* design_ = nullptr;
     PagesScreen* pages_ = nullptr;
     UploadScreen* upload_ = nullptr;
+    UpdatesScreen* updates_ = nullptr;
     QWidget* mainMenu_ = nullptr;
     QWidget* helpIndex_ = nullptr;
     QDialog* form4_ = nullptr;

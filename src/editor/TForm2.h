@@ -56,6 +56,9 @@ public:
 
     EditorMode mode() const { return modeOfCaption(windowTitle()); }
 
+    // Reads ExtensionList again from the open site's extension folder (after an install).
+    void reloadExtensions();
+
     // Writes the preview file from the source text and shows it in the preview.
     void PreviewRefresh();
     // Sets the visual editor's document to the source lines: always, or only while the visual

@@ -191,3 +191,11 @@ TEST_F(UpdateServerTest, InstallMakesTheMissingExtensionFolder) {
     EXPECT_THROW(check().install({"a.ex |A"}, report), FileError);
     EXPECT_TRUE(entries(elsewhere.path()).isEmpty());
 }
+
+TEST(UpdateServer, BuiltInUnlessTheEnvironmentNamesAnother) {
+    qunsetenv("ZOROD_UPDATE_SERVER");
+    EXPECT_EQ(update::UpdateServer(), "https://zorod.example.org");
+    qputenv("ZOROD_UPDATE_SERVER", "http://127.0.0.1:8000//");
+    EXPECT_EQ(update::UpdateServer(), "http://127.0.0.1:8000");
+    qunsetenv("ZOROD_UPDATE_SERVER");
+}
