@@ -19,6 +19,15 @@ sockaddr_in loopback(quint16 port) {
     return a;
 }
 
+// Politely first, then for sure.
+void stop(QProcess& process) {
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
 }  // namespace
 
 quint16 freeLoopbackPort() {
@@ -97,11 +106,7 @@ PhpServer::PhpServer(const QString& documentRoot) {
 }
 
 PhpServer::~PhpServer() {
-    process_.terminate();
-    if (!process_.waitForFinished(5000)) {
-        process_.kill();
-        process_.waitForFinished(5000);
-    }
+    stop(process_);
 }
 
 QByteArray PhpServer::errorLog() const {
@@ -121,11 +126,7 @@ HttpFileServer::HttpFileServer(const QString& root) {
 }
 
 HttpFileServer::~HttpFileServer() {
-    process_.terminate();
-    if (!process_.waitForFinished(5000)) {
-        process_.kill();
-        process_.waitForFinished(5000);
-    }
+    stop(process_);
 }
 
 QString HttpFileServer::address() const {
