@@ -206,6 +206,8 @@ TEST_F(UpdatesScreenTest, DownloadStartsTheUpdaterAndClosesTheWindow) {
     QFile::setPermissions(updater, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     click(screen().Button10);
     EXPECT_FALSE(form().isVisible());
-    QTRY_VERIFY(QFile::exists(site() + "/started.txt"));
-    QTRY_COMPARE(readFile(site() + "/started.txt"), "0 " + QFile::encodeName(site()) + "\n");
+    const QString started = site() + "/started.txt";
+    const QByteArray expected = "0 " + QFile::encodeName(site()) + "\n";
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return QFile::exists(started) && readFile(started) == expected; }));
 }
