@@ -1,5 +1,6 @@
-// Uploads many small files and one big file to a loopback vsftpd through FtpClient, lftp
-// ("mirror -R") and curl, taking turns in every round, and prints files/s, MiB/s and the ratios.
+// Uploads many small files and one big file to a loopback vsftpd through FtpClient (also with
+// the digest of what it sends, as the site upload does), lftp ("mirror -R", transfers only) and
+// curl, taking turns in every round, and prints files/s, MiB/s and the ratios.
 //
 //   ftp_upload_bench [rounds = 3] [small files = 2000] [big file MiB = 512]
 //
@@ -71,27 +72,43 @@ void runTool(const QString& program, const QStringList& arguments) {
 using Uploader =
     std::function<void(const zor::test::FtpServer&, const Tree& local, const QString& remote)>;
 
-void withFtpClient(const zor::test::FtpServer& server, const Tree& local, const QString& remote) {
+// As the site upload sends: with the MD5 of the bytes sent, which it records.
+void ftpClientUpload(const zor::test::FtpServer& server, const Tree& local, const QString& remote,
+                     bool digest) {
     zor::publish::FtpClient client;
     client.Host = server.host();
     client.Port = server.port();
     client.Username = server.user();
     client.Password = server.password();
     client.OpenSession();
+    QString sent;
     for (const QString& name : QDir(local.folder).entryList(QDir::Files, QDir::Name)) {
-        client.UploadFile(local.folder + u'/' + name, remote + u'/' + name);
+        client.UploadFile(local.folder + u'/' + name, remote + u'/' + name,
+                          digest ? &sent : nullptr);
     }
     client.CloseSession();
 }
 
+void withFtpClient(const zor::test::FtpServer& server, const Tree& local, const QString& remote) {
+    ftpClientUpload(server, local, remote, false);
+}
+
+void withFtpClientMd5(const zor::test::FtpServer& server, const Tree& local,
+                      const QString& remote) {
+    ftpClientUpload(server, local, remote, true);
+}
+
 void withLftp(const zor::test::FtpServer& server, const Tree& local, const QString& remote) {
-    runTool(
-        QStringLiteral("lftp"),
-        {QStringLiteral("-u"), server.user() + u',' + server.password(), QStringLiteral("-p"),
-         QString::number(server.port()), QStringLiteral("-e"),
-         // No TLS on this server; without the setting lftp asks for it first.
-         QStringLiteral("set ftp:ssl-allow no; mirror -R %1 %2; quit").arg(local.folder, remote),
-         server.host()});
+    runTool(QStringLiteral("lftp"),
+            {QStringLiteral("-u"), server.user() + u',' + server.password(), QStringLiteral("-p"),
+             QString::number(server.port()), QStringLiteral("-e"),
+             // No TLS on this server; without the setting lftp asks for it first. Nor does lftp
+             // set times and permissions (SITE UTIME, SITE CHMOD, refused here): like FtpClient,
+             // it only transfers.
+             QStringLiteral("set ftp:ssl-allow no; set ftp:use-site-utime off; "
+                            "set ftp:use-site-utime2 off; mirror -R --no-perms %1 %2; quit")
+                 .arg(local.folder, remote),
+             server.host()});
 }
 
 void withCurl(const zor::test::FtpServer& server, const Tree& local, const QString& remote) {
@@ -132,8 +149,10 @@ int main(int argc, char** argv) {
     const Tree big = measure(work.filePath(QStringLiteral("big")));
 
     zor::test::VsftpdServer server;
-    const std::vector<std::pair<const char*, Uploader>> tools{
-        {"FtpClient", withFtpClient}, {"lftp", withLftp}, {"curl", withCurl}};
+    const std::vector<std::pair<const char*, Uploader>> tools{{"FtpClient", withFtpClient},
+                                                              {"FtpClient+MD5", withFtpClientMd5},
+                                                              {"lftp", withLftp},
+                                                              {"curl", withCurl}};
     std::map<std::string, std::vector<double>> filesPerSecond, mibPerSecond;
 
     int run = 0;
@@ -163,11 +182,11 @@ int main(int argc, char** argv) {
                 if (tree == &small) {
                     filesPerSecond[name].push_back(tree->files / seconds);
                     std::printf(
-                        "round %d  %-9s  %5d small files  %6.2f s  %7.0f files/s  %6.1f MiB/s\n",
+                        "round %d  %-13s  %5d small files  %6.2f s  %7.0f files/s  %6.1f MiB/s\n",
                         round, name, tree->files, seconds, tree->files / seconds, mib / seconds);
                 } else {
                     mibPerSecond[name].push_back(mib / seconds);
-                    std::printf("round %d  %-9s  %5.0f MiB file     %6.2f s  %7.0f MiB/s\n", round,
+                    std::printf("round %d  %-13s  %5.0f MiB file     %6.2f s  %7.0f MiB/s\n", round,
                                 name, mib, seconds, mib / seconds);
                 }
                 std::fflush(stdout);
@@ -177,7 +196,7 @@ int main(int argc, char** argv) {
 
     std::printf("\nMedians of %d rounds:\n", rounds);
     for (const auto& [name, upload] : tools) {
-        std::printf("  %-9s  %7.0f files/s  %7.0f MiB/s\n", name, median(filesPerSecond[name]),
+        std::printf("  %-13s  %7.0f files/s  %7.0f MiB/s\n", name, median(filesPerSecond[name]),
                     median(mibPerSecond[name]));
     }
     std::vector<double> smallRatio, bigRatio;
@@ -197,5 +216,10 @@ int main(int argc, char** argv) {
     }
     std::printf("\nFor reference, FtpClient / curl on small files: %.2f\n",
                 median(filesPerSecond["FtpClient"]) / median(filesPerSecond["curl"]));
+    std::printf(
+        "With the digest of what is sent, as the site upload runs: small files / lftp "
+        "%.2f, big file / curl %.2f\n",
+        median(filesPerSecond["FtpClient+MD5"]) / median(filesPerSecond["lftp"]),
+        median(mibPerSecond["FtpClient+MD5"]) / median(mibPerSecond["curl"]));
     return 0;
 }

@@ -10,7 +10,7 @@ ZOROD_PACKAGES=(
   libsqlite3-dev libcurl4-openssl-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   vsftpd python3-pyftpdlib php-cli lftp curl libxml2-utils
-  xvfb xauth chromium
+  xvfb xauth xdotool chromium
   oxygen-icon-theme
 )
 

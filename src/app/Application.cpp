@@ -1,7 +1,13 @@
 #include "app/Application.h"
 
+#include <QLineEdit>
+
+#include "app/FileDrops.h"
+#include "app/PagesScreen.h"
 #include "app/TForm1.h"
+#include "files/MediaFiles.h"
 #include "files/TForm4.h"
+#include "platform/CommandGuard.h"
 
 namespace zor::app {
 
@@ -13,10 +19,23 @@ Application::Application(const QString& sitesRoot, SettingsStore& settings,
     form1_->setEditor(form2_.get());
     form4_ = std::make_unique<files::TForm4>(state_, form1_.get());
     form1_->setFileManager(form4_.get());
+    // Links are made from the address field as it stands when the file manager acts.
+    form4_->setAddressSource(
+        [form1 = form1_.get()] { return form1->pagesScreen()->Edit6->text(); });
+    // The last step of start-up: files dropped on the main window go to the file manager. The
+    // path is shown and the copy named in lower case (Latin letters only), but the file is read
+    // from the path the drop gave, which is the one that exists on a case-sensitive disk.
+    drops_ = std::make_unique<FileDrops>(*form1_, [this](const QString& path) {
+        runGuarded(form1_.get(), [this, &path] {
+            files::checkSourceFile(path);
+            form4_->showWithFile(files::lowerLatin(path), path);
+        });
+    });
 }
 
 Application::~Application() {
     // The secondary windows go before the main window that parents them.
+    drops_.reset();
     form4_.reset();
     form2_.reset();
     form1_.reset();

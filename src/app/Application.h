@@ -16,6 +16,7 @@ class TForm4;
 
 namespace zor::app {
 
+class FileDrops;
 class TForm1;
 
 // The program's windows and state, created in the order the program relies on: the state,
@@ -40,6 +41,7 @@ private:
     std::unique_ptr<TForm1> form1_;
     std::unique_ptr<editor::TForm2> form2_;
     std::unique_ptr<files::TForm4> form4_;
+    std::unique_ptr<FileDrops> drops_;
 };
 
 }  // namespace zor::app

@@ -1,6 +1,8 @@
 #include "app/ClickLabel.h"
 
+#include <QGuiApplication>
 #include <QMouseEvent>
+#include <QStyleHints>
 
 namespace zor::app {
 
@@ -8,6 +10,8 @@ ClickLabel::ClickLabel(const QString& text, Hover hover, QWidget* parent)
     : QLabel(text, parent), hover_(hover) {
     setCursor(Qt::PointingHandCursor);
     setUnderlined(hover_ == Hover::Link);
+    pendingClick_.setSingleShot(true);
+    connect(&pendingClick_, &QTimer::timeout, this, &ClickLabel::clicked);
 }
 
 void ClickLabel::setBaseFont(const QFont& font) {
@@ -24,6 +28,8 @@ void ClickLabel::setUnderlined(bool on) {
 void ClickLabel::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         pressed_ = true;
+        // The release of an earlier double click may never have come (a dialog took it).
+        inDoubleClick_ = false;
     }
     QLabel::mousePressEvent(event);
 }
@@ -38,13 +44,21 @@ void ClickLabel::mouseReleaseEvent(QMouseEvent* event) {
         return;
     }
     if (wasPressed && rect().contains(event->position().toPoint())) {
-        emit clicked();
+        if (!clickWaits_) {
+            emit clicked();
+        } else if (!pendingClick_.isActive()) {
+            pendingClick_.start(QGuiApplication::styleHints()->mouseDoubleClickInterval());
+        }
     }
 }
 
 void ClickLabel::mouseDoubleClickEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         inDoubleClick_ = true;
+        if (clickWaits_) {
+            pendingClick_.stop();
+            emit clicked();
+        }
         emit doubleClicked();
         return;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QLabel>
+#include <QTimer>
 
 namespace zor::app {
 
@@ -15,6 +16,11 @@ public:
     Hover hover() const { return hover_; }
     // Sets the font keeping the resting underline of the label's hover kind.
     void setBaseFont(const QFont& font);
+    // For a label whose click starts something that takes the window over for a while (a
+    // server listing): the click waits for the toolkit's double-click interval, so a double
+    // click is told from it before anything runs, and then gives clicked() and doubleClicked()
+    // together. Otherwise the second click of a double click could arrive at a busy window.
+    void setClickWaitsForDoubleClick(bool on) { clickWaits_ = on; }
 
 signals:
     void clicked();
@@ -34,6 +40,8 @@ private:
     Hover hover_;
     bool pressed_ = false;
     bool inDoubleClick_ = false;
+    bool clickWaits_ = false;
+    QTimer pendingClick_;
 };
 
 }  // namespace zor::app

@@ -138,6 +138,7 @@ HelpScreen makeHelpScreen(HelpTopic topic) {
         s.uploadIcon->setObjectName(QStringLiteral("HelpUploadIcon"));
         s.uploadIcon->setPixmap(drawIcon(Icon::Upload));
         s.uploadIcon->setToolTip(QStringLiteral("Загрузка сайта на сервер"));
+        s.uploadIcon->setClickWaitsForDoubleClick(true);  // its double click uploads
         row->addWidget(s.uploadIcon);
         row->addStretch();
         layout->addLayout(row);

@@ -119,6 +119,7 @@ void TForm1::buildStrip() {
     auto* pagesIcon = icon("Image100", Icon::Pages,
                            QStringLiteral("Управление страницами, создание карты сайта"));
     auto* uploadIcon = icon("Image101", Icon::Upload, QStringLiteral("Загрузка сайта на сервер"));
+    uploadIcon->setClickWaitsForDoubleClick(true);  // its double click uploads
     auto* filesIcon = icon("Image102", Icon::FileManager, QStringLiteral("Файловый менеджер"));
 
     sitesbox = new QComboBox;

@@ -54,6 +54,8 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
     Edit2 = field("Edit2");
     Edit3 = field("Edit3");
     Edit3->setEchoMode(QLineEdit::Password);
+    // Each typed character shows as "*", whatever the style would draw.
+    Edit3->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
     Edit4 = field("Edit4");
     Edit4->setToolTip(QStringLiteral("Enter \u2014 показать содержимое папки на сервере"));
     Edit5 = field("Edit5");
@@ -243,7 +245,8 @@ void UploadScreen::CheckBox1Click() {
 
 void UploadScreen::CheckBox2Click() {
     // Opening the first site at start-up sets the box before the window shows: nothing to do.
-    if (!form_.isVisible()) {
+    // Without an open site there is no site to remember the account for.
+    if (!form_.isVisible() || state_.siteName.isEmpty()) {
         return;
     }
     if (CheckBox2->isChecked()) {
@@ -281,15 +284,12 @@ void UploadScreen::runPublishing(const QString& title,
         const auto done = qScopeGuard([this] { form_.setPublishing(false); });
         PublishProgress progress(&form_, IdFTP1, title);
         try {
+            publish::checkSiteOpen(state_);
             command(progress);
-        } catch (const publish::IncompleteAccount& e) {
+        } catch (const publish::CommandRefused& e) {
             message = e.text();
         } catch (const publish::FtpCancelled&) {
-            // Stopped by the user: leave the server politely when the session is still there.
-            try {
-                publish::closeIfOpen(IdFTP1);
-            } catch (const ZorError&) {
-            }
+            // Stopped by the user, who needs no message; the command has closed its session.
         } catch (const ZorError& e) {
             error = e.text();
         } catch (const std::exception& e) {

@@ -79,9 +79,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Runs a command that talks to the server: refused while another one runs, progress shown,
-    // "Введите данные" as a message, other failures in an error box, a cancel closing the
-    // session politely.
+    // Runs a command that talks to the server: refused while another one runs or while no site
+    // is open, progress shown, refusals ("Введите данные") as a message, other failures in an
+    // error box, a cancel silently.
     void runPublishing(const QString& title, const std::function<void(PublishProgress&)>& command);
     // Asks for a new name until one is given; nullopt when cancelled.
     std::optional<QString> askNewName(const QString& preset);

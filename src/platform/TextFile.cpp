@@ -1,14 +1,11 @@
 #include "platform/TextFile.h"
 
-#include <fcntl.h>
 #include <iconv.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <QFile>
 #include <array>
-#include <cerrno>
 #include <cstring>
 
+#include "platform/AtomicFile.h"
 #include "platform/Errors.h"
 
 namespace zor::textfile {
@@ -83,6 +80,16 @@ QByteArray toCp1251(QStringView text) {
     return out;
 }
 
+bool fitsCp1251(QStringView text) {
+    const auto& t = table();
+    for (QChar c : text) {
+        if (c.unicode() >= 0x80 && t.reverse[c.unicode()] == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 QString fromCp1251(QByteArrayView bytes) {
     const auto& t = table();
     QString out;
@@ -97,6 +104,20 @@ QString fromCp1251(QByteArrayView bytes) {
         }
     }
     return out;
+}
+
+std::optional<QString> firstOutsideCp1251(QStringView text) {
+    const auto& t = table();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < 0x80 || t.reverse[c] != 0) {
+            continue;
+        }
+        const bool pair =
+            QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+        return text.sliced(i, pair ? 2 : 1).toString();
+    }
+    return std::nullopt;
 }
 
 QStringList splitLines(QStringView text) {
@@ -151,63 +172,9 @@ QStringList readLines(const QString& path) {
 }
 
 void writeBytes(const QString& path, const QByteArray& bytes, Durability durability) {
-    // Written by hand rather than with QSaveFile: QSaveFile reports success when the disk fills
-    // up part way (a short write followed by an error), which would replace a good file with a
-    // cut one. Here every byte is accounted for before the rename.
-    const QString what = QStringLiteral("Не удалось записать файл");
-    const QByteArray target = QFile::encodeName(path);
-    // The temporary name has no dot, so one left behind by a crash is never taken for a site
-    // file by the upload (which sends only names with a dot) nor for a site (a file).
-    const qsizetype slash = target.lastIndexOf('/');
-    QByteArray temp = target.left(slash + 1) + "zorod-saving-XXXXXX";
-    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        throw FileError(fileErrorText(what, path, QString::fromLocal8Bit(std::strerror(errno))));
-    }
-    auto failWith = [&](int err) {
-        ::close(fd);
-        ::unlink(temp.constData());
-        throw FileError(fileErrorText(what, path, QString::fromLocal8Bit(std::strerror(err))));
-    };
-    // Keep the old file's permissions; a new file gets the usual ones.
-    struct stat old {};
-    mode_t mode;
-    if (::stat(target.constData(), &old) == 0) {
-        mode = old.st_mode & 07777;
-    } else {
-        mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    if (::fchmod(fd, mode) != 0) {
-        failWith(errno);
-    }
-    const char* p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, static_cast<size_t>(left));
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            failWith(errno);
-        }
-        p += n;
-        left -= n;
-    }
-    if (durability == Durability::Durable && ::fsync(fd) != 0) {
-        failWith(errno);
-    }
-    if (::close(fd) != 0) {
-        int err = errno;
-        ::unlink(temp.constData());
-        throw FileError(fileErrorText(what, path, QString::fromLocal8Bit(std::strerror(err))));
-    }
-    if (::rename(temp.constData(), target.constData()) != 0) {
-        int err = errno;
-        ::unlink(temp.constData());
-        throw FileError(fileErrorText(what, path, QString::fromLocal8Bit(std::strerror(err))));
-    }
+    AtomicFile file(path);
+    file.write(bytes);
+    file.commit(durability);
 }
 
 void writeText(const QString& path, const QString& text, Durability durability) {

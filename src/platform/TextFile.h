@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <optional>
+
+#include "platform/AtomicFile.h"
 
 // Site text files are Windows-1251 bytes with CR LF after every line. Everything that writes
 // a whole file goes through here, so every rewrite is atomic: the old file stays intact until
@@ -12,8 +15,14 @@ namespace zor::textfile {
 // Encodes to Windows-1251. A character the code page cannot hold is written as an HTML numeric
 // character reference ("&#8364;" style), so nothing typed is lost and browsers still show it.
 QByteArray toCp1251(QStringView text);
+// True when every character has a byte of its own in Windows-1251 (no reference needed).
+bool fitsCp1251(QStringView text);
 // Decodes Windows-1251 bytes; every byte maps to one character (0x98, unassigned, to U+0098).
 QString fromCp1251(QByteArrayView bytes);
+// The first character of the text that Windows-1251 has no byte for (a surrogate pair as one
+// character), or nothing when the whole text fits. For values that must reach a server or the
+// settings exactly as typed, where a numeric reference would silently change them.
+std::optional<QString> firstOutsideCp1251(QStringView text);
 
 // Splits text at CR LF, LF or CR. A last line without a line end still counts; a final line end
 // does not make an extra empty line; empty text gives no lines.
@@ -25,9 +34,7 @@ QByteArray readBytes(const QString& path);
 QString readText(const QString& path);
 QStringList readLines(const QString& path);
 
-// Durable files are synced to the disk before they replace the old one; scratch files (the
-// editor's preview, rewritten at every key) are not.
-enum class Durability { Durable, Scratch };
+using zor::Durability;
 
 // Replaces the file atomically (a temporary file in the same folder, renamed over the old one).
 void writeBytes(const QString& path, const QByteArray& bytes,

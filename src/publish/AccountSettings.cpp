@@ -2,6 +2,7 @@
 
 #include "platform/SettingsStore.h"
 #include "platform/TextFile.h"
+#include "publish/PublishSession.h"
 
 namespace zor::publish {
 namespace {
@@ -40,6 +41,8 @@ StoredAccount loadFtpAccount(SettingsStore& store, const QString& siteName) {
 }
 
 void storeFtpAccount(SettingsStore& store, const QString& siteName, const FtpAccount& account) {
+    // Scrambling works on the bytes of Windows-1251: anything else would be stored changed.
+    checkFieldText(account.password, QStringLiteral("Пароль"), true);
     SettingsKey key(store, ftpKey(siteName));
     key.write(QStringLiteral("host"), account.host);
     key.write(QStringLiteral("username"), account.userName);

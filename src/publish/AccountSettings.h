@@ -25,7 +25,8 @@ struct StoredAccount {
 };
 
 StoredAccount loadFtpAccount(SettingsStore& store, const QString& siteName);
-// Writes all four values (the password scrambled).
+// Writes all four values (the password scrambled). Refuses, writing nothing, a password that
+// Windows-1251 cannot hold.
 void storeFtpAccount(SettingsStore& store, const QString& siteName, const FtpAccount& account);
 // Forgets host, user name and password; the remote folder stays.
 void forgetFtpAccount(SettingsStore& store, const QString& siteName);

@@ -10,10 +10,6 @@
 namespace zor::publish {
 namespace {
 
-// Few enough system calls that they cost nothing beside the hashing; small enough to stay in
-// the processor's cache.
-constexpr size_t ReadSize = 1024 * 1024;
-
 QString toHex(const unsigned char* bytes, unsigned length) {
     static const char digits[] = "0123456789abcdef";
     QString hex(static_cast<qsizetype>(length) * 2, Qt::Uninitialized);
@@ -27,7 +23,7 @@ QString toHex(const unsigned char* bytes, unsigned length) {
 
 }  // namespace
 
-struct FileDigester::Context {
+struct Md5::Context {
     EVP_MD* md = EVP_MD_fetch(nullptr, "MD5", nullptr);  // fetched once, not per file
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
     ~Context() {
@@ -36,21 +32,43 @@ struct FileDigester::Context {
     }
 };
 
-FileDigester::FileDigester() : context_(std::make_unique<Context>()), buffer_(ReadSize) {
+Md5::Md5() : context_(std::make_unique<Context>()) {
     if (!context_->md || !context_->ctx) {
+        throw std::bad_alloc();
+    }
+    restart();
+}
+
+Md5::~Md5() = default;
+
+void Md5::restart() {
+    if (EVP_DigestInit_ex2(context_->ctx, context_->md, nullptr) != 1) {
         throw std::bad_alloc();
     }
 }
 
-FileDigester::~FileDigester() = default;
+void Md5::add(const char* data, qsizetype size) {
+    EVP_DigestUpdate(context_->ctx, data, static_cast<size_t>(size));
+}
 
-QString FileDigester::digest(const QString& path) {
-    EVP_MD_CTX* ctx = context_->ctx;
-    if (EVP_DigestInit_ex2(ctx, context_->md, nullptr) != 1) {
-        throw std::bad_alloc();
-    }
+QString Md5::hexDigest() {
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned length = 0;
+    EVP_DigestFinal_ex(context_->ctx, md, &length);
+    restart();
+    return toHex(md, length);
+}
+
+FileDigester::FileDigester() : buffer_(ReadSize) {}
+
+QString FileDigester::digest(const QString& path, const std::function<void()>& betweenReads) {
+    md5_.restart();
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {
+        struct Closer {
+            int fd;
+            ~Closer() { ::close(fd); }
+        } closer{fd};
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         for (;;) {
             const ssize_t n = ::read(fd, buffer_.data(), buffer_.size());
@@ -59,20 +77,19 @@ QString FileDigester::digest(const QString& path) {
             }
             if (n < 0) {
                 // What could not be read counts as nothing read at all.
-                EVP_DigestInit_ex2(ctx, context_->md, nullptr);
+                md5_.restart();
                 break;
             }
             if (n == 0) {
                 break;
             }
-            EVP_DigestUpdate(ctx, buffer_.data(), static_cast<size_t>(n));
+            md5_.add(buffer_.data(), n);
+            if (betweenReads) {
+                betweenReads();
+            }
         }
-        ::close(fd);
     }
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned length = 0;
-    EVP_DigestFinal_ex(ctx, md, &length);
-    return toHex(md, length);
+    return md5_.hexDigest();
 }
 
 QString emptyDigest() {

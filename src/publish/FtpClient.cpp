@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "platform/TextFile.h"
+#include "publish/FileDigest.h"
 
 namespace zor::publish {
 namespace {
@@ -114,6 +115,40 @@ private:
     int fd_;
 };
 
+// Counts lines the way the site's text files are split (CR LF, LF or CR ends a line; a last line
+// without an end counts too) over bytes that arrive in pieces.
+class LineCounter {
+public:
+    void add(QByteArrayView bytes) {
+        for (char c : bytes) {
+            if (c == '\n') {
+                ends_ += afterCr_ ? 0 : 1;
+                afterCr_ = false;
+            } else {
+                ends_ += c == '\r' ? 1 : 0;
+                afterCr_ = c == '\r';
+            }
+        }
+        if (!bytes.isEmpty()) {
+            open_ = bytes.back() != '\n' && bytes.back() != '\r';
+        }
+    }
+    qint64 lines() const { return ends_ + (open_ ? 1 : 0); }
+
+private:
+    qint64 ends_ = 0;
+    bool afterCr_ = false;
+    bool open_ = false;
+};
+
+QString megabytes(qint64 bytes) {
+    return QStringLiteral("%1 МБ").arg(bytes / (1024 * 1024));
+}
+
+QString lineCount(qint64 lines) {
+    return QString::number(lines) + QStringLiteral(" строк");
+}
+
 // Marks the client busy for the length of one operation.
 class BusyScope {
 public:
@@ -130,6 +165,9 @@ const QString BusyText =
     QStringLiteral("Соединение с сервером FTP занято другой командой. Дождитесь её окончания.");
 
 }  // namespace
+
+FtpClient::FtpClient() = default;
+FtpClient::~FtpClient() = default;
 
 template <typename Operation>
 void FtpClient::run(Operation&& operation) {
@@ -161,6 +199,7 @@ void FtpClient::send(const QByteArray& line, Pacer& pacer) {
 }
 
 FtpReply FtpClient::readReply(Pacer& pacer) {
+    const PacerLimit whole(pacer, Pacer::Limit::Reply);
     for (;;) {
         if (auto reply = takeReply(received_)) {
             // A preliminary reply (1xx) or an answer that is not FTP leaves the final one owed.
@@ -222,10 +261,16 @@ void FtpClient::OpenSession() {
         }
         command(QStringLiteral("TYPE I"), {200}, pacer);
         command(QStringLiteral("SYST"), {200, 215, 500}, pacer);
+        login_ = {Host, Username, Password, Port};
     } catch (...) {
         closeControl();
         throw;
     }
+}
+
+bool FtpClient::SessionMatchesAccount() const {
+    return control_.isOpen() && login_.host == Host && login_.port == Port &&
+           login_.user == Username && login_.password == Password;
 }
 
 void FtpClient::ChangeFolder(const QString& path) {
@@ -270,13 +315,16 @@ void FtpClient::receiveData(const QByteArray& line, Pacer& pacer,
     send(line, pacer);
     expect(readReply(pacer), {125, 150, 154});
     QByteArray buffer(ChunkSize, Qt::Uninitialized);
-    for (;;) {
-        const qsizetype n = data_.receiveSome(buffer.data(), ChunkSize, pacer);
-        if (n == 0) {
-            break;
+    {
+        const PacerLimit rate(pacer, Pacer::Limit::Rate);
+        for (;;) {
+            const qsizetype n = data_.receiveSome(buffer.data(), ChunkSize, pacer);
+            if (n == 0) {
+                break;
+            }
+            sink(QByteArrayView(buffer.constData(), n));
+            pacer.tick();
         }
-        sink(QByteArrayView(buffer.constData(), n));
-        pacer.tick();
     }
     data_.close();
     finishTransfer(pacer);
@@ -295,20 +343,46 @@ void FtpClient::finishTransfer(Pacer& pacer) {
 void FtpClient::ListFolder(QStringList& lines) {
     run([&](Pacer& pacer) {
         QByteArray listing;
-        receiveData(commandLine(u"LIST"), pacer,
-                    [&](QByteArrayView bytes) { listing.append(bytes); });
+        LineCounter counter;
+        receiveData(commandLine(u"LIST"), pacer, [&](QByteArrayView bytes) {
+            listing.append(bytes);
+            counter.add(bytes);
+            if (listing.size() > MaxListingBytes || counter.lines() > MaxListingLines) {
+                throw FtpError(QStringLiteral("Сервер %1 прислал слишком длинный список файлов "
+                                              "папки (больше %2 или %3); чтение прервано.")
+                                   .arg(control_.peerName(), megabytes(MaxListingBytes),
+                                        lineCount(MaxListingLines)));
+            }
+        });
         lines.append(textfile::splitLines(textfile::fromCp1251(listing)));
     });
 }
 
-void FtpClient::DownloadFile(const QString& remotePath, const QString& localPath) {
+void FtpClient::DownloadFile(const QString& remotePath, const QString& localPath,
+                             DownloadLimit limit) {
     run([&](Pacer& pacer) {
         const QByteArray retr = commandLine(QStringLiteral("RETR ") + remotePath);
         LocalFile file = LocalFile::create(localPath);
         qint64 received = 0;
+        LineCounter counter;
         receiveData(retr, pacer, [&](QByteArrayView bytes) {
-            file.write(bytes);
             received += bytes.size();
+            if (limit.maxBytes >= 0 && received > limit.maxBytes) {
+                throw FtpError(
+                    QStringLiteral("Файл \u00AB%1\u00BB на сервере %2 больше %3; "
+                                   "скачивание прервано.")
+                        .arg(remotePath, control_.peerName(), megabytes(limit.maxBytes)));
+            }
+            if (limit.maxLines >= 0) {
+                counter.add(bytes);
+                if (counter.lines() > limit.maxLines) {
+                    throw FtpError(
+                        QStringLiteral("Файл \u00AB%1\u00BB на сервере %2 длиннее %3; "
+                                       "скачивание прервано.")
+                            .arg(remotePath, control_.peerName(), lineCount(limit.maxLines)));
+                }
+            }
+            file.write(bytes);
             if (Progress) {
                 Progress(received);
             }
@@ -317,7 +391,8 @@ void FtpClient::DownloadFile(const QString& remotePath, const QString& localPath
     });
 }
 
-void FtpClient::UploadFile(const QString& localPath, const QString& remotePath) {
+void FtpClient::UploadFile(const QString& localPath, const QString& remotePath,
+                           QString* sentDigest) {
     run([&](Pacer& pacer) {
         const QByteArray stor = commandLine(QStringLiteral("STOR ") + remotePath);
         LocalFile file = LocalFile::openForReading(localPath);
@@ -329,6 +404,15 @@ void FtpClient::UploadFile(const QString& localPath, const QString& remotePath) 
 
         QByteArray buffer(ChunkSize, Qt::Uninitialized);
         qint64 sent = 0;
+        Md5* md5 = nullptr;
+        if (sentDigest) {
+            if (!sentMd5_) {
+                sentMd5_ = std::make_unique<Md5>();
+            }
+            md5 = sentMd5_.get();
+            md5->restart();
+        }
+        const PacerLimit rate(pacer, Pacer::Limit::Rate);
         for (;;) {
             const qsizetype n = file.read(buffer.data(), ChunkSize);
             if (n == 0) {
@@ -353,6 +437,9 @@ void FtpClient::UploadFile(const QString& localPath, const QString& remotePath) 
                 replyOwed_ = true;
                 throw FtpError(text);
             }
+            if (md5) {
+                md5->add(buffer.constData(), n);
+            }
             sent += n;
             if (Progress) {
                 Progress(sent);
@@ -362,6 +449,9 @@ void FtpClient::UploadFile(const QString& localPath, const QString& remotePath) 
         // Closing the data connection marks the end of the file.
         data_.close();
         finishTransfer(pacer);
+        if (md5) {
+            *sentDigest = md5->hexDigest();
+        }
     });
 }
 

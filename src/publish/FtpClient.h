@@ -5,12 +5,20 @@
 #include <chrono>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 
 #include "publish/FtpError.h"
 #include "publish/FtpProtocol.h"
 #include "publish/TcpConnection.h"
 
 namespace zor::publish {
+
+// Bounds on what one download may bring; a server that sends more is cut off with an FtpError
+// before memory or the disk fill up. Negative: no bound.
+struct DownloadLimit {
+    qint64 maxBytes = -1;
+    qint64 maxLines = -1;  // lines as the site's text files count them (CR LF, LF or CR)
+};
 
 // The publishing commands' FTP client: one control connection, passive data connections, binary
 // transfers. Every operation blocks the calling (UI) thread until done; while it waits or moves
@@ -21,9 +29,12 @@ namespace zor::publish {
 // connection, an exception from Pump or Progress) the control connection is dropped, since the
 // next command would read a stale answer: IsConnected() is then false and the next command logs
 // in again.
+class Md5;
+
 class FtpClient {
 public:
-    FtpClient() = default;
+    FtpClient();
+    ~FtpClient();
     FtpClient(const FtpClient&) = delete;
     FtpClient& operator=(const FtpClient&) = delete;
 
@@ -33,7 +44,8 @@ public:
     QString Password;
 
     // No single wait (connecting, a reply, a chunk of data either way) may last longer than
-    // this without the server moving a byte. Time spent inside Pump does not count.
+    // this without the server moving a byte; a whole reply may take twice this, and a transfer
+    // must move at least 1 KiB in this time. Time spent inside Pump does not count.
     std::chrono::milliseconds Timeout{std::chrono::seconds(30)};
 
     // Runs at most every 20 ms while the client waits and between chunks of a transfer. It may
@@ -48,18 +60,24 @@ public:
     // Connects, reads the greeting and logs in (PASS only when USER was answered 331), then
     // TYPE I and SYST. "Already connected." when a session is open. A failure leaves it closed.
     void OpenSession();
+    // Whether the open session logged in with the Host, Port, Username and Password set now.
+    bool SessionMatchesAccount() const;
     void ChangeFolder(const QString& path);
-    // Appends the lines of the LIST answer for the current folder.
+    // Appends the lines of the LIST answer for the current folder; an answer of more than
+    // MaxListingBytes or MaxListingLines is cut off with an error.
     void ListFolder(QStringList& lines);
     void MakeFolder(const QString& path);
     void DeleteRemoteFile(const QString& path);
     void RenameRemote(const QString& oldPath, const QString& newPath);
     // Sends the local file's bytes unchanged. A data connection that breaks before every byte
-    // went out is an error, whatever the server replies.
-    void UploadFile(const QString& localPath, const QString& remotePath);
+    // went out is an error, whatever the server replies. With `sentDigest`, the MD5 of exactly
+    // the bytes that went out is written there (the file may change while it is read).
+    void UploadFile(const QString& localPath, const QString& remotePath,
+                    QString* sentDigest = nullptr);
     // Writes the remote file into a new local file, created (empty) before the transfer; fails
     // with "Destination file already exists." when the local file exists.
-    void DownloadFile(const QString& remotePath, const QString& localPath);
+    void DownloadFile(const QString& remotePath, const QString& localPath,
+                      DownloadLimit limit = {});
     // Sends QUIT without waiting for its answer and closes.
     void CloseSession();
     // Closes without a word to the server.
@@ -67,6 +85,9 @@ public:
     // Whether the control connection is open; a connection the server has closed in the
     // meantime is closed here and counts as not open.
     bool IsConnected();
+
+    static constexpr qint64 MaxListingBytes = 64 * 1024 * 1024;
+    static constexpr qint64 MaxListingLines = 200000;
 
     // The last reply the server sent.
     const FtpReply& LastReply() const { return lastReply_; }
@@ -92,8 +113,13 @@ private:
     QByteArray received_;  // control connection bytes not yet taken as a reply
     FtpReply lastReply_;
     FtpReply lastTransferEnd_;
+    struct Login {
+        QString host, user, password;
+        int port = 0;
+    } login_;                 // what the open session logged in with
     bool replyOwed_ = false;  // a command or a preliminary reply still awaits the final reply
     bool busy_ = false;       // an operation runs (and the pump may be trying to start another)
+    std::unique_ptr<Md5> sentMd5_;  // made once: setting up a digest costs more than a small file
 };
 
 }  // namespace zor::publish

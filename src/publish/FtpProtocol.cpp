@@ -102,12 +102,21 @@ std::optional<PassiveAddress> parsePassiveReply(QStringView line) {
 }
 
 QByteArray commandLine(QStringView text) {
+    const QString what = QStringLiteral("Имя файла, папки или пользователя либо пароль содержит");
+    const QString refused = QStringLiteral("такую команду нельзя передать на сервер FTP.");
     for (QChar c : text) {
-        if (c == u'\r' || c == u'\n' || c == u'\0') {
-            throw FtpError(QStringLiteral(
-                "Имя файла, папки или пользователя либо пароль содержит перевод строки: "
-                "такую команду нельзя передать на сервер FTP."));
+        if (c == u'\r' || c == u'\n') {
+            throw FtpError(QStringLiteral("%1 перевод строки: %2").arg(what, refused));
         }
+        if (c == u'\0') {
+            throw FtpError(QStringLiteral("%1 нулевой знак (NUL): %2").arg(what, refused));
+        }
+    }
+    // A numeric reference in its place would make the server see another name or password.
+    if (const auto outside = textfile::firstOutsideCp1251(text)) {
+        throw FtpError(
+            QStringLiteral("%1 знак \u00AB%2\u00BB, которого нет в кодировке Windows-1251: %3")
+                .arg(what, *outside, refused));
     }
     return textfile::toCp1251(text) + "\r\n";
 }

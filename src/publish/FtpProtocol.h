@@ -37,7 +37,8 @@ struct PassiveAddress {
 std::optional<PassiveAddress> parsePassiveReply(QStringView line);
 
 // One command as it goes on the wire: Windows-1251 text followed by CR LF. Throws FtpError when
-// the text holds CR, LF or NUL, which would let a file name smuggle in a command of its own.
+// the text holds CR, LF or NUL, which would let a file name smuggle in a command of its own, or
+// a character Windows-1251 cannot hold, which would reach the server as something else.
 QByteArray commandLine(QStringView text);
 
 }  // namespace zor::publish

@@ -1,8 +1,17 @@
 #include "publish/PublishSession.h"
 
+#include <exception>
+
+#include "platform/TextFile.h"
 #include "publish/FtpClient.h"
 
 namespace zor::publish {
+
+void checkSiteOpen(const OpenSiteState& state) {
+    if (state.siteName.isEmpty()) {
+        throw NoSiteOpen();
+    }
+}
 
 bool accountComplete(const FtpAccount& account) {
     return !account.host.isEmpty() && !account.userName.isEmpty() && !account.password.isEmpty();
@@ -12,6 +21,23 @@ void checkAccount(const FtpAccount& account) {
     if (!accountComplete(account)) {
         throw IncompleteAccount();
     }
+    checkFieldText(account.host, QStringLiteral("Хост"));
+    checkFieldText(account.userName, QStringLiteral("Имя пользователя"));
+    checkFieldText(account.password, QStringLiteral("Пароль"), true);
+    checkFieldText(account.remoteFolder, QStringLiteral("Куда закачивать"));
+}
+
+void checkFieldText(const QString& value, const QString& fieldCaption, bool secret) {
+    const auto outside = textfile::firstOutsideCp1251(value);
+    if (!outside) {
+        return;
+    }
+    const QString which =
+        secret ? QStringLiteral("знак") : QStringLiteral("знак \u00AB%1\u00BB").arg(*outside);
+    throw ZorError(QStringLiteral("В поле \u00AB%1\u00BB есть %2, которого нет в кодировке "
+                                  "Windows-1251: сервер получил бы не то, что введено. Уберите "
+                                  "или замените его.")
+                       .arg(fieldCaption, which));
 }
 
 void applyAccount(FtpClient& ftp, const FtpAccount& account) {
@@ -21,6 +47,9 @@ void applyAccount(FtpClient& ftp, const FtpAccount& account) {
 }
 
 void openIfClosed(FtpClient& ftp) {
+    if (ftp.IsConnected() && !ftp.SessionMatchesAccount()) {
+        ftp.CloseSession();
+    }
     if (!ftp.IsConnected()) {
         ftp.OpenSession();
     }
@@ -41,6 +70,19 @@ void dropIfOpen(FtpClient& ftp) {
 void letEventsRun(FtpClient& ftp) {
     if (ftp.Pump) {
         ftp.Pump();
+    }
+}
+
+SessionGuard::SessionGuard(FtpClient& ftp) : ftp_(ftp), exceptions_(std::uncaught_exceptions()) {}
+
+SessionGuard::~SessionGuard() {
+    if (std::uncaught_exceptions() <= exceptions_) {
+        return;
+    }
+    try {
+        closeIfOpen(ftp_);
+    } catch (...) {
+        // Closing only refuses while an operation runs, which cannot be the case here.
     }
 }
 

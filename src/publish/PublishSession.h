@@ -16,22 +16,60 @@ namespace zor::publish {
 
 class FtpClient;
 
-// Host, user name or password is empty: the command stops before talking to the server.
-class IncompleteAccount : public ZorError {
+// A command that refuses to start; the window shows it as a message, not as an error.
+class CommandRefused : public ZorError {
 public:
-    IncompleteAccount() : ZorError(QStringLiteral("Введите данные")) {}
+    using ZorError::ZorError;
 };
 
+// Host, user name or password is empty: the command stops before talking to the server.
+class IncompleteAccount : public CommandRefused {
+public:
+    IncompleteAccount() : CommandRefused(QStringLiteral("Введите данные")) {}
+};
+
+// No site is open: there is nothing to publish, and the program's own folder is no site.
+class NoSiteOpen : public CommandRefused {
+public:
+    NoSiteOpen()
+        : CommandRefused(QStringLiteral("Сайт не открыт. Выберите сайт в списке вверху окна "
+                                        "или создайте новый.")) {}
+};
+
+void checkSiteOpen(const OpenSiteState& state);
+
 bool accountComplete(const FtpAccount& account);
-// Throws IncompleteAccount unless host, user name and password are all given.
+// Throws IncompleteAccount unless host, user name and password are all given, then ZorError
+// naming the field that holds a character Windows-1251 cannot hold (the server would be sent
+// another name or password than the one typed).
 void checkAccount(const FtpAccount& account);
+// ZorError naming the field when `value` holds a character outside Windows-1251. The password's
+// characters are not repeated in the message.
+void checkFieldText(const QString& value, const QString& fieldCaption, bool secret = false);
 // Host, user name and password into the client (the port stays as it is).
 void applyAccount(FtpClient& ftp, const FtpAccount& account);
+// Opens a session unless one is open that logged in with the client's account; one that logged
+// in with another account (the user has since changed the fields) is closed first.
 void openIfClosed(FtpClient& ftp);
 void closeIfOpen(FtpClient& ftp);
 void dropIfOpen(FtpClient& ftp);
 // Lets pending window messages run (through the client's pump, which may throw FtpCancelled).
 void letEventsRun(FtpClient& ftp);
+
+// Held by each command that talks to the server: when the command ends with an error (or a
+// cancel), its session is closed, so the next command cannot find it open and carry on under
+// this command's server and account.
+class SessionGuard {
+public:
+    explicit SessionGuard(FtpClient& ftp);
+    ~SessionGuard();
+    SessionGuard(const SessionGuard&) = delete;
+    SessionGuard& operator=(const SessionGuard&) = delete;
+
+private:
+    FtpClient& ftp_;
+    int exceptions_;
+};
 
 enum class Stage {
     Checking,   // digesting the site's files

@@ -76,6 +76,7 @@ QString folderAbove(const QString& remoteFolder) {
 
 RemoteEntries listRemoteFolder(FtpClient& ftp, const FtpAccount& account) {
     checkAccount(account);
+    const SessionGuard guard(ftp);
     applyAccount(ftp, account);
     openIfClosed(ftp);
     letEventsRun(ftp);
@@ -89,6 +90,7 @@ RemoteEntries listRemoteFolder(FtpClient& ftp, const FtpAccount& account) {
 }
 
 void makeRemoteFolder(FtpClient& ftp, const FtpAccount& account, const QString& path) {
+    const SessionGuard guard(ftp);
     applyAccount(ftp, account);
     openIfClosed(ftp);
     letEventsRun(ftp);
@@ -97,6 +99,7 @@ void makeRemoteFolder(FtpClient& ftp, const FtpAccount& account, const QString& 
 }
 
 void deleteRemoteFile(FtpClient& ftp, const QString& remoteFolder, const QString& name) {
+    const SessionGuard guard(ftp);
     openIfClosed(ftp);
     ftp.DeleteRemoteFile(u'/' + remoteFolder + u'/' + name);
     closeIfOpen(ftp);
@@ -104,6 +107,7 @@ void deleteRemoteFile(FtpClient& ftp, const QString& remoteFolder, const QString
 
 void renameRemoteFile(FtpClient& ftp, const QString& remoteFolder, const QString& oldName,
                       const QString& newName) {
+    const SessionGuard guard(ftp);
     openIfClosed(ftp);
     const QString folder = u'/' + remoteFolder + u'/';
     ftp.RenameRemote(folder + oldName, folder + newName);
@@ -112,6 +116,8 @@ void renameRemoteFile(FtpClient& ftp, const QString& remoteFolder, const QString
 
 void renameRemoteFolder(FtpClient& ftp, const QString& folderText, const QString& oldName,
                         const QString& newName) {
+    // No command leaves a session open, so "Already connected." cannot come from here.
+    const SessionGuard guard(ftp);
     ftp.OpenSession();
     ftp.RenameRemote(folderText + u'/' + oldName, folderText + u'/' + newName);
     ftp.DropConnection();

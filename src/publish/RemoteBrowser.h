@@ -38,6 +38,8 @@ RemoteEntries listRemoteFolder(FtpClient& ftp, const FtpAccount& account);
 // the connection is dropped afterwards.
 void makeRemoteFolder(FtpClient& ftp, const FtpAccount& account, const QString& path);
 
+// Every command here closes its session when it fails.
+//
 // The file commands use the account the client already holds. Paths: "/" + RemoteFolder + "/"
 // + name.
 void deleteRemoteFile(FtpClient& ftp, const QString& remoteFolder, const QString& name);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/TextFile.h"
 #include "publish/FileChangeCache.h"
 #include "publish/FileDigest.h"
 #include "publish/FtpClient.h"
@@ -58,8 +59,13 @@ QList<SiteFile> uploadCandidates(const QString& sitePath) {
         }
         while (const dirent* entry = ::readdir(dir.get())) {
             const char* raw = entry->d_name;
-            if (!std::strchr(raw, '.') || std::strcmp(raw, ".") == 0 ||
-                std::strcmp(raw, "..") == 0) {
+            if (!std::strchr(raw, '.')) {
+                continue;
+            }
+            // Hidden files are other programs' business (an editor's swap file, a desktop's
+            // folder settings) and must not become public; the web server's access rules for
+            // a folder are the site's own.
+            if (raw[0] == '.' && std::strcmp(raw, ".htaccess") != 0) {
                 continue;
             }
             // Sub-folders are never sent, whatever their name; nor is anything but a file's
@@ -94,7 +100,34 @@ QString listingFolderNames(const QStringList& lines) {
     return names;
 }
 
+namespace {
+
+// Names the files whose names cannot go on the wire as they are.
+void checkFileNames(const QStringList& names) {
+    QStringList refused;
+    for (const QString& name : names) {
+        if (textfile::firstOutsideCp1251(name)) {
+            refused.append(name);
+        }
+    }
+    if (refused.isEmpty()) {
+        return;
+    }
+    constexpr qsizetype Shown = 10;
+    QString list = QStringList(refused.mid(0, Shown)).join(u'\n');
+    if (refused.size() > Shown) {
+        list += QStringLiteral("\n\u2026 и ещё %1").arg(refused.size() - Shown);
+    }
+    throw ZorError(QStringLiteral("В именах этих файлов есть знаки, которых нет в кодировке "
+                                  "Windows-1251, и на сервере они получили бы другие имена:\n%1\n\n"
+                                  "Переименуйте их; ничего не отправлено.")
+                       .arg(list));
+}
+
+}  // namespace
+
 UploadResult uploadChangedFiles(PublishJob& job) {
+    checkSiteOpen(job.state);
     site::writeIndexFiles(job.state);
     checkAccount(job.state.ftpAccount);
     // The command keeps to the site and account it started with.
@@ -105,25 +138,25 @@ UploadResult uploadChangedFiles(PublishJob& job) {
 
     // Every file is read and digested; only those that differ from their record are sent.
     // Doing this before logging in keeps the session from idling through a long read.
-    struct Changed {
-        SiteFile file;
-        QString digest;
-    };
     FileChangeCache cache(job.settings, siteName);
     const QList<SiteFile> files = uploadCandidates(sitePath);
-    QList<Changed> changed;
+    QList<SiteFile> changed;
     FileDigester digester;
+    const auto pump = [&ftp] { letEventsRun(ftp); };
+    QStringList changedNames;
     for (qsizetype i = 0; i < files.size(); ++i) {
         const SiteFile& file = files[i];
         job.report(Stage::Checking, static_cast<int>(i + 1), static_cast<int>(files.size()),
                    file.name, -1);
         letEventsRun(ftp);
-        QString digest = digester.digest(file.localPath);
-        if (cache.recorded(file.name) != digest) {
-            changed.append({file, std::move(digest)});
+        if (cache.recorded(file.name) != digester.digest(file.localPath, pump)) {
+            changed.append(file);
+            changedNames.append(file.name);
         }
     }
+    checkFileNames(changedNames);
 
+    const SessionGuard guard(ftp);
     applyAccount(ftp, account);
     openIfClosed(ftp);
     letEventsRun(ftp);
@@ -145,21 +178,24 @@ UploadResult uploadChangedFiles(PublishJob& job) {
 
     UploadResult result{static_cast<int>(files.size()), 0};
     for (qsizetype k = 0; k < changed.size(); ++k) {
-        const Changed& c = changed[k];
+        const SiteFile& file = changed[k];
         job.report(Stage::Sending, static_cast<int>(k + 1), static_cast<int>(changed.size()),
-                   c.file.name, QFileInfo(c.file.localPath).size());
+                   file.name, QFileInfo(file.localPath).size());
         letEventsRun(ftp);
-        ftp.UploadFile(c.file.localPath, account.remoteFolder + c.file.name);
+        // What is recorded is the digest of the bytes that went out: another program may have
+        // changed the file since it was checked, even while it was being sent.
+        QString sent;
+        ftp.UploadFile(file.localPath, account.remoteFolder + file.name, &sent);
         // Recorded only once the server has confirmed the transfer: a file whose transfer
         // failed stays changed and goes again next time. An abort the server reports before
         // closing the transfer normally is no confirmation.
         const FtpReply& end = ftp.LastTransferEnd();
         if (end.code == 426 || end.code == 450) {
             throw FtpError(QStringLiteral("Сервер не принял файл \u00AB%1\u00BB полностью:\n%2")
-                               .arg(c.file.name, end.text()),
+                               .arg(file.name, end.text()),
                            end.code);
         }
-        cache.record(c.file.name, c.digest);
+        cache.record(file.name, sent);
         ++result.sent;
     }
     closeIfOpen(ftp);
@@ -168,6 +204,7 @@ UploadResult uploadChangedFiles(PublishJob& job) {
 }
 
 UploadResult uploadAllFiles(PublishJob& job) {
+    checkSiteOpen(job.state);
     FileChangeCache::forget(job.settings, job.state.siteName);
     return uploadChangedFiles(job);
 }

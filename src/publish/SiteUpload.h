@@ -29,7 +29,8 @@ struct SiteFile {
 };
 
 // The files the nine passes take, in pass order and each folder's listing order: regular files
-// (hidden ones too) whose name holds a ".", but not the editor's "index.html" in the root.
+// whose name holds a ".", but neither hidden files (a leading ".") other than ".htaccess" nor
+// the editor's "index.html" in the root.
 QList<SiteFile> uploadCandidates(const QString& sitePath);
 
 // The names of a LIST answer's lines that have no ".", each after a blank: per line, the text
@@ -42,9 +43,11 @@ struct UploadResult {
     int sent = 0;        // files the server took
 };
 
-// "Закачать изменённые файлы": rewrites the index files from the open site, checks the account,
-// digests every file, makes sure the folder tree exists on the server and sends each file whose
-// digest differs from the recorded one, recording it once the server has confirmed the transfer.
+// "Закачать изменённые файлы": refuses when no site is open; rewrites the index files from the
+// open site, checks the account, digests every file, makes sure the folder tree exists on the
+// server and sends each file whose digest differs from the recorded one, recording the digest of
+// the bytes sent once the server has confirmed the transfer. A file whose name Windows-1251
+// cannot hold stops the upload before anything is sent.
 UploadResult uploadChangedFiles(PublishJob& job);
 // "Закачать все файлы": forgets what was sent, then uploads the changed files, which are all.
 UploadResult uploadAllFiles(PublishJob& job);

@@ -10,8 +10,11 @@
 #include <QLocale>
 #include <QUrl>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace zor::publish {
 namespace {
@@ -49,14 +52,89 @@ QString socketErrorText(int error) {
 
 void Pacer::run() {
     if (pump_) {
+        const auto start = Clock::now();
+        // Counted even when the pump throws: the limits must not see it as the server's time.
+        struct Account {
+            Pacer& p;
+            Clock::time_point start;
+            ~Account() {
+                p.lastRun_ = Clock::now();
+                p.pumped_ += p.lastRun_ - start;
+            }
+        } account{*this, start};
         pump_();
+    } else {
+        lastRun_ = Clock::now();
     }
-    lastRun_ = steady_clock::now();
 }
 
 void Pacer::tick() {
-    if (pump_ && steady_clock::now() - lastRun_ >= interval) {
+    if (pump_ && Clock::now() - lastRun_ >= interval) {
         run();
+    }
+}
+
+void Pacer::setLimit(Limit limit) {
+    limit_ = limit;
+    limitStart_ = serverNow();
+    windowBytes_ = 0;
+}
+
+milliseconds Pacer::limitLength() const {
+    return limit_ == Limit::Reply ? 2 * timeout_ : timeout_;
+}
+
+milliseconds Pacer::limitLeft() const {
+    if (limit_ == Limit::None) {
+        return milliseconds::max();
+    }
+    return std::chrono::duration_cast<milliseconds>(limitStart_ + limitLength() - serverNow());
+}
+
+void Pacer::moved(qint64 bytes) {
+    if (limit_ != Limit::Rate) {
+        return;
+    }
+    windowBytes_ += bytes;
+    if (windowBytes_ >= MinRateBytes) {
+        limitStart_ = serverNow();
+        windowBytes_ = 0;
+    }
+}
+
+bool runOffThread(std::function<void()> work, Pacer& pacer) {
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable finished;
+        bool done = false;
+    };
+    auto shared = std::make_shared<Shared>();
+    std::thread([shared, work = std::move(work)] {
+        try {
+            work();
+        } catch (...) {
+            // Nobody may be left to hear of it; the caller finds its results missing.
+        }
+        const std::lock_guard lock(shared->mutex);
+        shared->done = true;
+        shared->finished.notify_all();
+    }).detach();
+
+    milliseconds left = pacer.timeout();
+    for (;;) {
+        const milliseconds slice = pacer.pumping() ? std::min(left, Pacer::interval) : left;
+        const auto start = steady_clock::now();
+        {
+            std::unique_lock lock(shared->mutex);
+            if (shared->finished.wait_for(lock, slice, [&] { return shared->done; })) {
+                return true;
+            }
+        }
+        left -= std::chrono::duration_cast<milliseconds>(steady_clock::now() - start);
+        if (left <= milliseconds::zero()) {
+            return false;
+        }
+        pacer.run();
     }
 }
 
@@ -86,12 +164,36 @@ void TcpConnection::connectToHost(const QString& host, int port, Pacer& pacer) {
     if (name.isEmpty()) {
         name = host.toUtf8();
     }
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const int rc =
-        ::getaddrinfo(name.constData(), QByteArray::number(port).constData(), &hints, &found);
+    // The look-up can take many seconds (a slow or absent name server) and cannot be
+    // interrupted, so it runs beside the pump rather than in its way.
+    struct Lookup {
+        QByteArray name, service;
+        addrinfo* found = nullptr;
+        int rc = EAI_SYSTEM;
+        ~Lookup() {
+            if (found) {
+                ::freeaddrinfo(found);
+            }
+        }
+    };
+    auto lookup = std::make_shared<Lookup>();
+    lookup->name = name;
+    lookup->service = QByteArray::number(port);
+    const bool answered = runOffThread(
+        [lookup] {
+            addrinfo hints{};
+            hints.ai_family = AF_UNSPEC;
+            hints.ai_socktype = SOCK_STREAM;
+            lookup->rc = ::getaddrinfo(lookup->name.constData(), lookup->service.constData(),
+                                       &hints, &lookup->found);
+        },
+        pacer);
+    if (!answered) {
+        throw ConnectionTimedOut(
+            QStringLiteral("Не удалось найти сервер \u00AB%1\u00BB: нет ответа за %2 с.")
+                .arg(host, seconds(pacer.timeout())));
+    }
+    const int rc = lookup->rc;
     if (rc != 0) {
         const QString reason = rc == EAI_NONAME || rc == EAI_NODATA
                                    ? QStringLiteral("такого имени нет")
@@ -99,7 +201,7 @@ void TcpConnection::connectToHost(const QString& host, int port, Pacer& pacer) {
         throw FtpError(
             QStringLiteral("Не удалось найти сервер \u00AB%1\u00BB: %2.").arg(host, reason));
     }
-    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> guard(found, &::freeaddrinfo);
+    const addrinfo* found = lookup->found;
 
     QString reason;
     for (const addrinfo* a = found; a; a = a->ai_next) {
@@ -175,20 +277,22 @@ bool TcpConnection::tryConnect(const void* address, unsigned length, Pacer& pace
 }
 
 bool TcpConnection::waitReady(short events, Pacer& pacer) {
-    milliseconds left = pacer.timeout();
+    milliseconds idle = pacer.timeout();
     for (;;) {
+        const milliseconds left = std::min(idle, pacer.limitLeft());
+        if (left <= milliseconds::zero()) {
+            return false;
+        }
         const milliseconds slice = pacer.pumping() ? std::min(left, Pacer::interval) : left;
         pollfd p{fd_, events, 0};
         const auto start = steady_clock::now();
-        const int rc =
-            ::poll(&p, 1, static_cast<int>(std::max<milliseconds::rep>(slice.count(), 0)));
+        const int rc = ::poll(&p, 1, static_cast<int>(slice.count()));
         // Errors and hang-ups count as ready: the call that follows reports them.
         if (rc > 0 || (rc < 0 && errno != EINTR)) {
             return true;
         }
-        // Time spent in the pump (a dialog the user keeps open, say) is not the server's fault.
-        left -= std::chrono::duration_cast<milliseconds>(steady_clock::now() - start);
-        if (left <= milliseconds::zero()) {
+        idle -= std::chrono::duration_cast<milliseconds>(steady_clock::now() - start);
+        if (idle <= milliseconds::zero()) {
             return false;
         }
         pacer.run();
@@ -197,8 +301,15 @@ bool TcpConnection::waitReady(short events, Pacer& pacer) {
 
 qsizetype TcpConnection::receiveSome(char* buffer, qsizetype size, Pacer& pacer) {
     for (;;) {
+        // Data that keeps arriving in dribs is no excuse once the limit has run out.
+        if (pacer.limitLeft() <= milliseconds::zero()) {
+            throwTimedOut(pacer);
+        }
         const ssize_t n = ::recv(fd_, buffer, static_cast<size_t>(size), 0);
         if (n >= 0) {
+            if (role_ == Role::Data) {
+                pacer.moved(n);
+            }
             return n;
         }
         if (errno == EINTR) {
@@ -217,8 +328,14 @@ void TcpConnection::sendAll(QByteArrayView bytes, Pacer& pacer) {
     const char* p = bytes.data();
     qsizetype left = bytes.size();
     while (left > 0) {
+        if (pacer.limitLeft() <= milliseconds::zero()) {
+            throwTimedOut(pacer);
+        }
         const ssize_t n = ::send(fd_, p, static_cast<size_t>(left), MSG_NOSIGNAL);
         if (n > 0) {
+            if (role_ == Role::Data) {
+                pacer.moved(n);
+            }
             p += n;
             left -= n;
             continue;
@@ -253,6 +370,15 @@ bool TcpConnection::peerHasClosed() const {
 }
 
 void TcpConnection::throwTimedOut(const Pacer& pacer) {
+    if (pacer.limitLeft() <= milliseconds::zero()) {
+        if (pacer.limit() == Pacer::Limit::Reply) {
+            throw ConnectionTimedOut(QStringLiteral("Сервер %1 не прислал ответ целиком за %2 с.")
+                                         .arg(peerName_, seconds(pacer.limitLength())));
+        }
+        throw ConnectionTimedOut(QStringLiteral("Сервер %1 передаёт данные слишком медленно "
+                                                "(меньше 1 КБ за %2 с); передача прервана.")
+                                     .arg(peerName_, seconds(pacer.limitLength())));
+    }
     throw ConnectionTimedOut(
         (role_ == Role::Control
              ? QStringLiteral("Сервер %1 не ответил за %2 с.")

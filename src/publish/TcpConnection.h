@@ -25,10 +25,18 @@ public:
 
 // The limits of one client operation: how long any single wait may last without progress, and
 // the pump that lets the window live meanwhile. The pump runs at most every `interval`, both
-// while a wait lasts and between chunks of a transfer (tick()).
+// while a wait lasts and between chunks of a transfer (tick()). Time spent in the pump (a
+// dialog the user keeps open, say) is not the server's and counts towards no limit.
+//
+// On top of the inactivity limit one further limit may be in force, so that a server dripping
+// a byte now and then cannot hold a command for ever: a whole reply within twice the time-out,
+// or data moving at least MinRateBytes within every time-out.
 class Pacer {
 public:
     static constexpr std::chrono::milliseconds interval{20};
+    static constexpr qint64 MinRateBytes = 1024;
+
+    enum class Limit { None, Reply, Rate };
 
     Pacer(std::chrono::milliseconds timeout, const std::function<void()>& pump)
         : timeout_(timeout), pump_(pump) {}
@@ -37,11 +45,47 @@ public:
     void run();
     void tick();
 
+    // Puts a limit in force from now on (Limit::None lifts it).
+    void setLimit(Limit limit);
+    Limit limit() const { return limit_; }
+    // The whole span the limit allows.
+    std::chrono::milliseconds limitLength() const;
+    // What is left of it; the maximum while no limit is in force.
+    std::chrono::milliseconds limitLeft() const;
+    // Bytes that moved on a data connection.
+    void moved(qint64 bytes);
+
 private:
+    using Clock = std::chrono::steady_clock;
+    // Now, less the time spent in the pump.
+    Clock::time_point serverNow() const { return Clock::now() - pumped_; }
+
     std::chrono::milliseconds timeout_;
     const std::function<void()>& pump_;
-    std::chrono::steady_clock::time_point lastRun_ = std::chrono::steady_clock::now();
+    Clock::time_point lastRun_ = Clock::now();
+    Clock::duration pumped_{};
+    Limit limit_ = Limit::None;
+    Clock::time_point limitStart_{};
+    qint64 windowBytes_ = 0;
 };
+
+// Puts a limit in force for the length of one step.
+class PacerLimit {
+public:
+    PacerLimit(Pacer& pacer, Pacer::Limit limit) : pacer_(pacer) { pacer_.setLimit(limit); }
+    ~PacerLimit() { pacer_.setLimit(Pacer::Limit::None); }
+    PacerLimit(const PacerLimit&) = delete;
+    PacerLimit& operator=(const PacerLimit&) = delete;
+
+private:
+    Pacer& pacer_;
+};
+
+// Runs `work` on a thread of its own and waits for it while running the pump, so a system call
+// that blocks (a name look-up) neither freezes the window nor holds off Cancel. Returns false
+// when the time-out passed first; an exception from the pump ends the wait too. Either way the
+// work then finishes on its own and nobody waits for it, so it must own (share) all it touches.
+bool runOffThread(std::function<void()> work, Pacer& pacer);
 
 // One TCP connection over a non-blocking POSIX socket. Failures throw FtpError (or one of the
 // two kinds above) with a text for the user that names the server.

@@ -143,6 +143,67 @@ TEST_F(UploadScreenTest, AnIncompleteAccountAsksForTheDataAndContactsNoServer) {
     EXPECT_FALSE(form().publishing());
 }
 
+TEST_F(UploadScreenTest, WithoutAnOpenSiteNoPublishingCommandRuns) {
+    ASSERT_TRUE(QDir(root.sitePath("alpha")).removeRecursively());
+    ASSERT_TRUE(QDir(root.sitePath("beta")).removeRecursively());
+    FaultFtpServer server("normal");
+    dialogs.expectMessage("пока нет ни одного сайта");
+    start();
+    upload().IdFTP1.Port = server.port();
+    showForm();
+    click(child<app::ClickLabel>("Label31"));
+    upload().Edit1->setText(server.host());
+    upload().Edit2->setText(server.user());
+    upload().Edit3->setText(server.password());
+    upload().CheckBox1->setChecked(true);  // shows "Создать"
+
+    for (const char* button : {"Button2", "sSpeedButton19", "Button6", "Button3"}) {
+        SCOPED_TRACE(button);
+        dialogs.expectMessage("Сайт не открыт");
+        click(form().findChild<QPushButton*>(button));
+    }
+    dialogs.expectMessage("Сайт не открыт");
+    QTest::keyClick(upload().Edit4, Qt::Key_Return);
+    EXPECT_TRUE(dialogs.satisfied());
+    EXPECT_TRUE(server.receivedLines().isEmpty());
+    EXPECT_TRUE(QDir(root.root()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+    EXPECT_FALSE(settings->keyExists("software\\ZOR-OD\\\\files"));
+    EXPECT_FALSE(settings->keyExists("software\\ZOR-OD\\\\ftp"));
+}
+
+TEST_F(UploadScreenTest, AFieldWindows1251CannotHoldIsNamedAndNothingIsSent) {
+    FaultFtpServer server("normal");
+    startWith(server);
+    upload().Edit1->setText(server.host());
+    upload().Edit2->setText(server.user());
+    upload().Edit3->setText(server.password());
+    struct Case {
+        QLineEdit* field;
+        const char* caption;
+    };
+    for (const Case& c :
+         {Case{upload().Edit1, "«Хост»"}, Case{upload().Edit2, "«Имя пользователя»"},
+          Case{upload().Edit3, "«Пароль»"}, Case{upload().Edit4, "«Куда закачивать»"}}) {
+        SCOPED_TRACE(c.caption);
+        const QString typed = c.field->text();
+        c.field->setText(typed + "中");
+        dialogs.expectMessage(c.caption);
+        QTest::keyClick(upload().Edit4, Qt::Key_Return);
+        dialogs.expectMessage(c.caption);
+        click(form().findChild<QPushButton*>("Button2"));
+        c.field->setText(typed);
+    }
+    EXPECT_TRUE(server.receivedLines().isEmpty());
+
+    // Nor is such a password remembered, where it would be stored changed.
+    upload().Edit3->setText("пароль中");
+    dialogs.expectMessage("«Пароль»");
+    upload().CheckBox2->click();
+    EXPECT_EQ(stored("pass"), std::nullopt);
+    const QStringList seen = dialogs.takeMessages();
+    EXPECT_FALSE(seen.join('|').contains("пароль中"));
+}
+
 TEST_F(UploadScreenTest, ThePasswordShowsWhileThePointerIsOnItsLabelOrAKeyIsHeld) {
     start();
     showForm();
@@ -153,6 +214,8 @@ TEST_F(UploadScreenTest, ThePasswordShowsWhileThePointerIsOnItsLabelOrAKeyIsHeld
     QEvent leave(QEvent::Leave);
     QCoreApplication::sendEvent(upload().Label3, &leave);
     EXPECT_EQ(upload().Label1->text(), "");
+
+    EXPECT_EQ(upload().Edit3->displayText(), "******");
 
     upload().Edit3->setFocus();
     QTest::keyPress(upload().Edit3, Qt::Key_X, Qt::NoModifier);

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <csignal>
 
 #include "platform/Errors.h"
 #include "platform/TextFile.h"
@@ -83,20 +81,15 @@ TEST(Files, AFailedRewriteKeepsTheOldFile) {
     const QString path = dir.filePath("keep.txt");
     textfile::writeLines(path, {"old"});
     // A file-size limit makes the write of the new content fail, even for root.
-    struct rlimit saved {};
-    ::getrlimit(RLIMIT_FSIZE, &saved);
-    auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 1024;
-    ::setrlimit(RLIMIT_FSIZE, &small);
     bool threw = false;
-    try {
-        textfile::writeLines(path, {QString(4096, u'n')});
-    } catch (const FileError&) {
-        threw = true;
+    {
+        test::FileSizeLimit limit(1024);
+        try {
+            textfile::writeLines(path, {QString(4096, u'n')});
+        } catch (const FileError&) {
+            threw = true;
+        }
     }
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    ::signal(SIGXFSZ, oldHandler);
     EXPECT_TRUE(threw);
     EXPECT_EQ(test::readFile(path), QByteArray("old\r\n"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"keep.txt"});  // no leftovers
@@ -107,4 +100,18 @@ TEST(Files, WritingIntoAMissingFolderThrowsAndCreatesNothing) {
     const QString path = dir.filePath("no/such/folder/f.txt");
     EXPECT_THROW(textfile::writeLines(path, {"x"}), FileError);
     EXPECT_FALSE(QFile::exists(path));
+}
+
+TEST(Cp1251, FirstCharacterOutsideTheCodePage) {
+    const std::pair<QString, std::optional<QString>> cases[] = {
+        {QStringLiteral("Пароль №1 «€» ok"), std::nullopt},
+        {QString(), std::nullopt},
+        {QStringLiteral("abc中d中"), QStringLiteral("中")},
+        {QStringLiteral("über"), QStringLiteral("ü")},
+        {QStringLiteral("x\U0001F600y"), QStringLiteral("\U0001F600")},
+        {QStringLiteral("a") + QChar(0xD800) + u'b', QString(QChar(0xD800))},
+    };
+    for (const auto& [text, outside] : cases) {
+        EXPECT_EQ(textfile::firstOutsideCp1251(text), outside) << text.toStdString();
+    }
 }

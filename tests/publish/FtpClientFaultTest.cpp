@@ -3,8 +3,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
+#include <atomic>
+#include <future>
 
 #include "FtpTestSupport.h"
 #include "support/TempSite.h"
@@ -223,11 +226,93 @@ INSTANTIATE_TEST_SUITE_P(Faults, Broken,
                                            Breakdown{"drop-mid-stor", Breakdown::Upload, false},
                                            Breakdown{"silent-end", Breakdown::Upload, true},
                                            Breakdown{"drop-mid-retr", Breakdown::Download, false},
-                                           Breakdown{"stall-mid-retr", Breakdown::Download, true}),
+                                           Breakdown{"stall-mid-retr", Breakdown::Download, true},
+                                           // A byte now and then keeps no wait from ending.
+                                           Breakdown{"drip-greeting", Breakdown::Open, true},
+                                           Breakdown{"drip-retr", Breakdown::Download, true}),
                          [](const auto& info) {
                              QByteArray name(info.param.scenario);
                              return name.replace('-', '_').toStdString();
                          });
+
+TEST_F(Fault, AnAnswerThatNeverEndsIsCutOff) {
+    struct Case {
+        const char* scenario;
+        DownloadLimit limit;  // a listing when both bounds are negative
+        const char* says;
+    };
+    const Case cases[] = {
+        {"endless-data", {-1, -1}, "200000 строк"},
+        {"endless-line", {-1, -1}, "64 МБ"},
+        {"endless-data", {3 * 1024 * 1024, -1}, "больше 3 МБ"},
+        {"endless-data", {-1, 5002}, "длиннее 5002 строк"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.says);
+        start(QString::fromLatin1(c.scenario));
+        const qsizetype descriptors = openDescriptors();
+        client_.OpenSession();
+        QFile::remove(local(QStringLiteral("f.bin")));
+        const QString error = errorText<FtpError>([&] {
+            if (c.limit.maxBytes < 0 && c.limit.maxLines < 0) {
+                QStringList lines;
+                client_.ListFolder(lines);
+            } else {
+                client_.DownloadFile(QStringLiteral("//f.bin"), local(QStringLiteral("f.bin")),
+                                     c.limit);
+            }
+        });
+        EXPECT_TRUE(error.contains(QString::fromUtf8(c.says))) << error.toStdString();
+        EXPECT_FALSE(client_.IsConnected());
+        EXPECT_EQ(openDescriptors(), descriptors);
+        if (c.limit.maxBytes > 0) {
+            EXPECT_LE(QFileInfo(local(QStringLiteral("f.bin"))).size(), c.limit.maxBytes);
+        }
+    }
+}
+
+TEST(OffThread, ABlockedCallHoldsOffNeitherThePumpNorTheTimeOut) {
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    auto finished = std::make_shared<std::atomic<int>>(0);
+    const auto blocked = [released, finished] {
+        released.wait();
+        ++*finished;
+    };
+
+    int calls = 0;
+    const std::function<void()> pump = [&calls] {
+        if (++calls == 5) {
+            throw FtpCancelled();
+        }
+    };
+    Pacer pacer(std::chrono::seconds(30), pump);
+    EXPECT_THROW(runOffThread(blocked, pacer), FtpCancelled);
+    EXPECT_EQ(calls, 5);
+
+    const std::function<void()> noPump;
+    Pacer quick(milliseconds(100), noPump);
+    EXPECT_FALSE(runOffThread(blocked, quick));
+    EXPECT_EQ(*finished, 0);
+
+    release.set_value();
+    QElapsedTimer timer;
+    timer.start();
+    while (*finished < 2 && timer.elapsed() < 5000) {
+        QThread::msleep(5);
+    }
+    EXPECT_EQ(*finished, 2);
+    Pacer plain(milliseconds(1000), noPump);
+    EXPECT_TRUE(runOffThread([] {}, plain));
+}
+
+TEST_F(Fault, ServerFoundByName) {
+    start(QStringLiteral("normal"));
+    client_.Host = QStringLiteral("localhost");
+    client_.OpenSession();
+    EXPECT_TRUE(client_.IsConnected());
+    client_.CloseSession();
+}
 
 TEST_F(Fault, RefusedConnection) {
     // A port held by a socket that does not listen: connecting to it is refused, and no other

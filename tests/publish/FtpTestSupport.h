@@ -1,5 +1,6 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <QByteArray>
 #include <QDir>
 #include <QRandomGenerator>
@@ -25,6 +26,18 @@ inline QByteArray randomBytes(qsizetype size, quint32 seed) {
         std::memcpy(bytes.data() + i, &word, static_cast<size_t>(std::min<qsizetype>(4, size - i)));
     }
     return bytes;
+}
+
+// The text of the error of type E that `action` throws; fails the test when it throws none.
+template <typename E, typename Action>
+QString errorText(Action&& action) {
+    try {
+        action();
+    } catch (const E& e) {
+        return e.text();
+    }
+    ADD_FAILURE() << "no error";
+    return {};
 }
 
 inline void pointAt(publish::FtpClient& client, const FtpServer& server) {

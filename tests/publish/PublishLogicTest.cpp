@@ -9,6 +9,7 @@
 #include "platform/SettingsStore.h"
 #include "publish/FileChangeCache.h"
 #include "publish/FileDigest.h"
+#include "publish/FtpError.h"
 #include "publish/RemoteBrowser.h"
 #include "publish/SiteUpload.h"
 #include "support/TempSite.h"
@@ -39,6 +40,14 @@ TEST(FileDigestTest, KnownDigestsAndWhatCannotBeRead) {
     EXPECT_EQ(digester.digest(dir + "/big.bin"),
               QString::fromLatin1(QCryptographicHash::hash(big, QCryptographicHash::Md5).toHex()));
     writeFile(dir + "/v.txt", "abc");
+    EXPECT_EQ(digester.digest(dir + "/v.txt"), "900150983cd24fb0d6963f7d28e17f72");
+
+    // Between reads the caller may let the window live, and stop.
+    int calls = 0;
+    EXPECT_EQ(digester.digest(dir + "/big.bin", [&] { ++calls; }),
+              QString::fromLatin1(QCryptographicHash::hash(big, QCryptographicHash::Md5).toHex()));
+    EXPECT_EQ(calls, 4);
+    EXPECT_THROW(digester.digest(dir + "/big.bin", [] { throw FtpCancelled(); }), FtpCancelled);
     EXPECT_EQ(digester.digest(dir + "/v.txt"), "900150983cd24fb0d6963f7d28e17f72");
 
     EXPECT_EQ(digester.digest(dir + "/missing.txt"), emptyDigest());
@@ -133,8 +142,9 @@ TEST(UploadTest, CandidatesAreTheDottedRegularFilesOfTheNineFolders) {
     const QString site = root.makeSite("s");
     for (const char* name :
          {"index.php", "sitemap.xml", ".htaccess", "README", "index.html", "INDEX.HTML",
-          "mf/img/logo.png", "mf/img/sub/deep.png", "mf/music/song.mp3", "mf/other/empty.txt",
-          "etc/blocs/menu.tq", "extentions/ext.php", "mf/top.css"}) {
+          ".index.php.swp", "mf/pages/.htaccess", "etc/.directory.txt", "mf/img/logo.png",
+          "mf/img/sub/deep.png", "mf/music/song.mp3", "mf/other/empty.txt", "etc/blocs/menu.tq",
+          "extentions/ext.php", "mf/top.css"}) {
         writeFile(site + "/" + name, name == QString("mf/other/empty.txt") ? "" : "x");
     }
     QDir().mkpath(site + "/mf/img/my.folder");
@@ -156,8 +166,9 @@ TEST(UploadTest, CandidatesAreTheDottedRegularFilesOfTheNineFolders) {
         EXPECT_GE(pass, lastPass) << f.name.toStdString();
         lastPass = pass;
     }
-    EXPECT_EQ(names, (QSet<QString>{"/index.php", "/sitemap.xml", "/.htaccess", "/INDEX.HTML",
-                                    "/mf/top.css", "/mf/img/logo.png", "/mf/music/song.mp3",
-                                    "/mf/other/empty.txt", "/mf/pages/1.tq", "/etc/head.txt",
-                                    "/etc/desing/theme.html", "/etc/blocs/menu.tq"}));
+    EXPECT_EQ(names,
+              (QSet<QString>{"/index.php", "/sitemap.xml", "/.htaccess", "/INDEX.HTML",
+                             "/mf/top.css", "/mf/img/logo.png", "/mf/music/song.mp3",
+                             "/mf/other/empty.txt", "/mf/pages/1.tq", "/mf/pages/.htaccess",
+                             "/etc/head.txt", "/etc/desing/theme.html", "/etc/blocs/menu.tq"}));
 }

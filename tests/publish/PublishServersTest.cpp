@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QTemporaryDir>
 #include <memory>
 
 #include "FtpTestSupport.h"
@@ -45,6 +46,12 @@ struct PublishingBase {
         ftp.Port = server->port();
         ftp.Timeout = std::chrono::seconds(10);
     }
+    FaultFtpServer& useFaultServer(const QString& scenario) {
+        auto fault = std::make_unique<FaultFtpServer>(scenario);
+        FaultFtpServer& s = *fault;
+        useServer(std::move(fault));
+        return s;
+    }
     FtpAccount account() const {
         return {server->host(), server->user(), server->password(), server->writableFolder()};
     }
@@ -78,6 +85,15 @@ struct PublishingBase {
     int synchronise(OpenSiteState& state) {
         PublishJob j = job(state);
         return publish::synchronise(j);
+    }
+    // Site "a" with three pages, published.
+    OpenSiteState publishThreePages(const QByteArray& two, const QByteArray& three) {
+        OpenSiteState a = openNewSite("a");
+        setPages(a, "Альфа", {"Главная", "О нас", "Контакты"});
+        writeFile(site::pageFilePath(a.sitePath, 2), two);
+        writeFile(site::pageFilePath(a.sitePath, 3), three);
+        upload(a);
+        return a;
     }
     // Where the server keeps a file of the published site.
     QString onServer(const QString& name) const {
@@ -173,12 +189,84 @@ TEST_P(Publishing, FirstUploadSendsEverythingThenOnlyWhatChanged) {
     EXPECT_TRUE(QFileInfo::exists(onServer("/sitemap.xml")));
 }
 
-TEST_P(Publishing, SynchronisationBringsThePagesIntoAnotherWorkspace) {
+TEST_P(Publishing, AccessRulesGoUpAndOtherHiddenFilesStayHome) {
     OpenSiteState a = openNewSite("a");
-    setPages(a, "Альфа", {"Главная", "О нас", "Контакты"});
-    writeFile(site::pageFilePath(a.sitePath, 2), "<p>о нас</p>");
-    writeFile(site::pageFilePath(a.sitePath, 3), "<p>контакты</p>");
+    writeFile(a.sitePath + "/etc/.htaccess", "Require all denied\r\n");
+    writeFile(a.sitePath + "/mf/pages/.htaccess", "Deny from all\r\n");
+    writeFile(a.sitePath + "/mf/pages/.1.tq.swp", "an editor's swap file");
     upload(a);
+    EXPECT_EQ(readFile(onServer("/etc/.htaccess")), "Require all denied\r\n");
+    EXPECT_EQ(readFile(onServer("/mf/pages/.htaccess")), "Deny from all\r\n");
+    EXPECT_FALSE(QFileInfo::exists(onServer("/mf/pages/.1.tq.swp")));
+    EXPECT_TRUE(recorded("a", "/etc/.htaccess").has_value());
+}
+
+TEST_P(Publishing, WhatIsRecordedIsWhatReachedTheServer) {
+    OpenSiteState a = openNewSite("a");
+    const QString robots = a.sitePath + "/robots.txt";
+    writeFile(robots, "version A");
+    // Another program saves the file after the upload has checked it, before it is sent.
+    PublishJob j{a, settings, ftp, [&](Stage stage, int, int, const QString& name, qint64) {
+                     if (stage == Stage::Sending && name == "/robots.txt") {
+                         writeFile(robots, "version B, a little longer");
+                     }
+                 }};
+    uploadChangedFiles(j);
+    EXPECT_EQ(readFile(onServer("/robots.txt")), "version B, a little longer");
+    EXPECT_EQ(recorded("a", "/robots.txt"), md5Of(robots));
+
+    // Back to the content it had when it was checked: the server holds another, so it goes.
+    writeFile(robots, "version A");
+    upload(a);
+    EXPECT_EQ(sent, QStringList{"/robots.txt"});
+    EXPECT_EQ(readFile(onServer("/robots.txt")), "version A");
+}
+
+TEST_P(Publishing, SynchronisationReplacesAllOrNothing) {
+    OpenSiteState a = publishThreePages("two", "three");
+
+    OpenSiteState b = openNewSite("b");
+    const QByteArray index = readFile(site::titleIndexPath(b.sitePath));
+    const QByteArray page1 = readFile(site::pageFilePath(b.sitePath, 1));
+    const QStringList list = b.pageList;
+    auto unchanged = [&] {
+        EXPECT_EQ(readFile(site::titleIndexPath(b.sitePath)), index);
+        EXPECT_EQ(readFile(site::pageFilePath(b.sitePath, 1)), page1);
+        EXPECT_FALSE(QFileInfo(site::pageFilePath(b.sitePath, 3)).isFile());
+        EXPECT_EQ(b.pageList, list);
+        EXPECT_TRUE(leftovers(b.sitePath).isEmpty());
+    };
+
+    // Found before anything is replaced: a folder where page 2 belongs.
+    ASSERT_TRUE(QDir().mkpath(site::pageFilePath(b.sitePath, 2)));
+    EXPECT_TRUE(errorText<FileError>([&] { synchronise(b); }).contains("2.tq"));
+    unchanged();
+    ASSERT_TRUE(QDir(site::pageFilePath(b.sitePath, 2)).removeRecursively());
+
+    // Found only when the title index, replaced last, cannot be moved in: "etc" lives on
+    // another file system. The pages already replaced go back.
+    QTemporaryDir elsewhere(QStringLiteral("/dev/shm/zorod-etc-XXXXXX"));
+    ASSERT_TRUE(elsewhere.isValid());
+    struct stat here {
+    }, there{};
+    ASSERT_EQ(::stat(QFile::encodeName(b.sitePath).constData(), &here), 0);
+    ASSERT_EQ(::stat(QFile::encodeName(elsewhere.path()).constData(), &there), 0);
+    if (here.st_dev == there.st_dev) {
+        GTEST_SKIP() << "/dev/shm is on the same file system as the temporary folder";
+    }
+    const QString etc = b.sitePath + "/etc";
+    writeFile(elsewhere.filePath("etc/head.txt"), index);
+    ASSERT_TRUE(QDir(etc).removeRecursively());
+    ASSERT_TRUE(QFile::link(elsewhere.filePath("etc"), etc));
+    const QString error = errorText<FileError>([&] { synchronise(b); });
+    EXPECT_TRUE(error.contains("head.txt") && error.contains("Ничего не изменено"))
+        << error.toStdString();
+    unchanged();
+    EXPECT_FALSE(QFileInfo::exists(site::pageFilePath(b.sitePath, 2)));
+}
+
+TEST_P(Publishing, SynchronisationBringsThePagesIntoAnotherWorkspace) {
+    OpenSiteState a = publishThreePages("<p>о нас</p>", "<p>контакты</p>");
 
     OpenSiteState b = openNewSite("b");
     writeFile(site::pageFilePath(b.sitePath, 1), "b's own first page");
@@ -199,11 +287,7 @@ TEST_P(Publishing, SynchronisationBringsThePagesIntoAnotherWorkspace) {
 }
 
 TEST_P(Publishing, APageMissingOnTheServerLeavesTheLocalSiteAsItWas) {
-    OpenSiteState a = openNewSite("a");
-    setPages(a, "Альфа", {"Главная", "О нас", "Контакты"});
-    writeFile(site::pageFilePath(a.sitePath, 2), "two");
-    writeFile(site::pageFilePath(a.sitePath, 3), "three");
-    upload(a);
+    OpenSiteState a = publishThreePages("two", "three");
     ASSERT_TRUE(QFile::remove(onServer("/mf/pages/2.tq")));
 
     OpenSiteState b = openNewSite("b");
@@ -263,9 +347,7 @@ TEST(PublishingFaults, AFileRefusedByTheServerIsSentAgainNextTime) {
 
 TEST(PublishingFaults, ATransferCutShortIsNotRecordedAndGoesAgain) {
     PublishingBase p;
-    auto fault = std::make_unique<FaultFtpServer>("reset-mid-stor");
-    FaultFtpServer& server = *fault;
-    p.useServer(std::move(fault));
+    FaultFtpServer& server = p.useFaultServer("reset-mid-stor");
     OpenSiteState a = p.openNewSite("a");
     // The server takes a file in full, then reports the transfer aborted (426, then 226).
     writeFile(a.sitePath + "/robots.txt", "arrives, but the server calls it aborted");
@@ -292,6 +374,81 @@ TEST(PublishingFaults, ATransferCutShortIsNotRecordedAndGoesAgain) {
     }
     EXPECT_EQ(robots, 2);
     EXPECT_EQ(big, 1);
+}
+
+TEST(PublishingFaults, AfterAFailedCommandANewAccountUploadsToItsOwnServerOnly) {
+    PublishingBase p;
+    p.useServer(std::make_unique<VsftpdServer>());  // server A
+    PyftpdlibServer b;
+    QDir().mkpath(b.localPath("/www"));
+    OpenSiteState site = p.openNewSite("a");
+
+    FtpAccount onA = p.account();
+    onA.remoteFolder = "/www/nowhere";
+    EXPECT_THROW(listRemoteFolder(p.ftp, onA), FtpError);
+
+    // The user types the account of server B (the port stands in for another host name).
+    site.ftpAccount = {b.host(), b.user(), b.password(), "/www"};
+    p.ftp.Port = b.port();
+    p.upload(site);
+    EXPECT_TRUE(
+        QDir(p.onServer("")).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+    EXPECT_EQ(readFile(b.localPath("/www/mf/pages/1.tq")),
+              readFile(site::pageFilePath(site.sitePath, 1)));
+
+    // A session that is open all the same is used only by the account it logged in with.
+    applyAccount(p.ftp, onA);
+    p.ftp.Port = p.server->port();
+    p.ftp.OpenSession();
+    applyAccount(p.ftp, site.ftpAccount);
+    p.ftp.Port = b.port();
+    openIfClosed(p.ftp);
+    p.ftp.ChangeFolder("/www/mf");  // only B has it
+    p.ftp.CloseSession();
+}
+
+TEST(PublishingFaults, AnEndlessTitleIndexOnTheServerChangesNothing) {
+    PublishingBase p;
+    p.useServer(std::make_unique<FaultFtpServer>("endless-data"));
+    OpenSiteState a = p.openNewSite("a");
+    const QByteArray index = readFile(site::titleIndexPath(a.sitePath));
+    EXPECT_TRUE(errorText<FtpError>([&] { p.synchronise(a); }).contains("/etc/head.txt"));
+    EXPECT_EQ(readFile(site::titleIndexPath(a.sitePath)), index);
+    EXPECT_TRUE(PublishingBase::leftovers(a.sitePath).isEmpty());
+    EXPECT_FALSE(p.ftp.IsConnected());
+}
+
+TEST(PublishingFaults, FileNamesOutsideWindows1251StopTheUploadBeforeItSends) {
+    PublishingBase p;
+    FaultFtpServer& server = p.useFaultServer("normal");
+    OpenSiteState a = p.openNewSite("a");
+    writeFile(a.sitePath + "/mf/img/фото中.png", "x");
+    EXPECT_TRUE(errorText<ZorError>([&] { p.upload(a); }).contains("/mf/img/фото中.png"));
+    EXPECT_TRUE(server.receivedLines().isEmpty());
+    EXPECT_EQ(p.recorded("a", "/mf/pages/1.tq"), std::nullopt);
+}
+
+TEST(PublishingFaults, CancelWhileABigFileIsCheckedStopsBeforeTheServer) {
+    PublishingBase p;
+    FaultFtpServer& server = p.useFaultServer("normal");
+    OpenSiteState a = p.openNewSite("a");
+    writeFile(a.sitePath + "/mf/other/big.bin", QByteArray(64 * 1024 * 1024, 'x'));
+    QString checking;
+    int pumpsDuringBig = 0;
+    PublishJob j{a, p.settings, p.ftp, [&](Stage stage, int, int, const QString& name, qint64) {
+                     if (stage == Stage::Checking) {
+                         checking = name;
+                     }
+                 }};
+    // The user presses Cancel while the big file is read; the window must see it there.
+    p.ftp.Pump = [&] {
+        if (checking == "/mf/other/big.bin" && ++pumpsDuringBig == 8) {
+            throw FtpCancelled();
+        }
+    };
+    EXPECT_THROW(uploadChangedFiles(j), FtpCancelled);
+    EXPECT_EQ(pumpsDuringBig, 8);
+    EXPECT_TRUE(server.receivedLines().isEmpty());
 }
 
 TEST(RemoteBrowserTest, ListsEntersCreatesRenamesAndDeletesOnVsftpd) {
@@ -327,16 +484,12 @@ TEST(RemoteBrowserTest, ListsEntersCreatesRenamesAndDeletesOnVsftpd) {
     EXPECT_TRUE(QFileInfo(p.onServer("/Renamed")).isDir());
     EXPECT_FALSE(p.ftp.IsConnected());
 
-    // A session left open by a failed command is reused by the file commands...
+    // A failed command leaves no session behind, so the folder rename, which insists on a
+    // session of its own, finds none open.
     EXPECT_THROW(deleteRemoteFile(p.ftp, account.remoteFolder, "missing.txt"), FtpError);
-    EXPECT_TRUE(p.ftp.IsConnected());
-    // ...while the folder rename insists on a session of its own.
-    try {
-        renameRemoteFolder(p.ftp, account.remoteFolder, "Renamed", "Again");
-        ADD_FAILURE() << "no error";
-    } catch (const FtpError& e) {
-        EXPECT_EQ(e.text(), "Already connected.");
-    }
+    EXPECT_FALSE(p.ftp.IsConnected());
+    renameRemoteFolder(p.ftp, account.remoteFolder, "Renamed", "Again");
+    EXPECT_TRUE(QFileInfo(p.onServer("/Again")).isDir());
     // A folder that is not there: the server's own words.
     account.remoteFolder = "/www/nowhere";
     EXPECT_THROW(listRemoteFolder(p.ftp, account), FtpError);

@@ -23,6 +23,20 @@ private:
     QTemporaryDir settingsDir_;
 };
 
+// While it lives, no file of this process may grow past limit bytes: the write that would fails
+// as on a full disk (EFBIG), even for root.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(long long limit);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    long long savedCurrent_;
+    void (*savedHandler_)(int);
+};
+
 QByteArray readFile(const QString& path);
 void writeFile(const QString& path, const QByteArray& bytes);
 // Lines joined with CR LF after each, in Windows-1251.

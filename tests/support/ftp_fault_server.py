@@ -6,6 +6,10 @@ then serves every session in a thread of its own, behaving well except where the
 otherwise.
 Every command line received is printed as "C <hex of its bytes, line end included>", every
 upload as "STORED <byte count>".
+
+Scenarios of a server that never stops: "drip-greeting" and "drip-retr" send a byte every
+0.2 s for 30 s, "endless-data" sends listing lines and "endless-line" one line without end for
+as long as the client reads.
 """
 import socket
 import struct
@@ -18,10 +22,29 @@ SCENARIO = sys.argv[1]
 RETR_DATA = bytes(range(256)) * 4096
 LISTING = (b"drwxr-xr-x    2 0        0            4096 Dec 09 04:59 etc\r\n"
            b"-rw-r--r--    1 0        0              20 Dec 09 04:59 index.php\r\n")
+# How long a dripping server keeps it up before it finishes what it sends, one byte a step.
+DRIP_FOR = 30
+DRIP_STEP = 0.2
 
 
 def log(text):
     print(text, flush=True)
+
+
+def drip(sock, payload):
+    """Sends a byte at a time, never leaving the line quiet for long, for DRIP_FOR seconds."""
+    end = time.monotonic() + DRIP_FOR
+    i = 0
+    while time.monotonic() < end:
+        sock.sendall(payload[i % len(payload):i % len(payload) + 1])
+        i += 1
+        time.sleep(DRIP_STEP)
+
+
+def endless(sock, chunk):
+    """Sends for as long as the other side takes it."""
+    while True:
+        sock.sendall(chunk)
 
 
 def reset(sock):
@@ -82,6 +105,11 @@ def serve(s):
     if SCENARIO == "silent":
         s.wait_for_client_to_leave()
         return
+    if SCENARIO == "slow-greeting":
+        time.sleep(1.5)
+    if SCENARIO == "drip-greeting":
+        s.conn.sendall(b"220 ")
+        drip(s.conn, b"Welcome, slowly. ")
     if SCENARIO == "multiline-greeting":
         s.reply("220-Добро пожаловать", "  an indented line", "Other text with 220 inside",
                 "220-still the greeting", "220 Ready.")
@@ -121,6 +149,12 @@ def serve(s):
             data = s.accept_data()
             s.reply("150 Here it comes.")
             payload = LISTING if verb == "LIST" else RETR_DATA
+            if SCENARIO == "drip-retr":
+                drip(data, payload)
+            if SCENARIO == "endless-data":
+                endless(data, LISTING * 1024)
+            if SCENARIO == "endless-line":
+                endless(data, b"x" * 65536)
             if SCENARIO == "drop-mid-retr":
                 data.sendall(payload[:len(payload) // 4])
                 data.close()
