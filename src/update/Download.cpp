@@ -1,14 +1,12 @@
 #include "update/Download.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <unistd.h>
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
-#include <cerrno>
-#include <cstring>
+#include <exception>
 #include <memory>
+
+#include "platform/AtomicFile.h"
 
 namespace zor::update {
 namespace {
@@ -17,70 +15,11 @@ namespace {
 constexpr int PollMs = 50;
 constexpr long MaxRedirects = 5;
 
-[[noreturn]] void throwFileError(const QString& path, int err) {
-    throw FileError(QStringLiteral("Не удалось записать файл \u00AB%1\u00BB: %2")
-                        .arg(path, QString::fromLocal8Bit(std::strerror(err))));
-}
-
-// The file a body goes into, created or truncated at once. A symbolic link in its place is not
-// followed.
-class LocalFile {
-public:
-    explicit LocalFile(const QString& path) : path_(path) {
-        fd_ = ::open(QFile::encodeName(path).constData(),
-                     O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd_ < 0) {
-            throwFileError(path, errno);
-        }
-    }
-    ~LocalFile() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    LocalFile(const LocalFile&) = delete;
-    LocalFile& operator=(const LocalFile&) = delete;
-
-    // 0 when every byte was written, the error number otherwise.
-    int write(const char* data, size_t size) {
-        while (size > 0) {
-            const ssize_t n = ::write(fd_, data, size);
-            if (n < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return errno;
-            }
-            data += n;
-            size -= static_cast<size_t>(n);
-        }
-        return 0;
-    }
-    // Synced and closed; throws when the disk did not take it.
-    void finish() {
-        const int fd = fd_;
-        fd_ = -1;
-        if (::fsync(fd) != 0) {
-            const int err = errno;
-            ::close(fd);
-            throwFileError(path_, err);
-        }
-        if (::close(fd) != 0) {
-            throwFileError(path_, errno);
-        }
-    }
-    const QString& path() const { return path_; }
-
-private:
-    QString path_;
-    int fd_ = -1;
-};
-
 struct Transfer {
-    LocalFile& file;
+    AtomicFile& file;
     qint64 maxBytes;
     qint64 received = 0;
-    int writeError = 0;
+    std::exception_ptr writeError;  // held until libcurl has returned: it must not cross C code
 };
 
 size_t writeBody(char* data, size_t size, size_t count, void* user) {
@@ -89,8 +28,10 @@ size_t writeBody(char* data, size_t size, size_t count, void* user) {
     if (t->received + static_cast<qint64>(bytes) > t->maxBytes) {
         return 0;  // more than anyone should send: the transfer fails
     }
-    t->writeError = t->file.write(data, bytes);
-    if (t->writeError != 0) {
+    try {
+        t->file.write(data, static_cast<qsizetype>(bytes));
+    } catch (...) {
+        t->writeError = std::current_exception();
         return 0;
     }
     t->received += static_cast<qint64>(bytes);
@@ -141,8 +82,8 @@ void initialiseOnce() {
 
 bool CurlDownloader::DownloadToFile(const QString& address, const QString& localPath,
                                     qint64 maxBytes) {
-    LocalFile file(localPath);
-    Transfer transfer{file, maxBytes};
+    AtomicFile file(localPath);
+    Transfer transfer{file, maxBytes, 0, nullptr};
 
     initialiseOnce();
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
@@ -208,15 +149,15 @@ bool CurlDownloader::DownloadToFile(const QString& address, const QString& local
             }
         }
     }
-    if (transfer.writeError != 0) {
-        throwFileError(file.path(), transfer.writeError);
+    if (transfer.writeError) {
+        std::rethrow_exception(transfer.writeError);
     }
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     if (result != CURLE_OK || status < 200 || status > 299) {
         return false;
     }
-    file.finish();
+    file.commit();
     return true;
 }
 

@@ -20,10 +20,11 @@ public:
 class Downloader {
 public:
     virtual ~Downloader() = default;
-    // Fetches the body at address into localPath, which is created or truncated first. True
-    // when the whole body arrived with a success status and was written; false when the server
-    // could not be reached, answered with an error status, stalled, or sent more than maxBytes.
-    // Local file errors throw FileError.
+    // Fetches the body at address into localPath. True when the whole body arrived with a
+    // success status and was written; false when the server could not be reached, answered
+    // with an error status, stalled, or sent more than maxBytes. The file is replaced only by a
+    // whole body: until then, and after a failure, it stays as it was. Local file errors throw
+    // FileError.
     virtual bool DownloadToFile(const QString& address, const QString& localPath,
                                 qint64 maxBytes) = 0;
 };

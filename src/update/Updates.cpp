@@ -1,8 +1,5 @@
 #include "update/Updates.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,8 +7,6 @@
 #include <QSet>
 #include <QUrl>
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 #include "platform/Errors.h"
 #include "platform/TextFile.h"
@@ -23,10 +18,6 @@ namespace {
 
 constexpr int NumberCap = 1000000000;  // a version part beyond this is just "very large"
 constexpr qsizetype MaxNameBytes = 255;
-
-QString errnoText(int err) {
-    return QString::fromLocal8Bit(std::strerror(err));
-}
 
 // The folder the extensions go into, made when the site has none yet. A symbolic link there
 // could point anywhere outside the site, so nothing is written through one.
@@ -43,22 +34,6 @@ void prepareFolder(const QString& folder) {
     if (!QDir().mkdir(folder)) {
         throw FileError(QStringLiteral("Не удалось создать папку \u00AB%1\u00BB.").arg(folder));
     }
-}
-
-// A new empty file of a unique name in the folder, with the usual permissions. Its name has no
-// dot, so it is never taken for an installed extension.
-QString makeTemporaryFile(const QString& folder) {
-    QByteArray name = QFile::encodeName(folder) + "/zorod-download-XXXXXX";
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) {
-        throw FileError(QStringLiteral("Не удалось создать файл в папке \u00AB%1\u00BB: %2")
-                            .arg(folder, errnoText(errno)));
-    }
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    ::close(fd);
-    return QFile::decodeName(name);
 }
 
 }  // namespace
@@ -172,19 +147,12 @@ void UpdateCheck::install(const QStringList& lines, InstallReport& report,
             report.failed.append(name.isEmpty() ? lines[i] : name);
             continue;
         }
-        const QString temp = makeTemporaryFile(folder);
-        const auto cleanUp = qScopeGuard([&temp] { QFile::remove(temp); });
+        // The installed file is replaced only by a whole download.
         const QString address = server_ + QStringLiteral("/update/extentions/") +
                                 QString::fromLatin1(QUrl::toPercentEncoding(name));
-        if (!http_.DownloadToFile(address, temp, MaxExtensionBytes)) {
+        if (!http_.DownloadToFile(address, folder + u'/' + name, MaxExtensionBytes)) {
             report.failed.append(name);
             continue;
-        }
-        const QString target = folder + u'/' + name;
-        if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(target).constData()) !=
-            0) {
-            throw FileError(QStringLiteral("Не удалось записать файл \u00AB%1\u00BB: %2")
-                                .arg(target, errnoText(errno)));
         }
         report.installed.append(name);
     }
