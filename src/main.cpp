@@ -8,6 +8,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
 #include "platform/SettingsStore.h"
+#include "platform/TextFile.h"
 #include "platform/WebEngineEnvironment.h"
 
 int main(int argc, char** argv) {
@@ -23,12 +24,19 @@ int main(int argc, char** argv) {
         QApplication::installTranslator(&qtRussian);
     }
 
+    // A write past the file-size limit fails with a message instead of ending the program.
+    zor::textfile::ignoreFileSizeSignal();
+
     std::unique_ptr<zor::SettingsStore> settings;
+    QString notice;
     try {
-        settings = std::make_unique<zor::SettingsStore>(zor::SettingsStore::defaultPath());
+        settings = zor::SettingsStore::openRecovering(zor::SettingsStore::defaultPath(), notice);
     } catch (const zor::ZorError& e) {
         zor::dialogs::showError(nullptr, e.text());
         return 1;
+    }
+    if (!notice.isEmpty()) {
+        zor::dialogs::showMessage(nullptr, notice);
     }
     // Sites live in the program's own folder; the command line is not read.
     zor::app::Application windows(QCoreApplication::applicationDirPath(), *settings);

@@ -8,6 +8,7 @@
 #include "files/MediaFiles.h"
 #include "files/TForm4.h"
 #include "platform/CommandGuard.h"
+#include "platform/Placement.h"
 
 namespace zor::app {
 
@@ -31,6 +32,9 @@ Application::Application(const QString& sitesRoot, SettingsStore& settings,
             form4_->showWithFile(files::lowerLatin(path), path);
         });
     });
+    // Placed by the program, so they are centred also where no window manager places them.
+    centreOnScreen(form1_.get());
+    centreOnScreen(form2_.get());
 }
 
 Application::~Application() {

@@ -84,17 +84,13 @@ DesignScreen::DesignScreen(TForm1& form, OpenSiteState& state, QWidget* parent)
 
 void DesignScreen::loadBlockList() {
     ListBox2->clear();
-    const QStringList files = QDir(site::blocksFolder(state_.sitePath))
-                                  .entryList({QStringLiteral("*.tq")},
-                                             QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-    for (const QString& file : files) {
-        ListBox2->addItem(file.chopped(3));
-    }
+    ListBox2->addItems(site::listBlocks(state_.sitePath));
     ListBox2->addItem(NewItemEntry);
 }
 
 void DesignScreen::loadTemplate() {
-    Memo1->setPlainText(toBoxText(textfile::readText(site::themePath(state_.sitePath))));
+    Memo1->setPlainText(toBoxText(
+        textfile::readText(site::themePath(state_.sitePath), site::MaxTemplateBytes)));
 }
 
 void DesignScreen::clearTemplate() {

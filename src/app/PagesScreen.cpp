@@ -12,6 +12,7 @@
 #include "pages/PageCatalogue.h"
 #include "pages/Sitemap.h"
 #include "platform/CommandGuard.h"
+#include "platform/OneLineField.h"
 #include "platform/SettingsStore.h"
 
 namespace zor::app {
@@ -28,6 +29,7 @@ PagesScreen::PagesScreen(TForm1& form, OpenSiteState& state, SettingsStore& sett
 
     Edit31 = new QLineEdit;
     Edit31->setObjectName(QStringLiteral("Edit31"));
+    keepOnOneLine(Edit31);
     ComboBox1 = new QComboBox;
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
     ComboBox1->setPlaceholderText(QStringLiteral("Выберите страницу"));
@@ -40,6 +42,7 @@ PagesScreen::PagesScreen(TForm1& form, OpenSiteState& state, SettingsStore& sett
         new QLabel(QStringLiteral("Укажите адрес сайта (напр. http://www.example.ru/)"));
     Edit6 = new QLineEdit;
     Edit6->setObjectName(QStringLiteral("Edit6"));
+    keepOnOneLine(Edit6);
     CheckBox3 = new QCheckBox(QStringLiteral("Создавать карту сайта"));
     CheckBox3->setObjectName(QStringLiteral("CheckBox3"));
 

@@ -5,14 +5,10 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLinearGradient>
 #include <QListWidget>
-#include <QMenu>
 #include <QMessageBox>
-#include <QPainter>
 #include <QStackedWidget>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -21,7 +17,9 @@
 #include "app/DesignScreen.h"
 #include "app/Icons.h"
 #include "app/PagesScreen.h"
+#include "app/SiteCatalogueMenu.h"
 #include "app/StaticScreens.h"
+#include "app/TopStrip.h"
 #include "app/UpdatesScreen.h"
 #include "app/UploadScreen.h"
 #include "platform/CommandGuard.h"
@@ -35,25 +33,10 @@
 namespace zor::app {
 namespace {
 
-constexpr int StripHeight = 34;
-
 QFont arial(int px) {
     QFont f(QStringLiteral("Arial"));
     f.setPixelSize(px);
     return f;
-}
-
-QPixmap stripBackground() {
-    QPixmap pm(704, StripHeight);
-    QPainter p(&pm);
-    QLinearGradient g(0, 0, 0, StripHeight);
-    g.setColorAt(0, QColor(250, 250, 252));
-    g.setColorAt(0.55, QColor(228, 232, 240));
-    g.setColorAt(1, QColor(196, 204, 218));
-    p.fillRect(pm.rect(), g);
-    p.setPen(QColor(160, 168, 182));
-    p.drawLine(0, StripHeight - 1, 704, StripHeight - 1);
-    return pm;
 }
 
 // Wraps a screen into its page of the page control, so both names can be found.
@@ -95,99 +78,24 @@ TForm1::TForm1(OpenSiteState& state, SettingsStore& settings, const QString& sit
 TForm1::~TForm1() = default;
 
 void TForm1::buildStrip() {
-    strip_ = new QWidget;
-    strip_->setObjectName(QStringLiteral("Panel2"));
-    strip_->setFixedHeight(StripHeight);
-
-    // The background picture lies under everything else of the strip and is clickable itself.
-    auto* background = new ClickLabel(QString(), ClickLabel::Hover::None, strip_);
-    background->setObjectName(QStringLiteral("Image97"));
-    background->setPixmap(stripBackground());
-    background->setScaledContents(true);
-    background->setGeometry(0, 0, 704, StripHeight);
-    background->setCursor(Qt::ArrowCursor);
-
-    auto icon = [](const char* name, Icon kind, const QString& hint) {
-        auto* l = new ClickLabel(QString());
-        l->setObjectName(QLatin1String(name));
-        l->setPixmap(drawIcon(kind));
-        l->setToolTip(hint);
-        l->setFixedSize(16, 16);
-        return l;
-    };
-    auto* designIcon = icon("Image99", Icon::Design, QStringLiteral("Управление дизайном"));
-    auto* pagesIcon = icon("Image100", Icon::Pages,
-                           QStringLiteral("Управление страницами, создание карты сайта"));
-    auto* uploadIcon = icon("Image101", Icon::Upload, QStringLiteral("Загрузка сайта на сервер"));
-    uploadIcon->setClickWaitsForDoubleClick(true);  // its double click uploads
-    auto* filesIcon = icon("Image102", Icon::FileManager, QStringLiteral("Файловый менеджер"));
-
-    sitesbox = new QComboBox;
-    sitesbox->setObjectName(QStringLiteral("sitesbox"));
-    sitesbox->setPlaceholderText(QStringLiteral("Выберите сайт"));
-    sitesbox->setMinimumWidth(190);
-    sitesbox->setToolTip(
-        QStringLiteral("Сайт; правая кнопка мыши \u2014 создать, переименовать, "
-                       "удалить или скопировать"));
-
-    header = new ClickLabel(QStringLiteral("Главное меню"));
-    header->setObjectName(QStringLiteral("header"));
-    QFont hf = arial(23);
-    hf.setItalic(true);
-    header->setFont(hf);
-    header->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    header->setStyleSheet(QStringLiteral("color: rgb(105, 105, 105);"));  // 3-D dark shadow
-
-    auto* row = new QHBoxLayout(strip_);
-    row->setContentsMargins(8, 0, 10, 0);
-    row->setSpacing(8);
-    for (QWidget* w : {static_cast<QWidget*>(designIcon), static_cast<QWidget*>(pagesIcon),
-                       static_cast<QWidget*>(uploadIcon), static_cast<QWidget*>(filesIcon)}) {
-        row->addWidget(w);
-    }
-    row->addSpacing(6);
-    row->addWidget(sitesbox);
-    row->addStretch();
-    row->addWidget(header);
-
-    // The site selector's menu: its shortcuts act while the selector has the focus.
-    PopupMenu3 = new QMenu(sitesbox);
-    PopupMenu3->setObjectName(QStringLiteral("PopupMenu3"));
-    auto addCommand = [this](const char* name, const QString& text, const QKeySequence& keys,
-                             void (TForm1::*handler)()) {
-        auto* a = PopupMenu3->addAction(text);
-        a->setObjectName(QLatin1String(name));
-        if (!keys.isEmpty()) {
-            a->setShortcut(keys);
-            a->setShortcutContext(Qt::WidgetShortcut);
-            sitesbox->addAction(a);
-        }
-        connectGuarded(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
-    };
-    addCommand("SpeedButton1", QStringLiteral("Новый"), QKeySequence(Qt::CTRL | Qt::Key_N),
-               &TForm1::SpeedButton1Click);
-    addCommand("N1", QStringLiteral("Переименовать"), QKeySequence(Qt::CTRL | Qt::Key_R),
-               &TForm1::N1Click);
-    addCommand("N5", QStringLiteral("Удалить"), QKeySequence(Qt::CTRL | Qt::Key_Delete),
-               &TForm1::N5Click);
-    addCommand("N6", QStringLiteral("Сделать копию"), QKeySequence(), &TForm1::N6Click);
-    sitesbox->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(sitesbox, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { PopupMenu3->popup(sitesbox->mapToGlobal(pos)); });
+    auto* strip = new TopStrip;
+    strip_ = strip;
+    sitesbox = strip->sitesbox;
+    header = strip->header;
+    PopupMenu3 = new SiteCatalogueMenu(*this, state_, sitesbox);
     connectGuarded(sitesbox, &QComboBox::activated, this, [this] { sitesboxSelect(); });
 
     // Strip commands. Screens are built after the strip; the connections look them up then.
-    auto toMenu = [this] { showScreen(mainMenu_, QStringLiteral("Главное меню")); };
-    connect(background, &ClickLabel::clicked, this, toMenu);
-    connect(static_cast<ClickLabel*>(header), &ClickLabel::clicked, this, toMenu);
-    connect(designIcon, &ClickLabel::clicked, this,
+    connect(strip, &TopStrip::menuWanted, this,
+            [this] { showScreen(mainMenu_, QStringLiteral("Главное меню")); });
+    connect(strip, &TopStrip::designWanted, this,
             [this] { showScreen(design_, findChild<QLabel*>(QStringLiteral("Label29"))->text()); });
-    connect(pagesIcon, &ClickLabel::clicked, this,
+    connect(strip, &TopStrip::pagesWanted, this,
             [this] { showScreen(pages_, QStringLiteral("Управление страницами")); });
-    connect(uploadIcon, &ClickLabel::clicked, this, [this] { enterUploadScreen(); });
+    connect(strip, &TopStrip::uploadWanted, this, [this] { enterUploadScreen(); });
     // A double click has already acted as a click: the upload follows the screen change.
-    connect(uploadIcon, &ClickLabel::doubleClicked, this, [this] { upload_->Button2Click(); });
-    connect(filesIcon, &ClickLabel::clicked, this, [this] { showFileManager(); });
+    connect(strip, &TopStrip::uploadDoubleClicked, this, [this] { upload_->Button2Click(); });
+    connect(strip, &TopStrip::fileManagerWanted, this, [this] { showFileManager(); });
 }
 
 void TForm1::navigateOn(ClickLabel* label, QWidget* screen, const QString& fixedHeader) {
@@ -414,10 +322,12 @@ void TForm1::sitesboxSelect() {
     if (!state_.siteName.isEmpty()) {
         try {
             SaveOpenSite();
-        } catch (...) {
-            // The open site stays open: the selector keeps naming it.
-            selectSiteEntry(state_.siteName);
-            throw;
+        } catch (const ZorError& e) {
+            if (!leaveUnsaved(e, QStringLiteral("Перейти к другому сайту без сохранения?"))) {
+                // The open site stays open: the selector keeps naming it.
+                selectSiteEntry(state_.siteName);
+                return;
+            }
         }
     }
     openSite(picked);
@@ -439,6 +349,7 @@ void TForm1::openSite(const QString& name) {
             }
         }
     };
+    site::removeStaleSaves(state_.sitePath);
     step([this] { design_->loadBlockList(); }, nullptr);
     step([this] { site::readPageTitleIndex(state_); }, nullptr);
     pages_->showPageList();
@@ -456,78 +367,6 @@ void TForm1::openSite(const QString& name) {
         // and a command that opened it (such as a deletion) goes on.
         runGuarded(this, [this] { upload_->Button5Click(); });
     }
-}
-
-void TForm1::SpeedButton1Click() {
-    if (publishing_) {
-        return;
-    }
-    const auto name = dialogs::inputQuery(this, QStringLiteral("Новый сайт"),
-                                          QStringLiteral("Пожалуйста, укажите имя"));
-    if (!name || name->isEmpty()) {
-        return;
-    }
-    site::createSite(state_.sitesRoot, *name);
-    const QString open = state_.siteName;
-    sitesbox->addItem(*name);
-    selectSiteEntry(open);  // the open site stays the selected one
-}
-
-void TForm1::N1Click() {
-    if (publishing_ || state_.siteName.isEmpty()) {
-        return;
-    }
-    const auto name = dialogs::inputQuery(this, QStringLiteral("Переименовать"),
-                                          QStringLiteral("Пожалуйста, укажите новое имя"));
-    if (!name || name->isEmpty()) {
-        return;
-    }
-    // Nothing below changes unless the folder really has the new name.
-    site::renameSite(state_.sitesRoot, state_.siteName, *name);
-    sitesbox->setItemText(sitesbox->findText(state_.siteName), *name);
-    setSiteCaption(*name);
-    state_.siteName = *name;
-    state_.sitePath = state_.sitesRoot + *name;
-    selectSiteEntry(*name);
-}
-
-void TForm1::N5Click() {
-    if (publishing_ || state_.siteName.isEmpty()) {
-        return;
-    }
-    if (sitesbox->count() == 1) {
-        dialogs::showMessage(this,
-                             QStringLiteral("Это Ваш единственный сайт! Его нельзя удалить!"));
-        return;
-    }
-    const QString doomed = state_.siteName;
-    if (QMessageBox::question(
-            this, QStringLiteral("Удалить"),
-            QStringLiteral("Удалить сайт \u00AB%1\u00BB вместе со всеми его страницами и "
-                           "файлами? Это действие нельзя отменить.")
-                .arg(doomed)) != QMessageBox::Yes) {
-        return;
-    }
-    sitesbox->removeItem(sitesbox->findText(doomed));
-    sitesbox->setCurrentIndex(0);
-    // The site about to go is not saved first: its folder is removed right after.
-    state_.siteName.clear();
-    openSite(sitesbox->itemText(0));
-    site::DeleteFolderTree(state_.sitesRoot + doomed,
-                           [this](const QString& message) { dialogs::showMessage(this, message); });
-}
-
-void TForm1::N6Click() {
-    if (publishing_ || state_.siteName.isEmpty()) {
-        return;
-    }
-    const QString copy = state_.siteName + QStringLiteral(" - копия");
-    site::CopyFolderTree(state_.sitesRoot + state_.siteName, state_.sitesRoot + copy);
-    setSiteCaption(copy);
-    sitesbox->addItem(copy);
-    sitesbox->setCurrentIndex(sitesbox->count() - 1);
-    state_.siteName = copy;
-    state_.sitePath = state_.sitesRoot + copy;
 }
 
 int TForm1::pageListSelection() const {
@@ -556,17 +395,19 @@ void TForm1::closeEvent(QCloseEvent* event) {
         SaveOpenSite();
         event->accept();
     } catch (const ZorError& e) {
-        const auto answer = QMessageBox::question(
-            this, QStringLiteral("ZOR OD"),
-            QStringLiteral("Не удалось сохранить сайт \u00AB%1\u00BB:\n%2\n\nЗакрыть программу без "
-                           "сохранения?")
-                .arg(state_.siteName, e.text()));
-        if (answer == QMessageBox::Yes) {
+        if (leaveUnsaved(e, QStringLiteral("Закрыть программу без сохранения?"))) {
             event->accept();
         } else {
             event->ignore();
         }
     }
+}
+
+bool TForm1::leaveUnsaved(const ZorError& error, const QString& question) {
+    return QMessageBox::question(this, QStringLiteral("ZOR OD"),
+                                 QStringLiteral("Не удалось сохранить сайт \u00AB%1\u00BB:\n%2\n\n")
+                                         .arg(state_.siteName, error.text()) +
+                                     question) == QMessageBox::Yes;
 }
 
 }  // namespace zor::app

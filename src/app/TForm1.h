@@ -14,6 +14,7 @@ class QStackedWidget;
 
 namespace zor {
 class SettingsStore;
+class ZorError;
 namespace editor {
 class TForm2;
 }
@@ -27,8 +28,8 @@ class PagesScreen;
 class UploadScreen;
 class UpdatesScreen;
 
-// The main window: the top strip with the site selector, the fourteen screens, the site
-// catalogue commands and the open site's state.
+// The main window: the top strip with the site selector, the fourteen screens, opening and
+// saving the open site, and the site's state.
 class TForm1 : public QWidget, public editor::EditorHost {
     Q_OBJECT
 public:
@@ -59,13 +60,15 @@ public:
     bool publishing() const { return publishing_; }
     void setPublishing(bool on) { publishing_ = on; }
 
-    // Site catalogue.
-    void sitesboxSelect();     // open the picked site (saving the open one first)
-    void SaveOpenSite();       // index files and, when remembered, the FTP account
-    void SpeedButton1Click();  // "Новый"
-    void N1Click();            // "Переименовать"
-    void N5Click();            // "Удалить"
-    void N6Click();            // "Сделать копию"
+    // Site catalogue; its menu commands are in SiteCatalogueMenu.
+    void sitesboxSelect();  // open the picked site (saving the open one first)
+    void SaveOpenSite();    // index files and, when remembered, the FTP account
+    // Loads the named site into the state and every screen. Every part is loaded even when
+    // another fails, so nothing of the previously open site stays on screen; the errors are
+    // thrown together at the end.
+    void openSite(const QString& name);
+    void setSiteCaption(const QString& name);
+    void selectSiteEntry(const QString& name);
 
     OpenSiteState& state() { return state_; }
     SettingsStore& settings() { return settings_; }
@@ -92,16 +95,12 @@ private:
     void buildStrip();
     void buildScreens();
     void FormCreate();
-    // Loads the named site into the state and every screen. Every part is loaded even when
-    // another fails, so nothing of the previously open site stays on screen; the errors are
-    // thrown together at the end.
-    void openSite(const QString& name);
-    void setSiteCaption(const QString& name);
-    void selectSiteEntry(const QString& name);
     // Connects a navigation label: header from the label's caption (or a fixed text), then the
     // screen.
     void navigateOn(ClickLabel* label, QWidget* screen, const QString& fixedHeader = QString());
     void showFileManager();
+    // After a failed save: asks whether to go on without saving, with the error.
+    bool leaveUnsaved(const ZorError& error, const QString& question);
 
     OpenSiteState& state_;
     SettingsStore& settings_;

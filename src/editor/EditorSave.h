@@ -16,7 +16,6 @@ class EditorHost;
 
 inline const QString EditorCaption = QStringLiteral("ZOR OD");
 inline const QString BlockModeCaption = QStringLiteral(" Редактирование блоков");
-inline const QString NewPageTitle = QStringLiteral("Новая страница");
 inline const QString NewBlockName = QStringLiteral("NewBloc");
 
 // The editor holds a block exactly while its caption says so; otherwise a page.

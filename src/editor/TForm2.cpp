@@ -23,6 +23,7 @@
 #include "editor/SourceMarkup.h"
 #include "platform/CommandGuard.h"
 #include "platform/HtmlEditingControl.h"
+#include "platform/OneLineField.h"
 #include "platform/RichTextMemo.h"
 #include "platform/TextFile.h"
 #include "platform/WebControls.h"
@@ -209,6 +210,7 @@ QWidget* TForm2::buildToolbar() {
 
     Edit1 = new QLineEdit(NewPageTitle);
     Edit1->setObjectName(QStringLiteral("Edit1"));
+    keepOnOneLine(Edit1);
     Edit1->setFixedWidth(92);
     row->addWidget(Edit1);
     row->addSpacing(4);

@@ -96,7 +96,7 @@ void checkSourceFile(const QString& path) {
 }
 
 void checkMediaName(const QString& name) {
-    if (!textfile::fitsCp1251(name)) {
+    if (textfile::firstOutsideCp1251(name)) {
         throw FileError(QStringLiteral("В имени файла \u00AB%1\u00BB есть знаки, которых нет в "
                                        "кодировке сайта (Windows-1251): на сервере файл получил "
                                        "бы другое имя, и ссылка на него не работала бы. "

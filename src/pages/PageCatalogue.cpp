@@ -2,7 +2,6 @@
 
 #include <QFileInfo>
 
-#include "editor/EditorSave.h"
 #include "platform/Errors.h"
 #include "site/SiteWorkspace.h"
 
@@ -17,8 +16,24 @@ PageOpening planPageOpening(const OpenSiteState& state, int index, const QString
                                           "страниц, больше сайт не вмещает.")
                                .arg(state.pageTitles.capacity()));
         }
+        if (!state.pageListRead) {
+            throw ZorError(QStringLiteral(
+                "Новую страницу начать нельзя: список страниц сайта не загружен, потому что не "
+                "прочитан указатель страниц \u00ABetc/head.txt\u00BB. Новая страница заняла бы "
+                "место уже существующей. Исправьте или восстановите указатель (например, "
+                "синхронизацией с сервером) и откройте сайт снова."));
+        }
+        const QString file = site::pageFilePath(state.sitePath, opening.pageNumber);
+        const QFileInfo info(file);
+        if (info.exists() || info.isSymLink()) {
+            throw ZorError(QStringLiteral("Новую страницу %1 начать нельзя: файл \u00AB%2\u00BB "
+                                          "уже есть, хотя в списке страниц его нет. Чтобы он не "
+                                          "был затёрт, перенесите или переименуйте его.")
+                               .arg(opening.pageNumber)
+                               .arg(file));
+        }
         opening.isNew = true;
-        opening.title = editor::NewPageTitle;
+        opening.title = NewPageTitle;
         return opening;
     }
     opening.title = state.pageTitles[opening.pageNumber];

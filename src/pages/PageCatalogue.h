@@ -16,7 +16,8 @@ struct PageOpening {
 
 // The page behind the entry at index (from 0) whose text is entry. Only the position counts,
 // except that an entry reading exactly "..." starts a new page. Refuses a new page past the
-// largest number of pages a site holds.
+// largest number of pages a site holds, while the title index is not loaded, and where a page
+// file of its number is already on disk.
 PageOpening planPageOpening(const OpenSiteState& state, int index, const QString& entry);
 
 }  // namespace zor::pages

@@ -5,7 +5,7 @@
 #include <unistd.h>
 #include <QFile>
 #include <cerrno>
-#include <cstring>
+#include <csignal>
 #include <vector>
 
 #include "platform/Errors.h"
@@ -13,29 +13,32 @@
 namespace zor {
 namespace {
 
-QString reasonText(int err) {
-    return QString::fromLocal8Bit(std::strerror(err));
-}
-
-QString fileErrorText(const QString& what, const QString& path, const QString& reason) {
-    return QStringLiteral("%1 \u00AB%2\u00BB: %3").arg(what, path, reason);
-}
-
 const QString WriteFailed = QStringLiteral("Не удалось записать файл");
 
 }  // namespace
+
+void ignoreFileSizeSignal() {
+    static const bool done = [] {
+        struct sigaction current {};
+        if (::sigaction(SIGXFSZ, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+            ::signal(SIGXFSZ, SIG_IGN);
+        }
+        return true;
+    }();
+    (void)done;
+}
 
 // Written by hand rather than with QSaveFile: QSaveFile reports success when the disk fills up
 // part way (a short write followed by an error), which would replace a good file with a cut
 // one. Here every byte is accounted for before the rename.
 AtomicFile::AtomicFile(const QString& path) : path_(path), target_(QFile::encodeName(path)) {
-    // The temporary name has no dot, so one left behind by a crash is never taken for a site
-    // file by the upload (which sends only names with a dot) nor for a site (a file).
+    // Past the file-size limit the write must fail with its error, not end the program.
+    ignoreFileSizeSignal();
     const qsizetype slash = target_.lastIndexOf('/');
-    temp_ = target_.left(slash + 1) + "zorod-saving-XXXXXX";
+    temp_ = target_.left(slash + 1) + TemporaryFilePrefix + "XXXXXX";
     fd_ = ::mkostemp(temp_.data(), O_CLOEXEC);
     if (fd_ < 0) {
-        throw FileError(fileErrorText(WriteFailed, path_, reasonText(errno)));
+        throw FileError(fileErrorText(WriteFailed, path_, systemErrorText(errno)));
     }
     // Keep the old file's permissions; a new file gets the usual ones.
     struct stat old {};
@@ -65,7 +68,7 @@ void AtomicFile::fail(int err) {
         fd_ = -1;
     }
     ::unlink(temp_.constData());
-    throw FileError(fileErrorText(WriteFailed, path_, reasonText(err)));
+    throw FileError(fileErrorText(WriteFailed, path_, systemErrorText(err)));
 }
 
 void AtomicFile::write(const char* data, qsizetype size) {
@@ -102,7 +105,7 @@ bool copyFileAtomically(const QString& source, const QString& target,
     // Opened without blocking, so a named pipe or a device is refused instead of waited on.
     const int in = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (in < 0) {
-        throw FileError(fileErrorText(readFailed, source, reasonText(errno)));
+        throw FileError(fileErrorText(readFailed, source, systemErrorText(errno)));
     }
     struct Closer {
         int fd;
@@ -110,7 +113,7 @@ bool copyFileAtomically(const QString& source, const QString& target,
     } closer{in};
     struct stat st {};
     if (::fstat(in, &st) != 0) {
-        throw FileError(fileErrorText(readFailed, source, reasonText(errno)));
+        throw FileError(fileErrorText(readFailed, source, systemErrorText(errno)));
     }
     if (!S_ISREG(st.st_mode)) {
         throw FileError(QStringLiteral("\u00AB%1\u00BB \u2014 не обычный файл.").arg(source));
@@ -125,7 +128,7 @@ bool copyFileAtomically(const QString& source, const QString& target,
             if (errno == EINTR) {
                 continue;
             }
-            throw FileError(fileErrorText(readFailed, source, reasonText(errno)));
+            throw FileError(fileErrorText(readFailed, source, systemErrorText(errno)));
         }
         if (n == 0) {
             break;

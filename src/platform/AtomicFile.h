@@ -11,6 +11,15 @@ namespace zor {
 // editor's preview, rewritten at every key) are not.
 enum class Durability { Durable, Scratch };
 
+// Temporary files of a save start with this and end in six random letters or digits. The name
+// has no dot, so one left behind by a crash is never taken for a site file by the upload (which
+// sends only names with a dot) nor for a site (it is a file).
+inline constexpr char TemporaryFilePrefix[] = "zorod-saving-";
+
+// Makes writing past the process's file-size limit fail with an error instead of ending the
+// program. Done by the first save; the program also does it at start, for every other write.
+void ignoreFileSizeSignal();
+
 // A file written beside its final place and renamed over it only when complete, so the old
 // file stays intact until the new one is whole. Dropped without commit(), it leaves nothing.
 class AtomicFile {

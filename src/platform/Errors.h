@@ -31,4 +31,10 @@ public:
     using ZorError::ZorError;
 };
 
+// The reason for a failed system call as the user reads it: the common ones in Russian, the
+// rest in the system's own words.
+QString systemErrorText(int errorNumber);
+// "<what> «<path>»: <reason>", the shape of every file error the user reads.
+QString fileErrorText(const QString& what, const QString& path, const QString& reason);
+
 }  // namespace zor

@@ -4,10 +4,13 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <cerrno>
+#include <cstdio>
 
 #include "platform/Errors.h"
 
@@ -56,28 +59,36 @@ SettingsStore::SettingsStore(const QString& databasePath) : path_(databasePath) 
     // Create the file ourselves so it is never readable by others, not even for a moment.
     QByteArray native = QFile::encodeName(path_);
     int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-        ::fchmod(fd, 0600);
-        ::close(fd);
+    if (fd < 0) {
+        throw SettingsError(QStringLiteral("Не удалось открыть файл настроек \u00AB%1\u00BB: %2")
+                                .arg(path_, systemErrorText(errno)));
     }
+    ::fchmod(fd, 0600);
+    ::close(fd);
     if (sqlite3_open_v2(native.constData(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                         nullptr) != SQLITE_OK) {
-        QString reason = db_ ? QString::fromUtf8(sqlite3_errmsg(db_)) : QString();
+        QString reason = db_ ? reasonText() : QString();
         sqlite3_close(db_);
         db_ = nullptr;
         throw SettingsError(QStringLiteral("Не удалось открыть файл настроек \u00AB%1\u00BB: %2")
                                 .arg(path_, reason));
     }
     try {
-        sqlite3_busy_timeout(db_, 5000);
+        const QString opening = QStringLiteral("Не удалось открыть файл настроек");
+        sqlite3_busy_timeout(db_, 1000);
+        // The database stays locked while the program runs: a second copy would keep its own
+        // state of the open site and overwrite this one's saves.
+        exec("PRAGMA locking_mode=EXCLUSIVE", opening);
         // WAL without a sync per commit: each value written during an upload costs microseconds,
         // and a crash can lose at most the last moments, never corrupt the file.
-        exec("PRAGMA journal_mode=WAL");
-        exec("PRAGMA synchronous=NORMAL");
-        exec("CREATE TABLE IF NOT EXISTS keys(path TEXT PRIMARY KEY) WITHOUT ROWID");
+        exec("PRAGMA journal_mode=WAL", opening);
+        exec("PRAGMA synchronous=NORMAL", opening);
+        checkIntact();
+        exec("CREATE TABLE IF NOT EXISTS keys(path TEXT PRIMARY KEY) WITHOUT ROWID", opening);
         exec(
             "CREATE TABLE IF NOT EXISTS vals(path TEXT NOT NULL, name TEXT NOT NULL, "
-            "value TEXT NOT NULL, PRIMARY KEY(path, name)) WITHOUT ROWID");
+            "value TEXT NOT NULL, PRIMARY KEY(path, name)) WITHOUT ROWID",
+            opening);
         insertKey_ = prepare("INSERT OR IGNORE INTO keys(path) VALUES(?1)");
         selectKey_ = prepare("SELECT 1 FROM keys WHERE path = ?1");
         selectValue_ = prepare("SELECT value FROM vals WHERE path = ?1 AND name = ?2");
@@ -85,10 +96,63 @@ SettingsStore::SettingsStore(const QString& databasePath) : path_(databasePath) 
             "INSERT INTO vals(path, name, value) VALUES(?1, ?2, ?3) "
             "ON CONFLICT(path, name) DO UPDATE SET value = excluded.value");
     } catch (...) {
+        for (sqlite3_stmt* st : {insertKey_, selectKey_, selectValue_, upsertValue_}) {
+            sqlite3_finalize(st);
+        }
         sqlite3_close_v2(db_);
         db_ = nullptr;
         throw;
     }
+}
+
+void SettingsStore::checkIntact() {
+    // A damaged file often opens without complaint; the check reads every page once.
+    sqlite3_stmt* st = prepare("PRAGMA quick_check");
+    const int rc = sqlite3_step(st);
+    const QString verdict = rc == SQLITE_ROW ? columnText(st, 0) : QString();
+    sqlite3_finalize(st);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        fail(QStringLiteral("Не удалось открыть файл настроек"));
+    }
+    if (verdict != u"ok") {
+        throw CorruptSettings(QStringLiteral("Файл настроек \u00AB%1\u00BB повреждён.").arg(path_));
+    }
+}
+
+std::unique_ptr<SettingsStore> SettingsStore::openRecovering(const QString& databasePath,
+                                                             QString& notice) {
+    notice.clear();
+    try {
+        return std::make_unique<SettingsStore>(databasePath);
+    } catch (const CorruptSettings&) {
+        // Moved aside below, outside the handler.
+    }
+    const QFileInfo info(databasePath);
+    const QString stem = info.absolutePath() + u'/' + info.completeBaseName() +
+                         QStringLiteral("-corrupt-") +
+                         QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    const QString dot = info.suffix().isEmpty() ? QString() : u'.' + info.suffix();
+    QString aside = stem + dot;
+    for (int n = 2; QFileInfo::exists(aside); ++n) {
+        aside = stem + u'-' + QString::number(n) + dot;
+    }
+    if (::rename(QFile::encodeName(databasePath).constData(),
+                 QFile::encodeName(aside).constData()) != 0) {
+        throw SettingsError(
+            QStringLiteral("Файл настроек \u00AB%1\u00BB повреждён, и убрать его в сторону не "
+                           "удалось: %2. Переименуйте или удалите его и запустите программу снова.")
+                .arg(databasePath, systemErrorText(errno)));
+    }
+    // Its journal belongs to it and must not be applied to the new file.
+    QFile::rename(databasePath + QStringLiteral("-wal"), aside + QStringLiteral("-wal"));
+    QFile::remove(databasePath + QStringLiteral("-shm"));
+    auto store = std::make_unique<SettingsStore>(databasePath);
+    notice = QStringLiteral(
+                 "Файл настроек \u00AB%1\u00BB был повреждён, поэтому программа начинает с "
+                 "пустыми настройками: данные FTP и другие настройки сайтов придётся ввести "
+                 "заново.\n\nПовреждённый файл сохранён как \u00AB%2\u00BB.")
+                 .arg(databasePath, aside);
+    return store;
 }
 
 SettingsStore::~SettingsStore() {
@@ -98,9 +162,42 @@ SettingsStore::~SettingsStore() {
     sqlite3_close_v2(db_);
 }
 
+QString SettingsStore::reasonText() const {
+    switch (sqlite3_errcode(db_)) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return QStringLiteral(
+                "файл занят: уже запущена другая копия программы. Закройте её и "
+                "попробуйте снова");
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+            return QStringLiteral("файл повреждён");
+        case SQLITE_FULL:
+            return systemErrorText(ENOSPC);
+        case SQLITE_READONLY:
+            return QStringLiteral("файл доступен только для чтения");
+        case SQLITE_PERM:
+        case SQLITE_AUTH:
+            return systemErrorText(EACCES);
+        case SQLITE_CANTOPEN:
+        case SQLITE_IOERR:
+            if (const int err = sqlite3_system_errno(db_); err != 0) {
+                return systemErrorText(err);
+            }
+            break;
+        default:
+            break;
+    }
+    return QString::fromUtf8(sqlite3_errmsg(db_));
+}
+
 void SettingsStore::fail(const QString& what) {
-    throw SettingsError(QStringLiteral("%1 (\u00AB%2\u00BB): %3")
-                            .arg(what, path_, QString::fromUtf8(sqlite3_errmsg(db_))));
+    const QString text = QStringLiteral("%1 (\u00AB%2\u00BB): %3").arg(what, path_, reasonText());
+    const int code = sqlite3_errcode(db_);
+    if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB) {
+        throw CorruptSettings(text);
+    }
+    throw SettingsError(text);
 }
 
 sqlite3_stmt* SettingsStore::prepare(const char* sql) {
@@ -111,9 +208,9 @@ sqlite3_stmt* SettingsStore::prepare(const char* sql) {
     return st;
 }
 
-void SettingsStore::exec(const char* sql) {
+void SettingsStore::exec(const char* sql, const QString& what) {
     if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
-        fail(QStringLiteral("Ошибка базы настроек"));
+        fail(what.isEmpty() ? QStringLiteral("Ошибка базы настроек") : what);
     }
 }
 

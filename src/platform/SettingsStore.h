@@ -3,18 +3,29 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
+
+#include "platform/Errors.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
 
 namespace zor {
 
+// The settings database is damaged (not a database at all, or cut short).
+class CorruptSettings : public SettingsError {
+public:
+    using SettingsError::SettingsError;
+};
+
 // The per-site settings tree: keys named by paths with "\" separators, each holding string
 // values. Stored in one SQLite database in the user's configuration folder (mode 0600, since
 // it holds the scrambled FTP password).
 class SettingsStore {
 public:
+    // Opens the database and holds it for as long as the store lives. Throws CorruptSettings
+    // for a damaged file, SettingsError for any other failure.
     explicit SettingsStore(const QString& databasePath);
     ~SettingsStore();
     SettingsStore(const SettingsStore&) = delete;
@@ -22,6 +33,11 @@ public:
 
     // The database file used by the program: "settings.db" in the configuration folder.
     static QString defaultPath();
+    // The program's way to open its store: a corrupt database is moved aside (its name given the
+    // date) and an empty one takes its place; notice then says so and where the old file is,
+    // otherwise it is empty. Other failures, a database another copy holds among them, throw.
+    static std::unique_ptr<SettingsStore> openRecovering(const QString& databasePath,
+                                                         QString& notice);
     const QString& databasePath() const { return path_; }
 
     // Creates the key and its missing parents.
@@ -52,7 +68,9 @@ public:
 
 private:
     sqlite3_stmt* prepare(const char* sql);
-    void exec(const char* sql);
+    void exec(const char* sql, const QString& what = QString());
+    void checkIntact();
+    QString reasonText() const;
     [[noreturn]] void fail(const QString& what);
 
     QString path_;

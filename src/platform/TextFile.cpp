@@ -1,8 +1,14 @@
 #include "platform/TextFile.h"
 
+#include <fcntl.h>
 #include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <QDir>
 #include <QFile>
+#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 
 #include "platform/AtomicFile.h"
@@ -46,8 +52,29 @@ const Cp1251Table& table() {
     return t;
 }
 
-QString fileErrorText(const QString& what, const QString& path, const QString& reason) {
-    return QStringLiteral("%1 \u00AB%2\u00BB: %3").arg(what, path, reason);
+// What a file of the given mode is, for a message that refuses to read it.
+QString kindOf(mode_t mode) {
+    if (S_ISDIR(mode)) {
+        return QStringLiteral("папка");
+    }
+    if (S_ISFIFO(mode)) {
+        return QStringLiteral("канал");
+    }
+    if (S_ISSOCK(mode)) {
+        return QStringLiteral("сокет");
+    }
+    return QStringLiteral("устройство");
+}
+
+QString sizeText(qint64 bytes) {
+    constexpr qint64 KiB = 1024;
+    if (bytes >= KiB * KiB) {
+        return QStringLiteral("%1 МБ").arg(static_cast<double>(bytes) / (KiB * KiB), 0, 'f', 1);
+    }
+    if (bytes >= KiB) {
+        return QStringLiteral("%1 КБ").arg(static_cast<double>(bytes) / KiB, 0, 'f', 1);
+    }
+    return QStringLiteral("%1 байт").arg(bytes);
 }
 
 }  // namespace
@@ -78,16 +105,6 @@ QByteArray toCp1251(QStringView text) {
     }
     out.truncate(o);
     return out;
-}
-
-bool fitsCp1251(QStringView text) {
-    const auto& t = table();
-    for (QChar c : text) {
-        if (c.unicode() >= 0x80 && t.reverse[c.unicode()] == 0) {
-            return false;
-        }
-    }
-    return true;
 }
 
 QString fromCp1251(QByteArrayView bytes) {
@@ -149,26 +166,94 @@ QString joinLines(const QStringList& lines) {
     return out;
 }
 
-QByteArray readBytes(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
+QByteArray readBytes(const QString& path, qint64 maxBytes) {
+    const QByteArray native = QFile::encodeName(path);
+    // Not blocking: opening a named pipe would otherwise wait for a writer for ever.
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
         throw FileError(
-            fileErrorText(QStringLiteral("Не удалось открыть файл"), path, f.errorString()));
+            fileErrorText(QStringLiteral("Не удалось открыть файл"), path, systemErrorText(errno)));
     }
-    QByteArray data = f.readAll();
-    if (f.error() != QFileDevice::NoError) {
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    auto failed = [&path](int err) {
+        return FileError(
+            fileErrorText(QStringLiteral("Не удалось прочитать файл"), path, systemErrorText(err)));
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        throw failed(errno);
+    }
+    if (!S_ISREG(st.st_mode)) {
         throw FileError(
-            fileErrorText(QStringLiteral("Не удалось прочитать файл"), path, f.errorString()));
+            QStringLiteral("Файл \u00AB%1\u00BB не прочитан: это не обычный файл, а %2.")
+                .arg(path, kindOf(st.st_mode)));
     }
+    auto tooLarge = [&](qint64 size) {
+        return FileError(QStringLiteral("Файл \u00AB%1\u00BB слишком большой (%2) и не прочитан: "
+                                        "такой файл может занимать не больше %3.")
+                             .arg(path, sizeText(size), sizeText(maxBytes)));
+    };
+    if (st.st_size > maxBytes) {
+        throw tooLarge(st.st_size);
+    }
+    // The size may change while the file is read; never more than the bound is kept.
+    QByteArray data(std::min<qint64>(st.st_size, maxBytes) + 1, Qt::Uninitialized);
+    qint64 have = 0;
+    while (true) {
+        if (have == data.size()) {
+            if (have > maxBytes) {
+                throw tooLarge(have);
+            }
+            data.resize(std::min<qint64>(have * 2, maxBytes + 1));
+        }
+        const ssize_t n = ::read(fd, data.data() + have, static_cast<size_t>(data.size() - have));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw failed(errno);
+        }
+        if (n == 0) {
+            break;
+        }
+        have += n;
+    }
+    if (have > maxBytes) {
+        throw tooLarge(have);
+    }
+    data.truncate(have);
     return data;
 }
 
-QString readText(const QString& path) {
-    return fromCp1251(readBytes(path));
+QString readText(const QString& path, qint64 maxBytes) {
+    return fromCp1251(readBytes(path, maxBytes));
 }
 
-QStringList readLines(const QString& path) {
-    return splitLines(readText(path));
+QStringList readLines(const QString& path, qint64 maxBytes) {
+    return splitLines(readText(path, maxBytes));
+}
+
+void removeStaleTemporaries(const QString& folder) {
+    const QDir dir(folder);
+    const QStringList names =
+        dir.entryList({QLatin1String(TemporaryFilePrefix) + QStringLiteral("??????")},
+                      QDir::Files | QDir::Hidden | QDir::System | QDir::CaseSensitive);
+    for (const QString& name : names) {
+        const QStringView tail = QStringView(name).right(6);
+        if (!std::all_of(tail.begin(), tail.end(), [](QChar c) {
+                return c.isDigit() || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+            })) {
+            continue;
+        }
+        const QByteArray native = QFile::encodeName(dir.filePath(name));
+        struct stat st {};
+        if (::lstat(native.constData(), &st) == 0 && S_ISREG(st.st_mode)) {
+            ::unlink(native.constData());
+        }
+    }
 }
 
 void writeBytes(const QString& path, const QByteArray& bytes, Durability durability) {

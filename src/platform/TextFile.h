@@ -15,8 +15,6 @@ namespace zor::textfile {
 // Encodes to Windows-1251. A character the code page cannot hold is written as an HTML numeric
 // character reference ("&#8364;" style), so nothing typed is lost and browsers still show it.
 QByteArray toCp1251(QStringView text);
-// True when every character has a byte of its own in Windows-1251 (no reference needed).
-bool fitsCp1251(QStringView text);
 // Decodes Windows-1251 bytes; every byte maps to one character (0x98, unassigned, to U+0098).
 QString fromCp1251(QByteArrayView bytes);
 // The first character of the text that Windows-1251 has no byte for (a surrogate pair as one
@@ -30,9 +28,12 @@ QStringList splitLines(QStringView text);
 // Joins lines with CR LF after every line, the last one included.
 QString joinLines(const QStringList& lines);
 
-QByteArray readBytes(const QString& path);
-QString readText(const QString& path);
-QStringList readLines(const QString& path);
+// Reads read regular files only (never a folder, a pipe or a device, which could block or never
+// end) and refuse one larger than maxBytes before reading it.
+inline constexpr qint64 MaxReadBytes = 16 * 1024 * 1024;
+QByteArray readBytes(const QString& path, qint64 maxBytes = MaxReadBytes);
+QString readText(const QString& path, qint64 maxBytes = MaxReadBytes);
+QStringList readLines(const QString& path, qint64 maxBytes = MaxReadBytes);
 
 using zor::Durability;
 
@@ -44,5 +45,12 @@ void writeText(const QString& path, const QString& text,
                Durability durability = Durability::Durable);
 // Writes each line followed by CR LF.
 void writeLines(const QString& path, const QStringList& lines);
+
+// Makes writing past the process's file-size limit fail with an error instead of ending the
+// program. Done by the first write; the program also does it at start, for every other write.
+using zor::ignoreFileSizeSignal;
+// Removes the temporary files that saves into folder left behind when the program was killed
+// in the middle of one. Nothing else is touched.
+void removeStaleTemporaries(const QString& folder);
 
 }  // namespace zor::textfile

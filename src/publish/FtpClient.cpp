@@ -21,7 +21,7 @@ constexpr qsizetype ChunkSize = 256 * 1024;
 constexpr qsizetype MaxReplySize = 1024 * 1024;
 
 QString systemReason(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
+    return systemErrorText(error);
 }
 
 // A local file of a transfer, opened with POSIX calls so every failure has its reason.

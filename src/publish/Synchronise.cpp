@@ -23,7 +23,7 @@ constexpr qint64 MaxPageBytes = 64 * 1024 * 1024;
 constexpr qint64 MaxIndexBytes = 4 * 1024 * 1024;
 
 QString reasonOf(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
+    return systemErrorText(error);
 }
 
 void makeFolder(const QString& path) {

@@ -48,6 +48,9 @@ struct OpenSiteState {
     // False while the page tables do not hold the open site's index (reading it failed): saving
     // then leaves the index files alone rather than overwrite them with nothing.
     bool pageIndexLoaded = false;
+    // True once PageList holds the title index as read. Until then no page may be started: the
+    // list's "..." would stand for page 1 whatever pages the site holds.
+    bool pageListRead = false;
 
     FtpAccount ftpAccount;
     QString siteAddress;  // SiteAddress, normalised
@@ -58,5 +61,7 @@ struct OpenSiteState {
 };
 
 inline const QString NewItemEntry = QStringLiteral("...");
+// The title a new page starts with, in the page list and in the editor.
+inline const QString NewPageTitle = QStringLiteral("Новая страница");
 
 }  // namespace zor

@@ -1,6 +1,6 @@
 #include "site/PageIndex.h"
 
-#include <QFile>
+#include <QDir>
 #include <QFileInfo>
 
 #include "platform/Errors.h"
@@ -15,12 +15,25 @@ void checkPageCount(int pageCount) {
     }
 }
 
+// A line break inside a title would split its line in two: every later page would take the
+// title of the one before it. The fields keep titles on one line; this is the last guard.
+void checkOneLine(const QString& text, const QString& whose) {
+    if (text.contains(u'\r') || text.contains(u'\n')) {
+        throw ZorError(QStringLiteral("%1 содержит перевод строки, поэтому указатель страниц "
+                                      "\u00ABetc/head.txt\u00BB не записан. Уберите перевод "
+                                      "строки и сохраните снова.")
+                           .arg(whose));
+    }
+}
+
 }  // namespace
 
 QStringList titleIndexLines(const QString& siteTitle, const TextTable& titles, int pageCount) {
     checkPageCount(pageCount);
+    checkOneLine(siteTitle, QStringLiteral("Имя сайта"));
     QStringList lines{IndexHeader};
     for (int n = 1; n <= pageCount; ++n) {
+        checkOneLine(titles[n], QStringLiteral("Заголовок страницы %1").arg(n));
         lines.append(pageNumberText(n) + u' ' + siteTitle + QStringLiteral(" : ") + titles[n]);
     }
     lines.append(EndMarker);
@@ -47,17 +60,21 @@ void writePageFileIndex(const QString& sitePath, int pageCount) {
 }
 
 void writeIndexFiles(const OpenSiteState& state) {
-    if (!state.pageIndexLoaded || !QFileInfo(state.sitePath).isDir()) {
+    // A folder without "etc" (one the user made, say) is no site to save into.
+    if (!state.pageIndexLoaded || !QFileInfo(titleIndexPath(state.sitePath)).dir().exists()) {
         return;
     }
     // Every save and every upload comes here; a file that already says the same is left alone
     // rather than synced to the disk again.
     auto write = [](const QString& path, const QStringList& lines) {
         const QByteArray bytes = textfile::toCp1251(textfile::joinLines(lines));
-        QFile current(path);
-        if (current.open(QIODevice::ReadOnly) && current.size() == bytes.size() &&
-            current.readAll() == bytes) {
-            return;
+        try {
+            if (QFileInfo(path).size() == bytes.size() &&
+                textfile::readBytes(path, bytes.size()) == bytes) {
+                return;
+            }
+        } catch (const FileError&) {
+            // Unreadable as it stands: replaced below.
         }
         textfile::writeBytes(path, bytes);
     };
@@ -100,6 +117,8 @@ void applyPageTitleIndex(const QStringList& lines, OpenSiteState& state) {
     if (!lines.isEmpty()) {
         state.titleLines[1] = lines.first();
     }
+    // The header line is no page line: a site title read from it would be nonsense.
+    state.siteTitle = pageLines >= 1 ? siteTitleOfLine(lines[1]) : QString();
     for (int k = 1; k <= pageLines; ++k) {
         const QString& line = lines[k];
         state.titleLines[k] = line;
@@ -110,8 +129,8 @@ void applyPageTitleIndex(const QStringList& lines, OpenSiteState& state) {
     }
     list.append(NewItemEntry);
     state.pageList = list;
-    state.siteTitle = lines.isEmpty() ? QString() : siteTitleOfLine(state.titleLines[1]);
     state.pageIndexLoaded = true;
+    state.pageListRead = true;
 }
 
 void readPageTitleIndex(OpenSiteState& state) {
@@ -119,9 +138,10 @@ void readPageTitleIndex(OpenSiteState& state) {
     state.pageList = QStringList{NewItemEntry};
     // A missing index loses nothing when the next save creates it; one that exists but cannot
     // be read must not be overwritten with an empty list.
-    state.pageIndexLoaded = !QFileInfo::exists(path);
+    state.pageIndexLoaded = !QFileInfo::exists(path) && !QFileInfo(path).isSymLink();
+    state.pageListRead = false;
     state.siteTitle.clear();
-    applyPageTitleIndex(textfile::readLines(path), state);
+    applyPageTitleIndex(textfile::readLines(path, MaxIndexBytes), state);
 }
 
 }  // namespace zor::site

@@ -1,9 +1,12 @@
 #include "site/SiteCatalogue.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 
 #include "platform/Errors.h"
 #include "platform/TextFile.h"
@@ -17,9 +20,22 @@ void makeFolder(const QString& path) {
     if (QFileInfo::exists(path)) {
         throw FileError(QStringLiteral("Папка \u00AB%1\u00BB уже существует.").arg(path));
     }
-    if (!QDir().mkdir(path)) {
-        throw FileError(QStringLiteral("Не удалось создать папку \u00AB%1\u00BB.").arg(path));
+    if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0) {
+        throw FileError(QStringLiteral("Не удалось создать папку \u00AB%1\u00BB: %2.")
+                            .arg(path, systemErrorText(errno)));
     }
+}
+
+// A link as it is written, not where it leads: a relative link keeps pointing into the copy.
+QByteArray linkText(const QString& path) {
+    QByteArray target(4096, Qt::Uninitialized);
+    const ssize_t n = ::readlink(QFile::encodeName(path).constData(), target.data(),
+                                 static_cast<size_t>(target.size()));
+    if (n < 0 || n == target.size()) {
+        return {};
+    }
+    target.truncate(n);
+    return target;
 }
 
 }  // namespace
@@ -139,16 +155,22 @@ void CopyFolderTree(const QString& source, const QString& target) {
             const QFileInfo info = it.fileInfo();
             const QString dest = target + u'/' + from.relativeFilePath(path);
             if (info.isSymLink()) {
-                if (!QFile::link(info.symLinkTarget(), dest)) {
+                // Copied as the link it is, never followed out of the site.
+                const QByteArray link = linkText(path);
+                if (link.isEmpty() ||
+                    ::symlink(link.constData(), QFile::encodeName(dest).constData()) != 0) {
                     throw FileError(
-                        QStringLiteral("Не удалось скопировать \u00AB%1\u00BB.").arg(path));
+                        QStringLiteral("Не удалось скопировать ссылку \u00AB%1\u00BB.").arg(path));
                 }
             } else if (info.isDir()) {
                 makeFolder(dest);
-            } else if (!QFile::copy(path, dest)) {
-                throw FileError(
-                    QStringLiteral("Не удалось скопировать файл \u00AB%1\u00BB.").arg(path));
+            } else if (info.isFile()) {
+                if (!QFile::copy(path, dest)) {
+                    throw FileError(
+                        QStringLiteral("Не удалось скопировать файл \u00AB%1\u00BB.").arg(path));
+                }
             }
+            // Pipes, sockets and devices are no part of a site: reading one could block.
         }
     } catch (...) {
         DeleteFolderTree(target, [](const QString&) {});
@@ -157,6 +179,13 @@ void CopyFolderTree(const QString& source, const QString& target) {
 }
 
 void DeleteFolderTree(const QString& folder, const std::function<void(const QString&)>& report) {
+    // A site folder that is a link goes as a link: what it leads to is no part of SitesRoot.
+    if (QFileInfo(folder).isSymLink()) {
+        if (!QFile::remove(folder)) {
+            report(QStringLiteral("Could NOT delete ") + folder);
+        }
+        return;
+    }
     // Deleting needs write access to the folder; read-only attributes never stop a delete.
     QFile::setPermissions(folder, QFile::permissions(folder) | QFileDevice::ReadOwner |
                                       QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -171,6 +200,14 @@ void DeleteFolderTree(const QString& folder, const std::function<void(const QStr
         }
     }
     QDir().rmdir(folder);
+}
+
+void removeStaleSaves(const QString& sitePath) {
+    for (const QString& folder :
+         {sitePath, QFileInfo(titleIndexPath(sitePath)).path(),
+          QFileInfo(themePath(sitePath)).path(), blocksFolder(sitePath), pagesFolder(sitePath)}) {
+        textfile::removeStaleTemporaries(folder);
+    }
 }
 
 }  // namespace zor::site

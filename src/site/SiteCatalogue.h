@@ -28,12 +28,17 @@ void createSite(const QString& sitesRoot, const QString& name);
 // Renames the folder; throws (and changes nothing) when the new name is taken or invalid.
 void renameSite(const QString& sitesRoot, const QString& oldName, const QString& newName);
 
-// Copies a folder with everything in it. Refuses when the target exists; a copy that fails
-// midway is removed again, so no half copy is left.
+// Copies a folder with everything in it: links as links (never followed), no pipes, sockets
+// or devices. Refuses when the target exists; a copy that fails midway is removed again, so no
+// half copy is left.
 void CopyFolderTree(const QString& source, const QString& target);
 
-// Deletes a folder with everything in it. A file that cannot be deleted is reported through
-// report("Could NOT delete " + path) and the deletion goes on with the next entry.
+// Deletes a folder with everything in it; a folder that is a symbolic link loses the link
+// only. A file that cannot be deleted is reported through report("Could NOT delete " + path)
+// and the deletion goes on with the next entry.
 void DeleteFolderTree(const QString& folder, const std::function<void(const QString&)>& report);
+
+// Removes what saves left behind in the site's folders when the program was killed during one.
+void removeStaleSaves(const QString& sitePath);
 
 }  // namespace zor::site

@@ -1,5 +1,7 @@
 #include "site/SiteWorkspace.h"
 
+#include <QDir>
+
 namespace zor::site {
 
 QString pageFilePath(const QString& sitePath, int pageNumber) {
@@ -41,6 +43,21 @@ QString sitemapPath(const QString& sitePath) {
 
 QString pageNumberText(int pageNumber) {
     return QStringLiteral("%1").arg(pageNumber, 4, 10, QLatin1Char('0'));
+}
+
+QStringList listBlocks(const QString& sitePath) {
+    // Case counts: "Menu.TQ" is no block file, and saving block "Menu" would make a second one.
+    const QStringList files =
+        QDir(blocksFolder(sitePath))
+            .entryList({QStringLiteral("*.tq")}, QDir::Files | QDir::Hidden | QDir::CaseSensitive,
+                       QDir::Name);
+    QStringList names;
+    for (const QString& file : files) {
+        if (file.size() > 3) {
+            names.append(file.chopped(3));
+        }
+    }
+    return names;
 }
 
 }  // namespace zor::site

@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -114,4 +115,28 @@ TEST_F(DesignPagesTest, AnyStoredValueButOneLeavesTheSitemapOff) {
     EXPECT_TRUE(child<QLineEdit>("Edit6")->text().isEmpty());
     form().pagesScreen()->ComboBox1Click();
     EXPECT_FALSE(QFile::exists(site::sitemapPath(site)));
+}
+
+TEST_F(DesignPagesTest, TheBlockListHoldsOnlyRegularFilesEndingExactlyInTq) {
+    const QString blocks = site + "/etc/blocs/";
+    for (const char* name : {"menu.tq", "Menu.TQ", "footer.Tq", "notes.tq.bak", ".tq"}) {
+        test::writeFile(blocks + name, "x");
+    }
+    QDir().mkdir(blocks + "folder.tq");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(blocks + "pipe.tq").constData(), 0600), 0);
+    start();
+    auto* list = child<QListWidget>("ListBox2");
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i) {
+        items.append(list->item(i)->text());
+    }
+    EXPECT_EQ(items, (QStringList{"menu", "..."}));
+}
+
+TEST_F(DesignPagesTest, ATemplateTooLargeToBeOneIsRefusedWithAMessage) {
+    test::writeFile(site::themePath(site), QByteArray(99, 'x').append("\r\n").repeated(90'000));
+    dialogs.expectMessage("слишком большой");
+    start();
+    EXPECT_TRUE(dialogs.satisfied());
+    EXPECT_TRUE(child<QPlainTextEdit>("Memo1")->toPlainText().isEmpty());
 }

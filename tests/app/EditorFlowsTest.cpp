@@ -1,5 +1,7 @@
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QTimer>
 
 #include "AppFixture.h"
@@ -214,4 +216,41 @@ TEST_F(EditorFlows, VanishedBlockShowsTheErrorAndNoEditor) {
     ASSERT_TRUE(withEditor([&] { pickPage(2); },
                            [&] { EXPECT_EQ(editor().windowTitle(), "ZOR OD (?in=3)"); }));
     EXPECT_FALSE(QFile::exists(site::blockFilePath(site, "menu")));
+}
+
+TEST_F(EditorFlows, PastedLineBreaksNeverReachTheIndex) {
+    auto paste = [](QLineEdit* field, const QString& text) {
+        QGuiApplication::clipboard()->setText(text);
+        field->selectAll();
+        QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+    };
+    auto* siteTitle = child<QLineEdit>("Edit31");
+    paste(siteTitle, "Мой\r\nсайт");
+    EXPECT_EQ(siteTitle->text(), "Мой сайт");
+    auto* address = child<QLineEdit>("Edit6");
+    paste(address, "www.my.ru\n\tx");
+    EXPECT_EQ(address->text(), "www.my.ru  x");
+    EXPECT_EQ(state().siteAddress, "http://www.my.ru  x/");
+    ASSERT_TRUE(withEditor([&] { pickPage(1); },
+                           [&] {
+                               paste(editor().Edit1, "Новое\r\nимя\u2028");
+                               EXPECT_EQ(editor().Edit1->text(), "Новое имя ");
+                           }));
+
+    // Reopened, the site has its three pages with their titles.
+    ASSERT_TRUE(form().close());
+    app.reset();
+    start();
+    EXPECT_EQ(items(pageList()),
+              (QStringList{"1 - Главная", "2 - Новое имя ", "3 - Третья", "..."}));
+    EXPECT_EQ(child<QLineEdit>("Edit31")->text(), "Мой сайт");
+}
+
+TEST_F(EditorFlows, ANewPageNeverOverwritesAPageFileOnDisk) {
+    textfile::writeText(site::pageFilePath(site, 4), "four");
+    dialogs.expectMessage("4.tq");
+    EXPECT_FALSE(withEditor([&] { pickPage(3); }, [] {}));
+    EXPECT_TRUE(dialogs.satisfied());
+    EXPECT_EQ(items(pageList()), (QStringList{"1 - Главная", "2 - Вторая", "3 - Третья", "..."}));
+    EXPECT_EQ(test::readFile(site::pageFilePath(site, 4)), "four");
 }

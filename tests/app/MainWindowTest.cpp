@@ -4,8 +4,12 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScreen>
+#include <QTimer>
+#include <cstdlib>
 
 #include "AppFixture.h"
+#include "editor/TForm2.h"
 #include "platform/CommandGuard.h"
 #include "platform/TextFile.h"
 #include "publish/AccountSettings.h"
@@ -266,4 +270,98 @@ TEST_F(MainWindowTest, ContextMenuShortcutsAreTheGivenOnes) {
     dialogs.expectInput(QString("viakeys"));
     QTest::keyClick(box, Qt::Key_N, Qt::ControlModifier);
     EXPECT_TRUE(QFileInfo(root.sitePath("viakeys")).isDir());
+}
+
+TEST_F(MainWindowTest, AStrayFolderWithoutEtcDoesNotStrandTheUser) {
+    QDir().mkdir(root.sitePath("aaa"));  // sorts first
+    dialogs.expectMessage("aaa");
+    start();
+    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - aaa");
+    auto* box = child<QComboBox>("sitesbox");
+    box->setCurrentIndex(1);
+    runGuarded(&form(), [&] { form().sitesboxSelect(); });
+    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - alpha");
+    EXPECT_EQ(child<QLineEdit>("Edit31")->text(), "Новый сайт");
+    EXPECT_FALSE(QFileInfo::exists(root.sitePath("aaa") + "/etc"));
+    box->setCurrentIndex(0);
+    dialogs.expectMessage("aaa");
+    runGuarded(&form(), [&] { form().sitesboxSelect(); });
+    EXPECT_TRUE(form().close());
+    EXPECT_FALSE(QFileInfo::exists(root.sitePath("aaa") + "/etc"));
+}
+
+TEST_F(MainWindowTest, AFailedSaveAtASwitchAsksBeforeSwitchingWithoutSaving) {
+    start();
+    QDir().mkpath(root.sitePath("alpha") + "/etc/file.txt/x");
+    auto* box = child<QComboBox>("sitesbox");
+    box->setCurrentIndex(1);
+    dialogs.expectQuestion("file.txt", QMessageBox::No);
+    runGuarded(&form(), [&] { form().sitesboxSelect(); });
+    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - alpha");
+    EXPECT_EQ(box->currentText(), "alpha");
+    box->setCurrentIndex(1);
+    dialogs.expectQuestion("file.txt", QMessageBox::Yes);
+    runGuarded(&form(), [&] { form().sitesboxSelect(); });
+    EXPECT_TRUE(dialogs.satisfied());
+    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - beta");
+    EXPECT_EQ(state().sitePath, root.sitePath("beta"));
+}
+
+TEST_F(MainWindowTest, OpeningASiteClearsTheLeftoversOfAnInterruptedSave) {
+    const QString alpha = root.sitePath("alpha");
+    const QStringList leftovers{"/zorod-saving-Ab12Cd", "/etc/zorod-saving-000000",
+                                "/etc/desing/zorod-saving-qwerty", "/etc/blocs/zorod-saving-x1y2z3",
+                                "/mf/pages/zorod-saving-QWERTY"};
+    // Names of the user's that only look alike, and a folder the saves never write into.
+    const QStringList kept{"/etc/zorod-saving-notes.txt", "/etc/zorod-saving-1234567",
+                           "/mf/img/zorod-saving-photos"};
+    for (const QString& name : leftovers + kept) {
+        test::writeFile(alpha + name, "x");
+    }
+    start();
+    for (const QString& name : leftovers + kept) {
+        EXPECT_EQ(QFileInfo::exists(alpha + name), kept.contains(name)) << name.toStdString();
+    }
+}
+
+TEST_F(MainWindowTest, DeletingALinkedSiteLeavesTheFolderItLinksTo) {
+    TempRoot elsewhere;
+    const QString target = elsewhere.makeSite("real");
+    ASSERT_TRUE(QFile::link(target, root.sitePath("linked")));
+    start();
+    ASSERT_EQ(sites(), (QStringList{"alpha", "beta", "linked"}));
+    auto* box = child<QComboBox>("sitesbox");
+    box->setCurrentIndex(2);
+    form().sitesboxSelect();
+    dialogs.expectQuestion(target, QMessageBox::Yes);
+    trigger("N5");
+    EXPECT_TRUE(dialogs.satisfied());
+    EXPECT_EQ(sites(), (QStringList{"alpha", "beta"}));
+    EXPECT_FALSE(QFileInfo(root.sitePath("linked")).isSymLink());
+    EXPECT_TRUE(QFileInfo(target + "/etc/head.txt").isFile());
+    EXPECT_TRUE(QFileInfo(target + "/mf/pages/1.tq").isFile());
+}
+
+TEST_F(MainWindowTest, TheWindowsAreCentredOnTheScreen) {
+    start();
+    form().show();
+    // As much room on either side, give or take the frame the window system adds.
+    const QRect area = form().screen()->availableGeometry();
+    auto centred = [&area](const QRect& r) {
+        return std::abs((r.left() - area.left()) - (area.right() - r.right())) <= 4 &&
+               std::abs((r.top() - area.top()) - (area.bottom() - r.bottom())) <= 4;
+    };
+    EXPECT_TRUE(centred(form().frameGeometry())) << form().frameGeometry().x();
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, &app->form2(), [&] {
+        if (app->form2().isVisible()) {
+            EXPECT_TRUE(centred(app->form2().frameGeometry())) << app->form2().frameGeometry().x();
+            app->form2().close();
+        }
+    });
+    closer.start(0);
+    auto* pages = child<QComboBox>("ComboBox1");
+    pages->setCurrentIndex(0);
+    emit pages->activated(0);
+    EXPECT_FALSE(app->form2().isVisible());
 }

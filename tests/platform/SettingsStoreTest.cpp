@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <QDate>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <functional>
 
 #include "platform/Errors.h"
 #include "platform/SettingsStore.h"
+#include "support/TempSite.h"
 
 using namespace zor;
 
@@ -99,4 +103,79 @@ TEST_F(SettingsStoreTest, AnUnwritableDatabaseRaisesAnError) {
     QFile::remove(path + "-wal");
     QFile::remove(path + "-shm");
     EXPECT_THROW(SettingsStore{path}, SettingsError);
+}
+
+TEST_F(SettingsStoreTest, ACorruptDatabaseIsMovedAsideAndTheProgramStartsWithAnEmptyStore) {
+    struct Row {
+        const char* what;
+        std::function<void(const QString&)> spoil;
+    };
+    auto resize = [](const QString& p, qint64 size) {
+        QFile f(p);
+        ASSERT_TRUE(f.resize(size));
+    };
+    const Row rows[] = {
+        {"not a database", [](const QString& p) { test::writeFile(p, QByteArray(4096, 'x')); }},
+        {"cut short", [&](const QString& p) { resize(p, QFileInfo(p).size() / 2); }},
+    };
+    for (const Row& row : rows) {
+        QTemporaryDir rowDir;
+        const QString db = rowDir.filePath("settings.db");
+        {
+            SettingsStore store(db);
+            SettingsStore::Batch batch(store);
+            for (int i = 0; i < 2000; ++i) {
+                store.writeString(siteKeyPath("s", "files"), QString("/mf/img/%1.png").arg(i),
+                                  QString(32, u'0'));
+            }
+            batch.commit();
+        }
+        row.spoil(db);
+        const QByteArray spoilt = test::readFile(db);
+        try {
+            SettingsStore{db};
+            ADD_FAILURE() << row.what << ": opened";
+        } catch (const CorruptSettings& e) {
+            EXPECT_TRUE(e.text().contains("повреждён")) << e.text().toStdString();
+        }
+
+        QString notice;
+        auto store = SettingsStore::openRecovering(db, notice);
+        ASSERT_NE(store, nullptr) << row.what;
+        EXPECT_FALSE(store->valueExists(siteKeyPath("s", "files"), "/mf/img/1.png"));
+        store->writeString(siteKeyPath("s", "ftp"), "host", "h");
+        EXPECT_EQ(store->readValue(siteKeyPath("s", "ftp"), "host"), QString("h"));
+
+        const QStringList aside =
+            QDir(rowDir.path())
+                .entryList({"settings-*" + QDate::currentDate().toString("yyyy-MM-dd") + "*.db"});
+        ASSERT_EQ(aside.size(), 1) << row.what;
+        EXPECT_EQ(test::readFile(rowDir.filePath(aside[0])), spoilt);
+        EXPECT_TRUE(notice.contains(db)) << notice.toStdString();
+        EXPECT_TRUE(notice.contains(rowDir.filePath(aside[0]))) << notice.toStdString();
+    }
+}
+
+TEST_F(SettingsStoreTest, AHealthyDatabaseOpensAsItIs) {
+    SettingsStore(path).writeString("k", "v", "1");
+    QString notice;
+    auto store = SettingsStore::openRecovering(path, notice);
+    EXPECT_EQ(store->readValue("k", "v"), QString("1"));
+    EXPECT_TRUE(notice.isEmpty());
+    EXPECT_EQ(QDir(dir.filePath("conf")).entryList({"*.db"}), QStringList{"settings.db"});
+}
+
+TEST_F(SettingsStoreTest, ASecondCopyOfTheProgramIsToldThatOneIsRunning) {
+    SettingsStore first(path);
+    first.writeString("k", "v", "1");
+    QString notice;
+    try {
+        SettingsStore::openRecovering(path, notice);
+        FAIL() << "the database was opened twice";
+    } catch (const SettingsError& e) {
+        EXPECT_TRUE(e.text().contains("другая копия программы")) << e.text().toStdString();
+        EXPECT_FALSE(e.text().contains("locked")) << e.text().toStdString();
+    }
+    EXPECT_EQ(QDir(dir.filePath("conf")).entryList({"*.db"}), QStringList{"settings.db"});
+    EXPECT_EQ(first.readValue("k", "v"), QString("1"));
 }

@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <csignal>
+#include <cstring>
+#include <functional>
 
 #include "platform/Errors.h"
 #include "platform/TextFile.h"
@@ -100,6 +106,102 @@ TEST(Files, WritingIntoAMissingFolderThrowsAndCreatesNothing) {
     const QString path = dir.filePath("no/such/folder/f.txt");
     EXPECT_THROW(textfile::writeLines(path, {"x"}), FileError);
     EXPECT_FALSE(QFile::exists(path));
+}
+
+// Reads run in a child process: one that blocks must end the test, not hang it.
+TEST(Files, OnlyRegularFilesAreReadAndNothingBlocks) {
+    QTemporaryDir dir;
+    struct Row {
+        const char* name;
+        std::function<bool(const QByteArray&)> make;
+    };
+    const Row rows[] = {
+        {"pipe", [](const QByteArray& p) { return ::mkfifo(p.constData(), 0600) == 0; }},
+        {"folder", [](const QByteArray& p) { return ::mkdir(p.constData(), 0700) == 0; }},
+        {"device", [](const QByteArray& p) { return ::symlink("/dev/zero", p.constData()) == 0; }},
+    };
+    for (const Row& row : rows) {
+        const QString path = dir.filePath(row.name);
+        ASSERT_TRUE(row.make(QFile::encodeName(path))) << row.name;
+        EXPECT_EXIT(
+            {
+                ::alarm(5);
+                try {
+                    textfile::readBytes(path);
+                } catch (const FileError& e) {
+                    ::_exit(e.text().contains(path) && e.text().contains("не обычный файл") ? 0
+                                                                                            : 3);
+                }
+                ::_exit(4);
+            },
+            ::testing::ExitedWithCode(0), "")
+            << row.name;
+    }
+}
+
+// In a child process, which the default reaction to the signal would kill.
+TEST(Files, WritingPastTheFileSizeLimitFailsWithAMessageAndLeavesNothingBehind) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("keep.txt");
+    textfile::writeLines(path, {"old"});
+    EXPECT_EXIT(
+        {
+            struct rlimit small {};
+            ::getrlimit(RLIMIT_FSIZE, &small);
+            small.rlim_cur = 1024;
+            ::setrlimit(RLIMIT_FSIZE, &small);
+            try {
+                textfile::writeLines(path, {QString(4096, u'n')});
+            } catch (const FileError& e) {
+                ::_exit(e.text().contains("допустимый размер") ? 0 : 3);
+            }
+            ::_exit(4);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(test::readFile(path), QByteArray("old\r\n"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"keep.txt"});
+}
+
+TEST(Files, CommonSystemErrorsAreToldInRussian) {
+    QTemporaryDir dir;
+    test::writeFile(dir.filePath("file.txt"), "x");
+    ::chmod(QFile::encodeName(dir.filePath("file.txt")).constData(), 0600);
+    struct Row {
+        const char* what;
+        std::function<void()> fail;
+        const char* told;
+        int errorNumber;  // whose system text must not appear
+    };
+    const Row rows[] = {
+        {"missing", [&] { textfile::readBytes(dir.filePath("missing.txt")); }, "не найден", ENOENT},
+        {"file as folder", [&] { textfile::readBytes(dir.filePath("file.txt/x")); },
+         "не является папкой", ENOTDIR},
+    };
+    for (const Row& row : rows) {
+        try {
+            row.fail();
+            ADD_FAILURE() << row.what << ": no error";
+        } catch (const FileError& e) {
+            EXPECT_TRUE(e.text().contains(QString::fromUtf8(row.told))) << e.text().toStdString();
+            EXPECT_FALSE(e.text().contains(QString::fromLocal8Bit(std::strerror(row.errorNumber))))
+                << e.text().toStdString();
+        }
+    }
+    // Permission denied, as a user without rights meets it (root reads everything).
+    EXPECT_EXIT(
+        {
+            if (::geteuid() == 0 && ::setuid(65534) != 0) {
+                ::_exit(5);
+            }
+            ::chmod(QFile::encodeName(dir.filePath("file.txt")).constData(), 0);
+            try {
+                textfile::readBytes(dir.filePath("file.txt"));
+            } catch (const FileError& e) {
+                ::_exit(e.text().contains("нет прав доступа") ? 0 : 3);
+            }
+            ::_exit(4);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(Cp1251, FirstCharacterOutsideTheCodePage) {

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include "platform/Errors.h"
 #include "platform/TextFile.h"
@@ -171,4 +173,94 @@ TEST_F(PageIndexTest, IndexFilesAreRewrittenOnlyWhenTheirContentChanges) {
     writeIndexFiles(state);
     EXPECT_EQ(test::readFile(titleIndexPath(site)),
               QByteArray("#    path\r\n0001 Site : B\r\n#\r\n"));
+}
+
+TEST_F(PageIndexTest, ATitleWithALineBreakIsRefusedAndTheIndexStaysAsItWas) {
+    writeHead({"#    path", "0001 S : A", "#"});
+    const QByteArray before = test::readFile(titleIndexPath(site));
+    struct Row {
+        const char* siteTitle;
+        const char* title;
+    };
+    for (const Row& row : {Row{"Мой\r\nсайт", "A"}, Row{"S", "Новая\r\nстраница"}, Row{"S", "a\nb"},
+                           Row{"S\r", "a"}}) {
+        TextTable titles;
+        titles[1] = QString::fromUtf8(row.title);
+        EXPECT_THROW(writePageTitleIndex(site, QString::fromUtf8(row.siteTitle), titles, 1),
+                     ZorError)
+            << row.siteTitle << " / " << row.title;
+        EXPECT_EQ(test::readFile(titleIndexPath(site)), before);
+    }
+}
+
+TEST_F(PageIndexTest, TheSiteTitleComesFromTheFirstPageLineOnly) {
+    struct Row {
+        QStringList lines;
+        QString siteTitle;
+    };
+    const Row rows[] = {
+        {{"# path : xyz", "#"}, ""},
+        {{"# path : xyz"}, ""},
+        {{"#    path : x", "0001 Мой : A", "#"}, "Мой"},
+    };
+    for (const Row& row : rows) {
+        state.siteTitle = "old";
+        applyPageTitleIndex(row.lines, state);
+        EXPECT_EQ(state.siteTitle, row.siteTitle) << row.lines.join(" | ").toStdString();
+    }
+}
+
+TEST_F(PageIndexTest, AnIndexTooLargeToBeOneIsRefusedBeforeItIsRead) {
+    // Two pages whose titles make the file far larger than any real index.
+    const QString huge(3 * 1024 * 1024, u'x');
+    writeHead({"#    path", "0001 S : " + huge, "0002 S : " + huge, "#"});
+    try {
+        readPageTitleIndex(state);
+        FAIL() << "no error";
+    } catch (const FileError& e) {
+        EXPECT_TRUE(e.text().contains("head.txt")) << e.text().toStdString();
+        EXPECT_TRUE(e.text().contains("слишком большой")) << e.text().toStdString();
+    }
+    EXPECT_EQ(state.pageList, QStringList{"..."});
+    EXPECT_FALSE(state.pageIndexLoaded);
+}
+
+TEST_F(PageIndexTest, ASiteWithoutItsEtcFolderHasNothingToSave) {
+    QDir(site + "/etc").removeRecursively();
+    EXPECT_THROW(readPageTitleIndex(state), FileError);
+    EXPECT_NO_THROW(writeIndexFiles(state));
+    EXPECT_FALSE(QFileInfo::exists(site + "/etc"));
+}
+
+// In a child process: a read that blocks must end the test, not hang it.
+TEST_F(PageIndexTest, SpecialFilesInPlaceOfTheIndexFilesNeverBlock) {
+    writeHead({"#    path", "0001 S : A", "#"});
+    readPageTitleIndex(state);
+    struct Row {
+        const char* name;
+        bool read;  // read the title index, or save both
+    };
+    for (const Row& row : {Row{"head.txt", true}, Row{"file.txt", false}}) {
+        const QString path = site + "/etc/" + row.name;
+        QFile::remove(path);
+        ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        EXPECT_EXIT(
+            {
+                ::alarm(5);
+                try {
+                    if (row.read) {
+                        readPageTitleIndex(state);
+                    } else {
+                        writeIndexFiles(state);
+                    }
+                } catch (const FileError&) {
+                    ::_exit(row.read ? 0 : 3);
+                }
+                ::_exit(row.read ? 4 : 0);
+            },
+            ::testing::ExitedWithCode(0), "")
+            << row.name;
+        QFile::remove(path);
+        writeHead({"#    path", "0001 S : A", "#"});
+    }
 }

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -120,4 +122,34 @@ TEST(SiteCatalogue, DeleteFolderTreeRemovesReadOnlyAndHiddenEntries) {
     DeleteFolderTree(s, [&](const QString& m) { reports.append(m); });
     EXPECT_TRUE(reports.isEmpty()) << reports.join("\n").toStdString();
     EXPECT_FALSE(QFileInfo::exists(s));
+}
+
+// In a child process: a special file that blocks the copy must end the test, not hang it.
+TEST(SiteCatalogue, CopyKeepsLinksAsLinksAndSkipsSpecialFiles) {
+    test::TempRoot root;
+    test::TempRoot elsewhere;
+    const QString a = root.makeSite("alpha");
+    const QString outside = elsewhere.makeSite("outside");
+    // A link within the site, a link out of it, and a named pipe.
+    ASSERT_EQ(::symlink("../pages/1.tq", QFile::encodeName(a + "/mf/img/welcome.tq").constData()),
+              0);
+    ASSERT_TRUE(QFile::link(outside, a + "/mf/other/shared"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(a + "/mf/other/pipe").constData(), 0600), 0);
+    const QString c = root.root() + "alpha - копия";
+    EXPECT_EXIT(
+        {
+            ::alarm(5);
+            CopyFolderTree(a, c);
+            ::_exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+
+    EXPECT_EQ(QFile::symLinkTarget(c + "/mf/img/welcome.tq"),
+              QFileInfo(c + "/mf/pages/1.tq").absoluteFilePath());  // into the copy, not back
+    EXPECT_EQ(QFile::symLinkTarget(c + "/mf/other/shared"), outside);
+    EXPECT_FALSE(QFileInfo::exists(c + "/mf/other/pipe"));
+    EXPECT_TRUE(QFileInfo(c + "/etc/head.txt").isFile());
+    // Nothing was copied through the outward link.
+    EXPECT_EQ(QDir(elsewhere.root()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList{"outside"});
 }

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QMenu>
+
+#include "site/OpenSiteState.h"
+
+class QComboBox;
+
+namespace zor::app {
+
+class TForm1;
+
+// The site selector's menu and its commands on the catalogue of sites. Its shortcuts act while
+// the selector has the keyboard focus.
+class SiteCatalogueMenu : public QMenu {
+    Q_OBJECT
+public:
+    SiteCatalogueMenu(TForm1& form, OpenSiteState& state, QComboBox* sitesbox);
+
+    void SpeedButton1Click();  // "Новый"
+    void N1Click();            // "Переименовать"
+    void N5Click();            // "Удалить"
+    void N6Click();            // "Сделать копию"
+
+private:
+    TForm1& form_;
+    OpenSiteState& state_;
+    QComboBox* sitesbox;
+};
+
+}  // namespace zor::app
