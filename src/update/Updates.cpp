@@ -102,7 +102,7 @@ std::optional<QStringList> UpdateCheck::fetchList(const QString& path) {
     if (!http_.DownloadToFile(server_ + path, temp, MaxListBytes)) {
         return std::nullopt;
     }
-    return textfile::splitLines(textfile::readText(temp));
+    return textfile::splitLines(textfile::readText(temp, MaxListBytes));
 }
 
 std::optional<SystemCheck> UpdateCheck::checkSystem() {
@@ -138,6 +138,8 @@ void UpdateCheck::install(const QStringList& lines, InstallReport& report,
                           const std::function<void(int, int, const QString&)>& beforeItem) {
     const QString folder = extensionsFolder();
     prepareFolder(folder);
+    // An install the program did not live to finish left its half file here.
+    textfile::removeStaleTemporaries(folder);
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const QString name = catalogueName(lines[i]);
         if (beforeItem) {

@@ -156,6 +156,7 @@ TEST_F(UpdateServerTest, InstallPutsWholeFilesInPlaceAndReportsTheRest) {
     // Installed before: replaced by a good download, kept when the new one stops half way.
     writeFile(extensions() + "/b.ex", "old b");
     writeFile(extensions() + "/stall.ex", "old stall");
+    writeFile(extensions() + "/zorod-saving-Ab12Cd", "half of an earlier download");
     http.StallTimeout = std::chrono::seconds(1);
 
     update::UpdateCheck::InstallReport report;
