@@ -1,18 +1,22 @@
 #include "app/DesignScreen.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "app/TForm1.h"
 #include "design/TemplateCompiler.h"
+#include "editor/EditorSave.h"
 #include "editor/TForm2.h"
 #include "platform/CommandGuard.h"
 #include "platform/Errors.h"
+#include "platform/RichTextMemo.h"
 #include "platform/TextFile.h"
 #include "site/SiteWorkspace.h"
 
@@ -79,18 +83,34 @@ DesignScreen::DesignScreen(TForm1& form, OpenSiteState& state, QWidget* parent)
     layout->addLayout(bottom);
 
     connectGuarded(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
-    connectGuarded(ListBox2, &QListWidget::itemClicked, this, [this] { ListBox2Click(); });
+    // Return opens the entry as a click does. Where the style opens entries with one click,
+    // that click is an activation too and is not taken twice.
+    connectGuarded(ListBox2, &QListWidget::itemActivated, this, [this] { ListBox2Click(); });
+    if (!ListBox2->style()->styleHint(QStyle::SH_ItemView_ActivateItemOnSingleClick, nullptr,
+                                      ListBox2)) {
+        connectGuarded(ListBox2, &QListWidget::itemClicked, this, [this] { ListBox2Click(); });
+    }
 }
 
 void DesignScreen::loadBlockList() {
     ListBox2->clear();
-    ListBox2->addItems(site::listBlocks(state_.sitePath));
+    for (const QString& name : site::listBlocks(state_.sitePath)) {
+        // A file named so that its entry could not be told from the new-block entry, or not
+        // be read in the list, is left out.
+        if (editor::isBlockName(name)) {
+            ListBox2->addItem(name);
+        }
+    }
     ListBox2->addItem(NewItemEntry);
 }
 
 void DesignScreen::loadTemplate() {
-    Memo1->setPlainText(toBoxText(
-        textfile::readText(site::themePath(state_.sitePath), site::MaxTemplateBytes)));
+    const QFileInfo theme(site::themePath(state_.sitePath));
+    // A template that is not there loses nothing when the box is saved; one that is there but
+    // could not be read must not be saved over with the empty box.
+    templateLoaded_ = !theme.exists() && !theme.isSymLink();
+    Memo1->setPlainText(toBoxText(textfile::readText(theme.filePath(), site::MaxTemplateBytes)));
+    templateLoaded_ = true;
 }
 
 void DesignScreen::clearTemplate() {
@@ -101,7 +121,14 @@ void DesignScreen::Button1Click() {
     if (state_.siteName.isEmpty()) {
         throw ZorError(QStringLiteral("Сайт не открыт: сначала создайте или выберите сайт."));
     }
-    design::saveAndCompile(state_, toFileText(Memo1->toPlainText()));
+    if (!templateLoaded_) {
+        throw ZorError(QStringLiteral("Шаблон сайта не загрузился, и сохранить его сейчас "
+                                      "значило бы стереть файл \u00AB%1\u00BB. Исправьте файл "
+                                      "и откройте сайт снова.")
+                           .arg(QDir::toNativeSeparators(site::themePath(state_.sitePath))));
+    }
+    // Not toPlainText(): that turns no-break spaces into plain ones.
+    design::saveAndCompile(state_, toFileText(exactText(*Memo1->document())));
 }
 
 void DesignScreen::ListBox2Click() {

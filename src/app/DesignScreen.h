@@ -23,7 +23,8 @@ public:
     void loadTemplate();
     void clearTemplate();
 
-    // "Сохранить": saves the template as it stands and compiles it into "index.php".
+    // "Сохранить": saves the template as it stands and compiles it into "index.php"; refused
+    // while the site's template did not load.
     void Button1Click();
     // A pick in the block list: opens the block (or a new one) in the editor.
     void ListBox2Click();
@@ -35,6 +36,7 @@ public:
 private:
     TForm1& form_;
     OpenSiteState& state_;
+    bool templateLoaded_ = false;  // the box holds the site's template as read from its file
 };
 
 // Converts between the file's CR LF and the text box's line feeds, both ways without loss.

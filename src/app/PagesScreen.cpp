@@ -12,6 +12,7 @@
 #include "pages/PageCatalogue.h"
 #include "pages/Sitemap.h"
 #include "platform/CommandGuard.h"
+#include "platform/DropDownList.h"
 #include "platform/OneLineField.h"
 #include "platform/SettingsStore.h"
 
@@ -30,7 +31,7 @@ PagesScreen::PagesScreen(TForm1& form, OpenSiteState& state, SettingsStore& sett
     Edit31 = new QLineEdit;
     Edit31->setObjectName(QStringLiteral("Edit31"));
     keepOnOneLine(Edit31);
-    ComboBox1 = new QComboBox;
+    ComboBox1 = new DropDownList;
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
     ComboBox1->setPlaceholderText(QStringLiteral("Выберите страницу"));
     ComboBox1->setMaxVisibleItems(20);

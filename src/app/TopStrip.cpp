@@ -7,6 +7,7 @@
 
 #include "app/ClickLabel.h"
 #include "app/Icons.h"
+#include "platform/DropDownList.h"
 
 namespace zor::app {
 namespace {
@@ -53,7 +54,7 @@ TopStrip::TopStrip(QWidget* parent) : QWidget(parent) {
     uploadIcon->setClickWaitsForDoubleClick(true);  // its double click uploads
     auto* filesIcon = icon("Image102", Icon::FileManager, QStringLiteral("Файловый менеджер"));
 
-    sitesbox = new QComboBox;
+    sitesbox = new DropDownList;  // a wheel notch over it does not switch the site
     sitesbox->setObjectName(QStringLiteral("sitesbox"));
     sitesbox->setPlaceholderText(QStringLiteral("Выберите сайт"));
     sitesbox->setMinimumWidth(190);

@@ -2,6 +2,7 @@
 
 #include "platform/Errors.h"
 #include "platform/TextFile.h"
+#include "site/PageIndex.h"
 #include "site/SiteWorkspace.h"
 
 namespace zor::design {
@@ -92,6 +93,18 @@ QStringList render(const FragmentLine (&lines)[N]) {
     return out;
 }
 
+// An Apache refusal, in the words of 2.4 and of 2.2 (whose Order and Deny 2.4 knows only
+// through its compatibility module).
+QStringList refusal(const QString& indent) {
+    return {indent + QStringLiteral("<IfModule mod_authz_core.c>"),
+            indent + QStringLiteral("    Require all denied"),
+            indent + QStringLiteral("</IfModule>"),
+            indent + QStringLiteral("<IfModule !mod_authz_core.c>"),
+            indent + QStringLiteral("    Order allow,deny"),
+            indent + QStringLiteral("    Deny from all"),
+            indent + QStringLiteral("</IfModule>")};
+}
+
 const QString TitleMarker = QStringLiteral("{{title}}");
 const QString ContentMarker = QStringLiteral("{{content}}");
 const QString BlockMarker = QStringLiteral("{{bloc=");
@@ -149,6 +162,21 @@ QStringList compileTemplate(const QStringList& templateLines) {
     return out;
 }
 
+QStringList pagesAccessLines() {
+    return QStringList{QStringLiteral("# Страницы сайта показывает index.php; напрямую их не "
+                                      "отдают.")} +
+           refusal(QString());
+}
+
+QStringList etcAccessLines() {
+    // The design folder below also holds the pictures and styles the pages show: only the
+    // site's own files are refused, and names without a dot (a save cut short leaves those).
+    return QStringList{QStringLiteral("# Указатели страниц, блоки и шаблон читает index.php; "
+                                      "напрямую их не отдают."),
+                       QStringLiteral("<FilesMatch \"(\\.txt|\\.tq|^theme\\.html|^[^.]+)$\">")} +
+           refusal(QStringLiteral("    ")) + QStringList{QStringLiteral("</FilesMatch>")};
+}
+
 void saveAndCompile(OpenSiteState& state, const QString& templateText) {
     const QStringList lines = textfile::splitLines(templateText);
     if (lines.size() > state.templateLines.capacity()) {
@@ -157,12 +185,18 @@ void saveAndCompile(OpenSiteState& state, const QString& templateText) {
                            .arg(lines.size())
                            .arg(state.templateLines.capacity()));
     }
+    // The compiled site finds every page of the open site, saved or not.
+    site::writeIndexFiles(state);
     const QString theme = site::themePath(state.sitePath);
     textfile::writeText(theme, templateText);
     const QStringList stored = textfile::readLines(theme);
     for (int k = 1; k <= stored.size(); ++k) {
         state.templateLines[k] = stored[k - 1];
     }
+    // Before index.php: a site that serves its pages never serves their sources.
+    textfile::writeLines(state.sitePath + QStringLiteral("/etc/.htaccess"), etcAccessLines());
+    textfile::writeLines(site::pagesFolder(state.sitePath) + QStringLiteral("/.htaccess"),
+                         pagesAccessLines());
     textfile::writeLines(site::frontControllerPath(state.sitePath), compileTemplate(stored));
 }
 

@@ -22,9 +22,15 @@ QStringList blockInclude(const QString& name);
 // Pure: template lines in, index.php lines out (each is later written with CR LF).
 QStringList compileTemplate(const QStringList& templateLines);
 
-// "Сохранить" of the design screen: writes the template text exactly as given, reads it back
-// line by line into TemplateLines and writes the compiled "index.php". Refuses a template of
-// more than 5000 lines before writing anything.
+// The ".htaccess" files that keep Apache (2.2 and 2.4) from sending the site's sources as they
+// are: everything in "mf/pages"; in "etc", the index files, blocks and the template.
+QStringList pagesAccessLines();
+QStringList etcAccessLines();
+
+// "Сохранить" of the design screen: brings the index files up to date, writes the template
+// text exactly as given, reads it back line by line into TemplateLines, writes the ".htaccess"
+// files and the compiled "index.php". Refuses a template of more than 5000 lines before writing
+// anything.
 void saveAndCompile(OpenSiteState& state, const QString& templateText);
 
 }  // namespace zor::design

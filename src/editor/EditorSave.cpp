@@ -1,6 +1,8 @@
 #include "editor/EditorSave.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <algorithm>
 
 #include "editor/EditorDocument.h"
 #include "editor/EditorHost.h"
@@ -53,14 +55,32 @@ void savePage(OpenSiteState& state, EditorHost& host, const QString& sourceText,
     host.setPageListEntry(n - 1, pageListEntry(n, title));
 }
 
+bool isBlockName(const QString& name) {
+    // "..." is the list's new-block entry; a control character would not show in the list.
+    return !name.isEmpty() && name != u"." && name != u".." && name != NewItemEntry &&
+           !name.contains(u'/') && !name.contains(u'\\') &&
+           std::none_of(name.begin(), name.end(),
+                        [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
 void checkBlockName(const QString& name) {
-    if (name.isEmpty() || name == u"." || name == u".." || name.contains(u'/') ||
-        name.contains(u'\\') || name.contains(QChar(0))) {
+    if (!isBlockName(name)) {
         throw ZorError(QStringLiteral("Имя блока \u00AB%1\u00BB не подходит: оно не может быть "
-                                      "пустым, \u00AB.\u00BB или \u00AB..\u00BB и не может "
-                                      "содержать \u00AB/\u00BB или \u00AB\\\u00BB.")
+                                      "пустым, \u00AB.\u00BB, \u00AB..\u00BB или \u00AB...\u00BB "
+                                      "и не может содержать \u00AB/\u00BB, \u00AB\\\u00BB или "
+                                      "управляющие символы (табуляцию, перевод строки).")
                            .arg(name));
     }
+}
+
+bool replacesOtherBlock(const OpenSiteState& state, const QString& name,
+                        const std::optional<QString>& openedBlock) {
+    const QFileInfo file(site::blockFilePath(state.sitePath, name));
+    return (file.exists() || file.isSymLink()) && openedBlock != name;
+}
+
+QString replaceBlockQuestion(const QString& name) {
+    return QStringLiteral("Блок \u00AB%1\u00BB уже есть. Заменить его?").arg(name);
 }
 
 void saveBlock(const OpenSiteState& state, EditorHost& host, const QString& sourceText,

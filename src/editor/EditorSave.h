@@ -33,8 +33,16 @@ QString pageListEntry(int pageNumber, const QString& title);
 void savePage(OpenSiteState& state, EditorHost& host, const QString& sourceText,
               const QString& title);
 
-// Refuses a block name that would not be a file directly in the block folder.
+// A name the block list can show and the block folder hold: not empty, ".", ".." or the list's
+// "...", and without separators or control characters.
+bool isBlockName(const QString& name);
+// Throws ZorError, with the reason, for a name that is not a block name.
 void checkBlockName(const QString& name);
+// Whether saving under name would overwrite a block other than the one opened (openedBlock is
+// the name the block was loaded under; nothing for a new block).
+bool replacesOtherBlock(const OpenSiteState& state, const QString& name,
+                        const std::optional<QString>& openedBlock);
+QString replaceBlockQuestion(const QString& name);  // "Блок «name» уже есть. Заменить его?"
 // Saves the block under name (the old file of a renamed block stays) and puts the name into the
 // block list's selected entry.
 void saveBlock(const OpenSiteState& state, EditorHost& host, const QString& sourceText,

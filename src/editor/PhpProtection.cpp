@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <initializer_list>
 
+#include "editor/PhpScanner.h"
+
 namespace zor::editor {
 namespace {
 
@@ -98,9 +100,7 @@ QString PhpProtection::protect(QStringView text) {
     while (i < n) {
         const QChar c = text[i];
         if (c == u'<' && i + 1 < n && text[i + 1] == u'?') {
-            // The block runs to its first "?>", or to the end, as PHP itself reads it.
-            qsizetype end = text.indexOf(u"?>", i + 2);
-            end = end < 0 ? n : end + 2;
+            const qsizetype end = phpBlockEnd(text, i);
             const QString block = text.mid(i, end - i).toString();
             const QString id = QString::number(idOf(block));
             out += text.mid(copied, i - copied);

@@ -2,26 +2,26 @@
 
 #include <QCheckBox>
 #include <QClipboard>
-#include <QComboBox>
 #include <QFileInfo>
-#include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
+#include <QMessageBox>
 #include <QTabWidget>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "editor/EditorDocument.h"
 #include "editor/EditorHost.h"
 #include "editor/EditorKeys.h"
+#include "editor/EditorToolbar.h"
 #include "editor/ExtensionList.h"
 #include "editor/SourceMarkup.h"
+#include "editor/VisualSync.h"
 #include "platform/CommandGuard.h"
+#include "platform/Dialogs.h"
+#include "platform/DropDownList.h"
 #include "platform/HtmlEditingControl.h"
 #include "platform/OneLineField.h"
 #include "platform/RichTextMemo.h"
@@ -32,57 +32,6 @@
 namespace zor::editor {
 namespace {
 
-// Icons of the toolbar buttons, from the Oxygen icon theme.
-QString iconName(const QString& button) {
-    static const QHash<QString, QString> names{
-        {"ToolButton14", "edit-clear"},
-        {"ToolButton6", "edit-undo"},
-        {"ToolButton18", "format-justify-left"},
-        {"ToolButton3", "format-justify-center"},
-        {"ToolButton13", "format-justify-right"},
-        {"ToolButton9", "format-justify-fill"},
-        {"ToolButton1", "format-text-bold"},
-        {"ToolButton12", "format-text-italic"},
-        {"ToolButton22", "format-text-underline"},
-        {"ToolButton5", "format-text-strikethrough"},
-        {"ToolButton2", "format-list-unordered"},
-        {"ToolButton15", "format-list-ordered"},
-        {"ToolButton11", "insert-image"},
-        {"ToolButton19", "format-text-subscript"},
-        {"ToolButton20", "format-text-superscript"},
-        {"ToolButton8", "edit-cut"},
-        {"ToolButton16", "edit-paste"},
-        {"ToolButton21", "insert-table"},
-    };
-    return names.value(button);
-}
-
-QIcon toolbarIcon(const QString& button) {
-    QIcon icon;
-    const QString name = iconName(button);
-    for (const char* size : {"16", "32"}) {
-        icon.addFile(QStringLiteral(":/zorod/icons/%1/%2.png").arg(QLatin1String(size), name));
-    }
-    return icon;
-}
-
-// The last button of each group: clear and undo all; alignments; styles; lists; image;
-// indices; cut and paste; then the table.
-bool endsGroup(const QString& button) {
-    static const QStringList last{"ToolButton6",  "ToolButton9",  "ToolButton5", "ToolButton15",
-                                  "ToolButton11", "ToolButton20", "ToolButton16"};
-    return last.contains(button);
-}
-
-QPixmap swatch(const QColor& colour, int size = 16) {
-    QPixmap p(size, size);
-    p.fill(colour);
-    QPainter painter(&p);
-    painter.setPen(Qt::gray);
-    painter.drawRect(0, 0, size - 1, size - 1);
-    return p;
-}
-
 // What a pasted text takes in the source view, where a CR LF is one line break.
 int pastedLength(const QString& text) {
     return static_cast<int>(text.size() - text.count(QStringLiteral("\r\n")));
@@ -91,7 +40,7 @@ int pastedLength(const QString& text) {
 }  // namespace
 
 EditorControls webEngineControls() {
-    return {new WebHtmlEditor, new WebPreview};
+    return {new WebHtmlEditor({DocumentHead, DocumentTail}), new WebPreview};
 }
 
 TForm2::TForm2(OpenSiteState& state, SettingsStore& settings, EditorHost& host,
@@ -102,6 +51,11 @@ TForm2::TForm2(OpenSiteState& state, SettingsStore& settings, EditorHost& host,
     DHTMLEdit1->setParent(this);
     WebBrowser1->setParent(this);
     buildWindow();
+    sync_ = std::make_unique<VisualSync>(*DHTMLEdit1, *Memo1, [this](const QString& text) {
+        // Told from outside the visual editor's own report of the key.
+        QMetaObject::invokeMethod(
+            this, [this, text] { dialogs::showMessage(this, text); }, Qt::QueuedConnection);
+    });
 
     connectGuarded(Memo1, &RichTextMemo::changed, this, [this] { Memo1Change(); });
     connectGuarded(Memo1, &RichTextMemo::keyDown, this,
@@ -113,18 +67,11 @@ TForm2::TForm2(OpenSiteState& state, SettingsStore& settings, EditorHost& host,
                         &HtmlEditingControl::keyUp, &HtmlEditingControl::edited}) {
         connectGuarded(DHTMLEdit1, signal, this, [this] { DHTMLEdit1Key(); });
     }
-    connectGuarded(DHTMLEdit1, &HtmlEditingControl::applied, this, [this] {
-        if (pushWanted_) {
-            sendPush();
-        }
-    });
+    connectGuarded(DHTMLEdit1, &HtmlEditingControl::applied, this, [this] { sync_->applied(); });
     // The visual editor may hold an old text (after a command that does not push, or while it
     // was switched off): it is brought up to date before the user can type into it.
-    connectGuarded(DHTMLEdit1, &HtmlEditingControl::focusEntered, this, [this] {
-        if (visualStale_) {
-            push();
-        }
-    });
+    connectGuarded(DHTMLEdit1, &HtmlEditingControl::focusEntered, this,
+                   [this] { sync_->entered(); });
     connectGuarded(usedhtml, &QCheckBox::toggled, this, [this](bool) { usedhtmlClick(); });
     connectGuarded(ColorBox1, &QComboBox::activated, this,
                    [this](int index) { ColorBox1Select(index); });
@@ -180,7 +127,7 @@ void TForm2::buildWindow() {
     layout->addWidget(PageControl1, 3);
 
     auto* bottom = new QHBoxLayout;
-    ComboBox1 = new QComboBox;
+    ComboBox1 = new DropDownList;
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
     ComboBox1->setPlaceholderText(QStringLiteral("Выберите расширение"));
     ComboBox1->setMinimumWidth(200);
@@ -214,46 +161,7 @@ QWidget* TForm2::buildToolbar() {
     Edit1->setFixedWidth(92);
     row->addWidget(Edit1);
     row->addSpacing(4);
-
-    Image1 = new QLabel;
-    Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setPixmap(swatch(Qt::black));
-    row->addWidget(Image1);
-    row->addSpacing(2);
-
-    ColorBox1 = new QComboBox;
-    ColorBox1->setObjectName(QStringLiteral("ColorBox1"));
-    for (const NamedColour& c : standardColours()) {
-        ColorBox1->addItem(QIcon(swatch(QColor(c.code), 12)), c.name, c.code);
-    }
-    ColorBox1->setFixedWidth(116);
-    const QString firstName = standardColours().front().name;
-    ColorBox1->setToolTip(firstName);
-    Image1->setToolTip(firstName);
-    row->addWidget(ColorBox1);
-    row->addSpacing(4);
-
-    for (const ToolbarCommand& command : toolbarCommands()) {
-        auto* button = new QToolButton;
-        button->setObjectName(command.button);
-        button->setToolTip(command.hint);
-        button->setIcon(toolbarIcon(command.button));
-        button->setIconSize(QSize(16, 16));
-        button->setAutoRaise(true);
-        button->setFixedSize(21, 22);
-        button->setFocusPolicy(Qt::NoFocus);
-        connectGuarded(button, &QToolButton::clicked, this,
-                       [this, &command](bool) { ToolButtonClick(command); });
-        row->addWidget(button);
-        if (endsGroup(command.button)) {
-            auto* line = new QFrame;
-            line->setFrameShape(QFrame::VLine);
-            line->setFrameShadow(QFrame::Sunken);
-            line->setFixedWidth(3);
-            row->addWidget(line);
-        }
-    }
-    row->addStretch(1);
+    addToolbarControls(*this, row);
     return bar;
 }
 
@@ -283,6 +191,7 @@ void TForm2::openPage(int pageNumber, const QString& title, bool loadFile) {
 void TForm2::openBlock(const QString& name, bool loadFile) {
     const QString text =
         loadFile ? textfile::readText(site::blockFilePath(state_.sitePath, name)) : QString();
+    openedBlock_ = loadFile ? std::optional(name) : std::nullopt;
     Edit1->setText(name);
     setWindowTitle(windowTitle() + BlockModeCaption);
     startEditing(text);
@@ -290,10 +199,9 @@ void TForm2::openBlock(const QString& name, bool loadFile) {
 }
 
 void TForm2::startEditing(const QString& text) {
-    protection_ = PhpProtection(text);
+    sync_->startEditing(text);
     previewText_.clear();
     previewPath_.clear();
-    pushedText_.reset();
     Memo1->setText(text);
     // Loading always refreshes the preview file, even when the text is what it was.
     Memo1Change();
@@ -310,7 +218,7 @@ void TForm2::FormShow() {
     // Pictures with addresses relative to the site show in the visual editor.
     DHTMLEdit1->setBaseUrl(QUrl::fromLocalFile(state_.sitePath + u'/'));
     if (usedhtml->isChecked()) {
-        sendPush(QStringLiteral(" "));
+        sync_->send(QStringLiteral(" "));
     }
     Edit2->setText(state_.siteAddress + QStringLiteral("index.php?in=") +
                    QString::number(host_.pageListSelection() + 1));
@@ -340,16 +248,24 @@ void TForm2::keyPressEvent(QKeyEvent* event) {
 }
 
 void TForm2::done(int result) {
-    if (!runGuarded(this, [this] { FormClose(); })) {
-        return;  // the error is shown and the window stays open: closing again saves again
+    bool saved = false;
+    if (!runGuarded(this, [&] { saved = FormClose(); }) || !saved) {
+        return;  // the window stays open with its text: closing again saves again
     }
     QDialog::done(result);
 }
 
-void TForm2::FormClose() {
+bool TForm2::FormClose() {
     const QString text = Memo1->text();
     if (mode() == EditorMode::Block) {
-        saveBlock(state_, host_, text, Edit1->text());
+        const QString name = Edit1->text();
+        checkBlockName(name);
+        if (replacesOtherBlock(state_, name, openedBlock_) &&
+            QMessageBox::question(this, EditorCaption, replaceBlockQuestion(name)) !=
+                QMessageBox::Yes) {
+            return false;
+        }
+        saveBlock(state_, host_, text, name);
     } else {
         savePage(state_, host_, text, Edit1->text());
     }
@@ -359,6 +275,7 @@ void TForm2::FormClose() {
     previewPath_.clear();  // the save removed the preview file
     // Last: a window left open by a failure above must keep its mode for the next close.
     setWindowTitle(EditorCaption);
+    return true;
 }
 
 void TForm2::PreviewRefresh() {
@@ -378,36 +295,17 @@ void TForm2::PreviewRefresh() {
 }
 
 void TForm2::push() {
-    visualStale_ = false;
-    if (DHTMLEdit1->isBusy()) {
-        pushWanted_ = true;  // sent when the visual editor has taken the last one
-        return;
-    }
-    sendPush();
+    sync_->push();
 }
 
 void TForm2::pushIfOn() {
     if (usedhtml->isChecked()) {
-        push();
+        sync_->push();
     }
-}
-
-void TForm2::sendPush(const QString& tail) {
-    pushWanted_ = false;
-    visualStale_ = false;
-    const QString text = Memo1->text();
-    if (pushedText_ == text && pushedTail_ == tail && !DHTMLEdit1->isEdited()) {
-        return;  // the visual editor holds this very text
-    }
-    pushedText_ = text;
-    pushedTail_ = tail;
-    DHTMLEdit1->setDocumentHtml(protection_.protect(linesForVisualEditor(text) + tail));
 }
 
 void TForm2::Memo1Change() {
-    if (!copyingFromVisual_) {
-        visualStale_ = true;
-    }
+    sync_->sourceChanged();
     if (Memo1->length() == 0) {
         // No page or block is ever saved empty; the blank is a change and comes back here.
         Memo1->replaceRange(0, 0, QStringLiteral(" "), 0);
@@ -484,30 +382,7 @@ bool TForm2::IsCtrlDown() {
 }
 
 void TForm2::DHTMLEdit1Key() {
-    // Only the user's own edits come back: the browser rewrites whatever it is given, and a
-    // load copied back would rewrite the page without the user having touched it.
-    if (!DHTMLEdit1->isEdited()) {
-        return;
-    }
-    if (visualStale_) {
-        // Edited on an old text: the source is not overwritten with it.
-        push();
-        return;
-    }
-    const auto body = extractBody(DHTMLEdit1->documentHtml());
-    if (!body) {
-        return;
-    }
-    const QString text = protection_.restore(*body);
-    if (text == Memo1->text()) {
-        return;
-    }
-    copyingFromVisual_ = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{copyingFromVisual_};
-    Memo1->setText(text);
+    sync_->copyBack();
 }
 
 void TForm2::usedhtmlClick() {
@@ -524,71 +399,22 @@ void TForm2::Edit2Click() {
 }
 
 void TForm2::ToolButtonClick(const ToolbarCommand& command) {
-    const int start = Memo1->selectionStart();
-    const int length = Memo1->selectionLength();
-    switch (command.kind) {
-        case CommandKind::Clear:
-            Memo1->setText(QString());
-            break;
-        case CommandKind::UndoAll:
-            undoAll();
-            break;
-        case CommandKind::Wrap: {
-            const TextChange change =
-                wrapSelection(Memo1->text(), start, length, command.open, command.close);
-            Memo1->replaceRange(change.start, change.removed, change.inserted, change.caret);
-            break;
-        }
-        case CommandKind::Cut:
-            CutBuffer = Memo1->selectedText();
-            Memo1->replaceRange(start, length, QString(), start);
-            break;
-        case CommandKind::Paste:
-            paste();
-            break;
-    }
-    if (command.push == Push::Always) {
-        push();
-    } else if (command.push == Push::IfOn) {
-        pushIfOn();
-    }
+    runToolbarCommand(*this, command);
 }
 
-void TForm2::undoAll() {
-    QString text;
+QString TForm2::savedText() const {
     if (mode() == EditorMode::Page) {
         const int n = host_.pageListSelection() + 1;
         const QString path = site::pageFilePath(state_.sitePath, n);
         if (n >= 1 && QFileInfo::exists(path)) {
-            text = textfile::readText(path);
+            return textfile::readText(path);
         }
     }
-    Memo1->setText(text);
-    PreviewRefresh();
-}
-
-void TForm2::paste() {
-    const int start = Memo1->selectionStart();
-    Memo1->replaceRange(start, Memo1->selectionLength(), CutBuffer,
-                        start + static_cast<int>(CutBuffer.size()));
-    // From the last two pasted characters to the end of the text.
-    const int caret = Memo1->caretPosition();
-    ColourTags(std::max(caret - 1, 1), Memo1->length());
+    return {};
 }
 
 void TForm2::ColorBox1Select(int index) {
-    if (index < 0 || index >= static_cast<int>(standardColours().size())) {
-        return;
-    }
-    const NamedColour& colour = standardColours()[static_cast<size_t>(index)];
-    lastColourCode = colour.code;
-    Image1->setToolTip(colour.name);
-    ColorBox1->setToolTip(colour.name);
-    Image1->setPixmap(swatch(QColor(colour.code)));
-    const TextChange change =
-        wrapSelection(Memo1->text(), Memo1->selectionStart(), Memo1->selectionLength(),
-                      fontOpenTag(colour.code), FontCloseTag);
-    Memo1->replaceRange(change.start, change.removed, change.inserted, change.caret);
+    applyFontColour(*this, index);
 }
 
 void TForm2::ComboBox1Select(int index) {

@@ -2,10 +2,10 @@
 
 #include <QColor>
 #include <QDialog>
+#include <memory>
 #include <optional>
 
 #include "editor/EditorSave.h"
-#include "editor/PhpProtection.h"
 #include "site/OpenSiteState.h"
 
 class QCheckBox;
@@ -24,6 +24,7 @@ class SettingsStore;
 namespace zor::editor {
 
 class EditorHost;
+class VisualSync;
 struct ToolbarCommand;
 
 // The visual editor and the preview the window hosts; it takes them over.
@@ -58,6 +59,10 @@ public:
 
     // Reads ExtensionList again from the open site's extension folder (after an install).
     void reloadExtensions();
+
+    // The text as last saved, for "Отменить все изменения": the page file in page mode (nothing
+    // for a page not saved yet), nothing for a block.
+    QString savedText() const;
 
     // Writes the preview file from the source text and shows it in the preview.
     void PreviewRefresh();
@@ -113,25 +118,18 @@ private:
     QWidget* buildToolbar();
     void FormCreate();
     void FormShow();
-    void FormClose();
+    // The save; false when the user chose to go on editing instead.
+    bool FormClose();
     void startEditing(const QString& text);
-    void sendPush(const QString& tail = QString());
-    void undoAll();
-    void paste();
 
     OpenSiteState& state_;
     SettingsStore& settings_;
     EditorHost& host_;
-    PhpProtection protection_;
-    bool pushWanted_ = false;   // a push waits for the visual editor to finish the last
-    bool visualStale_ = false;  // the source changed since the visual editor last got it
-    bool copyingFromVisual_ = false;
-    // What the preview file and the visual editor hold now, so that a key which changes nothing
-    // rewrites and sends nothing.
+    std::unique_ptr<VisualSync> sync_;
+    std::optional<QString> openedBlock_;  // the block loaded from its file, by name
+    // What the preview file holds now, so that a key which changes nothing rewrites nothing.
     QString previewPath_;
     QString previewText_;
-    std::optional<QString> pushedText_;
-    QString pushedTail_;
 };
 
 }  // namespace zor::editor

@@ -8,6 +8,13 @@ class QWidget;
 
 namespace zor {
 
+// How the control writes its whole document around the body: what comes before the body and
+// what follows it. The user of the control chooses the form it reads back.
+struct DocumentFrame {
+    QString head;
+    QString tail;
+};
+
 // The visual HTML editor as the editor window uses it: a document whose body the user edits,
 // set from the source text and read back as text. The real one is a web view (WebHtmlEditor);
 // tests use a fake.
@@ -18,8 +25,7 @@ public:
 
     virtual QWidget* widget() = 0;
 
-    // The whole document: an opening "<BODY>", the body as the user left it, and the 16
-    // characters "</BODY></HTML>" + CR LF.
+    // The whole document: the frame's head, the body as the user left it, the frame's tail.
     virtual QString documentHtml() const = 0;
     // Shows the HTML as the body of the document. The control may still be busy with an earlier
     // one: applied() follows once this body is in place, and only the last body set counts.
@@ -39,7 +45,8 @@ signals:
     void edited();
     // The document last set is in place.
     void applied();
-    // The user entered the document (clicked or tabbed into it).
+    // The user entered the document (clicked or tabbed into it). Reported before any key typed
+    // there; keys typed while a document is on its way are held back until it is in place.
     void focusEntered();
 };
 

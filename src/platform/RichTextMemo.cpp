@@ -26,6 +26,10 @@ struct ColouringScope {
 
 }  // namespace
 
+QString exactText(const QTextDocument& document) {
+    return fromDocumentText(document.toRawText());
+}
+
 RichTextMemo::RichTextMemo(QWidget* parent) : QTextEdit(parent) {
     setAcceptRichText(false);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -46,7 +50,7 @@ RichTextMemo::RichTextMemo(QWidget* parent) : QTextEdit(parent) {
 QString RichTextMemo::text() const {
     if (!textValid_) {
         // Not toPlainText(): that turns no-break spaces into plain ones.
-        text_ = fromDocumentText(document()->toRawText());
+        text_ = exactText(*document());
         textValid_ = true;
     }
     return text_;

@@ -3,7 +3,13 @@
 #include <QColor>
 #include <QTextEdit>
 
+class QTextDocument;
+
 namespace zor {
+
+// The text of a document exactly as it stands, no-break spaces kept, with "\n" for every line
+// break.
+QString exactText(const QTextDocument& document);
 
 // The source view: plain text in a rich-text field, where colours are for display only and
 // never part of the text. Positions count characters from 0, a line break counting as one.

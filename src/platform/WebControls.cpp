@@ -1,7 +1,9 @@
 #include "platform/WebControls.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QWebChannel>
@@ -11,7 +13,7 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
-#include "editor/EditorDocument.h"
+#include "platform/SharedFolders.h"
 #include "platform/WebEngineEnvironment.h"
 
 namespace zor {
@@ -37,6 +39,16 @@ const QString Skeleton = QStringLiteral(
 QString jsString(const QString& text) {
     const QByteArray json = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
     return QString::fromUtf8(json.mid(1, json.size() - 2));
+}
+
+// A page (a pasted script, an extension's) must not get at the user's files: it sees its own
+// folder through a shared-folder address, and file addresses not at all.
+void keepFilesFromPages(QWebEnginePage* page) {
+    page->settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+}
+
+QUrl shownUrl(const QUrl& url) {
+    return url.isLocalFile() ? sharedFolderUrl(url.toLocalFile()) : url;
 }
 
 }  // namespace
@@ -66,11 +78,13 @@ private:
     WebHtmlEditor* editor_;
 };
 
-WebHtmlEditor::WebHtmlEditor(QObject* parent) : HtmlEditingControl(parent) {
+WebHtmlEditor::WebHtmlEditor(DocumentFrame frame, QObject* parent)
+    : HtmlEditingControl(parent), frame_(std::move(frame)) {
     view_ = new QWebEngineView;
     view_->setObjectName(QStringLiteral("DHTMLEdit1"));
     page_ = new EditingPage(webProfile(), view_);
     page_->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
+    keepFilesFromPages(page_);
     for (auto action : {QWebEnginePage::Back, QWebEnginePage::Forward, QWebEnginePage::Reload,
                         QWebEnginePage::ReloadAndBypassCache, QWebEnginePage::ViewSource,
                         QWebEnginePage::SavePage, QWebEnginePage::OpenLinkInNewWindow,
@@ -91,6 +105,11 @@ WebHtmlEditor::WebHtmlEditor(QObject* parent) : HtmlEditingControl(parent) {
     page_->scripts().insert(bridge);
 
     view_->setPage(page_);
+    // The view's input goes to a child widget of its own, made when the page is set up.
+    view_->installEventFilter(this);
+    for (QObject* child : view_->children()) {
+        watchInput(child);
+    }
     connect(page_, &QWebEnginePage::loadFinished, this, &WebHtmlEditor::skeletonLoaded);
     loadSkeleton();
 }
@@ -108,7 +127,49 @@ QWidget* WebHtmlEditor::widget() {
 }
 
 QString WebHtmlEditor::documentHtml() const {
-    return editor::bodyDocument(body_);
+    return frame_.head + body_ + frame_.tail;
+}
+
+void WebHtmlEditor::watchInput(QObject* widget) {
+    if (widget->isWidgetType()) {
+        widget->installEventFilter(this);
+    }
+}
+
+bool WebHtmlEditor::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view_) {
+        if (event->type() == QEvent::ChildAdded) {
+            watchInput(static_cast<QChildEvent*>(event)->child());
+        }
+        return false;
+    }
+    switch (event->type()) {
+        case QEvent::FocusIn:
+            // Here rather than from the page: the editor may bring the document up to date
+            // before the first key typed into it arrives.
+            emit focusEntered();
+            break;
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+            if (isBusy()) {
+                // The body on its way would replace whatever this key did to the old one.
+                heldKeys_.emplace_back(watched, event->clone());
+                return true;
+            }
+            break;
+        default:
+            break;
+    }
+    return false;
+}
+
+void WebHtmlEditor::deliverHeldKeys() {
+    auto held = std::exchange(heldKeys_, {});
+    for (auto& [target, key] : held) {
+        if (target) {
+            QCoreApplication::sendEvent(target, key.get());
+        }
+    }
 }
 
 void WebHtmlEditor::setDocumentHtml(const QString& body) {
@@ -122,10 +183,11 @@ void WebHtmlEditor::setDocumentHtml(const QString& body) {
 }
 
 void WebHtmlEditor::setBaseUrl(const QUrl& base) {
-    if (base == base_) {
+    const QUrl shown = shownUrl(base);
+    if (shown == base_) {
         return;
     }
-    base_ = base;
+    base_ = shown;
     loadSkeleton();
 }
 
@@ -138,6 +200,7 @@ void WebHtmlEditor::loadSkeleton() {
 void WebHtmlEditor::skeletonLoaded(bool ok) {
     page_->expectLoad = false;
     if (!ok) {
+        deliverHeldKeys();  // to whatever the view shows: a key kept forever is lost as well
         return;
     }
     loaded_ = true;
@@ -159,8 +222,12 @@ void WebHtmlEditor::send(const QString& body) {
                              if (self->waiting_) {
                                  const QString next = *std::exchange(self->waiting_, std::nullopt);
                                  self->send(next);
-                             } else {
-                                 emit self->applied();
+                                 return;
+                             }
+                             emit self->applied();
+                             // Unless that started the next body, the keys go to this one.
+                             if (self && !self->isBusy()) {
+                                 self->deliverHeldKeys();
                              }
                          });
 }
@@ -175,9 +242,6 @@ void WebHtmlEditor::bridgeKey(int kind) {
             break;
         case 2:
             emit keyUp();
-            break;
-        case 3:
-            emit focusEntered();
             break;
         default:
             break;
@@ -198,6 +262,7 @@ WebPreview::WebPreview(QObject* parent) : PreviewControl(parent) {
     view_ = new QWebEngineView;
     view_->setObjectName(QStringLiteral("WebBrowser1"));
     view_->setPage(new QWebEnginePage(webProfile(), view_));
+    keepFilesFromPages(view_->page());
     connect(view_->page(), &QWebEnginePage::loadFinished, this, &WebPreview::loadFinished);
 }
 
@@ -210,7 +275,9 @@ QWidget* WebPreview::widget() {
 }
 
 void WebPreview::navigate(const QString& localPath) {
-    url_ = QUrl::fromLocalFile(localPath);
+    const QFileInfo file(localPath);
+    url_ = sharedFolderUrl(file.absolutePath());
+    url_.setPath(url_.path() + file.fileName());
     if (loading_) {
         again_ = true;
         return;
@@ -222,7 +289,8 @@ void WebPreview::navigate(const QString& localPath) {
 void WebPreview::loadFinished() {
     loading_ = false;
     if (std::exchange(again_, false)) {
-        navigate(url_.toLocalFile());
+        loading_ = true;
+        view_->load(url_);
     }
 }
 

@@ -5,6 +5,8 @@
 #include <QWebEngineProfile>
 #include <QtGlobal>
 
+#include "platform/SharedFolders.h"
+
 namespace zor {
 
 void prepareWebEngineEnvironment() {
@@ -18,10 +20,15 @@ void prepareWebEngineEnvironment() {
     }
     // Web views share one OpenGL context with the widgets; must be set before the application.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    registerSharedFolderScheme();
 }
 
 QWebEngineProfile* webProfile() {
-    static QWebEngineProfile* profile = new QWebEngineProfile(QCoreApplication::instance());
+    static QWebEngineProfile* profile = [] {
+        auto* p = new QWebEngineProfile(QCoreApplication::instance());
+        serveSharedFolders(p);
+        return p;
+    }();
     return profile;
 }
 

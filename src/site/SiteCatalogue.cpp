@@ -113,6 +113,8 @@ void createSite(const QString& sitesRoot, const QString& name) {
     textfile::writeLines(
         titleIndexPath(root),
         {QStringLiteral("# path"), QStringLiteral("0001 Новый сайт : Главная"), EndMarker});
+    // Both index files, so that the site serves its page even compiled before its first save.
+    writePageFileIndex(root, 1);
     textfile::writeLines(themePath(root), defaultThemeLines());
     textfile::writeLines(pageFilePath(root, 1), welcomePageLines());
 }

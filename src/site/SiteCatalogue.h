@@ -21,7 +21,7 @@ QStringList listSites(const QString& sitesRoot);
 // Throws ZorError for a name that would not be a folder directly inside SitesRoot.
 void checkSiteName(const QString& name);
 
-// Creates the skeleton of a new site with its title index, default design and welcome page.
+// Creates the skeleton of a new site with its two index files, default design and welcome page.
 // Throws at the first folder or file that cannot be made; what was made stays.
 void createSite(const QString& sitesRoot, const QString& name);
 

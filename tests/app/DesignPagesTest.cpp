@@ -2,6 +2,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPushButton>
 
 #include "AppFixture.h"
@@ -46,6 +47,42 @@ TEST_F(DesignPagesTest, SaveIntoAVanishedSiteFolderShowsTheError) {
     QDir(site).removeRecursively();
     dialogs.expectMessage("theme.html");
     QTest::mouseClick(child<QPushButton>("Button1"), Qt::LeftButton);
+}
+
+TEST_F(DesignPagesTest, ATemplateThatDidNotLoadIsNotSavedOver) {
+    // The template's disk is not there: the file cannot be read, and the box stays empty.
+    const QString theme = site::themePath(site);
+    QFile::remove(theme);
+    ASSERT_TRUE(QFile::link(root.root() + "unplugged/theme.html", theme));
+    dialogs.expectMessage("theme.html");
+    start();
+    ASSERT_TRUE(dialogs.satisfied());
+    dialogs.expectMessage("Шаблон");
+    QTest::mouseClick(child<QPushButton>("Button1"), Qt::LeftButton);
+    EXPECT_TRUE(QFileInfo(theme).isSymLink());
+    EXPECT_EQ(QFileInfo(theme).symLinkTarget(), root.root() + "unplugged/theme.html");
+    EXPECT_FALSE(QFile::exists(site::frontControllerPath(site)));
+}
+
+TEST_F(DesignPagesTest, NoBreakSpacesInTheTemplateAreKept) {
+    const QByteArray bytes =
+        "<p>a\xa0"
+        "b</p>\r\n<title>{{title}}\xa0</title>";
+    test::writeFile(site::themePath(site), bytes);
+    start();
+    QTest::mouseClick(child<QPushButton>("Button1"), Qt::LeftButton);
+    EXPECT_EQ(test::readFile(site::themePath(site)), bytes);
+    EXPECT_TRUE(test::readFile(site::frontControllerPath(site))
+                    .contains("<p>a\xa0"
+                              "b</p>\r\n"));
+}
+
+TEST_F(DesignPagesTest, CompilingWritesTheIndexFilesFirst) {
+    // A site whose file index went missing: its pages are found again once compiled.
+    QFile::remove(site::fileIndexPath(site));
+    start();
+    QTest::mouseClick(child<QPushButton>("Button1"), Qt::LeftButton);
+    EXPECT_EQ(test::readFile(site::fileIndexPath(site)), "#    path\r\n0001 1.tq\r\n#\r\n");
 }
 
 TEST_F(DesignPagesTest, SitemapSwitchStoresItsSettingsAndWritesTheFile) {

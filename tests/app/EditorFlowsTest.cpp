@@ -10,6 +10,7 @@
 #include "platform/RichTextMemo.h"
 #include "platform/TextFile.h"
 #include "site/SiteWorkspace.h"
+#include "support/WheelEvents.h"
 
 using namespace zor;
 using namespace zor::test;
@@ -253,4 +254,26 @@ TEST_F(EditorFlows, ANewPageNeverOverwritesAPageFileOnDisk) {
     EXPECT_TRUE(dialogs.satisfied());
     EXPECT_EQ(items(pageList()), (QStringList{"1 - Главная", "2 - Вторая", "3 - Третья", "..."}));
     EXPECT_EQ(test::readFile(site::pageFilePath(site, 4)), "four");
+}
+
+TEST_F(EditorFlows, ReturnOnABlockOpensIt) {
+    form().show();
+    blockList()->setFocus();
+    blockList()->setCurrentRow(0);
+    ASSERT_TRUE(withEditor([&] { QTest::keyClick(blockList(), Qt::Key_Return); },
+                           [&] { EXPECT_EQ(editor().Edit1->text(), "menu"); }));
+    EXPECT_EQ(items(blockList()), (QStringList{"menu", "..."}));
+}
+
+TEST_F(EditorFlows, AWheelNotchOverThePageListOpensNothing) {
+    form().show();
+    const bool shown = withEditor([&] { test::turnWheel(pageList(), -1); }, [] {});
+    EXPECT_FALSE(shown);
+    EXPECT_EQ(pageList()->currentIndex(), -1);
+    EXPECT_EQ(items(pageList()), (QStringList{"1 - Главная", "2 - Вторая", "3 - Третья", "..."}));
+    // Nor onto the new-page entry.
+    pageList()->setCurrentIndex(2);
+    EXPECT_FALSE(withEditor([&] { test::turnWheel(pageList(), -1); }, [] {}));
+    EXPECT_EQ(items(pageList()), (QStringList{"1 - Главная", "2 - Вторая", "3 - Третья", "..."}));
+    EXPECT_EQ(state().pageCount(), 3);
 }

@@ -14,6 +14,7 @@
 #include "platform/TextFile.h"
 #include "publish/AccountSettings.h"
 #include "site/SiteWorkspace.h"
+#include "support/WheelEvents.h"
 
 using namespace zor;
 using namespace zor::test;
@@ -63,7 +64,19 @@ TEST_F(MainWindowTest, ClosingRewritesBothIndexFilesWithTheEditedSiteTitle) {
               test::crlf({"#    path", "0001 Мой сайт : Главная", "#"}));
     EXPECT_EQ(test::readFile(root.sitePath("alpha") + "/etc/file.txt"),
               test::crlf({"#    path", "0001 1.tq", "#"}));
-    EXPECT_FALSE(QFile::exists(root.sitePath("beta") + "/etc/file.txt"));
+    // The other site is left as it was made.
+    EXPECT_EQ(test::readFile(root.sitePath("beta") + "/etc/head.txt"),
+              test::crlf({"# path", "0001 Новый сайт : Главная", "#"}));
+}
+
+TEST_F(MainWindowTest, AWheelNotchOverTheSiteSelectorSwitchesNothing) {
+    start();
+    form().show();
+    auto* box = child<QComboBox>("sitesbox");
+    test::turnWheel(box, -1);
+    EXPECT_EQ(box->currentText(), "alpha");
+    EXPECT_EQ(state().siteName, "alpha");
+    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - alpha");
 }
 
 TEST_F(MainWindowTest, PickingAnotherSiteSavesTheOpenOneFirst) {
@@ -292,6 +305,7 @@ TEST_F(MainWindowTest, AStrayFolderWithoutEtcDoesNotStrandTheUser) {
 
 TEST_F(MainWindowTest, AFailedSaveAtASwitchAsksBeforeSwitchingWithoutSaving) {
     start();
+    QFile::remove(root.sitePath("alpha") + "/etc/file.txt");
     QDir().mkpath(root.sitePath("alpha") + "/etc/file.txt/x");
     auto* box = child<QComboBox>("sitesbox");
     box->setCurrentIndex(1);

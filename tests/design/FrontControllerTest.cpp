@@ -104,3 +104,19 @@ TEST_F(FrontControllerTest, AnUnknownPageShowsNoTitleNoContentAndNoWarning) {
     EXPECT_FALSE(r.body.contains("eror"));
     EXPECT_TRUE(php->errorLog().isEmpty()) << php->errorLog().constData();
 }
+
+TEST(NewSite, CompiledAtOnceServesItsFirstPage) {
+    test::TempRoot root;
+    OpenSiteState state;
+    state.sitePath = root.makeSite("fresh");
+    state.siteName = "fresh";
+    // Opened as the main window opens it, and compiled before anything saved the site.
+    site::readPageTitleIndex(state);
+    design::saveAndCompile(state, textfile::joinLines(site::defaultThemeLines()));
+    test::PhpServer php(state.sitePath);
+    ASSERT_TRUE(php.started()) << "php -S did not start";
+    const test::HttpResponse r = test::httpGet(php.port(), "/index.php?in=1");
+    EXPECT_EQ(r.status, 200);
+    EXPECT_TRUE(r.body.contains(cp("Вы успешно установили TQ!")));
+    EXPECT_TRUE(php.errorLog().isEmpty()) << php.errorLog().constData();
+}

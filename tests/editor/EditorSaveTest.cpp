@@ -137,6 +137,18 @@ TEST_F(EditorSaveTest, BlockNamesThatLeaveTheFolderAreRefused) {
     EXPECT_TRUE(QFile::exists(site::blockFilePath(state.sitePath, "Блок 1")));
 }
 
+TEST_F(EditorSaveTest, BlockNamesThatBreakTheListAreRefused) {
+    host.blockList = {"...", "..."};
+    host.blockSelection = 0;
+    for (const QString& name :
+         {QString("..."), QString("tab\there"), QString("two\nlines"),
+          QString("nul") + QChar(0) + "x", QString("del\x7f"), QString("c1") + QChar(0x85)}) {
+        EXPECT_THROW(saveBlock(state, host, "x", name), ZorError) << name.toStdString();
+    }
+    EXPECT_EQ(host.blockList, (QStringList{"...", "..."}));
+    EXPECT_EQ(QDir(site::blocksFolder(state.sitePath)).entryList(QDir::Files), QStringList());
+}
+
 TEST(VisualEditorSetting, StoredAsOneOrZero) {
     test::TempRoot root;
     SettingsStore store(root.settingsPath());

@@ -3,11 +3,14 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTest>
 
 #include "EditorWindowFixture.h"
 #include "platform/TextFile.h"
+#include "support/WheelEvents.h"
 
 using namespace zor;
 using namespace zor::editor;
@@ -300,4 +303,88 @@ TEST_F(EditorWindowTest, PushesWaitForTheVisualEditorOneAtATime) {
     visual->finishPush();
     EXPECT_EQ(visual->sets.size(), before + 2);
     EXPECT_EQ(visual->sets.last(), "abcdefstart\r\n");
+}
+
+TEST_F(EditorWindowTest, AVisualEditThatLosesCodeIsNotCopiedBack) {
+    test::writeFile(page(2), textfile::toCp1251(u"<p>a <?php echo 1; ?> b</p>"));
+    create();
+    openPage(2, [&] {
+        const QString source = memoText();
+        const QString shown = visual->body;
+        // The placeholder deleted in the visual editor: the source keeps the code, the visual
+        // editor gets it back, and the user is told once.
+        driver.expectMessage("PHP");
+        QString edited = shown;
+        edited.replace(QRegularExpression("<span.*</span>"), "");
+        visual->userTypes(edited);
+        ASSERT_TRUE(waitUntil([&] { return driver.satisfied(); }, 5000));
+        EXPECT_EQ(memoText(), source);
+        EXPECT_EQ(visual->body, shown);
+        visual->userTypes(edited + "x");
+        EXPECT_EQ(memoText(), source);
+        // Edits that keep the code still come back.
+        visual->userTypes("Z" + shown);
+        EXPECT_EQ(memoText(), "Z" + source + "\n ");
+    });
+    EXPECT_EQ(test::readFile(page(2)), textfile::toCp1251(u"Z<p>a <?php echo 1; ?> b</p>\r\n "));
+}
+
+TEST_F(EditorWindowTest, AWheelNotchOverAClosedListPicksNothing) {
+    test::writeFile(site::extensionsFolder(state.sitePath) + "/guest.ex",
+                    test::crlf({"<?php //Гостевая ?>", "<?php echo 'guest'; ?>"}));
+    create();
+    openPage(2, [&] {
+        const QString before = memoText();
+        for (QComboBox* list : {form->ComboBox1, form->ColorBox1}) {
+            const int index = list->currentIndex();
+            test::turnWheel(list, -1);
+            EXPECT_EQ(list->currentIndex(), index) << list->objectName().toStdString();
+        }
+        EXPECT_EQ(memoText(), before);
+        // A key while the list has the focus is a choice.
+        form->ColorBox1->setFocus();
+        QTest::keyClick(form->ColorBox1, Qt::Key_Down);
+        EXPECT_TRUE(memoText().startsWith("<font color=\"#800000\"></font>"))
+            << memoText().toStdString();
+    });
+}
+
+TEST_F(EditorWindowTest, ANewBlockAsksBeforeReplacingAnother) {
+    test::writeFile(site::blockFilePath(state.sitePath, "NewBloc"), "earlier block");
+    host->blockList = {"NewBloc", "...", "..."};
+    host->blockSelection = 1;
+    create();
+    whileOpen([&] { form->openBlock("NewBloc", false); },
+              [&] {
+                  form->Memo1->setText("<p>second</p>");
+                  driver.expectQuestion("Блок «NewBloc» уже есть. Заменить его?", QMessageBox::No);
+                  form->close();
+                  ASSERT_TRUE(driver.satisfied());
+                  EXPECT_TRUE(form->isVisible());
+                  EXPECT_EQ(form->mode(), EditorMode::Block);
+                  EXPECT_EQ(memoText(), "<p>second</p>");
+                  form->Edit1->setText("second");
+              });
+    EXPECT_EQ(test::readFile(site::blockFilePath(state.sitePath, "NewBloc")), "earlier block");
+    EXPECT_EQ(test::readFile(site::blockFilePath(state.sitePath, "second")), "<p>second</p>");
+    EXPECT_EQ(host->blockList, (QStringList{"NewBloc", "second", "..."}));
+}
+
+TEST_F(EditorWindowTest, ARenamedBlockAsksBeforeReplacingAnother) {
+    test::writeFile(site::blockFilePath(state.sitePath, "footer"), "footer text");
+    test::writeFile(site::blockFilePath(state.sitePath, "menu"), "menu text");
+    host->blockList = {"footer", "menu", "..."};
+    host->blockSelection = 0;
+    create();
+    // Saved under its own name, an opened block is not asked about.
+    whileOpen([&] { form->openBlock("footer", true); }, [] {});
+    whileOpen([&] { form->openBlock("footer", true); },
+              [&] {
+                  form->Edit1->setText("menu");
+                  driver.expectQuestion("Блок «menu» уже есть. Заменить его?", QMessageBox::Yes);
+              });
+    EXPECT_TRUE(driver.satisfied());
+    EXPECT_EQ(test::readFile(site::blockFilePath(state.sitePath, "menu")), "footer text");
+    EXPECT_EQ(test::readFile(site::blockFilePath(state.sitePath, "footer")), "footer text");
+    EXPECT_EQ(host->blockList, (QStringList{"menu", "menu", "..."}));
 }

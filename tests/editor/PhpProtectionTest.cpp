@@ -1,8 +1,16 @@
 #include <gtest/gtest.h>
 
+#include "PhpCases.h"
 #include "editor/PhpProtection.h"
+#include "editor/PhpScanner.h"
+#include "platform/TextFile.h"
+#include "support/Http.h"
 
 using zor::editor::PhpProtection;
+
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace {
 
@@ -30,6 +38,19 @@ TEST(PhpProtection, TheBrowserNeverSeesCodeAndGetsItBack) {
         const QString html = protection.protect(page);
         EXPECT_FALSE(html.contains("<?"));
         EXPECT_EQ(protection.restore(html), page);
+    }
+}
+
+TEST(PhpProtection, CodeEndsWherePhpEndsIt) {
+    for (const auto& c : zor::test::phpCases()) {
+        SCOPED_TRACE(c.name);
+        PhpProtection protection(c.text);
+        const QString html = protection.protect(c.text);
+        EXPECT_EQ(protection.blocks(), c.blocks);
+        EXPECT_FALSE(html.contains("<?")) << html.toStdString();
+        const QString restored = protection.restore(html);
+        EXPECT_EQ(restored, c.text);
+        EXPECT_EQ(zor::test::phpLintErrors(zor::textfile::toCp1251(restored)), "");
     }
 }
 
@@ -94,4 +115,25 @@ TEST(PhpProtection, MarkerAvoidsTextThatLooksLikeIt) {
     EXPECT_EQ(p.marker(), "zorphpzz");
     const QString page = "zorphp0q " + Echo;
     EXPECT_EQ(p.restore(p.protect(page)), page);
+}
+
+TEST(PhpScanner, AnEditMustKeepEveryBlockInItsOrder) {
+    const QString page = "a <?php echo \"?>\"; ?> b " + Loop + " c";
+    const struct {
+        const char* name;
+        QString edited;
+        bool kept;
+    } rows[] = {
+        {"typed around the code", "Za <?php echo \"?>\"; ?> bb " + Loop + " c!", true},
+        {"a copy in between", "a <?php echo \"?>\"; ?> " + Loop + " b " + Loop, true},
+        {"a block removed", "a <?php echo \"?>\"; ?> b c", false},
+        {"a block cut short", "a <?php echo \"?&gt;\"; ?> b " + Loop + " c", false},
+        {"blocks swapped", Loop + " a <?php echo \"?>\"; ?>", false},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(zor::editor::keepsPhpBlocks(page, row.edited), row.kept) << row.name;
+    }
+    // Code left open runs to the end: what follows it is still part of it.
+    EXPECT_TRUE(zor::editor::keepsPhpBlocks(u"x <?php echo 1;", u"xy <?php echo 1;\n "));
+    EXPECT_TRUE(zor::editor::keepsPhpBlocks(u"no code", u"anything"));
 }

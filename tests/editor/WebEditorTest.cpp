@@ -5,10 +5,15 @@
 #include <QWebEngineView>
 #include <optional>
 
+#include <QImage>
+
 #include "EditorWindowFixture.h"
+#include "PhpCases.h"
+#include "editor/EditorDocument.h"
 #include "platform/HtmlEditingControl.h"
 #include "platform/TextFile.h"
 #include "platform/WebControls.h"
+#include "support/Http.h"
 
 using namespace zor;
 using namespace zor::editor;
@@ -21,7 +26,7 @@ struct WebEditor : test::EditorWindowTest {
     WebPreview* browser = nullptr;
 
     void createWeb() {
-        web = new WebHtmlEditor;
+        web = new WebHtmlEditor({DocumentHead, DocumentTail});
         browser = new WebPreview;
         form = std::make_unique<TForm2>(state, *settings, *host, EditorControls{web, browser});
     }
@@ -140,4 +145,108 @@ TEST_F(WebEditor, WindowGoesAwayQuietlyWithWorkInFlight) {
     QObject::connect(web, &HtmlEditingControl::applied, [&] { ++reports; });
     form.reset();
     EXPECT_EQ(reports, 0);
+}
+
+TEST_F(WebEditor, PhpWithAClosingTagInsideSurvivesAKeyInTheVisualEditor) {
+    // Every form whose code ends before the page does, one a line.
+    QStringList lines;
+    std::vector<const test::PhpCase*> cases;
+    for (const test::PhpCase& c : test::phpCases()) {
+        if (c.blocks.last().endsWith("?>")) {
+            lines.append(c.text);
+            cases.push_back(&c);
+        }
+    }
+    test::writeFile(page(2), test::crlf(lines));
+    createWeb();
+    openPage(2, [&] {
+        ASSERT_TRUE(waitUntil([&] { return !web->isBusy(); }, 15000));
+        clickIntoVisualEditor();
+        QTest::keyClick(web->view()->focusProxy(), 'Z');
+        ASSERT_TRUE(waitUntil([&] { return memoText().startsWith("Z"); }, 10000))
+            << memoText().toStdString();
+        // Each block whole and in its place, with the source view's line breaks.
+        const QString text = memoText();
+        qsizetype at = 0;
+        for (const test::PhpCase* c : cases) {
+            for (QString block : c->blocks) {
+                block.replace("\r\n", "\n");
+                at = text.indexOf(block, at);
+                ASSERT_GE(at, 0) << c->name << "\n" << text.toStdString();
+            }
+        }
+    });
+    EXPECT_EQ(test::phpLintErrors(test::readFile(page(2))), "");
+}
+
+TEST_F(WebEditor, AKeyTypedRightAfterClickingIntoAnOldDocumentIsKept) {
+    test::writeFile(page(2), "<p>one</p>");
+    createWeb();
+    openPage(2, [&] {
+        ASSERT_TRUE(waitUntil([&] { return !web->isBusy(); }, 15000));
+        // The colour command does not push: the visual editor shows the text before it.
+        form->Memo1->selectAll();
+        form->ColorBox1Select(9);
+        clickIntoVisualEditor();
+        QTest::keyClick(web->view()->focusProxy(), 'Q');
+        ASSERT_TRUE(waitUntil([&] { return memoText().contains("Q"); }, 10000))
+            << memoText().toStdString();
+        EXPECT_TRUE(memoText().contains("<font color=\"#ff0000\">")) << memoText().toStdString();
+        EXPECT_EQ(memoText().count("Q"), 1);
+    });
+}
+
+TEST_F(WebEditor, KeysTypedWhileABodyIsOnItsWayGoToThatBody) {
+    test::writeFile(page(2), "<p>one</p>");
+    createWeb();
+    openPage(2, [&] {
+        ASSERT_TRUE(waitUntil([&] { return !web->isBusy(); }, 15000));
+        clickIntoVisualEditor();
+        form->Memo1->setText("<p>two</p>");
+        form->push();
+        ASSERT_TRUE(web->isBusy());
+        QTest::keyClick(web->view()->focusProxy(), 'Q');
+        ASSERT_TRUE(waitUntil([&] { return memoText().contains("Q"); }, 10000))
+            << memoText().toStdString();
+        EXPECT_TRUE(memoText().contains("two")) << memoText().toStdString();
+    });
+}
+
+TEST_F(WebEditor, PagesShowTheSitesPicturesButCannotReadOtherFiles) {
+    QImage picture(8, 6, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    ASSERT_TRUE(picture.save(state.sitePath + "/mf/img/pic.png"));
+    // Outside the site: a secret, and a picture a link in the site leads to.
+    test::writeFile(root.root() + "secret.txt", "password");
+    ASSERT_TRUE(picture.save(root.root() + "outside.png"));
+    ASSERT_TRUE(QFile::link(root.root() + "outside.png", state.sitePath + "/mf/img/link.png"));
+    const QString secret = QUrl::fromLocalFile(root.root() + "secret.txt").toString();
+    test::writeFile(page(2), ("<img id=\"pic\" src=\"mf/img/pic.png\">"
+                              "<img id=\"link\" src=\"mf/img/link.png\"><script>"
+                              "function get(u) { try { var x = new XMLHttpRequest();"
+                              " x.open('GET', u, false); x.send(); return x.responseText; }"
+                              " catch (e) { return 'refused'; } }"
+                              "document.title = get('" +
+                              secret +
+                              "') + ' ' + get('../secret.txt');"
+                              "</script>")
+                                 .toUtf8());
+    createWeb();
+    // Widths once both pictures are done: the site's own shows, the linked one does not.
+    const QString widths =
+        "var p = document.getElementById('pic'), l = document.getElementById"
+        "('link'); p.complete && l.complete ? p.naturalWidth + ' ' + "
+        "l.naturalWidth : 'loading'";
+    openPage(2, [&] {
+        QWebEnginePage* shown = browser->view()->page();
+        ASSERT_TRUE(waitUntil([&] { return shown->title().contains(' '); }));
+        EXPECT_EQ(shown->title(), "refused refused");
+        EXPECT_TRUE(waitUntil([&] { return eval(shown, widths) == "8 0"; }))
+            << eval(shown, widths)->toStdString();
+        ASSERT_TRUE(waitUntil([&] { return !web->isBusy(); }, 15000));
+        QWebEnginePage* visual = web->view()->page();
+        EXPECT_TRUE(waitUntil([&] {
+            return eval(visual, widths, QWebEngineScript::ApplicationWorld) == "8 0";
+        })) << eval(visual, widths, QWebEngineScript::ApplicationWorld)->toStdString();
+    });
 }

@@ -166,9 +166,9 @@ TEST(UploadTest, CandidatesAreTheDottedRegularFilesOfTheNineFolders) {
         EXPECT_GE(pass, lastPass) << f.name.toStdString();
         lastPass = pass;
     }
-    EXPECT_EQ(names,
-              (QSet<QString>{"/index.php", "/sitemap.xml", "/.htaccess", "/INDEX.HTML",
-                             "/mf/top.css", "/mf/img/logo.png", "/mf/music/song.mp3",
-                             "/mf/other/empty.txt", "/mf/pages/1.tq", "/mf/pages/.htaccess",
-                             "/etc/head.txt", "/etc/desing/theme.html", "/etc/blocs/menu.tq"}));
+    EXPECT_EQ(names, (QSet<QString>{"/index.php", "/sitemap.xml", "/.htaccess", "/INDEX.HTML",
+                                    "/mf/top.css", "/mf/img/logo.png", "/mf/music/song.mp3",
+                                    "/mf/other/empty.txt", "/mf/pages/1.tq", "/mf/pages/.htaccess",
+                                    "/etc/head.txt", "/etc/file.txt", "/etc/desing/theme.html",
+                                    "/etc/blocs/menu.tq"}));
 }

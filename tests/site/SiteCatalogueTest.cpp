@@ -23,7 +23,8 @@ TEST(SiteCatalogue, NewSiteHasTheSkeletonAndStartingFiles) {
     }
     EXPECT_EQ(test::readFile(s + "/etc/head.txt"),
               test::crlf({"# path", "0001 Новый сайт : Главная", "#"}));
-    EXPECT_FALSE(QFile::exists(s + "/etc/file.txt"));
+    // The file index too, so that the site can be compiled and served before its first save.
+    EXPECT_EQ(test::readFile(s + "/etc/file.txt"), test::crlf({"#    path", "0001 1.tq", "#"}));
     EXPECT_FALSE(QFile::exists(s + "/index.php"));
     EXPECT_FALSE(QFile::exists(s + "/extentions"));
 

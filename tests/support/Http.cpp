@@ -5,7 +5,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
 namespace zor::test {
@@ -19,13 +21,17 @@ sockaddr_in loopback(quint16 port) {
     return a;
 }
 
-// Politely first, then for sure.
-void stop(QProcess& process) {
+void stopServer(QProcess& process) {
     process.terminate();
-    if (!process.waitForFinished(5000)) {
+    if (!process.waitForFinished(10000)) {
         process.kill();
         process.waitForFinished(5000);
     }
+}
+
+QByteArray logText(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 }  // namespace
@@ -106,12 +112,91 @@ PhpServer::PhpServer(const QString& documentRoot) {
 }
 
 PhpServer::~PhpServer() {
-    stop(process_);
+    stopServer(process_);
 }
 
 QByteArray PhpServer::errorLog() const {
-    QFile f(logDir_.filePath(QStringLiteral("php.log")));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return logText(logDir_.filePath(QStringLiteral("php.log")));
+}
+
+ApacheServer::ApacheServer(const QString& documentRoot) {
+    port_ = freeLoopbackPort();
+    const QString modules = QStringLiteral("/usr/lib/apache2/modules/");
+    const QString root = QFileInfo(documentRoot).absoluteFilePath();
+    if (::geteuid() == 0) {
+        for (const QString& folder : {root, QFileInfo(root).absolutePath(), dir_.path()}) {
+            QFile::setPermissions(folder,
+                                  QFile::permissions(folder) | QFile::ReadOther | QFile::ExeOther);
+        }
+    }
+    QStringList conf{
+        QStringLiteral("ServerRoot \"%1\"").arg(dir_.path()),
+        QStringLiteral("DefaultRuntimeDir \"%1\"").arg(dir_.path()),
+        QStringLiteral("PidFile \"%1/httpd.pid\"").arg(dir_.path()),
+        QStringLiteral("Listen 127.0.0.1:%1").arg(port_),
+        QStringLiteral("ServerName 127.0.0.1"),
+        QStringLiteral("User www-data"),
+        QStringLiteral("Group www-data"),
+        QStringLiteral("ErrorLog \"%1/error.log\"").arg(dir_.path()),
+        QStringLiteral("LogLevel warn"),
+    };
+    for (const char* module :
+         {"mpm_prefork", "authz_core", "authz_host", "access_compat", "dir", "mime"}) {
+        conf.append(
+            QStringLiteral("LoadModule %1_module %2mod_%1.so").arg(QLatin1String(module), modules));
+    }
+    conf += {
+        QStringLiteral("LoadModule php_module %1libphp8.2.so").arg(modules),
+        QStringLiteral("TypesConfig /etc/mime.types"),
+        QStringLiteral("DocumentRoot \"%1\"").arg(root),
+        QStringLiteral("<Directory \"%1\">").arg(root),
+        QStringLiteral("    AllowOverride All"),
+        QStringLiteral("    Require all granted"),
+        QStringLiteral("</Directory>"),
+        QStringLiteral("DirectoryIndex index.php"),
+        QStringLiteral("AddHandler application/x-httpd-php .php"),
+        QStringLiteral("php_admin_value error_reporting -1"),
+        QStringLiteral("php_admin_flag display_errors on"),
+        QStringLiteral("php_admin_flag log_errors on"),
+    };
+    QFile file(dir_.filePath(QStringLiteral("httpd.conf")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(conf.join(u'\n').toUtf8() + '\n') < 0) {
+        return;
+    }
+    file.close();
+    process_.setProcessChannelMode(QProcess::MergedChannels);
+    // Apache stops by signalling its whole process group, which must not hold the test.
+    process_.setChildProcessModifier([] { ::setsid(); });
+    process_.start(QStringLiteral("/usr/sbin/apache2"),
+                   {QStringLiteral("-f"), file.fileName(), QStringLiteral("-DFOREGROUND")});
+    started_ = process_.waitForStarted(10000) && waitForPort(port_);
+}
+
+ApacheServer::~ApacheServer() {
+    stopServer(process_);
+}
+
+QByteArray ApacheServer::errorLog() const {
+    return logText(dir_.filePath(QStringLiteral("error.log")));
+}
+
+QString phpLintErrors(const QByteArray& source) {
+    QProcess php;
+    php.setProcessChannelMode(QProcess::MergedChannels);
+    php.start(QStringLiteral("php"), {QStringLiteral("-n"), QStringLiteral("-d"),
+                                      QStringLiteral("short_open_tag=0"), QStringLiteral("-l")});
+    if (!php.waitForStarted(10000)) {
+        return QStringLiteral("php did not start");
+    }
+    php.write(source);
+    php.closeWriteChannel();
+    if (!php.waitForFinished(10000)) {
+        php.kill();
+        php.waitForFinished(5000);
+        return QStringLiteral("php -l did not finish");
+    }
+    const QString said = QString::fromUtf8(php.readAll());
+    return php.exitStatus() == QProcess::NormalExit && php.exitCode() == 0 ? QString() : said;
 }
 
 HttpFileServer::HttpFileServer(const QString& root) {
@@ -126,7 +211,7 @@ HttpFileServer::HttpFileServer(const QString& root) {
 }
 
 HttpFileServer::~HttpFileServer() {
-    stop(process_);
+    stopServer(process_);
 }
 
 QString HttpFileServer::address() const {
@@ -134,13 +219,11 @@ QString HttpFileServer::address() const {
 }
 
 QStringList HttpFileServer::requests() const {
-    QFile f(logDir_.filePath(QStringLiteral("requests.log")));
     QStringList paths;
-    if (f.open(QIODevice::ReadOnly)) {
-        for (const QByteArray& line : f.readAll().split('\n')) {
-            if (line.startsWith("GET ")) {
-                paths.append(QString::fromUtf8(line.mid(4)));
-            }
+    for (const QByteArray& line :
+         logText(logDir_.filePath(QStringLiteral("requests.log"))).split('\n')) {
+        if (line.startsWith("GET ")) {
+            paths.append(QString::fromUtf8(line.mid(4)));
         }
     }
     return paths;

@@ -59,4 +59,28 @@ private:
     bool started_ = false;
 };
 
+// Apache 2.4 with PHP over a folder, on a loopback port, reading the folder's ".htaccess" files
+// as a shared host does (AllowOverride All), PHP errors shown and logged. Run as root, it serves
+// as www-data, so the folder and the one holding it are opened to other users. Stopped when
+// destroyed.
+class ApacheServer {
+public:
+    explicit ApacheServer(const QString& documentRoot);
+    ~ApacheServer();
+    bool started() const { return started_; }
+    quint16 port() const { return port_; }
+    // What Apache and PHP logged.
+    QByteArray errorLog() const;
+
+private:
+    QProcess process_;
+    QTemporaryDir dir_;
+    quint16 port_ = 0;
+    bool started_ = false;
+};
+
+// PHP's own syntax check ("php -l") of a page text as the server gets it, with short open tags
+// off as Debian's PHP has them. Empty when it passes; otherwise what PHP said.
+QString phpLintErrors(const QByteArray& source);
+
 }  // namespace zor::test

@@ -14,6 +14,5 @@
         document.addEventListener('keypress', function () { editor.key(1); }, true);
         document.addEventListener('input', function () { editor.edited(body()); }, true);
         document.addEventListener('keyup', function () { editor.key(2); }, true);
-        document.addEventListener('focusin', function () { editor.key(3); }, true);
     });
 })();
