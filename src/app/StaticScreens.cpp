@@ -194,17 +194,4 @@ QWidget* makeDevelopersScreen(QList<ClickLabel*>& links) {
     return page;
 }
 
-QWidget* makeUpdatesScreen() {
-    auto* page = new QWidget;
-    page->setObjectName(QStringLiteral("UpdatesScreen"));
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(16, 12, 16, 10);
-    layout->addWidget(text(QStringLiteral(
-        "<p>Проверка обновлений программы и установка расширений с сервера обновлений появятся в "
-        "одной из следующих версий. Расширения, написанные вручную, можно положить в папку "
-        "extentions сайта уже сейчас.</p>")));
-    layout->addStretch();
-    return page;
-}
-
 }  // namespace zor::app

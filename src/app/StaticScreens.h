@@ -20,6 +20,5 @@ HelpScreen makeHelpScreen(HelpTopic topic);
 QWidget* makeWelcomeScreen();
 // The developers screen; its contact links are returned for the caller to connect.
 QWidget* makeDevelopersScreen(QList<ClickLabel*>& links);
-QWidget* makeUpdatesScreen();
 
 }  // namespace zor::app

@@ -20,6 +20,7 @@
 #include "app/SiteCatalogueMenu.h"
 #include "app/StaticScreens.h"
 #include "app/TopStrip.h"
+#include "app/UpdatesScreen.h"
 #include "app/UploadScreen.h"
 #include "platform/CommandGuard.h"
 #include "platform/Dialogs.h"
@@ -168,7 +169,7 @@ void TForm1::buildScreens() {
     HelpScreen fileManager = makeHelpScreen(HelpTopic::FileManager);
     QList<ClickLabel*> contactLinks;
     QWidget* developers = makeDevelopersScreen(contactLinks);
-    QWidget* updates = makeUpdatesScreen();
+    QWidget* updates = updates_ = new UpdatesScreen(*this, state_);
 
     // The help index: two groups of topics and the documentation link.
     helpIndex_ = new QWidget;

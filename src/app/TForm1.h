@@ -26,6 +26,7 @@ class ClickLabel;
 class DesignScreen;
 class PagesScreen;
 class UploadScreen;
+class UpdatesScreen;
 
 // The main window: the top strip with the site selector, the fourteen screens, opening and
 // saving the open site, and the site's state.
@@ -54,8 +55,8 @@ public:
     // remote folder.
     void enterUploadScreen();
 
-    // While a publishing command runs, nothing may switch, change or close the open site, nor
-    // start another publishing command.
+    // While a publishing or update command runs, nothing may switch, change or close the open
+    // site, nor start another such command.
     bool publishing() const { return publishing_; }
     void setPublishing(bool on) { publishing_ = on; }
 
@@ -74,6 +75,7 @@ public:
     DesignScreen* designScreen() const { return design_; }
     PagesScreen* pagesScreen() const { return pages_; }
     UploadScreen* uploadScreen() const { return upload_; }
+    UpdatesScreen* updatesScreen() const { return updates_; }
 
     // The page and block lists as the editor sees them.
     int pageListSelection() const override;
@@ -106,6 +108,7 @@ private:
     DesignScreen* design_ = nullptr;
     PagesScreen* pages_ = nullptr;
     UploadScreen* upload_ = nullptr;
+    UpdatesScreen* updates_ = nullptr;
     QWidget* mainMenu_ = nullptr;
     QWidget* helpIndex_ = nullptr;
     QDialog* form4_ = nullptr;

@@ -425,4 +425,11 @@ void TForm2::ComboBox1Select(int index) {
     Memo1->setText(extensionText(state_.sitePath, ComboBox1->itemData(index).toString()));
 }
 
+void TForm2::reloadExtensions() {
+    ComboBox1->clear();
+    for (const Extension& e : listExtensions(state_.sitePath)) {
+        ComboBox1->addItem(e.entry, e.fileName);
+    }
+}
+
 }  // namespace zor::editor

@@ -57,6 +57,9 @@ public:
 
     EditorMode mode() const { return modeOfCaption(windowTitle()); }
 
+    // Reads ExtensionList again from the open site's extension folder (after an install).
+    void reloadExtensions();
+
     // The text as last saved, for "Отменить все изменения": the page file in page mode (nothing
     // for a page not saved yet), nothing for a block.
     QString savedText() const;

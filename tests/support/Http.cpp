@@ -199,4 +199,34 @@ QString phpLintErrors(const QByteArray& source) {
     return php.exitStatus() == QProcess::NormalExit && php.exitCode() == 0 ? QString() : said;
 }
 
+HttpFileServer::HttpFileServer(const QString& root) {
+    // Whatever proxy the machine has must not stand between the tests and their server.
+    qputenv("no_proxy", "127.0.0.1");
+    port_ = freeLoopbackPort();
+    process_.setStandardOutputFile(logDir_.filePath(QStringLiteral("requests.log")));
+    process_.start(QStringLiteral("/usr/bin/python3"),
+                   {QStringLiteral(ZOROD_TEST_SUPPORT_DIR "/http_test_server.py"), root,
+                    QString::number(port_)});
+    started_ = process_.waitForStarted(10000) && waitForPort(port_);
+}
+
+HttpFileServer::~HttpFileServer() {
+    stopServer(process_);
+}
+
+QString HttpFileServer::address() const {
+    return QStringLiteral("http://127.0.0.1:%1").arg(port_);
+}
+
+QStringList HttpFileServer::requests() const {
+    QStringList paths;
+    for (const QByteArray& line :
+         logText(logDir_.filePath(QStringLiteral("requests.log"))).split('\n')) {
+        if (line.startsWith("GET ")) {
+            paths.append(QString::fromUtf8(line.mid(4)));
+        }
+    }
+    return paths;
+}
+
 }  // namespace zor::test

@@ -4,6 +4,7 @@
 #include <QMap>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 namespace zor::test {
@@ -31,6 +32,25 @@ public:
     quint16 port() const { return port_; }
     // What PHP logged: warnings, notices, errors.
     QByteArray errorLog() const;
+
+private:
+    QProcess process_;
+    QTemporaryDir logDir_;
+    quint16 port_ = 0;
+    bool started_ = false;
+};
+
+// tests/support/http_test_server.py over a folder, on a loopback port: the folder's files, 404
+// for the rest, and the misbehaviours the script lists. Stopped when destroyed.
+class HttpFileServer {
+public:
+    explicit HttpFileServer(const QString& root);
+    ~HttpFileServer();
+    bool started() const { return started_; }
+    // "http://127.0.0.1:<port>"
+    QString address() const;
+    // The paths requested so far, in order.
+    QStringList requests() const;
 
 private:
     QProcess process_;
