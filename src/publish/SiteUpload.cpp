@@ -188,8 +188,10 @@ UploadResult upload(PublishJob& job, bool ignoreRecords, UploadMode mode) {
         result.sent = static_cast<int>(pending.changed.size());
         result.bytes = pending.bytes;
         result.files = pending.changed;
+        closeIfOpen(ftp);
+        return result;
     }
-    for (qsizetype k = 0; mode == UploadMode::Send && k < pending.changed.size(); ++k) {
+    for (qsizetype k = 0; k < pending.changed.size(); ++k) {
         SiteFile file = pending.changed[k];
         file.size = QFileInfo(file.localPath).size();
         job.report(Stage::Sending, static_cast<int>(k + 1),

@@ -357,6 +357,22 @@ TEST_F(PublishTool, AFolderThatIsNoSiteIsRefused) {
     }
 }
 
+TEST_F(PublishTool, WhileTheWindowHoldsTheSettingsNothingIsTouched) {
+    const QString a = site("a");
+    const QByteArray titles = readFile(site::titleIndexPath(a));  // "# path" until a save
+    const QByteArray files = readFile(site::fileIndexPath(a));
+    SettingsStore window = settings();
+    window.createKey("software\\ZOR-OD");  // the window holds the database from its first use
+    for (const char* command : {"compile", "status", "upload"}) {
+        const Result r = tool({command, "a"});
+        EXPECT_EQ(r.exit, 1) << command;
+        EXPECT_TRUE(r.err.contains("другая копия программы")) << r.err.toStdString();
+    }
+    EXPECT_EQ(readFile(site::titleIndexPath(a)), titles);
+    EXPECT_EQ(readFile(site::fileIndexPath(a)), files);
+    EXPECT_FALSE(QFileInfo::exists(site::frontControllerPath(a)));
+}
+
 TEST_F(PublishTool, BadArgumentsAreUsageErrors) {
     site("a");
     const QList<QStringList> rows{
