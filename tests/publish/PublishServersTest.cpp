@@ -406,6 +406,33 @@ TEST(PublishingFaults, AnEndlessTitleIndexOnTheServerChangesNothing) {
     EXPECT_FALSE(p.ftp.IsConnected());
 }
 
+TEST(PublishingFaults, AFirstUploadMakesTheMissingGroupThenWalksTheNineFoldersInOrder) {
+    PublishingBase p;
+    FaultFtpServer& server = p.useFaultServer("normal");  // its listing holds "etc" only
+    OpenSiteState a = p.openNewSite("a");
+    for (const char* name : {"/robots.txt", "/mf/top.css", "/mf/img/a.png", "/mf/music/a.mp3",
+                             "/mf/other/a.zip", "/etc/desing/a.css", "/etc/blocs/a.tq"}) {
+        writeFile(a.sitePath + name, name);
+    }
+    p.upload(a);
+    QStringList made, storedIn;
+    for (const QByteArray& line : server.receivedLines()) {
+        const QString text = QString::fromLatin1(line.chopped(2));
+        if (text.startsWith("MKD ")) {
+            made.append(text.mid(4));
+        } else if (text.startsWith("STOR ")) {
+            const QString folder = text.mid(5, text.lastIndexOf('/') - 4);
+            if (storedIn.value(storedIn.size() - 1) != folder) {
+                storedIn.append(folder);
+            }
+        }
+    }
+    EXPECT_EQ(made,
+              (QStringList{"//mf/", "//mf/music/", "//mf/img/", "//mf/other/", "//mf/pages/"}));
+    EXPECT_EQ(storedIn, (QStringList{"//", "//mf/", "//mf/img/", "//mf/music/", "//mf/other/",
+                                     "//mf/pages/", "//etc/", "//etc/desing/", "//etc/blocs/"}));
+}
+
 TEST(PublishingFaults, FileNamesOutsideWindows1251StopTheUploadBeforeItSends) {
     PublishingBase p;
     FaultFtpServer& server = p.useFaultServer("normal");

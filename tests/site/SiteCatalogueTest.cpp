@@ -43,9 +43,9 @@ TEST(SiteCatalogue, NewSiteHasTheSkeletonAndStartingFiles) {
 
     const QByteArray welcome = test::readFile(s + "/mf/pages/1.tq");
     EXPECT_EQ(welcome.count("\r\n"), 2);
-    EXPECT_TRUE(welcome.startsWith(textfile::toCp1251(
-        u"<font size=\"5\" color=\"#800000\">Вы успешно установили TQ!</font>")));
-    EXPECT_TRUE(welcome.endsWith(textfile::toCp1251(
+    EXPECT_TRUE(welcome.startsWith(
+        zor::test::cp1251(u"<font size=\"5\" color=\"#800000\">Вы успешно установили TQ!</font>")));
+    EXPECT_TRUE(welcome.endsWith(zor::test::cp1251(
         u"<font size=\"4\"><i><center>Успехов в работе!</center></i></font>\r\n")));
 
     OpenSiteState st;
