@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <atomic>
 #include <future>
@@ -376,6 +377,9 @@ TEST_F(Fault, CancelInTheMiddleOfAnUploadLeavesAUsableClient) {
     // The server still owes the end of that transfer, so the session is gone.
     EXPECT_FALSE(client_.IsConnected());
     EXPECT_EQ(openDescriptors(), descriptors);
+    // And the server knows the file as broken off, not as complete.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !server_->cutSizes().isEmpty(); }, 10000));
+    EXPECT_TRUE(server_->storedSizes().isEmpty());
 
     client_.Pump = nullptr;
     client_.OpenSession();

@@ -234,11 +234,11 @@ QList<QByteArray> FaultFtpServer::receivedLines() const {
     return lines;
 }
 
-QList<qint64> FaultFtpServer::storedSizes() const {
+QList<qint64> FaultFtpServer::sizes(const QByteArray& tag) const {
     QList<qint64> sizes;
     for (const QByteArray& line : output().split('\n')) {
-        if (line.startsWith("STORED ")) {
-            sizes.append(line.mid(7).trimmed().toLongLong());
+        if (line.startsWith(tag + ' ')) {
+            sizes.append(line.mid(tag.size() + 1).trimmed().toLongLong());
         }
     }
     return sizes;
