@@ -17,6 +17,7 @@
 #include "support/DialogDriver.h"
 #include "support/EditorFakes.h"
 #include "support/TempSite.h"
+#include "support/UserInput.h"
 
 namespace zor::test {
 
@@ -51,10 +52,29 @@ struct AppFixture : ::testing::Test {
         }
         return items;
     }
-    void trigger(const char* actionName) {
-        auto* a = form().findChild<QAction*>(QLatin1String(actionName));
-        ASSERT_NE(a, nullptr) << actionName;
-        a->trigger();
+    void showForm() {
+        if (!form().isVisible()) {
+            form().show();
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(&form()));
+        }
+    }
+    // A click on a label of the shown screen: an icon of the top strip, a link of a screen.
+    void clickLabel(const char* name) {
+        showForm();
+        auto* l = child<QLabel>(name);
+        ASSERT_NE(l, nullptr);
+        ASSERT_TRUE(l->isVisible()) << name << " is not on the current screen";
+        QTest::mouseClick(l, Qt::LeftButton);
+    }
+    // The site picked in the selector's popup, as the user switches site.
+    void chooseSite(const QString& name) {
+        showForm();
+        chooseEntry(child<QComboBox>("sitesbox"), static_cast<int>(sites().indexOf(name)));
+    }
+    // An entry of the selector's context menu: "Новый", "Переименовать", "Удалить", ...
+    void siteCommand(const QString& entry) {
+        showForm();
+        contextCommand(child<QComboBox>("sitesbox"), entry);
     }
 };
 

@@ -54,13 +54,12 @@ struct EditorFlows : AppFixture {
     // Returns whether the editor was shown.
     bool withEditor(const std::function<void()>& pick, const std::function<void()>& inside) {
         bool shown = false;
-        QTimer start;
-        start.setSingleShot(true);
-        QObject::connect(&start, &QTimer::timeout, &editor(), [&] {
-            shown = editor().isVisible();
-            if (!shown) {
+        QTimer watch;  // the pick itself waits for its input to be taken
+        QObject::connect(&watch, &QTimer::timeout, &editor(), [&] {
+            if (shown || !editor().isVisible()) {
                 return;
             }
+            shown = true;
             inside();
             editor().close();
             if (editor().isVisible()) {
@@ -68,17 +67,18 @@ struct EditorFlows : AppFixture {
                 editor().hide();
             }
         });
-        start.start(0);
+        watch.start(5);
         pick();
         return shown;
     }
+    // From the pages screen's drop-down, and the design screen's block list.
     void pickPage(int index) {
-        pageList()->setCurrentIndex(index);
-        emit pageList()->activated(index);
+        clickLabel("Image100");
+        chooseEntry(pageList(), index);
     }
     void pickBlock(int row) {
-        blockList()->setCurrentRow(row);
-        emit blockList()->itemClicked(blockList()->item(row));
+        clickLabel("Image99");
+        clickEntry(blockList(), row);
     }
     QString sourceText() { return editor().Memo1->text(); }
 };

@@ -82,9 +82,7 @@ TEST_F(MainWindowTest, AWheelNotchOverTheSiteSelectorSwitchesNothing) {
 TEST_F(MainWindowTest, PickingAnotherSiteSavesTheOpenOneFirst) {
     start();
     child<QLineEdit>("Edit31")->setText("Первый");
-    auto* box = child<QComboBox>("sitesbox");
-    box->setCurrentIndex(1);
-    form().sitesboxSelect();
+    chooseSite(sites()[1]);
     EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - beta");
     EXPECT_EQ(test::readFile(root.sitePath("alpha") + "/etc/head.txt"),
               test::crlf({"#    path", "0001 Первый : Главная", "#"}));
@@ -110,10 +108,8 @@ TEST_F(MainWindowTest, ABrokenSiteOpensWithAnErrorAndNothingOfThePreviousSiteOnS
     start();
     EXPECT_EQ(child<QLineEdit>("Edit1")->text(), "ftp.alpha");
     EXPECT_TRUE(child<QCheckBox>("CheckBox2")->isChecked());
-    auto* box = child<QComboBox>("sitesbox");
-    box->setCurrentIndex(1);
     dialogs.expectMessage("theme.html");
-    runGuarded(&form(), [&] { form().sitesboxSelect(); });
+    chooseSite(sites()[1]);
     EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - beta");
     EXPECT_TRUE(child<QPlainTextEdit>("Memo1")->toPlainText().isEmpty());
     EXPECT_TRUE(child<QLineEdit>("Edit1")->text().isEmpty());  // alpha's account is gone
@@ -145,7 +141,7 @@ TEST_F(MainWindowTest, TheStoredAccountIsShownAndSavedWhenRemembered) {
 TEST_F(MainWindowTest, NewSiteIsCreatedAndListedButNotOpened) {
     start();
     dialogs.expectInput(QString("gamma"));
-    trigger("SpeedButton1");
+    siteCommand("Новый");
     EXPECT_EQ(dialogs.inputCaptions, QStringList{"Новый сайт"});
     EXPECT_EQ(dialogs.inputPrompts, QStringList{"Пожалуйста, укажите имя"});
     EXPECT_EQ(sites(), (QStringList{"alpha", "beta", "gamma"}));
@@ -154,17 +150,17 @@ TEST_F(MainWindowTest, NewSiteIsCreatedAndListedButNotOpened) {
     EXPECT_TRUE(QFileInfo(root.sitePath("gamma") + "/mf/pages/1.tq").isFile());
 
     dialogs.expectInput(std::nullopt);  // cancelled
-    trigger("SpeedButton1");
+    siteCommand("Новый");
     dialogs.expectInput(QString(""));  // empty
-    trigger("SpeedButton1");
+    siteCommand("Новый");
     EXPECT_EQ(sites().size(), 3);
 
     dialogs.expectInput(QString("beta"));  // taken
     dialogs.expectMessage("beta");
-    trigger("SpeedButton1");
+    siteCommand("Новый");
     dialogs.expectInput(QString("../out"));  // not a folder inside the program's folder
     dialogs.expectMessage("../out");
-    trigger("SpeedButton1");
+    siteCommand("Новый");
     EXPECT_TRUE(dialogs.satisfied());
     EXPECT_FALSE(QFileInfo::exists(root.root() + "../out"));
     EXPECT_EQ(sites().size(), 3);
@@ -174,7 +170,7 @@ TEST_F(MainWindowTest, RenameChangesTheOpenSiteAndAFailedRenameChangesNothing) {
     start();
     dialogs.expectInput(QString("beta"));  // taken
     dialogs.expectMessage("beta");
-    trigger("N1");
+    siteCommand("Переименовать");
     EXPECT_TRUE(dialogs.satisfied());
     EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - alpha");
     EXPECT_EQ(sites(), (QStringList{"alpha", "beta"}));
@@ -182,7 +178,7 @@ TEST_F(MainWindowTest, RenameChangesTheOpenSiteAndAFailedRenameChangesNothing) {
     EXPECT_TRUE(QFileInfo(root.sitePath("alpha")).isDir());
 
     dialogs.expectInput(QString("омега"));
-    trigger("N1");
+    siteCommand("Переименовать");
     EXPECT_EQ(dialogs.inputCaptions.last(), "Переименовать");
     EXPECT_EQ(dialogs.inputPrompts.last(), "Пожалуйста, укажите новое имя");
     EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - омега");
@@ -199,7 +195,7 @@ TEST_F(MainWindowTest, RenameChangesTheOpenSiteAndAFailedRenameChangesNothing) {
 TEST_F(MainWindowTest, CopyBecomesTheOpenSiteAndASecondCopyIsRefused) {
     start();
     child<QLineEdit>("Edit31")->setText("Несохранённое имя");
-    trigger("N6");
+    siteCommand("Сделать копию");
     const QString copy = "alpha - копия";
     EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - " + copy);
     EXPECT_EQ(child<QComboBox>("sitesbox")->currentText(), copy);
@@ -207,11 +203,9 @@ TEST_F(MainWindowTest, CopyBecomesTheOpenSiteAndASecondCopyIsRefused) {
     EXPECT_TRUE(QFileInfo(root.sitePath(copy) + "/etc/desing/theme.html").isFile());
 
     // Back to alpha, then copy again: the name is taken.
-    auto* box = child<QComboBox>("sitesbox");
-    box->setCurrentIndex(0);
-    form().sitesboxSelect();
+    chooseSite(sites()[0]);
     dialogs.expectMessage(copy);
-    trigger("N6");
+    siteCommand("Сделать копию");
     EXPECT_TRUE(dialogs.satisfied());
     EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - alpha");
     EXPECT_EQ(state().sitePath, root.sitePath("alpha"));
@@ -226,28 +220,26 @@ TEST_F(MainWindowTest, DeleteAsksThenRemovesTheSiteAndOpensTheFirst) {
     start();
     // Deleting the first of three opens the one that was second.
     dialogs.expectQuestion("Удалить сайт «alpha»", QMessageBox::No);
-    trigger("N5");
+    siteCommand("Удалить");
     EXPECT_TRUE(QFileInfo(root.sitePath("alpha")).isDir());
     EXPECT_EQ(sites().size(), 3);
 
     dialogs.expectQuestion("Удалить сайт «alpha»", QMessageBox::Yes);
-    trigger("N5");
+    siteCommand("Удалить");
     EXPECT_FALSE(QFileInfo::exists(root.sitePath("alpha")));
     EXPECT_EQ(sites(), (QStringList{"beta", "gamma"}));
     EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - beta");
     EXPECT_EQ(state().sitePath, root.sitePath("beta"));
 
     // Deleting the second opens the first.
-    auto* box = child<QComboBox>("sitesbox");
-    box->setCurrentIndex(1);
-    form().sitesboxSelect();
+    chooseSite(sites()[1]);
     dialogs.expectQuestion("Удалить сайт «gamma»", QMessageBox::Yes);
-    trigger("N5");
+    siteCommand("Удалить");
     EXPECT_EQ(sites(), QStringList{"beta"});
     EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - beta");
 
     dialogs.expectMessage("Это Ваш единственный сайт! Его нельзя удалить!");
-    trigger("N5");
+    siteCommand("Удалить");
     EXPECT_TRUE(dialogs.satisfied());
     EXPECT_TRUE(QFileInfo(root.sitePath("beta")).isDir());
 }
@@ -290,15 +282,12 @@ TEST_F(MainWindowTest, AStrayFolderWithoutEtcDoesNotStrandTheUser) {
     dialogs.expectMessage("aaa");
     start();
     EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - aaa");
-    auto* box = child<QComboBox>("sitesbox");
-    box->setCurrentIndex(1);
-    runGuarded(&form(), [&] { form().sitesboxSelect(); });
+    chooseSite(sites()[1]);
     EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - alpha");
     EXPECT_EQ(child<QLineEdit>("Edit31")->text(), "Новый сайт");
     EXPECT_FALSE(QFileInfo::exists(root.sitePath("aaa") + "/etc"));
-    box->setCurrentIndex(0);
     dialogs.expectMessage("aaa");
-    runGuarded(&form(), [&] { form().sitesboxSelect(); });
+    chooseSite(sites()[0]);
     EXPECT_TRUE(form().close());
     EXPECT_FALSE(QFileInfo::exists(root.sitePath("aaa") + "/etc"));
 }
@@ -308,14 +297,12 @@ TEST_F(MainWindowTest, AFailedSaveAtASwitchAsksBeforeSwitchingWithoutSaving) {
     QFile::remove(root.sitePath("alpha") + "/etc/file.txt");
     QDir().mkpath(root.sitePath("alpha") + "/etc/file.txt/x");
     auto* box = child<QComboBox>("sitesbox");
-    box->setCurrentIndex(1);
     dialogs.expectQuestion("file.txt", QMessageBox::No);
-    runGuarded(&form(), [&] { form().sitesboxSelect(); });
+    chooseSite(sites()[1]);
     EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - alpha");
     EXPECT_EQ(box->currentText(), "alpha");
-    box->setCurrentIndex(1);
     dialogs.expectQuestion("file.txt", QMessageBox::Yes);
-    runGuarded(&form(), [&] { form().sitesboxSelect(); });
+    chooseSite(sites()[1]);
     EXPECT_TRUE(dialogs.satisfied());
     EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - beta");
     EXPECT_EQ(state().sitePath, root.sitePath("beta"));
@@ -344,11 +331,9 @@ TEST_F(MainWindowTest, DeletingALinkedSiteLeavesTheFolderItLinksTo) {
     ASSERT_TRUE(QFile::link(target, root.sitePath("linked")));
     start();
     ASSERT_EQ(sites(), (QStringList{"alpha", "beta", "linked"}));
-    auto* box = child<QComboBox>("sitesbox");
-    box->setCurrentIndex(2);
-    form().sitesboxSelect();
+    chooseSite(sites()[2]);
     dialogs.expectQuestion(target, QMessageBox::Yes);
-    trigger("N5");
+    siteCommand("Удалить");
     EXPECT_TRUE(dialogs.satisfied());
     EXPECT_EQ(sites(), (QStringList{"alpha", "beta"}));
     EXPECT_FALSE(QFileInfo(root.sitePath("linked")).isSymLink());

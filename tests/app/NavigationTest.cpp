@@ -17,12 +17,7 @@ struct NavigationTest : AppFixture {
         form().show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&form()));
     }
-    void click(const char* name) {
-        auto* l = child<app::ClickLabel>(name);
-        ASSERT_NE(l, nullptr);
-        ASSERT_TRUE(l->isVisible()) << name << " is not on the current screen";
-        QTest::mouseClick(l, Qt::LeftButton);
-    }
+    void click(const char* name) { clickLabel(name); }
     QString header() { return child<QLabel>("header")->text(); }
     QString screen() { return form().currentScreen()->objectName(); }
 };

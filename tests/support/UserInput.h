@@ -1,0 +1,70 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QListWidget>
+#include <QMenu>
+#include <QTest>
+#include <QWindow>
+
+// Input as the user gives it, on shown windows: the drop-down's own popup, clicks on list
+// entries, a right click that opens the context menu and a click on its entry. What the widget
+// does with it (and whether anything listens) is then the program's own wiring.
+namespace zor::test {
+
+// Opens the drop-down with a click and clicks its entry.
+inline void chooseEntry(QComboBox* box, int index) {
+    ASSERT_TRUE(box && box->isVisible()) << "the drop-down must be on a shown window";
+    QTest::mouseClick(box, Qt::LeftButton);
+    QAbstractItemView* view = box->view();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return view->isVisible(); }, 5000)) << "no popup";
+    const QModelIndex entry = box->model()->index(index, 0);
+    view->scrollTo(entry);  // as the user scrolls a long list to the entry
+    const QPoint at = view->visualRect(entry).center();
+    // The popup ignores a release that follows its opening too closely, as a double click
+    // would; the click is given again until the popup takes it and closes.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            if (view->isVisible()) {
+                QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+            }
+            return !view->isVisible();
+        },
+        5000))
+        << "the popup took no click";
+}
+
+inline void clickEntry(QListWidget* list, int row) {
+    ASSERT_TRUE(list && list->isVisible());
+    QListWidgetItem* item = list->item(row);
+    ASSERT_NE(item, nullptr);
+    list->scrollToItem(item);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
+}
+
+// A right click at `at` (the widget's middle when left out) through the window system, which
+// makes the context menu request; then a click on the entry with that text.
+inline void contextCommand(QWidget* widget, const QString& entry, QPoint at = {}) {
+    ASSERT_TRUE(widget && widget->isVisible());
+    if (at.isNull()) {
+        at = widget->rect().center();
+    }
+    QWidget* top = widget->window();
+    QTest::mouseClick(top->windowHandle(), Qt::RightButton, {}, widget->mapTo(top, at));
+    QMenu* menu = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())); }, 5000))
+        << "no context menu";
+    for (QAction* a : menu->actions()) {
+        if (a->text() == entry) {
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
+            return;
+        }
+    }
+    menu->close();
+    FAIL() << "no entry " << entry.toStdString() << " in the context menu";
+}
+
+}  // namespace zor::test
