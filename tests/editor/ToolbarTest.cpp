@@ -11,6 +11,7 @@
 #include "editor/EditorDocument.h"
 #include "editor/SourceMarkup.h"
 #include "platform/TextFile.h"
+#include "support/UserInput.h"
 
 using namespace zor;
 using namespace zor::editor;
@@ -171,8 +172,7 @@ TEST_F(ToolbarButtons, FontColourWrapsTheSelectionAndDoesNotPush) {
     showPage(1, "");
     selectTwo();
     const int pushes = visual->sets.size();
-    form->ColorBox1->setCurrentIndex(9);
-    emit form->ColorBox1->activated(9);
+    test::chooseEntry(form->ColorBox1, 9);
     EXPECT_EQ(memoText(), "one <font color=\"#ff0000\">two</font> three");
     EXPECT_EQ(form->lastColourCode, "#ff0000");
     EXPECT_EQ(form->ColorBox1->toolTip(), "Красный");
@@ -201,7 +201,7 @@ TEST_F(ToolbarButtons, ExtensionsListedAtCreationAndInsertedWhole) {
     form->usedhtml->setChecked(true);
     openPage(2, [&] {
         const int pushes = visual->sets.size();
-        emit form->ComboBox1->activated(1);
+        test::chooseEntry(form->ComboBox1, 1);
         EXPECT_EQ(memoText(), "<?php //Комментарии ?>\n<?php echo 'guest'; ?>\n");
         EXPECT_EQ(visual->sets.size(), pushes);
         EXPECT_EQ(test::readFile(previewFile()), test::readFile(folder + "/guest.ex"));
@@ -209,14 +209,14 @@ TEST_F(ToolbarButtons, ExtensionsListedAtCreationAndInsertedWhole) {
     EXPECT_EQ(test::readFile(page(2)), test::readFile(folder + "/guest.ex"));
 
     openPage(1, [&] {
-        emit form->ComboBox1->activated(0);
+        test::chooseEntry(form->ComboBox1, 0);
         EXPECT_EQ(memoText(), " ");
-        emit form->ComboBox1->activated(2);  // a "[" in the name still finds its own file
+        test::chooseEntry(form->ComboBox1, 2);  // a "[" in the name still finds its own file
         EXPECT_EQ(memoText(), "<?php //a [b] ?>\n");
         // Gone since the list was made: the error is shown and the text stays.
         QFile::remove(folder + "/guest.ex");
         driver.expectMessage("guest.ex");
-        emit form->ComboBox1->activated(1);
+        test::chooseEntry(form->ComboBox1, 1);
         ASSERT_TRUE(driver.satisfied());
         EXPECT_EQ(memoText(), "<?php //a [b] ?>\n");
     });
