@@ -13,7 +13,9 @@
 #include "app/Application.h"
 #include "app/PagesScreen.h"
 #include "app/TForm1.h"
+#include "editor/EditorDocument.h"
 #include "platform/SettingsStore.h"
+#include "platform/WebControls.h"
 #include "support/DialogDriver.h"
 #include "support/EditorFakes.h"
 #include "support/TempSite.h"
@@ -28,13 +30,19 @@ struct AppFixture : ::testing::Test {
     DialogDriver dialogs;
     std::unique_ptr<app::Application> app;
 
-    app::TForm1& start() {
-        // The editor window gets stand-ins for its web views: no browser starts in these tests.
-        app = std::make_unique<app::Application>(root.root(), *settings, [] {
-            return editor::EditorControls{new FakeHtmlEditor, new FakePreview};
+    // The editor window gets stand-ins for its web views unless `realEditor` asks for the
+    // browser-backed ones, which are slower to start.
+    app::TForm1& start(bool realEditor = false) {
+        app = std::make_unique<app::Application>(root.root(), *settings, [this, realEditor] {
+            if (!realEditor) {
+                return editor::EditorControls{new FakeHtmlEditor, new FakePreview};
+            }
+            web = new WebHtmlEditor({editor::DocumentHead, editor::DocumentTail});
+            return editor::EditorControls{web, new WebPreview};
         });
         return app->form1();
     }
+    WebHtmlEditor* web = nullptr;  // the visual editor, when real
     app::TForm1& form() { return app->form1(); }
     OpenSiteState& state() { return app->state(); }
 

@@ -3,6 +3,10 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QTimer>
+#include <QWebEnginePage>
+#include <QWebEngineScript>
+#include <QWebEngineView>
+#include <optional>
 
 #include "AppFixture.h"
 #include "app/DesignScreen.h"
@@ -84,6 +88,38 @@ struct EditorFlows : AppFixture {
 };
 
 }  // namespace
+
+TEST_F(EditorFlows, TypedInTheRealVisualEditorSavedAndThereWhenReopened) {
+    app.reset();
+    start(true);
+    auto visualBody = [&] {
+        std::optional<QString> body;
+        web->view()->page()->runJavaScript("document.body.innerHTML",
+                                           QWebEngineScript::ApplicationWorld,
+                                           [&](const QVariant& v) { body = v.toString(); });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return body.has_value(); }, 10000));
+        return body.value_or(QString());
+    };
+    ASSERT_TRUE(withEditor(
+        [&] { pickPage(1); },
+        [&] {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !web->isBusy(); }, 20000));
+            EXPECT_EQ(visualBody(), "<b>two</b>\n ");
+            QWidget* body = web->view()->focusProxy();
+            ASSERT_NE(body, nullptr);
+            QTest::mouseClick(body, Qt::LeftButton, {}, QPoint(6, 6));
+            QTest::keyClicks(body, "Ok");
+            ASSERT_TRUE(QTest::qWaitFor([&] { return sourceText().contains("Ok"); }, 10000))
+                << sourceText().toStdString();
+        }));
+    EXPECT_EQ(test::readFile(site::pageFilePath(site, 2)), "<b>Oktwo</b>\r\n ");
+    ASSERT_TRUE(withEditor([&] { pickPage(1); },
+                           [&] {
+                               EXPECT_EQ(sourceText(), "<b>Oktwo</b>\n ");
+                               ASSERT_TRUE(QTest::qWaitFor([&] { return !web->isBusy(); }, 20000));
+                               EXPECT_TRUE(visualBody().startsWith("<b>Oktwo</b>\n"));
+                           }));
+}
 
 TEST_F(EditorFlows, EditorIsCreatedAfterTheMainWindowForTheFirstSite) {
     EXPECT_EQ(editor().windowTitle(), "ZOR OD");
