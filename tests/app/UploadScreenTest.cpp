@@ -281,31 +281,28 @@ TEST_F(UploadScreenTest, TheBrowserWalksCreatesRenamesAndDeletes) {
     EXPECT_EQ(QSet<QString>(listed.begin(), listed.end()), (QSet<QString>{"a.txt", "b.txt"}));
 
     // A right click beside the entries opens nothing; on an entry it selects it and opens.
-    emit files->customContextMenuRequested(QPoint(5, files->viewport()->height() - 3));
-    EXPECT_FALSE(upload().PopupMenu2->isVisible());
+    rightClick(files->viewport(), QPoint(5, files->viewport()->height() - 3));
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
     QListWidgetItem* a = files->findItems("a.txt", Qt::MatchExactly).value(0);
     ASSERT_NE(a, nullptr);
-    emit files->customContextMenuRequested(files->visualItemRect(a).center());
-    EXPECT_TRUE(upload().PopupMenu2->isVisible());
-    EXPECT_EQ(files->currentItem(), a);
-    upload().PopupMenu2->close();
-
     dialogs.expectInput(QString("c.txt"));
-    form().findChild<QAction*>("N4")->trigger();
+    contextCommand(files->viewport(), "Переименовать", files->visualItemRect(a).center());
+    EXPECT_EQ(files->currentItem(), a);
     EXPECT_EQ(dialogs.inputPrompts, QStringList{"Пожалуйста, укажите новое имя"});
     EXPECT_EQ(readFile(server.localPath("/docs/c.txt")), "a");
     EXPECT_EQ(a->text(), "c.txt");
 
-    files->setCurrentItem(files->findItems("b.txt", Qt::MatchExactly).value(0));
-    form().findChild<QAction*>("N3")->trigger();
+    contextCommand(
+        files->viewport(), "Удалить",
+        files->visualItemRect(files->findItems("b.txt", Qt::MatchExactly).value(0)).center());
     EXPECT_FALSE(QFileInfo::exists(server.localPath("/docs/b.txt")));
     EXPECT_TRUE(files->findItems("b.txt", Qt::MatchExactly).isEmpty());
 
     // An empty answer is asked again; the list keeps the old name until the next listing.
-    folders->setCurrentRow(0);
     dialogs.expectInput(QString(""));
     dialogs.expectInput(QString("pictures"));
-    form().findChild<QAction*>("N2")->trigger();
+    contextCommand(folders->viewport(), "Переименовать",
+                   folders->visualItemRect(folders->item(0)).center());
     EXPECT_TRUE(QFileInfo(server.localPath("/docs/pictures")).isDir());
     EXPECT_EQ(items(folders), QStringList{"img"});
 
@@ -339,12 +336,12 @@ TEST_F(UploadScreenTest, NothingSwitchesOrChangesTheSiteWhileAnUploadRuns) {
     bool closed = true;
     QTimer::singleShot(0, &form(), [&] {
         duringRun = form().publishing();
-        box->setCurrentIndex(1);
-        form().sitesboxSelect();
+        chooseSite("beta");
+        // The progress window is modal: the context menu is out of reach, its commands not.
         form().findChild<QAction*>("N1")->trigger();  // rename
         form().findChild<QAction*>("N6")->trigger();  // copy
-        upload().Button2Click();
-        upload().Button6Click();
+        click(form().findChild<QPushButton*>("Button2"));
+        click(form().findChild<QPushButton*>("Button6"));
         closed = form().close();
     });
     click(form().findChild<QPushButton*>("Button2"));
@@ -364,8 +361,7 @@ TEST_F(UploadScreenTest, NothingSwitchesOrChangesTheSiteWhileAnUploadRuns) {
     EXPECT_EQ(lists, 1);
     EXPECT_EQ(pages, 1);
     // Afterwards the site switches as usual.
-    box->setCurrentIndex(1);
-    form().sitesboxSelect();
+    chooseSite("beta");
     EXPECT_EQ(state().siteName, "beta");
 }
 

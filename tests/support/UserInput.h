@@ -45,20 +45,25 @@ inline void clickEntry(QListWidget* list, int row) {
 }
 
 // A right click at `at` (the widget's middle when left out) through the window system, which
-// makes the context menu request; then a click on the entry with that text.
-inline void contextCommand(QWidget* widget, const QString& entry, QPoint at = {}) {
+// makes the context menu request.
+inline void rightClick(QWidget* widget, QPoint at = {}) {
     ASSERT_TRUE(widget && widget->isVisible());
     if (at.isNull()) {
         at = widget->rect().center();
     }
     QWidget* top = widget->window();
     QTest::mouseClick(top->windowHandle(), Qt::RightButton, {}, widget->mapTo(top, at));
+}
+
+// A right click, then a click on the context menu's entry with that text (its shortcut aside).
+inline void contextCommand(QWidget* widget, const QString& entry, QPoint at = {}) {
+    rightClick(widget, at);
     QMenu* menu = nullptr;
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return (menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())); }, 5000))
         << "no context menu";
     for (QAction* a : menu->actions()) {
-        if (a->text() == entry) {
+        if (a->text().section(u'\t', 0, 0) == entry) {
             QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
             return;
         }
