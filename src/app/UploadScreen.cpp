@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QVBoxLayout>
@@ -396,19 +397,23 @@ void UploadScreen::sSpeedButton19Click() {
 
 void UploadScreen::Button6Click() {
     bool ran = false;
-    int entries = -1;
+    std::optional<publish::SyncResult> result;
     runPublishing(QStringLiteral("Синхронизация"), [&](PublishProgress& progress) {
         ran = true;
         publish::PublishJob job{state_, settings_, IdFTP1, progress.progressFn()};
-        entries = publish::synchronise(job);
+        result = publish::synchronise(job, [this](const publish::ReplaceQuestion& question) {
+            // No is the default: the answer decides whether work typed here is replaced.
+            return QMessageBox::question(&form_, QStringLiteral("Синхронизация"), question.text,
+                                         QMessageBox::Yes | QMessageBox::No,
+                                         QMessageBox::No) == QMessageBox::Yes;
+        });
     });
     // The page list may have been rebuilt, even by a synchronisation that failed at its end.
     if (ran) {
         form_.pagesScreen()->showPageList();
     }
-    if (entries >= 0) {
-        dialogs::showMessage(&form_,
-                             QStringLiteral("Готово!\nСкачано файлов ") + QString::number(entries));
+    if (result && !result->declined) {
+        dialogs::showMessage(&form_, publish::syncDoneText(*result));
     }
 }
 

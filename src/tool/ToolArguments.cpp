@@ -27,7 +27,8 @@ const Command Commands[] = {
      "", false},
     {"upload", "Закачать изменённые файлы (с --all \u2014 все файлы) на сервер.", "all dry-run",
      true},
-    {"sync", "Синхронизироваться: забрать с сервера страницы и их заголовки.", "", true},
+    {"sync", "Синхронизироваться: забрать с сервера страницы и их заголовки.", "replace-changed",
+     true},
     {"ls", "Показать папку на сервере: сначала папки, потом файлы.", "", true},
 };
 
@@ -44,6 +45,10 @@ const Option Options[] = {
     {"dry-run", nullptr,
      "Войти, просмотреть папку и показать, что было бы отправлено, ничего не отправляя и не "
      "записывая."},
+    {"replace-changed", nullptr,
+     "Заменить и страницы, изменённые после последней загрузки (без этого параметра "
+     "синхронизация их не трогает и ничего не меняет); прежние версии сохраняются в "
+     "etc/backup."},
     {"host", "HOST", "Хост вместо сохранённого."},
     {"user", "USER", "Имя пользователя вместо сохранённого."},
     {"folder", "FOLDER", "Папка на сервере (\u00ABКуда закачивать\u00BB) вместо сохранённой."},
@@ -198,6 +203,7 @@ ParsedArguments parseArguments(const QStringList& arguments) {
     }
     r.all = isSet("all");
     r.dryRun = isSet("dry-run");
+    r.replaceChanged = isSet("replace-changed");
     r.json = isSet("json");
     p.request = r;
     return p;

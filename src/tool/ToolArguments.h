@@ -20,6 +20,7 @@ struct ToolRequest {
     std::optional<int> port;
     bool all = false;
     bool dryRun = false;
+    bool replaceChanged = false;  // sync: replace pages changed since the last upload too
     bool json = false;
 };
 

@@ -207,7 +207,20 @@ private:
     Outcome sync() {
         open();
         publish::PublishJob j = job();
-        const int entries = publish::synchronise(j);
+        // No one is there to ask: work not sent yet is replaced only when the command line says
+        // so, and otherwise the command fails having changed nothing.
+        const publish::SyncResult r =
+            publish::synchronise(j, [this](const publish::ReplaceQuestion& question) {
+                if (!request_.replaceChanged) {
+                    throw ZorError(
+                        QStringLiteral("Эти страницы изменены после последней загрузки:\n%1\n"
+                                       "Ничего не изменено. Чтобы заменить их страницами с "
+                                       "сервера (прежние версии сохранятся в etc/backup), "
+                                       "добавьте --replace-changed.")
+                            .arg(question.files.join(u'\n')));
+                }
+                return true;
+            });
         // What the window does when the site is next saved: the file index follows the titles.
         site::writeIndexFiles(state_);
         const int files = progress_.receivingCount();
@@ -216,17 +229,22 @@ private:
                          {"files", files},
                          {"bytes", progress_.bytesMoved()},
                          {"seconds", seconds()},
-                         {"pageListEntries", entries}};
+                         {"pageListEntries", r.entries},
+                         {"backup", r.backupFolder}};
         if (pages == 0) {
             return {{},
                     QStringLiteral("the server's title index lists no pages: nothing changed, %1")
                         .arg(elapsed()),
                     json};
         }
+        const QString kept =
+            r.backupFolder.isEmpty()
+                ? QString()
+                : QStringLiteral("; replaced files kept in %1").arg(r.backupFolder);
         return {{},
-                QStringLiteral("synchronised %1: downloaded %2, %3, %4")
+                QStringLiteral("synchronised %1: downloaded %2, %3, %4%5")
                     .arg(counted(pages, "page"), counted(files, "file"),
-                         binarySize(progress_.bytesMoved()), elapsed()),
+                         binarySize(progress_.bytesMoved()), elapsed(), kept),
                 json};
     }
 

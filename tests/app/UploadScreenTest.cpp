@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
@@ -404,4 +405,32 @@ TEST_F(UploadScreenTest, ALongUploadShowsItsProgressAndCancelStopsIt) {
               std::nullopt);
     EXPECT_TRUE(server.storedSizes().isEmpty());
     EXPECT_EQ(form().findChild<app::PublishProgress*>(), nullptr);
+}
+
+TEST_F(UploadScreenTest, SynchronisingOverUnsentWorkAsksAndSaysWhereTheOldPagesAre) {
+    VsftpdServer server;
+    remember("alpha", server, server.writableFolder());
+    startWith(server);
+    click(form().findChild<QPushButton*>("Button2"));  // publish alpha as it is
+    const QString page = site::pageFilePath(root.sitePath("alpha"), 1);
+    const QByteArray published = readFile(page);
+    writeFile(page, "typed after the upload");
+
+    dialogs.expectQuestion("Эти страницы изменены после последней загрузки", QMessageBox::No);
+    click(form().findChild<QPushButton*>("Button6"));
+    ASSERT_TRUE(dialogs.satisfied());
+    EXPECT_EQ(readFile(page), "typed after the upload");
+    EXPECT_FALSE(QFileInfo::exists(site::backupsFolder(root.sitePath("alpha"))));
+
+    dialogs.expectQuestion("(mf/pages/1.tq)", QMessageBox::Yes);
+    dialogs.expectMessage("Прежние версии заменённых файлов сохранены в папке");
+    click(form().findChild<QPushButton*>("Button6"));
+    ASSERT_TRUE(dialogs.satisfied());
+    EXPECT_EQ(readFile(page), published);
+    const QStringList kept = QDir(site::backupsFolder(root.sitePath("alpha")))
+                                 .entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(
+        readFile(site::backupsFolder(root.sitePath("alpha")) + '/' + kept[0] + "/mf/pages/1.tq"),
+        "typed after the upload");
 }

@@ -262,10 +262,24 @@ TEST_F(PublishTool, SyncBringsThePublishedPagesIntoASecondSite) {
 
     const QString b = site("b");
     remember("b", server->password());
-    const Result r = tool(withPort({"sync", "b"}));
+    // b's own titles were never uploaded: nobody is there to ask, so nothing is replaced.
+    const QByteArray bIndex = readFile(site::titleIndexPath(b));
+    const Result refused = tool(withPort({"sync", "b"}));
+    EXPECT_EQ(refused.exit, 1);
+    EXPECT_TRUE(refused.err.contains("etc/head.txt") && refused.err.contains("--replace-changed"))
+        << refused.err.toStdString();
+    EXPECT_EQ(readFile(site::titleIndexPath(b)), bIndex);
+    EXPECT_FALSE(QFileInfo::exists(site::backupsFolder(b)));
+
+    const Result r = tool(withPort({"sync", "b", "--replace-changed"}));
     EXPECT_EQ(r.exit, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.startsWith("synchronised 3 pages: downloaded 4 files, "))
         << r.out.toStdString();
+    const QString keptIn = "; replaced files kept in ";
+    const QString backup = r.out.mid(r.out.indexOf(keptIn) + keptIn.size()).trimmed();
+    EXPECT_TRUE(backup.startsWith(site::backupsFolder(b) + "/")) << backup.toStdString();
+    // The titles as the site held them, under the header the program writes.
+    EXPECT_EQ(readFile(backup + "/etc/head.txt").split('\n').mid(1), bIndex.split('\n').mid(1));
     EXPECT_EQ(readFile(site::titleIndexPath(b)), readFile(site::titleIndexPath(a)));
     for (int n = 1; n <= 3; ++n) {
         EXPECT_EQ(readFile(site::pageFilePath(b, n)), readFile(site::pageFilePath(a, n))) << n;
