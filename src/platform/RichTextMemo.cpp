@@ -171,6 +171,17 @@ void RichTextMemo::keyPressEvent(QKeyEvent* event) {
     if (!event->text().isEmpty()) {
         emit keyPress(event->text().front());
     }
+    // Both redo keys work whatever the desktop's own key table holds: some tables know only
+    // one of them, and users of this program come to it knowing Ctrl+Y.
+    const auto mods = event->modifiers() & ~Qt::KeypadModifier;
+    const bool redoKey =
+        (event->key() == Qt::Key_Y && mods == Qt::ControlModifier) ||
+        (event->key() == Qt::Key_Z && mods == (Qt::ControlModifier | Qt::ShiftModifier));
+    if (redoKey && !event->matches(QKeySequence::Redo) && !isReadOnly()) {
+        redo();
+        event->accept();
+        return;
+    }
     QTextEdit::keyPressEvent(event);
 }
 
