@@ -100,36 +100,36 @@ void initialiseOnce() {
 // One easy handle set up as every request of the program is, and driven to its end.
 class Request {
 public:
-    Request(const CurlDownloader& client, const QString& address)
-        : url_(address.toUtf8()),
-          agent_(agentName()),
-          https_(address.startsWith(QStringLiteral("https:"), Qt::CaseInsensitive)),
-          connectMs_(static_cast<long>(client.ConnectTimeout.count())),
-          stallSeconds_(static_cast<long>(client.StallTimeout.count())),
-          totalMs_(static_cast<long>(client.TotalTimeout.count())),
-          pump_(client.Pump) {
+    Request(const CurlDownloader& client, const QString& address) : pump_(client.Pump) {
         initialiseOnce();
         easy_.reset(curl_easy_init());
         multi_.reset(curl_multi_init());
         CURL* h = easy_.get();
+        // libcurl keeps its own copies of the texts it is given.
+        const QByteArray url = address.toUtf8();
+        const QByteArray agent = agentName();
         // An https address is never sent on over plain http.
-        ok_ = h && multi_ && curl_easy_setopt(h, CURLOPT_URL, url_.constData()) == CURLE_OK &&
-              curl_easy_setopt(h, CURLOPT_USERAGENT, agent_.constData()) == CURLE_OK &&
-              curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
-              curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, https_ ? "https" : "http,https") ==
-                  CURLE_OK &&
-              curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
-              curl_easy_setopt(h, CURLOPT_MAXREDIRS, MaxRedirects) == CURLE_OK &&
-              curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-              curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectMs_) == CURLE_OK &&
-              curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
-              curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, stallSeconds_) == CURLE_OK &&
-              curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, totalMs_) == CURLE_OK &&
-              curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error_) == CURLE_OK;
+        const bool https = address.startsWith(QStringLiteral("https:"), Qt::CaseInsensitive);
+        const auto ms = [](std::chrono::milliseconds t) { return static_cast<long>(t.count()); };
+        ok_ =
+            h && multi_ && curl_easy_setopt(h, CURLOPT_URL, url.constData()) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_USERAGENT, agent.constData()) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, https ? "https" : "http,https") ==
+                CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_MAXREDIRS, MaxRedirects) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, ms(client.ConnectTimeout)) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME,
+                             static_cast<long>(client.StallTimeout.count())) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, ms(client.TotalTimeout)) == CURLE_OK &&
+            curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error_) == CURLE_OK;
     }
 
     CURL* handle() const { return easy_.get(); }
-    bool ok() const { return ok_; }
+    // The caller's own options: a request that one of them fails does not start.
     void set(bool ok) { ok_ = ok_ && ok; }
     const char* errorText() const { return error_; }
 
@@ -176,9 +176,6 @@ public:
     }
 
 private:
-    QByteArray url_, agent_;
-    bool https_;
-    long connectMs_, stallSeconds_, totalMs_;
     std::function<void()> pump_;
     std::unique_ptr<CURL, EasyDeleter> easy_;
     std::unique_ptr<CURLM, MultiDeleter> multi_;
