@@ -25,8 +25,8 @@ const Command Commands[] = {
      "Показать, что отправила бы \u00ABЗакачать изменённые файлы\u00BB, не соединяясь с "
      "сервером.",
      "", false},
-    {"upload", "Закачать изменённые файлы (с --all \u2014 все файлы) на сервер.", "all dry-run",
-     true},
+    {"upload", "Закачать изменённые файлы (с --all \u2014 все файлы) на сервер.",
+     "all dry-run address no-check", true},
     {"sync", "Синхронизироваться: забрать с сервера страницы и их заголовки.", "replace-changed",
      true},
     {"ls", "Показать папку на сервере: сначала папки, потом файлы.", "", true},
@@ -41,6 +41,9 @@ struct Option {
 const Option Options[] = {
     {"json", nullptr, "Итог одной строкой JSON на стандартный вывод."},
     {"address", "URL", "Адрес сайта; без него \u2014 адрес из настроек сайта."},
+    {"no-check", nullptr,
+     "Не проверять сайт после загрузки (иначе он проверяется, если его адрес известен и "
+     "проверка не выключена на экране загрузки)."},
     {"all", nullptr, "Закачать все файлы, как \u00ABЗакачать все файлы\u00BB."},
     {"dry-run", nullptr,
      "Войти, просмотреть папку и показать, что было бы отправлено, ничего не отправляя и не "
@@ -83,7 +86,8 @@ QString generalHelp(const QString& program) {
     text += QStringLiteral(
                 "\nПараметры каждой команды: %1 КОМАНДА --help\n"
                 "Код выхода: 0 \u2014 готово, 1 \u2014 ошибка, 2 \u2014 неверная командная "
-                "строка, 130 \u2014 прервано (Ctrl+C).\n")
+                "строка, 3 \u2014 файлы закачаны, но сайт не прошёл проверку, 130 \u2014 прервано "
+                "(Ctrl+C).\n")
                 .arg(program);
     return text;
 }
@@ -204,6 +208,7 @@ ParsedArguments parseArguments(const QStringList& arguments) {
     r.all = isSet("all");
     r.dryRun = isSet("dry-run");
     r.replaceChanged = isSet("replace-changed");
+    r.noCheck = isSet("no-check");
     r.json = isSet("json");
     p.request = r;
     return p;

@@ -14,6 +14,7 @@
 #include "platform/SettingsStore.h"
 #include "publish/FtpClient.h"
 #include "publish/RemoteBrowser.h"
+#include "publish/SiteCheck.h"
 #include "publish/SiteUpload.h"
 #include "publish/Synchronise.h"
 #include "site/PageIndex.h"
@@ -77,6 +78,7 @@ struct Outcome {
     QStringList items;
     QString summary;
     QJsonObject json;
+    int exitCode = ExitOk;
 };
 
 class Command {
@@ -189,19 +191,53 @@ private:
         const QStringList names = namesOf(r.files);
         const QString what =
             request_.dryRun ? QStringLiteral("would upload") : QStringLiteral("uploaded");
-        return {request_.dryRun ? names : QStringList(),
-                QStringLiteral("%1 %2 of %3, %4, %5")
-                    .arg(what)
-                    .arg(r.sent)
-                    .arg(counted(r.considered, "file"), binarySize(r.bytes), elapsed()),
-                {{"dryRun", request_.dryRun},
-                 {"all", request_.all},
-                 {"considered", r.considered},
-                 {"sent", r.sent},
-                 {"bytes", r.bytes},
-                 {"seconds", seconds()},
-                 {"files", jsonList(names)},
-                 {"folders", jsonList(r.folders)}}};
+        Outcome o{request_.dryRun ? names : QStringList(),
+                  QStringLiteral("%1 %2 of %3, %4, %5")
+                      .arg(what)
+                      .arg(r.sent)
+                      .arg(counted(r.considered, "file"), binarySize(r.bytes), elapsed()),
+                  {{"dryRun", request_.dryRun},
+                   {"all", request_.all},
+                   {"considered", r.considered},
+                   {"sent", r.sent},
+                   {"bytes", r.bytes},
+                   {"seconds", seconds()},
+                   {"files", jsonList(names)},
+                   {"folders", jsonList(r.folders)}}};
+        if (!request_.dryRun) {
+            checkSite(r, o);
+        }
+        return o;
+    }
+
+    // As the window does after an upload: the published pages asked for, when the check is on
+    // for the site (or not switched off here) and its address is known. Its text follows the
+    // summary; a failed check makes the exit status ExitCheckFailed.
+    void checkSite(const publish::UploadResult& uploaded, Outcome& o) {
+        if (request_.noCheck || !publish::siteCheckEnabled(*settings_, site_.name)) {
+            return;
+        }
+        const std::optional<QString> address =
+            request_.address ? request_.address : pages::storedSiteAddress(*settings_, site_.name);
+        if (!address || address->isEmpty()) {
+            return;
+        }
+        state_.siteAddress = pages::normaliseAddress(*address);
+        progress_.finish();
+        const publish::SiteCheckResult c = publish::checkPublishedSite(
+            state_, publish::pagesToCheck(uploaded.files, state_.pageCount()), ftp_.Pump,
+            progress_.progressFn());
+        if (c.cancelled) {
+            throw publish::FtpCancelled();  // reported as any interrupted command is
+        }
+        o.summary += u'\n' + c.text;
+        o.json.insert(QStringLiteral("check"), QJsonObject{{"passed", c.passed},
+                                                           {"pages", c.pagesAsked},
+                                                           {"address", state_.siteAddress},
+                                                           {"text", c.text}});
+        if (!c.passed) {
+            o.exitCode = ExitCheckFailed;
+        }
     }
 
     Outcome sync() {
@@ -307,7 +343,7 @@ int run(const QStringList& arguments) {
                 writeOut(o.items.isEmpty() ? o.summary + u'\n'
                                            : o.items.join(u'\n') + u'\n' + o.summary + u'\n');
             }
-            return ExitOk;
+            return o.exitCode;
         } catch (const publish::IncompleteAccount& e) {
             command.finish();
             error = e.text() + QStringLiteral(
