@@ -66,13 +66,6 @@ bool siteAddressSet(const QString& siteAddress) {
     return !siteAddress.isEmpty() && siteAddress != Scheme;
 }
 
-QString checkedAddress(const QString& siteAddress) {
-    if (siteAddress.startsWith(Scheme + QStringLiteral("https://"), Qt::CaseInsensitive)) {
-        return siteAddress.mid(Scheme.size());
-    }
-    return siteAddress;
-}
-
 QList<int> pagesToCheck(const QList<SiteFile>& sent, int pageCount) {
     QList<int> more;
     for (const SiteFile& file : sent) {
@@ -219,7 +212,7 @@ PageFailure judgePage(const update::HttpPage& answer, const CheckedPage& page,
 
 SiteCheckResult checkPublishedSite(const OpenSiteState& state, const QList<int>& pages,
                                    const std::function<void()>& pump, const ProgressFn& progress) {
-    const QString base = checkedAddress(state.siteAddress);
+    const QString& base = state.siteAddress;
     const bool titleRequired = templateShowsTitle(state.sitePath);
     update::CurlDownloader http;
     http.ConnectTimeout = SiteCheckTimeout;

@@ -29,9 +29,6 @@ inline constexpr qint64 MaxCheckedPageBytes = 2 * 1024 * 1024;
 // Whether the site has an address to check: the open site's address always holds the scheme,
 // so the scheme alone means none was given.
 bool siteAddressSet(const QString& siteAddress);
-// Where the pages are asked for: the site's address, except that a secure address, which gets
-// "http://" put in front of it, is asked for as it was typed.
-QString checkedAddress(const QString& siteAddress);
 // Page 1, then up to two more pages whose files were among those sent, in page order.
 QList<int> pagesToCheck(const QList<SiteFile>& sent, int pageCount);
 

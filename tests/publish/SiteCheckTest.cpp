@@ -111,8 +111,6 @@ TEST(SiteCheck, PagesAndAddressesChecked) {
 
     EXPECT_FALSE(siteAddressSet("http://"));
     EXPECT_TRUE(siteAddressSet("http://a.ru/"));
-    EXPECT_EQ(checkedAddress("http://a.ru/"), "http://a.ru/");
-    EXPECT_EQ(checkedAddress("http://https://a.ru/"), "https://a.ru/");
 
     TempRoot root;
     SettingsStore store(root.settingsPath());
