@@ -143,6 +143,6 @@ TEST_F(SourceViewKeys, EveryKeyLeavesPreviewAndVisualEditorWithTheText) {
     showPage(1, "");
     type(memo(), "Привет, <i>мир</i>");
     EXPECT_EQ(memoText(), "Привет, <i>мир</i> ");
-    EXPECT_EQ(test::readFile(previewFile()), zor::textfile::toCp1251(u"Привет, <i>мир</i> "));
+    EXPECT_EQ(test::readFile(previewFile()), zor::test::cp1251(u"Привет, <i>мир</i> "));
     EXPECT_EQ(visual->sets.last(), "Привет, <i>мир</i> \r\n");
 }

@@ -12,20 +12,17 @@
 using namespace zor;
 using namespace zor::publish;
 using namespace zor::test;
+using ::testing::AllOf;
+using ::testing::IsEmpty;
+using ::testing::Not;
 
 namespace {
 
-enum class Kind { Vsftpd, Pyftpdlib };
-
 // The same checks against both real servers, each started for the test on a loopback port.
-class RealServer : public ::testing::TestWithParam<Kind> {
+class RealServer : public ::testing::TestWithParam<ServerKind> {
 protected:
     void SetUp() override {
-        if (GetParam() == Kind::Vsftpd) {
-            server_ = std::make_unique<VsftpdServer>();
-        } else {
-            server_ = std::make_unique<PyftpdlibServer>();
-        }
+        server_ = startServer(GetParam());
         ASSERT_TRUE(local_.isValid());
         pointAt(client_, *server_);
         client_.Timeout = std::chrono::seconds(10);
@@ -48,10 +45,7 @@ protected:
     QTemporaryDir local_;
 };
 
-INSTANTIATE_TEST_SUITE_P(Servers, RealServer, ::testing::Values(Kind::Vsftpd, Kind::Pyftpdlib),
-                         [](const auto& info) {
-                             return info.param == Kind::Vsftpd ? "vsftpd" : "pyftpdlib";
-                         });
+ZOROD_INSTANTIATE_FOR_REAL_SERVERS(RealServer);
 
 TEST_P(RealServer, SessionOpensOnceAndCloses) {
     client_.OpenSession();
@@ -59,12 +53,7 @@ TEST_P(RealServer, SessionOpensOnceAndCloses) {
     // The last step of logging in was SYST; both servers answer it with 215.
     EXPECT_EQ(client_.LastReply().code, 215);
 
-    try {
-        client_.OpenSession();
-        ADD_FAILURE() << "a second OpenSession went through";
-    } catch (const FtpError& e) {
-        EXPECT_EQ(e.text(), QStringLiteral("Already connected."));
-    }
+    EXPECT_THAT([&] { client_.OpenSession(); }, throwsFtpError(0, "Already connected."));
     // The open session is untouched by the refused second one.
     EXPECT_TRUE(client_.IsConnected());
     client_.ChangeFolder(remoteFolder());
@@ -81,13 +70,7 @@ TEST_P(RealServer, SessionOpensOnceAndCloses) {
 TEST_P(RealServer, RefusedLoginLeavesTheSessionClosed) {
     const qsizetype descriptors = openDescriptors();
     client_.Username = QStringLiteral("nosuchuser");
-    try {
-        client_.OpenSession();
-        ADD_FAILURE() << "logged in as an unknown user";
-    } catch (const FtpError& e) {
-        EXPECT_EQ(e.replyCode(), 530);
-        EXPECT_EQ(e.text(), client_.LastReply().text());
-    }
+    EXPECT_THAT([&] { client_.OpenSession(); }, throwsFtpError(530, lastReplyOf(client_)));
     EXPECT_FALSE(client_.IsConnected());
     EXPECT_EQ(openDescriptors(), descriptors);
 }
@@ -124,14 +107,8 @@ TEST_P(RealServer, ListsAndChangesFoldersWithDoubledSlashes) {
     client_.ListFolder(empty);
     EXPECT_TRUE(empty.isEmpty());
 
-    try {
-        client_.ChangeFolder(remote(QStringLiteral("nosuch")));
-        ADD_FAILURE() << "changed into a missing folder";
-    } catch (const FtpError& e) {
-        EXPECT_EQ(e.replyCode(), 550);
-        EXPECT_FALSE(e.text().isEmpty());
-        EXPECT_EQ(e.text(), client_.LastReply().text());
-    }
+    EXPECT_THAT([&] { client_.ChangeFolder(remote(QStringLiteral("nosuch"))); },
+                throwsFtpError(550, AllOf(Not(IsEmpty()), lastReplyOf(client_))));
     // A refused command leaves the session usable.
     EXPECT_TRUE(client_.IsConnected());
     client_.ChangeFolder(remote(QStringLiteral("mf/img")));
@@ -147,13 +124,8 @@ TEST_P(RealServer, MakesNewFoldersAndRefusesExistingOnes) {
     client_.MakeFolder(remote(QStringLiteral("new")));
     client_.MakeFolder(remote(QStringLiteral("new/deeper")));
     EXPECT_TRUE(QFileInfo(onServer(QStringLiteral("new/deeper"))).isDir());
-    try {
-        client_.MakeFolder(remote(QStringLiteral("new")));
-        ADD_FAILURE() << "made an existing folder";
-    } catch (const FtpError& e) {
-        EXPECT_EQ(e.replyCode(), 550);
-        EXPECT_EQ(e.text(), client_.LastReply().text());
-    }
+    EXPECT_THAT([&] { client_.MakeFolder(remote(QStringLiteral("new"))); },
+                throwsFtpError(550, lastReplyOf(client_)));
     client_.MakeFolder(remote(QStringLiteral("other")));
     EXPECT_TRUE(QFileInfo(onServer(QStringLiteral("other"))).isDir());
 }
@@ -191,12 +163,8 @@ TEST_P(RealServer, TransfersFilesByteForByte) {
 
     // An existing local file is never overwritten, and nothing is asked of the server.
     const QString existing = local(QStringLiteral("lines.bin"));
-    try {
-        client_.DownloadFile(remote(QStringLiteral("big.bin")), existing);
-        ADD_FAILURE() << "downloaded over an existing file";
-    } catch (const FtpError& e) {
-        EXPECT_EQ(e.text(), QStringLiteral("Destination file already exists."));
-    }
+    EXPECT_THAT([&] { client_.DownloadFile(remote(QStringLiteral("big.bin")), existing); },
+                throwsFtpError(0, "Destination file already exists."));
     EXPECT_EQ(readFile(existing), files[1].second);
 
     // A local file that cannot be read fails before anything is sent; the session stays.
@@ -208,12 +176,8 @@ TEST_P(RealServer, TransfersFilesByteForByte) {
 
     // A missing remote file leaves the empty local file it was to be written into.
     const QString missing = local(QStringLiteral("missing.back"));
-    try {
-        client_.DownloadFile(remote(QStringLiteral("missing.txt")), missing);
-        ADD_FAILURE() << "downloaded a missing file";
-    } catch (const FtpError& e) {
-        EXPECT_EQ(e.replyCode(), 550);
-    }
+    EXPECT_THAT([&] { client_.DownloadFile(remote(QStringLiteral("missing.txt")), missing); },
+                throwsFtpError(550, lastReplyOf(client_)));
     EXPECT_TRUE(QFileInfo::exists(missing));
     EXPECT_EQ(QFileInfo(missing).size(), 0);
     EXPECT_TRUE(client_.IsConnected());
@@ -227,22 +191,17 @@ TEST_P(RealServer, RenamesAndDeletesFiles) {
     EXPECT_FALSE(QFileInfo::exists(onServer(QStringLiteral("old.txt"))));
     EXPECT_EQ(readFile(onServer(QStringLiteral("new.txt"))), QByteArray("content"));
 
-    try {
-        client_.RenameRemote(remote(QStringLiteral("old.txt")), remote(QStringLiteral("x.txt")));
-        ADD_FAILURE() << "renamed a missing file";
-    } catch (const FtpError& e) {
-        EXPECT_EQ(e.replyCode(), 550);
-    }
+    EXPECT_THAT(
+        [&] {
+            client_.RenameRemote(remote(QStringLiteral("old.txt")),
+                                 remote(QStringLiteral("x.txt")));
+        },
+        throwsFtpError(550, lastReplyOf(client_)));
 
     client_.DeleteRemoteFile(remote(QStringLiteral("new.txt")));
     EXPECT_FALSE(QFileInfo::exists(onServer(QStringLiteral("new.txt"))));
-    try {
-        client_.DeleteRemoteFile(remote(QStringLiteral("new.txt")));
-        ADD_FAILURE() << "deleted a missing file";
-    } catch (const FtpError& e) {
-        EXPECT_EQ(e.replyCode(), 550);
-        EXPECT_EQ(e.text(), client_.LastReply().text());
-    }
+    EXPECT_THAT([&] { client_.DeleteRemoteFile(remote(QStringLiteral("new.txt"))); },
+                throwsFtpError(550, lastReplyOf(client_)));
     EXPECT_TRUE(client_.IsConnected());
     client_.CloseSession();
 }
@@ -255,13 +214,8 @@ TEST(Pyftpdlib, UnknownCommandsAnswer500) {
     client.OpenSession();
     EXPECT_EQ(client.LastReply().code, 500);
     EXPECT_TRUE(client.IsConnected());
-    try {
-        client.MakeFolder(QStringLiteral("//new"));
-        ADD_FAILURE() << "an unknown command went through";
-    } catch (const FtpError& e) {
-        EXPECT_EQ(e.replyCode(), 500);
-        EXPECT_EQ(e.text(), QStringLiteral("Command \"MKD\" not understood."));
-    }
+    EXPECT_THAT([&] { client.MakeFolder(QStringLiteral("//new")); },
+                throwsFtpError(500, R"(Command "MKD" not understood.)"));
     EXPECT_TRUE(client.IsConnected());
 }
 

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <QByteArray>
 #include <QDir>
 #include <QRandomGenerator>
 #include <cstring>
+#include <memory>
+#include <string>
 
 #include "publish/FtpClient.h"
 #include "support/FtpServers.h"
@@ -28,17 +31,38 @@ inline QByteArray randomBytes(qsizetype size, quint32 seed) {
     return bytes;
 }
 
-// The text of the error of type E that `action` throws; fails the test when it throws none.
-template <typename E, typename Action>
-QString errorText(Action&& action) {
-    try {
-        action();
-    } catch (const E& e) {
-        return e.text();
-    }
-    ADD_FAILURE() << "no error";
-    return {};
+// EXPECT_THAT(action, throwsFtpError(550, text)): the action throws an FtpError with that
+// reply code and a text (UTF-8) that matches `text`, a string or a matcher of one.
+template <typename TextMatcher>
+auto throwsFtpError(int replyCode, TextMatcher text) {
+    using namespace ::testing;
+    return Throws<publish::FtpError>(
+        AllOf(ResultOf([](const publish::FtpError& e) { return e.replyCode(); }, replyCode),
+              ResultOf([](const publish::FtpError& e) { return std::string(e.what()); },
+                       Matcher<const std::string&>(text))));
 }
+
+// A text that equals the client's last reply when the matcher runs, after the action.
+inline auto lastReplyOf(const publish::FtpClient& client) {
+    return ::testing::Truly([&client](const std::string& text) {
+        return text == client.LastReply().text().toStdString();
+    });
+}
+
+// The real servers the same checks run against: one test of each for every kind.
+enum class ServerKind { Vsftpd, Pyftpdlib };
+inline std::unique_ptr<FtpServer> startServer(ServerKind kind) {
+    if (kind == ServerKind::Vsftpd) {
+        return std::make_unique<VsftpdServer>();
+    }
+    return std::make_unique<PyftpdlibServer>();
+}
+#define ZOROD_INSTANTIATE_FOR_REAL_SERVERS(suite)                                                  \
+    INSTANTIATE_TEST_SUITE_P(Servers, suite,                                                       \
+                             ::testing::Values(ServerKind::Vsftpd, ServerKind::Pyftpdlib),         \
+                             [](const auto& info) {                                                \
+                                 return info.param == ServerKind::Vsftpd ? "vsftpd" : "pyftpdlib"; \
+                             })
 
 inline void pointAt(publish::FtpClient& client, const FtpServer& server) {
     client.Host = server.host();

@@ -23,6 +23,9 @@
 using namespace zor;
 using namespace zor::publish;
 using namespace zor::test;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::ThrowsMessage;
 
 namespace {
 
@@ -140,23 +143,12 @@ struct SyncKeeping : PublishingBase, ::testing::Test {
     SyncKeeping() { useServer(std::make_unique<VsftpdServer>()); }
 };
 
-enum class Kind { Vsftpd, Pyftpdlib };
-
-class Publishing : public PublishingBase, public ::testing::TestWithParam<Kind> {
+class Publishing : public PublishingBase, public ::testing::TestWithParam<ServerKind> {
 protected:
-    void SetUp() override {
-        if (GetParam() == Kind::Vsftpd) {
-            useServer(std::make_unique<VsftpdServer>());
-        } else {
-            useServer(std::make_unique<PyftpdlibServer>());
-        }
-    }
+    void SetUp() override { useServer(startServer(GetParam())); }
 };
 
-INSTANTIATE_TEST_SUITE_P(Servers, Publishing, ::testing::Values(Kind::Vsftpd, Kind::Pyftpdlib),
-                         [](const auto& info) {
-                             return info.param == Kind::Vsftpd ? "vsftpd" : "pyftpdlib";
-                         });
+ZOROD_INSTANTIATE_FOR_REAL_SERVERS(Publishing);
 
 }  // namespace
 
@@ -255,7 +247,7 @@ TEST_P(Publishing, SynchronisationReplacesAllOrNothing) {
 
     // Found before anything is replaced: a folder where page 2 belongs.
     ASSERT_TRUE(QDir().mkpath(site::pageFilePath(b.sitePath, 2)));
-    EXPECT_TRUE(errorText<FileError>([&] { synchronise(b); }).contains("2.tq"));
+    EXPECT_THAT([&] { synchronise(b); }, ThrowsMessage<FileError>(HasSubstr("2.tq")));
     unchanged();
     ASSERT_TRUE(QDir(site::pageFilePath(b.sitePath, 2)).removeRecursively());
 
@@ -274,9 +266,9 @@ TEST_P(Publishing, SynchronisationReplacesAllOrNothing) {
     writeFile(elsewhere.filePath("etc/head.txt"), index);
     ASSERT_TRUE(QDir(etc).removeRecursively());
     ASSERT_TRUE(QFile::link(elsewhere.filePath("etc"), etc));
-    const QString error = errorText<FileError>([&] { synchronise(b); });
-    EXPECT_TRUE(error.contains("head.txt") && error.contains("Ничего не изменено"))
-        << error.toStdString();
+    EXPECT_THAT(
+        [&] { synchronise(b); },
+        ThrowsMessage<FileError>(AllOf(HasSubstr("head.txt"), HasSubstr("Ничего не изменено"))));
     unchanged();
     EXPECT_FALSE(QFileInfo::exists(site::pageFilePath(b.sitePath, 2)));
 }
@@ -459,13 +451,9 @@ TEST(PublishingFaults, ATransferCutShortIsNotRecordedAndGoesAgain) {
     OpenSiteState a = p.openNewSite("a");
     // The server takes a file in full, then reports the transfer aborted (426, then 226).
     writeFile(a.sitePath + "/robots.txt", "arrives, but the server calls it aborted");
-    try {
-        p.upload(a);
-        ADD_FAILURE() << "an aborted transfer counted as done";
-    } catch (const FtpError& e) {
-        EXPECT_TRUE(e.text().contains("/robots.txt")) << e.what();
-        EXPECT_TRUE(e.text().contains("transfer aborted")) << e.what();
-    }
+    EXPECT_THAT(
+        [&] { p.upload(a); },
+        ThrowsMessage<FtpError>(AllOf(HasSubstr("/robots.txt"), HasSubstr("transfer aborted"))));
     EXPECT_EQ(p.recorded("a", "/robots.txt"), std::nullopt);
     EXPECT_THROW(p.upload(a), FtpError);
 
@@ -520,10 +508,37 @@ TEST(PublishingFaults, AnEndlessTitleIndexOnTheServerChangesNothing) {
     p.useServer(std::make_unique<FaultFtpServer>("endless-data"));
     OpenSiteState a = p.openNewSite("a");
     const QByteArray index = readFile(site::titleIndexPath(a.sitePath));
-    EXPECT_TRUE(errorText<FtpError>([&] { p.synchronise(a); }).contains("/etc/head.txt"));
+    EXPECT_THAT([&] { p.synchronise(a); }, ThrowsMessage<FtpError>(HasSubstr("/etc/head.txt")));
     EXPECT_EQ(readFile(site::titleIndexPath(a.sitePath)), index);
     EXPECT_TRUE(PublishingBase::leftovers(a.sitePath).isEmpty());
     EXPECT_FALSE(p.ftp.IsConnected());
+}
+
+TEST(PublishingFaults, AFirstUploadMakesTheMissingGroupThenWalksTheNineFoldersInOrder) {
+    PublishingBase p;
+    FaultFtpServer& server = p.useFaultServer("normal");  // its listing holds "etc" only
+    OpenSiteState a = p.openNewSite("a");
+    for (const char* name : {"/robots.txt", "/mf/top.css", "/mf/img/a.png", "/mf/music/a.mp3",
+                             "/mf/other/a.zip", "/etc/desing/a.css", "/etc/blocs/a.tq"}) {
+        writeFile(a.sitePath + name, name);
+    }
+    p.upload(a);
+    QStringList made, storedIn;
+    for (const QByteArray& line : server.receivedLines()) {
+        const QString text = QString::fromLatin1(line.chopped(2));
+        if (text.startsWith("MKD ")) {
+            made.append(text.mid(4));
+        } else if (text.startsWith("STOR ")) {
+            const QString folder = text.mid(5, text.lastIndexOf('/') - 4);
+            if (storedIn.value(storedIn.size() - 1) != folder) {
+                storedIn.append(folder);
+            }
+        }
+    }
+    EXPECT_EQ(made,
+              (QStringList{"//mf/", "//mf/music/", "//mf/img/", "//mf/other/", "//mf/pages/"}));
+    EXPECT_EQ(storedIn, (QStringList{"//", "//mf/", "//mf/img/", "//mf/music/", "//mf/other/",
+                                     "//mf/pages/", "//etc/", "//etc/desing/", "//etc/blocs/"}));
 }
 
 TEST(PublishingFaults, FileNamesOutsideWindows1251StopTheUploadBeforeItSends) {
@@ -531,7 +546,7 @@ TEST(PublishingFaults, FileNamesOutsideWindows1251StopTheUploadBeforeItSends) {
     FaultFtpServer& server = p.useFaultServer("normal");
     OpenSiteState a = p.openNewSite("a");
     writeFile(a.sitePath + "/mf/img/фото中.png", "x");
-    EXPECT_TRUE(errorText<ZorError>([&] { p.upload(a); }).contains("/mf/img/фото中.png"));
+    EXPECT_THAT([&] { p.upload(a); }, ThrowsMessage<ZorError>(HasSubstr("/mf/img/фото中.png")));
     EXPECT_TRUE(server.receivedLines().isEmpty());
     EXPECT_EQ(p.recorded("a", "/mf/pages/1.tq"), std::nullopt);
 }

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <iconv.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -104,8 +105,31 @@ void writeFile(const QString& path, const QByteArray& bytes) {
     }
 }
 
+QByteArray cp1251(QStringView text) {
+    // The C library's converter, so an expectation never comes from the program's own table.
+    const iconv_t cd = ::iconv_open("CP1251", "UTF-8");
+    QByteArray in = text.toUtf8();
+    QByteArray out(in.size(), Qt::Uninitialized);
+    char* from = in.data();
+    char* to = out.data();
+    size_t left = static_cast<size_t>(in.size()), room = left;
+    if (cd == reinterpret_cast<iconv_t>(-1) || ::iconv(cd, &from, &left, &to, &room) != 0) {
+        ADD_FAILURE() << "not Windows-1251, write its character reference: "
+                      << text.toString().toStdString();
+    }
+    if (cd != reinterpret_cast<iconv_t>(-1)) {
+        ::iconv_close(cd);
+    }
+    out.truncate(to - out.data());
+    return out;
+}
+
 QByteArray crlf(const QStringList& lines) {
-    return textfile::toCp1251(textfile::joinLines(lines));
+    QByteArray out;
+    for (const QString& line : lines) {
+        out += cp1251(line) + "\r\n";
+    }
+    return out;
 }
 
 }  // namespace zor::test

@@ -64,7 +64,9 @@ private:
 
 QByteArray readFile(const QString& path);
 void writeFile(const QString& path, const QByteArray& bytes);
-// Lines joined with CR LF after each, in Windows-1251.
+// The text in Windows-1251; every character must have its byte there.
+QByteArray cp1251(QStringView text);
+// Lines with CR LF after each, in Windows-1251.
 QByteArray crlf(const QStringList& lines);
 
 }  // namespace zor::test
