@@ -57,6 +57,7 @@ public:
     void Edit4Change();
     void CheckBox1Click();  // "Хочу создать директорию"
     void CheckBox2Click();  // "Запомнить данные" changed state
+    void CheckBox4Click();  // "Проверять сайт после загрузки" clicked
 
     publish::FtpClient IdFTP1;
 
@@ -69,6 +70,8 @@ public:
     QLabel* Label3;         // "Пароль"
     QCheckBox* CheckBox1;   // "Хочу создать директорию"
     QCheckBox* CheckBox2;   // "Запомнить данные"
+    QCheckBox* CheckBox4;   // "Проверять сайт после загрузки"
+    QLabel* Label4;         // what the check of the published site found
     QGroupBox* GroupBox1;   // Edit5 and "Создать"
     QListWidget* ListBox1;  // remote folders
     QListWidget* ListBox3;  // remote files
@@ -83,6 +86,10 @@ private:
     // is open, progress shown, refusals ("Введите данные") as a message, other failures in an
     // error box, a cancel silently.
     void runPublishing(const QString& title, const std::function<void(PublishProgress&)>& command);
+    // An upload, then, when switched on and the site has an address, the check of the published
+    // site under the same progress; its result goes into Label4.
+    void uploadAndCheck(const QString& title, bool all);
+    void showCheckResult(const QString& text, bool passed);
     // Asks for a new name until one is given; nullopt when cancelled.
     std::optional<QString> askNewName(const QString& preset);
 

@@ -86,6 +86,21 @@ TEST_F(SourceViewKeys, CtrlVColoursThePastedTagsAndPutsTheCaretAfterThem) {
     EXPECT_EQ(test::readFile(previewFile()), "1x<i>y</i>z2");
 }
 
+TEST_F(SourceViewKeys, APasteAndTheColouringOfItsTagsAreOneUndoStep) {
+    showPage(1, "12");
+    memo()->setCaretPosition(1);
+    QApplication::clipboard()->setText("x<i>y</i>z");
+    QTest::keyClick(memo(), Qt::Key_V, Qt::ControlModifier);
+    ASSERT_EQ(colourAt(2), Green);
+    QTest::keyClick(memo(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(memoText(), "12");
+    EXPECT_EQ(test::readFile(previewFile()), "12");
+    QTest::keyClick(memo(), Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_EQ(memoText(), "1x<i>y</i>z2");
+    EXPECT_EQ(colourAt(2), Green);
+    EXPECT_EQ(colourAt(5), Navy);
+}
+
 TEST_F(SourceViewKeys, ShiftInsertPastesLikeCtrlV) {
     showPage(1, "ab");
     memo()->setCaretPosition(2);

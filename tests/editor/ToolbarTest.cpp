@@ -221,3 +221,64 @@ TEST_F(ToolbarButtons, ExtensionsListedAtCreationAndInsertedWhole) {
         EXPECT_EQ(memoText(), "<?php //a [b] ?>\n");
     });
 }
+
+TEST_F(ToolbarButtons, AnExtensionUndoAllAndClearEachGoBackWithOneCtrlZ) {
+    const QString folder = site::extensionsFolder(state.sitePath);
+    test::writeFile(folder + "/guest.ex",
+                    test::crlf({"<?php //Гостевая ?>", "<?php echo 'guest'; ?>"}));
+    test::writeFile(folder + "/zero.ex", {});
+    create();
+    const QString extension = "<?php //Гостевая ?>\n<?php echo 'guest'; ?>\n";
+    openPage(2, [&] {
+        const QString opened = memoText();
+        QTest::keyClicks(form->Memo1, "typed ");
+        const QString typed = memoText();
+        form->ComboBox1->setFocus();
+        QTest::keyClick(form->ComboBox1, Qt::Key_Down);
+        ASSERT_EQ(memoText(), extension);
+
+        form->Memo1->setFocus();
+        const Qt::KeyboardModifiers ctrl = Qt::ControlModifier;
+        const auto press = [&](Qt::Key key, Qt::KeyboardModifiers modifiers) {
+            QTest::keyClick(form->Memo1, key, modifiers);
+            // The preview follows every step.
+            EXPECT_EQ(test::readFile(previewFile()), textfile::toCp1251(fileText(memoText())));
+        };
+        press(Qt::Key_Z, ctrl);
+        EXPECT_EQ(memoText(), typed);
+        press(Qt::Key_Y, ctrl);
+        EXPECT_EQ(memoText(), extension);
+        press(Qt::Key_Z, ctrl);
+        press(Qt::Key_Z, ctrl | Qt::ShiftModifier);
+        EXPECT_EQ(memoText(), extension);
+
+        click("ToolButton6");  // "Отменить все изменения"
+        EXPECT_EQ(memoText(), opened);
+        press(Qt::Key_Z, ctrl);
+        EXPECT_EQ(memoText(), extension);
+        click("ToolButton14");  // clear
+        EXPECT_EQ(memoText(), " ");
+        press(Qt::Key_Z, ctrl);
+        EXPECT_EQ(memoText(), extension);
+        // An empty extension leaves the blank, and that too is one step.
+        form->ComboBox1->setFocus();
+        QTest::keyClick(form->ComboBox1, Qt::Key_Down);
+        ASSERT_EQ(memoText(), " ");
+        form->Memo1->setFocus();
+        press(Qt::Key_Z, ctrl);
+        EXPECT_EQ(memoText(), extension);
+        press(Qt::Key_Y, ctrl);
+        EXPECT_EQ(memoText(), " ");
+
+        // Back past the extension, the typing is undone as before, down to the page as opened
+        // and no further.
+        press(Qt::Key_Z, ctrl);
+        press(Qt::Key_Z, ctrl);
+        EXPECT_EQ(memoText(), typed);
+        for (int i = 0; i < 10 && memoText() != opened; ++i) {
+            press(Qt::Key_Z, ctrl);
+        }
+        EXPECT_EQ(memoText(), opened);
+        EXPECT_FALSE(form->Memo1->document()->isUndoAvailable());
+    });
+}

@@ -97,6 +97,22 @@ TEST(ListingTest, NamesComeFromTheFieldsOfUnixLines) {
     EXPECT_EQ(listingEntryName(QString(60, ' ') + "x.txt"), "x.txt");
 }
 
+TEST(ListingTest, ANameHoldingASlashNamesNoEntry) {
+    // Paths are built from the names: "../index.php" would reach a file of another folder.
+    const char* lines[] = {
+        "-rw-r--r-- 1 u g 10 Jun 01 12:00 ../index.php",
+        "drwxr-xr-x 2 u g 4096 Jun 01 12:00 mf/img",
+        "01234567890123456789012345678901234567890123456789abcd  /etc",
+    };
+    for (const char* line : lines) {
+        EXPECT_EQ(listingEntryName(line), std::nullopt) << line;
+    }
+    const RemoteEntries e = sortListing({lines[0], lines[1], lines[2], "total 1"});
+    EXPECT_EQ(e.folders, QStringList{""});
+    EXPECT_TRUE(e.files.isEmpty());
+    EXPECT_EQ(listingFolderNames({"drwxr-xr-x 2 u g 4096 Jun 01 12:00 x/mf"}), "");
+}
+
 TEST(ListingTest, NamesWithADotAreFilesTheRestFolders) {
     const RemoteEntries e = sortListing({
         "total 12",

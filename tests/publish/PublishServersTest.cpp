@@ -4,12 +4,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 #include <memory>
 
 #include "FtpTestSupport.h"
 #include "platform/SettingsStore.h"
+#include "platform/TextFile.h"
 #include "publish/FileChangeCache.h"
 #include "publish/RemoteBrowser.h"
 #include "publish/SiteUpload.h"
@@ -85,10 +87,16 @@ struct PublishingBase {
         PublishJob j = job(state);
         return uploadAllFiles(j);
     }
-    int synchronise(OpenSiteState& state) {
+    QList<ReplaceQuestion> questions;  // what synchronisations asked, in order
+    SyncResult sync(OpenSiteState& state, bool answer) {
         PublishJob j = job(state);
-        return publish::synchronise(j);
+        return publish::synchronise(j, [&](const ReplaceQuestion& q) {
+            questions.append(q);
+            return answer;
+        });
     }
+    // Replaces whatever it finds.
+    int synchronise(OpenSiteState& state) { return sync(state, true).entries; }
     // Site "a" with three pages, published.
     OpenSiteState publishThreePages(const QByteArray& two, const QByteArray& three) {
         OpenSiteState a = openNewSite("a");
@@ -125,6 +133,14 @@ struct PublishingBase {
     static QStringList leftovers(const QString& sitePath) {
         return QDir(sitePath).entryList({".sync*"}, QDir::AllEntries | QDir::Hidden);
     }
+    static QStringList backups(const QString& sitePath) {
+        return QDir(site::backupsFolder(sitePath))
+            .entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    }
+};
+
+struct SyncKeeping : PublishingBase, ::testing::Test {
+    SyncKeeping() { useServer(std::make_unique<VsftpdServer>()); }
 };
 
 class Publishing : public PublishingBase, public ::testing::TestWithParam<ServerKind> {
@@ -309,6 +325,98 @@ TEST_P(Publishing, AServerIndexWithoutPagesChangesNothing) {
     EXPECT_EQ(a.pageList[0], "1 - Ещё не сохранено");
     EXPECT_EQ(readFile(site::titleIndexPath(a.sitePath)), index);
     EXPECT_TRUE(leftovers(a.sitePath).isEmpty());
+}
+
+TEST_F(SyncKeeping, UnsentWorkIsNamedKeptOnNoAndBackedUpOnYes) {
+    OpenSiteState a = publishThreePages("two", "three");
+    writeFile(site::pageFilePath(a.sitePath, 2), "edited here, not sent");
+    // Another computer has since published another page 3.
+    writeFile(onServer("/mf/pages/3.tq"), "three from elsewhere");
+
+    SyncResult r = sync(a, false);
+    ASSERT_EQ(questions.size(), 1);
+    EXPECT_EQ(questions[0].files, QStringList{"mf/pages/2.tq"});
+    EXPECT_TRUE(questions[0].text.startsWith(
+        "Эти страницы изменены после последней загрузки и будут заменены:\n2 - О нас "
+        "(mf/pages/2.tq)\n"))
+        << questions[0].text.toStdString();
+    EXPECT_TRUE(r.declined);
+    EXPECT_EQ(readFile(site::pageFilePath(a.sitePath, 2)), "edited here, not sent");
+    EXPECT_EQ(readFile(site::pageFilePath(a.sitePath, 3)), "three");
+    EXPECT_FALSE(QFileInfo::exists(site::backupsFolder(a.sitePath)));
+    EXPECT_TRUE(leftovers(a.sitePath).isEmpty());
+
+    r = sync(a, true);
+    EXPECT_FALSE(r.declined);
+    EXPECT_EQ(r.entries, 4);
+    EXPECT_EQ(readFile(site::pageFilePath(a.sitePath, 2)), "two");
+    EXPECT_EQ(readFile(site::pageFilePath(a.sitePath, 3)), "three from elsewhere");
+    ASSERT_EQ(backups(a.sitePath).size(), 1);
+    EXPECT_EQ(r.backupFolder, site::backupsFolder(a.sitePath) + '/' + backups(a.sitePath)[0]);
+    EXPECT_TRUE(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d$")
+                    .match(backups(a.sitePath)[0])
+                    .hasMatch());
+    EXPECT_TRUE(syncDoneText(r).contains(r.backupFolder));
+    // Every file whose content changed is kept, the one replaced by its own bytes is not.
+    EXPECT_EQ(readFile(r.backupFolder + "/mf/pages/2.tq"), "edited here, not sent");
+    EXPECT_EQ(readFile(r.backupFolder + "/mf/pages/3.tq"), "three");
+    EXPECT_FALSE(QFileInfo::exists(r.backupFolder + "/mf/pages/1.tq"));
+    EXPECT_FALSE(QFileInfo::exists(r.backupFolder + "/etc/head.txt"));
+
+    // Nothing of the backup goes up, however much is sent.
+    uploadAll(a);
+    EXPECT_EQ(asSet(sent), asSet(siteFileNames(a.sitePath)));
+    for (const QString& name : sent) {
+        EXPECT_FALSE(name.contains("backup")) << name.toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(onServer("/etc/backup")));
+}
+
+TEST_F(SyncKeeping, NoLocalChangeAsksNothingTitlesNotYetSavedDo) {
+    OpenSiteState a = publishThreePages("two", "three");
+    SyncResult r = sync(a, false);
+    EXPECT_TRUE(questions.isEmpty());
+    EXPECT_FALSE(r.declined);
+    EXPECT_EQ(r.entries, 4);
+    EXPECT_TRUE(r.backupFolder.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(site::backupsFolder(a.sitePath)));
+
+    // A title renamed in the editor lives in memory until the site is saved: it counts.
+    a.pageTitles[3] = "Адреса";
+    a.pageList[2] = "3 - Адреса";
+    const QByteArray onDisk = readFile(site::titleIndexPath(a.sitePath));
+    r = sync(a, true);
+    ASSERT_EQ(questions.size(), 1);
+    EXPECT_EQ(questions[0].files, QStringList{"etc/head.txt"});
+    EXPECT_TRUE(questions[0].text.contains("заголовки страниц (etc/head.txt)"));
+    EXPECT_EQ(a.pageList[2], "3 - Контакты");
+    const QByteArray kept = readFile(r.backupFolder + "/etc/head.txt");
+    EXPECT_TRUE(kept.contains(textfile::toCp1251(u"Адреса"))) << kept.toStdString();
+    EXPECT_EQ(kept.size(), onDisk.size() - textfile::toCp1251(u"Контакты").size() +
+                               textfile::toCp1251(u"Адреса").size());
+}
+
+TEST_F(SyncKeeping, TheEleventhBackupRemovesTheOldest) {
+    OpenSiteState a = publishThreePages("two", "three");
+    const QString folder = site::backupsFolder(a.sitePath);
+    QStringList old;
+    for (int i = 0; i < 10; ++i) {
+        old.append(QStringLiteral("2020-01-01_00-00-%1").arg(i, 2, 10, QChar('0')));
+        ASSERT_TRUE(QDir().mkpath(folder + '/' + old.last() + "/mf/pages"));
+    }
+    old.append("2020-01-01_00-00-09_2");  // the second of that second
+    ASSERT_TRUE(QDir().mkpath(folder + '/' + old.last()));
+    ASSERT_TRUE(QDir().mkpath(folder + "/mine"));  // the user's own
+    writeFile(folder + "/notes.txt", "mine too");
+
+    writeFile(site::pageFilePath(a.sitePath, 1), "changed");
+    const SyncResult r = sync(a, true);
+    QStringList expected = old.mid(2);
+    expected << QFileInfo(r.backupFolder).fileName() << "mine"
+             << "notes.txt";
+    expected.sort();
+    EXPECT_EQ(backups(a.sitePath), expected);
+    EXPECT_EQ(readFile(r.backupFolder + "/mf/pages/1.tq"), "changed");
 }
 
 TEST(PublishingFaults, AFileRefusedByTheServerIsSentAgainNextTime) {
