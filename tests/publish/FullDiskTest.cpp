@@ -17,6 +17,10 @@
 
 using namespace zor;
 using namespace zor::test;
+using ::testing::AllOf;
+using ::testing::EndsWith;
+using ::testing::StartsWith;
+using ::testing::ThrowsMessage;
 
 namespace {
 
@@ -96,16 +100,12 @@ TEST_P(SaveOntoABadDisk, SaysWhyInRussianAndKeepsTheOldFiles) {
     } else {
         ASSERT_TRUE(disk.makeReadOnly());
     }
-    try {
-        save.run(state);
-        ADD_FAILURE() << save.what << " reported success";
-    } catch (const ZorError& e) {
-        EXPECT_TRUE(e.text().startsWith("Не удалось записать файл «" + state.sitePath + '/'))
-            << e.what();
-        EXPECT_TRUE(e.text().endsWith(fault == Fault::Full ? "на диске не осталось места"
-                                                           : "диск доступен только для чтения"))
-            << e.what();
-    }
+    EXPECT_THAT([&] { save.run(state); },
+                ThrowsMessage<ZorError>(AllOf(
+                    StartsWith(("Не удалось записать файл «" + state.sitePath + '/').toStdString()),
+                    EndsWith(fault == Fault::Full ? "на диске не осталось места"
+                                                  : "диск доступен только для чтения"))))
+        << save.what;
     EXPECT_EQ(filesIn(state.sitePath), before);
 
     // Space again: the next opening finds the site as it was.
@@ -145,13 +145,9 @@ TEST(UploadWithFullSettings, StopsWithAMessageAndKeepsTheRecords) {
 
     writeFile(site::pageFilePath(state.sitePath, 1), "a new text");
     disk.fill();
-    try {
-        upload();
-        ADD_FAILURE() << "the upload reported success";
-    } catch (const SettingsError& e) {
-        EXPECT_TRUE(e.text().startsWith("Не удалось сохранить настройки")) << e.what();
-        EXPECT_TRUE(e.text().endsWith("на диске не осталось места")) << e.what();
-    }
+    EXPECT_THAT(upload,
+                ThrowsMessage<SettingsError>(AllOf(StartsWith("Не удалось сохранить настройки"),
+                                                   EndsWith("на диске не осталось места"))));
     EXPECT_FALSE(ftp.IsConnected());
     disk.empty();
     EXPECT_EQ(settings->values(key), recorded);
