@@ -162,12 +162,7 @@ TEST_F(DesignPagesTest, TheBlockListHoldsOnlyRegularFilesEndingExactlyInTq) {
     QDir().mkdir(blocks + "folder.tq");
     ASSERT_EQ(::mkfifo(QFile::encodeName(blocks + "pipe.tq").constData(), 0600), 0);
     start();
-    auto* list = child<QListWidget>("ListBox2");
-    QStringList items;
-    for (int i = 0; i < list->count(); ++i) {
-        items.append(list->item(i)->text());
-    }
-    EXPECT_EQ(items, (QStringList{"menu", "..."}));
+    EXPECT_EQ(items(child<QListWidget>("ListBox2")), (QStringList{"menu", "..."}));
 }
 
 TEST_F(DesignPagesTest, ATemplateTooLargeToBeOneIsRefusedWithAMessage) {

@@ -39,21 +39,6 @@ struct EditorFlows : AppFixture {
     editor::TForm2& editor() { return app->form2(); }
     QComboBox* pageList() { return child<QComboBox>("ComboBox1"); }
     QListWidget* blockList() { return child<QListWidget>("ListBox2"); }
-    QStringList items(QComboBox* box) {
-        QStringList out;
-        for (int i = 0; i < box->count(); ++i) {
-            out.append(box->itemText(i));
-        }
-        return out;
-    }
-    QStringList items(QListWidget* list) {
-        QStringList out;
-        for (int i = 0; i < list->count(); ++i) {
-            out.append(list->item(i)->text());
-        }
-        return out;
-    }
-
     // pick opens the editor modally; inside runs while it is shown, then it is closed.
     // Returns whether the editor was shown.
     bool withEditor(const std::function<void()>& pick, const std::function<void()>& inside) {

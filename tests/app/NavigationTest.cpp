@@ -14,10 +14,8 @@ struct NavigationTest : AppFixture {
     void SetUp() override {
         root.makeSite("site");
         start();
-        form().show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form()));
+        showForm();
     }
-    void click(const char* name) { clickLabel(name); }
     QString header() { return child<QLabel>("header")->text(); }
     QString screen() { return form().currentScreen()->objectName(); }
 };
@@ -40,24 +38,24 @@ TEST_F(NavigationTest, MenuItemsLeadToTheirScreensAndTheStripLeadsBack) {
         {"Label33", "HelpIndexScreen", "Справка"},
     };
     for (const Case& c : cases) {
-        click(c.label);
+        clickLabel(c.label);
         EXPECT_EQ(screen(), c.screen);
         EXPECT_EQ(header(), c.header);
         // The header itself and the strip's background both lead back to the main menu.
-        click(c.screen == QStringLiteral("WelcomeScreen") ? "Image97" : "header");
+        clickLabel(c.screen == QStringLiteral("WelcomeScreen") ? "Image97" : "header");
         EXPECT_EQ(screen(), "MainMenuScreen");
         EXPECT_EQ(header(), "Главное меню");
     }
 }
 
 TEST_F(NavigationTest, StripIconsMatchTheMenu) {
-    click("Image100");
+    clickLabel("Image100");
     EXPECT_EQ(screen(), "PagesScreen");
     EXPECT_EQ(header(), "Управление страницами");
-    click("Image99");
+    clickLabel("Image99");
     EXPECT_EQ(header(), "Управление дизайном");
     // The upload icon waits out the double-click interval before it acts on a click.
-    click("Image101");
+    clickLabel("Image101");
     EXPECT_TRUE(QTest::qWaitFor([&] { return screen() == "UploadScreen"; }));
     EXPECT_EQ(header(), "Загрузка сайта на сервер");
 }
@@ -68,19 +66,19 @@ TEST_F(NavigationTest, HelpTopicsAndBackLeadThroughTheHelpIndex) {
         {"Label39", "HelpUploadScreen"},     {"sLabelFX1", "HelpFileManagerScreen"},
         {"Label40", "HelpExtensionsScreen"}, {"Label41", "HelpDevelopScreen"},
     };
-    click("Label33");
+    clickLabel("Label33");
     for (const auto& [label, helpScreen] : topics) {
         const QString caption = child<QLabel>(label)->text();
-        click(label);
+        clickLabel(label);
         EXPECT_EQ(screen(), helpScreen);
         EXPECT_EQ(header(), caption);
-        click((QByteArray(helpScreen) + "Back").constData());
+        clickLabel((QByteArray(helpScreen) + "Back").constData());
         EXPECT_EQ(screen(), "HelpIndexScreen");
         EXPECT_EQ(header(), "Справка");
     }
     // The upload icon inside the upload help behaves like the strip's.
-    click("Label39");
-    click("HelpUploadIcon");
+    clickLabel("Label39");
+    clickLabel("HelpUploadIcon");
     EXPECT_TRUE(QTest::qWaitFor([&] { return screen() == "UploadScreen"; }));
     EXPECT_EQ(header(), "Загрузка сайта на сервер");
 }
@@ -91,12 +89,12 @@ TEST_F(NavigationTest, FileManagerOpensModallyWithoutChangingTheScreen) {
         shown = w->windowTitle() == "Файл-менеджер";
         static_cast<QDialog*>(w)->reject();
     };
-    click("Label150");
+    clickLabel("Label150");
     EXPECT_TRUE(shown);
     EXPECT_EQ(header(), "Главное меню");
     EXPECT_EQ(screen(), "MainMenuScreen");
     shown = false;
-    click("Image102");
+    clickLabel("Image102");
     EXPECT_TRUE(shown);
 }
 

@@ -37,7 +37,6 @@ struct UpdatesScreenTest : AppFixture {
     void serve(const QString& path, const QByteArray& bytes) {
         writeFile(served.path() + path, bytes);
     }
-    void click(QPushButton* b) { QTest::mouseClick(b, Qt::LeftButton); }
     // Which of the answer widgets show: "E" and "S" for the two labels, "D" for "Скачать", "L"
     // for the list and "I" for "Установить".
     QString shown() {

@@ -34,10 +34,6 @@ struct UploadScreenTest : AppFixture {
         root.makeSite("beta");
     }
     app::UploadScreen& upload() { return *form().uploadScreen(); }
-    void showForm() {
-        form().show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form()));
-    }
     // The account of a site remembered for a server; the port is the client's, set after start.
     void remember(const QString& site, const FtpServer& server, const QString& folder) {
         publish::storeFtpAccount(*settings, site,
@@ -48,17 +44,6 @@ struct UploadScreenTest : AppFixture {
         upload().IdFTP1.Port = server.port();
         upload().IdFTP1.Timeout = std::chrono::seconds(10);
         showForm();
-    }
-    QStringList items(QListWidget* list) {
-        QStringList texts;
-        for (int i = 0; i < list->count(); ++i) {
-            texts.append(list->item(i)->text());
-        }
-        return texts;
-    }
-    void click(QWidget* w) {
-        ASSERT_NE(w, nullptr);
-        QTest::mouseClick(w, Qt::LeftButton);
     }
     std::optional<QString> stored(const char* name) { return settings->readValue(FtpKey, name); }
 };

@@ -9,14 +9,10 @@
 #include <QFileInfo>
 
 namespace zor::test {
-namespace {
-
-QByteArray logText(const QString& path) {
-    QFile f(path);
+QByteArray LoopbackServer::logText(const char* name) const {
+    QFile f(dir_.filePath(QLatin1String(name)));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
-
-}  // namespace
 
 HttpResponse httpGet(quint16 port, const QByteArray& pathAndQuery) {
     HttpResponse r;
@@ -58,19 +54,10 @@ PhpServer::PhpServer(const QString& documentRoot) {
             {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("error_reporting=-1"),
              QStringLiteral("-d"), QStringLiteral("display_errors=1"), QStringLiteral("-d"),
              QStringLiteral("log_errors=1"), QStringLiteral("-d"),
-             QStringLiteral("error_log=") + logDir_.filePath(QStringLiteral("php.log")),
+             QStringLiteral("error_log=") + dir_.filePath(QStringLiteral("php.log")),
              QStringLiteral("-S"), QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("-t"),
              documentRoot});
     });
-    started_ = port_ != 0;
-}
-
-PhpServer::~PhpServer() {
-    stopProcess(process_);
-}
-
-QByteArray PhpServer::errorLog() const {
-    return logText(logDir_.filePath(QStringLiteral("php.log")));
 }
 
 ApacheServer::ApacheServer(const QString& documentRoot) {
@@ -127,15 +114,6 @@ ApacheServer::ApacheServer(const QString& documentRoot) {
         process_.start(QStringLiteral("/usr/sbin/apache2"),
                        {QStringLiteral("-f"), path, QStringLiteral("-DFOREGROUND")});
     });
-    started_ = port_ != 0;
-}
-
-ApacheServer::~ApacheServer() {
-    stopProcess(process_);
-}
-
-QByteArray ApacheServer::errorLog() const {
-    return logText(dir_.filePath(QStringLiteral("error.log")));
 }
 
 QString phpLintErrors(const QByteArray& source) {
@@ -160,17 +138,12 @@ QString phpLintErrors(const QByteArray& source) {
 HttpFileServer::HttpFileServer(const QString& root) {
     // Whatever proxy the machine has must not stand between the tests and their server.
     qputenv("no_proxy", "127.0.0.1");
-    process_.setStandardOutputFile(logDir_.filePath(QStringLiteral("requests.log")));
+    process_.setStandardOutputFile(dir_.filePath(QStringLiteral("requests.log")));
     port_ = startOnFreePort(process_, [&](int port) {
         process_.start(QStringLiteral("/usr/bin/python3"),
                        {QStringLiteral(ZOROD_TEST_SUPPORT_DIR "/http_test_server.py"), root,
                         QString::number(port)});
     });
-    started_ = port_ != 0;
-}
-
-HttpFileServer::~HttpFileServer() {
-    stopProcess(process_);
 }
 
 QString HttpFileServer::address() const {
@@ -179,8 +152,7 @@ QString HttpFileServer::address() const {
 
 QStringList HttpFileServer::requests() const {
     QStringList paths;
-    for (const QByteArray& line :
-         logText(logDir_.filePath(QStringLiteral("requests.log"))).split('\n')) {
+    for (const QByteArray& line : logText("requests.log").split('\n')) {
         if (line.startsWith("GET ")) {
             paths.append(QString::fromUtf8(line.mid(4)));
         }

@@ -19,61 +19,49 @@ struct HttpResponse {
 // A plain HTTP/1.0 GET to 127.0.0.1.
 HttpResponse httpGet(quint16 port, const QByteArray& pathAndQuery);
 
-// PHP's built-in web server over a folder, on a loopback port, with every error reported and
-// logged to a file of its own. Stopped when destroyed.
-class PhpServer {
+// A server process of the tests on a loopback port of its own, with a folder for its
+// configuration and logs. Stopped when destroyed.
+class LoopbackServer {
 public:
-    explicit PhpServer(const QString& documentRoot);
-    ~PhpServer();
-    bool started() const { return started_; }
+    ~LoopbackServer() { stopProcess(process_); }
+    bool started() const { return port_ != 0; }
     quint16 port() const { return port_; }
-    // What PHP logged: warnings, notices, errors.
-    QByteArray errorLog() const;
 
-private:
+protected:
+    LoopbackServer() = default;
+    QByteArray logText(const char* name) const;
     QProcess process_;
-    QTemporaryDir logDir_;
+    QTemporaryDir dir_;
     quint16 port_ = 0;
-    bool started_ = false;
 };
 
-// tests/support/http_test_server.py over a folder, on a loopback port: the folder's files, 404
-// for the rest, and the misbehaviours the script lists. Stopped when destroyed.
-class HttpFileServer {
+// PHP's built-in web server over a folder, with every error reported and logged.
+class PhpServer : public LoopbackServer {
+public:
+    explicit PhpServer(const QString& documentRoot);
+    // What PHP logged: warnings, notices, errors.
+    QByteArray errorLog() const { return logText("php.log"); }
+};
+
+// tests/support/http_test_server.py over a folder: the folder's files, 404 for the rest, and
+// the misbehaviours the script lists.
+class HttpFileServer : public LoopbackServer {
 public:
     explicit HttpFileServer(const QString& root);
-    ~HttpFileServer();
-    bool started() const { return started_; }
     // "http://127.0.0.1:<port>"
     QString address() const;
     // The paths requested so far, in order.
     QStringList requests() const;
-
-private:
-    QProcess process_;
-    QTemporaryDir logDir_;
-    quint16 port_ = 0;
-    bool started_ = false;
 };
 
-// Apache 2.4 with PHP over a folder, on a loopback port, reading the folder's ".htaccess" files
-// as a shared host does (AllowOverride All), PHP errors shown and logged. Run as root, it serves
-// as www-data, so the folder and the one holding it are opened to other users. Stopped when
-// destroyed.
-class ApacheServer {
+// Apache 2.4 with PHP over a folder, reading the folder's ".htaccess" files as a shared host
+// does (AllowOverride All), PHP errors shown and logged. Run as root, it serves as www-data, so
+// the folder and the one holding it are opened to other users.
+class ApacheServer : public LoopbackServer {
 public:
     explicit ApacheServer(const QString& documentRoot);
-    ~ApacheServer();
-    bool started() const { return started_; }
-    quint16 port() const { return port_; }
     // What Apache and PHP logged.
-    QByteArray errorLog() const;
-
-private:
-    QProcess process_;
-    QTemporaryDir dir_;
-    quint16 port_ = 0;
-    bool started_ = false;
+    QByteArray errorLog() const { return logText("error.log"); }
 };
 
 // PHP's own syntax check ("php -l") of a page text as the server gets it, with short open tags
