@@ -39,26 +39,9 @@ struct EditorFlows : AppFixture {
     editor::TForm2& editor() { return app->form2(); }
     QComboBox* pageList() { return child<QComboBox>("ComboBox1"); }
     QListWidget* blockList() { return child<QListWidget>("ListBox2"); }
-    // pick opens the editor modally; inside runs while it is shown, then it is closed.
-    // Returns whether the editor was shown.
+    // pick opens the editor; inside runs while it is shown. Whether it was shown.
     bool withEditor(const std::function<void()>& pick, const std::function<void()>& inside) {
-        bool shown = false;
-        QTimer watch;  // the pick itself waits for its input to be taken
-        QObject::connect(&watch, &QTimer::timeout, &editor(), [&] {
-            if (shown || !editor().isVisible()) {
-                return;
-            }
-            shown = true;
-            inside();
-            editor().close();
-            if (editor().isVisible()) {
-                ADD_FAILURE() << "the editor did not close";
-                editor().hide();
-            }
-        });
-        watch.start(5);
-        pick();
-        return shown;
+        return whileShown(editor(), pick, inside);
     }
     // From the pages screen's drop-down, and the design screen's block list.
     void pickPage(int index) {

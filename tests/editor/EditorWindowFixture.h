@@ -17,6 +17,7 @@
 #include "support/EditorFakes.h"
 #include "support/TempSite.h"
 #include "support/TestEditorHost.h"
+#include "support/UserInput.h"
 
 // Readable failure messages for texts.
 inline void PrintTo(const QString& s, std::ostream* os) {
@@ -54,23 +55,7 @@ struct EditorWindowTest : ::testing::Test {
     // Opens the window with open (which runs it modally); inside runs while it is shown, from
     // the modal loop, and the window is closed after it unless inside closed it already.
     void whileOpen(const std::function<void()>& open, const std::function<void()>& inside) {
-        bool ran = false;
-        QTimer start;  // fires in the window's modal loop; gone with this call whatever happens
-        start.setSingleShot(true);
-        QObject::connect(&start, &QTimer::timeout, form.get(), [&] {
-            ran = true;
-            inside();
-            if (form->isVisible()) {
-                form->close();
-            }
-            if (form->isVisible()) {
-                ADD_FAILURE() << "the editor did not close";
-                form->hide();
-            }
-        });
-        start.start(0);
-        open();
-        EXPECT_TRUE(ran) << "the editor was not shown";
+        EXPECT_TRUE(whileShown(*form, open, inside)) << "the editor was not shown";
     }
     void openPage(int n, const std::function<void()>& inside) {
         host->pageSelection = n - 1;

@@ -7,7 +7,9 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QTest>
+#include <QTimer>
 #include <QWindow>
+#include <functional>
 
 // Input as the user gives it, on shown windows: the drop-down's own popup, clicks on list
 // entries, a right click that opens the context menu and a click on its entry. What the widget
@@ -70,6 +72,31 @@ inline void contextCommand(QWidget* widget, const QString& entry, QPoint at = {}
     }
     menu->close();
     FAIL() << "no entry " << entry.toStdString() << " in the context menu";
+}
+
+// Runs `open`, which shows `window` modally; `inside` runs from its modal loop once it shows,
+// then the window is closed unless `inside` closed it. Returns whether it was shown.
+inline bool whileShown(QWidget& window, const std::function<void()>& open,
+                       const std::function<void()>& inside) {
+    bool shown = false;
+    QTimer watch;  // `open` may itself wait for its input to be taken first
+    QObject::connect(&watch, &QTimer::timeout, &window, [&] {
+        if (shown || !window.isVisible()) {
+            return;
+        }
+        shown = true;
+        inside();
+        if (window.isVisible()) {
+            window.close();
+        }
+        if (window.isVisible()) {
+            ADD_FAILURE() << "the window did not close";
+            window.hide();
+        }
+    });
+    watch.start(5);
+    open();
+    return shown;
 }
 
 }  // namespace zor::test
