@@ -98,13 +98,7 @@ void FtpServer::fail(const QString& what) const {
 }
 
 void FtpServer::stop() {
-    if (process_.state() != QProcess::NotRunning) {
-        process_.terminate();
-        if (!process_.waitForFinished(5000)) {
-            process_.kill();
-            process_.waitForFinished(5000);
-        }
-    }
+    stopProcess(process_);
 }
 
 VsftpdServer::VsftpdServer(qint64 maxRate) {
