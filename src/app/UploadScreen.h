@@ -8,6 +8,7 @@
 #include "site/OpenSiteState.h"
 
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -57,6 +58,7 @@ public:
     void Edit4Change();
     void CheckBox1Click();  // "Хочу создать директорию"
     void CheckBox2Click();  // "Запомнить данные" changed state
+    void EncryptionBoxChange();
 
     publish::FtpClient IdFTP1;
 
@@ -69,6 +71,7 @@ public:
     QLabel* Label3;         // "Пароль"
     QCheckBox* CheckBox1;   // "Хочу создать директорию"
     QCheckBox* CheckBox2;   // "Запомнить данные"
+    QComboBox* EncryptionBox;  // the connection's protection, in FtpEncryption's order
     QGroupBox* GroupBox1;   // Edit5 and "Создать"
     QListWidget* ListBox1;  // remote folders
     QListWidget* ListBox3;  // remote files
@@ -83,6 +86,9 @@ private:
     // is open, progress shown, refusals ("Введите данные") as a message, other failures in an
     // error box, a cancel silently.
     void runPublishing(const QString& title, const std::function<void(PublishProgress&)>& command);
+    // A certificate the system cannot vouch for: asked, and remembered for the site when the
+    // user trusts it always.
+    publish::CertificateTrust askTrust(const publish::ServerCertificate& certificate);
     // Asks for a new name until one is given; nullopt when cancelled.
     std::optional<QString> askNewName(const QString& preset);
 
