@@ -273,7 +273,17 @@ FtpReply FtpClient::startReply(std::initializer_list<int> accepted, Pacer& pacer
     const PacerLimit whole(pacer, Pacer::Limit::Reply);
     std::optional<FtpReply> start;
     for (;;) {
-        const short handshake = data_.continueTls();
+        short handshake = 0;
+        try {
+            handshake = data_.continueTls();
+        } catch (const ConnectionLost&) {
+            // A server that refuses the command may drop the data connection first: its answer
+            // says more than the broken handshake.
+            if (!start) {
+                expect(readReply(pacer), accepted);
+            }
+            throw;
+        }
         if (!start) {
             start = bufferedReply();
             if (start) {

@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <memory>
+#include <optional>
 
 #include "FtpTestSupport.h"
 #include "platform/Errors.h"
@@ -15,16 +16,47 @@ using namespace zor::test;
 
 namespace {
 
-enum class Kind { Vsftpd, Pyftpdlib };
+enum class Kind { Vsftpd, Pyftpdlib, VsftpdTls, PyftpdlibTls };
 
-// The same checks against both real servers, each started for the test on a loopback port.
+std::string kindName(Kind kind) {
+    switch (kind) {
+        case Kind::Vsftpd:
+            return "vsftpd";
+        case Kind::Pyftpdlib:
+            return "pyftpdlib";
+        case Kind::VsftpdTls:
+            return "vsftpd_tls";
+        case Kind::PyftpdlibTls:
+            return "pyftpdlib_tls";
+    }
+    return {};
+}
+
+bool isTls(Kind kind) {
+    return kind == Kind::VsftpdTls || kind == Kind::PyftpdlibTls;
+}
+
+// The same checks against both real servers, each started for the test on a loopback port,
+// plain and with TLS required (a certificate from an authority the test trusts for its run).
 class RealServer : public ::testing::TestWithParam<Kind> {
 protected:
     void SetUp() override {
-        if (GetParam() == Kind::Vsftpd) {
-            server_ = std::make_unique<VsftpdServer>();
+        std::optional<ServerTls> tls;
+        if (isTls(GetParam())) {
+            certificates_.emplace();
+            trusted_.emplace(certificates_->authorityFile());
+            tls = certificates_->signedFor(QStringLiteral("IP:127.0.0.1,DNS:localhost"));
+            client_.Encryption = FtpEncryption::Required;
+            client_.AskTrust = [](const ServerCertificate& c) {
+                ADD_FAILURE() << "asked about a trusted certificate: "
+                              << c.problems.join(u';').toStdString();
+                return CertificateTrust::No;
+            };
+        }
+        if (GetParam() == Kind::Vsftpd || GetParam() == Kind::VsftpdTls) {
+            server_ = std::make_unique<VsftpdServer>(0, tls);
         } else {
-            server_ = std::make_unique<PyftpdlibServer>();
+            server_ = std::make_unique<PyftpdlibServer>(QStringList(), tls);
         }
         ASSERT_TRUE(local_.isValid());
         pointAt(client_, *server_);
@@ -42,20 +74,23 @@ protected:
     }
     QString local(const QString& name) const { return local_.filePath(name); }
 
+    std::optional<TestCertificates> certificates_;
+    std::optional<TrustedAuthorities> trusted_;
     std::unique_ptr<FtpServer> server_;
     FtpClient client_;
     QString folder_;
     QTemporaryDir local_;
 };
 
-INSTANTIATE_TEST_SUITE_P(Servers, RealServer, ::testing::Values(Kind::Vsftpd, Kind::Pyftpdlib),
-                         [](const auto& info) {
-                             return info.param == Kind::Vsftpd ? "vsftpd" : "pyftpdlib";
-                         });
+INSTANTIATE_TEST_SUITE_P(Servers, RealServer,
+                         ::testing::Values(Kind::Vsftpd, Kind::Pyftpdlib, Kind::VsftpdTls,
+                                           Kind::PyftpdlibTls),
+                         [](const auto& info) { return kindName(info.param); });
 
 TEST_P(RealServer, SessionOpensOnceAndCloses) {
     client_.OpenSession();
     EXPECT_TRUE(client_.IsConnected());
+    EXPECT_EQ(client_.IsEncrypted(), isTls(GetParam()));
     // The last step of logging in was SYST; both servers answer it with 215.
     EXPECT_EQ(client_.LastReply().code, 215);
 
@@ -212,12 +247,22 @@ TEST_P(RealServer, TransfersFilesByteForByte) {
         client_.DownloadFile(remote(QStringLiteral("missing.txt")), missing);
         ADD_FAILURE() << "downloaded a missing file";
     } catch (const FtpError& e) {
-        EXPECT_EQ(e.replyCode(), 550);
+        EXPECT_EQ(e.replyCode(), 550) << e.text().toStdString();
     }
     EXPECT_TRUE(QFileInfo::exists(missing));
     EXPECT_EQ(QFileInfo(missing).size(), 0);
     EXPECT_TRUE(client_.IsConnected());
     client_.CloseSession();
+
+    if (GetParam() == Kind::VsftpdTls) {
+        // Every transfer ran over TLS resuming the control connection's session; vsftpd refuses
+        // any other (require_ssl_reuse).
+        const QByteArray log = static_cast<VsftpdServer&>(*server_).log();
+        EXPECT_EQ(log.count(", not reused, "), 1) << log.toStdString();  // the control connection
+        EXPECT_GE(log.count(", reused, "), 6);  // three files up and down
+        // Each upload ended with the client's close notice, not a bare end of the stream.
+        EXPECT_EQ(log.count("SSL shutdown state is: SSL_RECEIVED_SHUTDOWN"), 3);
+    }
 }
 
 TEST_P(RealServer, RenamesAndDeletesFiles) {
