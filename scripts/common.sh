@@ -14,9 +14,14 @@ ZOROD_PACKAGES=(
   oxygen-icon-theme
 )
 
+# What scripts/fuzz needs besides: clang and its sanitizer and libFuzzer runtimes.
+ZOROD_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
+
+# zorod_install_packages [package...]: the given packages, or else ZOROD_PACKAGES.
 zorod_install_packages() {
-  local missing=() p
-  for p in "${ZOROD_PACKAGES[@]}"; do
+  local missing=() p wanted=("$@")
+  [ ${#wanted[@]} -eq 0 ] && wanted=("${ZOROD_PACKAGES[@]}")
+  for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -32,10 +37,11 @@ zorod_build() {
   local preset=$1 dir log
   case $preset in
     asan) dir="$ZOROD_SRC/build-asan" ;;
+    fuzz) dir="$ZOROD_SRC/build-fuzz" ;;
     *) dir="$ZOROD_SRC/build" ;;
   esac
   log=$(mktemp)
-  if ! (cd "$ZOROD_SRC" && cmake --preset "$preset" >"$log" 2>&1 && cmake --build "$dir" >>"$log" 2>&1); then
+  if ! (cd "$ZOROD_SRC" && cmake --preset "$preset" >"$log" 2>&1 && cmake --build --preset "$preset" >>"$log" 2>&1); then
     cat "$log" >&2
     rm -f "$log"
     echo "Build failed." >&2

@@ -116,8 +116,9 @@ void PublishProgress::refresh() {
     }
     stage_->setText(item_.stageText());
     name_->setText(item_.name);
-    if (item_.stage == publish::Stage::Checking) {
-        // Reading is quick per file; the files done tell more than the bytes of one.
+    if (item_.stage == publish::Stage::Checking || item_.stage == publish::Stage::Verifying) {
+        // Reading is quick per file; the files done tell more than the bytes of one. A page
+        // asked for has no size to tell.
         bar_->setRange(0, item_.n);
         bar_->setValue(item_.k);
         bytes_->clear();

@@ -5,6 +5,7 @@
 
 #include "editor/EditorHost.h"
 #include "site/OpenSiteState.h"
+#include "update/Updates.h"
 
 class QComboBox;
 class QDialog;
@@ -33,7 +34,9 @@ class UpdatesScreen;
 class TForm1 : public QWidget, public editor::EditorHost {
     Q_OBJECT
 public:
-    inline static const QString Caption = QStringLiteral("ZOR OD v3.0");
+    // The caption carries the version the update check compares with, so the two cannot part.
+    inline static const QString Caption =
+        QStringLiteral("ZOR OD v%1.%2").arg(update::ProgramMajor).arg(update::ProgramMinor);
 
     // Builds the window and runs its creation step: lists the sites in sitesRoot and opens the
     // first one. Errors of that step are shown in message boxes; the window comes up anyway.

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QVBoxLayout>
@@ -24,6 +25,7 @@
 #include "platform/SettingsStore.h"
 #include "publish/AccountSettings.h"
 #include "publish/RemoteBrowser.h"
+#include "publish/SiteCheck.h"
 #include "publish/SiteUpload.h"
 #include "publish/Synchronise.h"
 
@@ -79,6 +81,18 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
                              QStringLiteral("Без шифрования")});
     Edit1->setToolTip(QStringLiteral("Имя или адрес сервера; другой порт \u2014 через двоеточие: "
                                      "ftp.example.ru:2121"));
+    CheckBox4 = new QCheckBox(QStringLiteral("Проверять сайт после загрузки"));
+    CheckBox4->setObjectName(QStringLiteral("CheckBox4"));
+    CheckBox4->setChecked(true);
+    CheckBox4->setToolTip(QStringLiteral(
+        "После загрузки открыть страницы сайта по его адресу, как их откроет посетитель. Адрес "
+        "указывается на экране \u00ABУправление страницами\u00BB."));
+    Label4 = new QLabel;
+    Label4->setObjectName(QStringLiteral("Label4"));
+    Label4->setTextFormat(Qt::PlainText);
+    Label4->setWordWrap(true);
+    // The error line is worth copying into a search or a letter to the host.
+    Label4->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     GroupBox1 = new QGroupBox;
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
@@ -137,6 +151,8 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
     auto* left = new QVBoxLayout;
     left->addLayout(grid);
     left->addStretch();
+    left->addWidget(Label4);
+    left->addWidget(CheckBox4);
     left->addWidget(upChanged);
     auto* leftButtons = new QHBoxLayout;
     leftButtons->addWidget(upAll);
@@ -172,6 +188,8 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
     connectGuarded(EncryptionBox, &QComboBox::currentIndexChanged, this,
                    [this] { EncryptionBoxChange(); });
     IdFTP1.AskTrust = [this](const publish::ServerCertificate& c) { return askTrust(c); };
+    // Only the user's click stores the switch; opening a site sets it quietly.
+    connectGuarded(CheckBox4, &QCheckBox::clicked, this, [this] { CheckBox4Click(); });
     Label3->installEventFilter(this);
     Edit3->installEventFilter(this);
 
@@ -212,6 +230,9 @@ void UploadScreen::showAccount() {
     if (publish::accountComplete(a)) {
         CheckBox2->setChecked(true);
     }
+    CheckBox4->setChecked(state_.siteName.isEmpty() ||
+                          publish::siteCheckEnabled(settings_, state_.siteName));
+    Label4->clear();
 }
 
 void UploadScreen::saveAccount() {
@@ -272,6 +293,12 @@ publish::CertificateTrust UploadScreen::askTrust(const publish::ServerCertificat
         state_.ftpAccount.trustedCertificate = certificate.fingerprint;
     }
     return answer;
+}
+
+void UploadScreen::CheckBox4Click() {
+    if (!state_.siteName.isEmpty()) {
+        publish::storeSiteCheckEnabled(settings_, state_.siteName, CheckBox4->isChecked());
+    }
 }
 
 bool UploadScreen::eventFilter(QObject* watched, QEvent* event) {
@@ -417,34 +444,62 @@ void UploadScreen::Button3Click() {
 }
 
 void UploadScreen::Button2Click() {
-    runPublishing(QStringLiteral("Закачать изменённые файлы"), [this](PublishProgress& progress) {
-        publish::PublishJob job{state_, settings_, IdFTP1, progress.progressFn()};
-        publish::uploadChangedFiles(job);
-    });
+    uploadAndCheck(QStringLiteral("Закачать изменённые файлы"), false);
 }
 
 void UploadScreen::sSpeedButton19Click() {
-    runPublishing(QStringLiteral("Закачать все файлы"), [this](PublishProgress& progress) {
+    uploadAndCheck(QStringLiteral("Закачать все файлы"), true);
+}
+
+void UploadScreen::uploadAndCheck(const QString& title, bool all) {
+    if (form_.publishing()) {
+        return;
+    }
+    Label4->clear();
+    runPublishing(title, [this, all](PublishProgress& progress) {
         publish::PublishJob job{state_, settings_, IdFTP1, progress.progressFn()};
-        publish::uploadAllFiles(job);
+        const publish::UploadResult uploaded =
+            all ? publish::uploadAllFiles(job) : publish::uploadChangedFiles(job);
+        if (!CheckBox4->isChecked()) {
+            return;
+        }
+        if (!publish::siteAddressSet(state_.siteAddress)) {
+            showCheckResult(QStringLiteral("Файлы закачаны. Сайт не проверен: его адрес не указан "
+                                           "(экран \u00ABУправление страницами\u00BB)."),
+                            true);
+            return;
+        }
+        const publish::SiteCheckResult checked = publish::checkPublishedSite(
+            state_, publish::pagesToCheck(uploaded.files, state_.pageCount()),
+            [this] { publish::letEventsRun(IdFTP1); }, progress.progressFn());
+        showCheckResult(checked.text, checked.passed || checked.cancelled);
     });
+}
+
+void UploadScreen::showCheckResult(const QString& text, bool passed) {
+    Label4->setText(text);
+    Label4->setStyleSheet(passed ? QString() : QStringLiteral("color: #b00020;"));
 }
 
 void UploadScreen::Button6Click() {
     bool ran = false;
-    int entries = -1;
+    std::optional<publish::SyncResult> result;
     runPublishing(QStringLiteral("Синхронизация"), [&](PublishProgress& progress) {
         ran = true;
         publish::PublishJob job{state_, settings_, IdFTP1, progress.progressFn()};
-        entries = publish::synchronise(job);
+        result = publish::synchronise(job, [this](const publish::ReplaceQuestion& question) {
+            // No is the default: the answer decides whether work typed here is replaced.
+            return QMessageBox::question(&form_, QStringLiteral("Синхронизация"), question.text,
+                                         QMessageBox::Yes | QMessageBox::No,
+                                         QMessageBox::No) == QMessageBox::Yes;
+        });
     });
     // The page list may have been rebuilt, even by a synchronisation that failed at its end.
     if (ran) {
         form_.pagesScreen()->showPageList();
     }
-    if (entries >= 0) {
-        dialogs::showMessage(&form_,
-                             QStringLiteral("Готово!\nСкачано файлов ") + QString::number(entries));
+    if (result && !result->declined) {
+        dialogs::showMessage(&form_, publish::syncDoneText(*result));
     }
 }
 

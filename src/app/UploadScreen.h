@@ -59,6 +59,7 @@ public:
     void CheckBox1Click();  // "Хочу создать директорию"
     void CheckBox2Click();  // "Запомнить данные" changed state
     void EncryptionBoxChange();
+    void CheckBox4Click();  // "Проверять сайт после загрузки" clicked
 
     publish::FtpClient IdFTP1;
 
@@ -72,6 +73,8 @@ public:
     QCheckBox* CheckBox1;   // "Хочу создать директорию"
     QCheckBox* CheckBox2;   // "Запомнить данные"
     QComboBox* EncryptionBox;  // the connection's protection, in FtpEncryption's order
+    QCheckBox* CheckBox4;   // "Проверять сайт после загрузки"
+    QLabel* Label4;         // what the check of the published site found
     QGroupBox* GroupBox1;   // Edit5 and "Создать"
     QListWidget* ListBox1;  // remote folders
     QListWidget* ListBox3;  // remote files
@@ -89,6 +92,10 @@ private:
     // A certificate the system cannot vouch for: asked, and remembered for the site when the
     // user trusts it always.
     publish::CertificateTrust askTrust(const publish::ServerCertificate& certificate);
+    // An upload, then, when switched on and the site has an address, the check of the published
+    // site under the same progress; its result goes into Label4.
+    void uploadAndCheck(const QString& title, bool all);
+    void showCheckResult(const QString& text, bool passed);
     // Asks for a new name until one is given; nullopt when cancelled.
     std::optional<QString> askNewName(const QString& preset);
 

@@ -127,11 +127,12 @@ void runToolbarCommand(TForm2& form, const ToolbarCommand& command) {
     const int start = memo->selectionStart();
     const int length = memo->selectionLength();
     switch (command.kind) {
+        // Both replace the whole text as one step of the undo history: Ctrl+Z brings it back.
         case CommandKind::Clear:
-            memo->setText(QString());
+            memo->replaceAll(QString());
             break;
         case CommandKind::UndoAll:
-            memo->setText(form.savedText());
+            memo->replaceAll(form.savedText());
             form.PreviewRefresh();
             break;
         case CommandKind::Wrap: {

@@ -50,11 +50,12 @@ PhpProtection::PhpProtection(QStringView text) : marker_(QStringLiteral("zorphp"
     }
     // The element may gain attributes (a style, say) or be wrapped by the browser; its own text
     // is escaped code, so the first "</span>" after it is its end. A token that stood as an
-    // attribute name comes back with an empty value.
+    // attribute name comes back with an empty value, which goes with it; a token the text
+    // itself follows with an empty value ends in "r" instead, so that value stays.
     placeholders_ = QRegularExpression(
         QStringLiteral("<span\\b[^>]*?\\bdata-%1=\"(\\d+)\"[^>]*>.*?</span>"
                        "|<!--%1:(\\d+)-->"
-                       "|%1(\\d+)q(?:=\"\")?")
+                       "|%1(\\d+)(?:q(?:=\"\")?|r)")
             .arg(marker_),
         QRegularExpression::DotMatchesEverythingOption | QRegularExpression::CaseInsensitiveOption);
 }
@@ -105,7 +106,7 @@ QString PhpProtection::protect(QStringView text) {
             const QString id = QString::number(idOf(block));
             out += text.mid(copied, i - copied);
             if (state != State::Data) {
-                out += marker_ + id + u'q';
+                out += marker_ + id + (text.mid(end).startsWith(u"=\"\"") ? u'r' : u'q');
             } else if (!open.isEmpty() && movesElementsOut(open.last())) {
                 out += QStringLiteral("<!--") + marker_ + u':' + id + QStringLiteral("-->");
             } else {

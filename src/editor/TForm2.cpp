@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTabWidget>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include "editor/EditorDocument.h"
@@ -205,6 +206,8 @@ void TForm2::startEditing(const QString& text) {
     Memo1->setText(text);
     // Loading always refreshes the preview file, even when the text is what it was.
     Memo1Change();
+    // Ctrl+Z never goes back past the text as it was opened (nor to another page's).
+    Memo1->document()->clearUndoRedoStacks();
 }
 
 void TForm2::showEvent(QShowEvent* event) {
@@ -307,8 +310,9 @@ void TForm2::pushIfOn() {
 void TForm2::Memo1Change() {
     sync_->sourceChanged();
     if (Memo1->length() == 0) {
-        // No page or block is ever saved empty; the blank is a change and comes back here.
-        Memo1->replaceRange(0, 0, QStringLiteral(" "), 0);
+        // No page or block is ever saved empty; the blank is a change and comes back here. It
+        // completes the edit that emptied the text, so one Ctrl+Z takes back both.
+        Memo1->replaceRange(0, 0, QStringLiteral(" "), 0, RichTextMemo::Undo::JoinLast);
     }
     PreviewRefresh();
 }
@@ -421,8 +425,9 @@ void TForm2::ComboBox1Select(int index) {
     if (index < 0) {
         return;
     }
-    // The entry's own file, whatever its shown name holds.
-    Memo1->setText(extensionText(state_.sitePath, ComboBox1->itemData(index).toString()));
+    // The entry's own file, whatever its shown name holds. The page's text stays one Ctrl+Z
+    // away.
+    Memo1->replaceAll(extensionText(state_.sitePath, ComboBox1->itemData(index).toString()));
 }
 
 void TForm2::reloadExtensions() {

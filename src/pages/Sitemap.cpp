@@ -8,9 +8,16 @@
 namespace zor::pages {
 
 QString normaliseAddress(const QString& text) {
+    const QString plain = QStringLiteral("http://");
+    const QString secure = QStringLiteral("https://");
     QString a = text;
-    if (!a.contains(QStringLiteral("http://"))) {
-        a.prepend(QStringLiteral("http://"));
+    // A secure address keeps its own scheme; one stored by older versions with "http://" put in
+    // front of it is repaired.
+    if (a.startsWith(plain + secure)) {
+        a.remove(0, plain.size());
+    }
+    if (!a.contains(plain) && !a.contains(secure)) {
+        a.prepend(plain);
     }
     if (!a.endsWith(u'/')) {
         a.append(u'/');

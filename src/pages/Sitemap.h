@@ -13,7 +13,8 @@ class SettingsStore;
 // "sitemap.xml": the address of every page of the open site under its web address.
 namespace zor::pages {
 
-// "http://" in front unless the text holds it anywhere; "/" at the end unless it ends with one.
+// "http://" in front unless the text holds it or "https://" anywhere; "/" at the end unless it
+// ends with one.
 QString normaliseAddress(const QString& text);
 
 // The file's lines: the head, one url element per page (every PageList entry but the last),

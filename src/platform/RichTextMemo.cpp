@@ -18,11 +18,26 @@ QString fromDocumentText(QString text) {
     return text;
 }
 
+// While only colours change: the change signal stays quiet, and whatever the document records
+// joins the last step of its undo history.
 struct ColouringScope {
-    explicit ColouringScope(int& depth) : depth_(depth) { ++depth_; }
-    ~ColouringScope() { --depth_; }
+    ColouringScope(int& depth, QTextDocument* document) : depth_(depth), cursor_(document) {
+        ++depth_;
+        cursor_.joinPreviousEditBlock();
+    }
+    ~ColouringScope() {
+        cursor_.endEditBlock();
+        --depth_;
+    }
     int& depth_;
+    QTextCursor cursor_;
 };
+
+QTextCharFormat plainFormat(const QColor& colour) {
+    QTextCharFormat plain;
+    plain.setForeground(colour);
+    return plain;
+}
 
 }  // namespace
 
@@ -58,6 +73,15 @@ QString RichTextMemo::text() const {
 
 void RichTextMemo::setText(const QString& text) {
     setPlainText(text);
+}
+
+void RichTextMemo::replaceAll(const QString& text) {
+    QTextCursor c(document());
+    c.beginEditBlock();
+    c.select(QTextCursor::Document);
+    c.insertText(text, plainFormat(defaultTextColour()));
+    c.endEditBlock();
+    setCaretPosition(0);
 }
 
 int RichTextMemo::length() const {
@@ -103,13 +127,17 @@ void RichTextMemo::select(int start, int end) {
     setTextCursor(c);
 }
 
-void RichTextMemo::replaceRange(int start, int removed, const QString& text, int caret) {
+void RichTextMemo::replaceRange(int start, int removed, const QString& text, int caret, Undo undo) {
     QTextCursor c(document());
     c.setPosition(std::clamp(start, 0, length()));
     c.setPosition(std::clamp(start + removed, 0, length()), QTextCursor::KeepAnchor);
-    QTextCharFormat plain;
-    plain.setForeground(defaultTextColour());
-    c.insertText(text, plain);
+    if (undo == Undo::JoinLast) {
+        c.joinPreviousEditBlock();
+    } else {
+        c.beginEditBlock();
+    }
+    c.insertText(text, plainFormat(defaultTextColour()));
+    c.endEditBlock();
     setCaretPosition(caret);
 }
 
@@ -117,9 +145,7 @@ void RichTextMemo::appendToCaretLine(const QString& text) {
     QTextCursor c = textCursor();
     c.clearSelection();
     c.movePosition(QTextCursor::EndOfBlock);
-    QTextCharFormat plain;
-    plain.setForeground(defaultTextColour());
-    c.insertText(text, plain);
+    c.insertText(text, plainFormat(defaultTextColour()));
     setTextCursor(c);
 }
 
@@ -128,12 +154,12 @@ QColor RichTextMemo::defaultTextColour() const {
 }
 
 void RichTextMemo::setInsertionColour(const QColor& colour) {
-    ColouringScope scope(colouring_);
+    ColouringScope scope(colouring_, document());
     setTextColor(colour);
 }
 
 void RichTextMemo::colourRange(int start, int end, const QColor& colour) {
-    ColouringScope scope(colouring_);
+    ColouringScope scope(colouring_, document());
     select(start, end);
     QTextCharFormat f;
     f.setForeground(colour);
@@ -144,6 +170,17 @@ void RichTextMemo::keyPressEvent(QKeyEvent* event) {
     emit keyDown(event->key(), event->modifiers());
     if (!event->text().isEmpty()) {
         emit keyPress(event->text().front());
+    }
+    // Both redo keys work whatever the desktop's own key table holds: some tables know only
+    // one of them, and users of this program come to it knowing Ctrl+Y.
+    const auto mods = event->modifiers() & ~Qt::KeypadModifier;
+    const bool redoKey =
+        (event->key() == Qt::Key_Y && mods == Qt::ControlModifier) ||
+        (event->key() == Qt::Key_Z && mods == (Qt::ControlModifier | Qt::ShiftModifier));
+    if (redoKey && !event->matches(QKeySequence::Redo) && !isReadOnly()) {
+        redo();
+        event->accept();
+        return;
     }
     QTextEdit::keyPressEvent(event);
 }

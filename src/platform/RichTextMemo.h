@@ -22,8 +22,11 @@ public:
 
     // The whole text, lines separated by "\n".
     QString text() const;
-    // Replaces the whole text, shown in the default colour.
+    // Loads a whole new text, shown in the default colour, with a fresh undo history.
     void setText(const QString& text);
+    // Replaces the whole text as one step of the undo history, so Ctrl+Z brings back the text as
+    // it was; the caret goes to the start.
+    void replaceAll(const QString& text);
     int length() const;
 
     int caretPosition() const;
@@ -36,13 +39,18 @@ public:
     QString selectedText() const;
     void select(int start, int end);
     // Replaces [start, start + removed) by text shown in the default colour; the caret goes to
-    // caret.
-    void replaceRange(int start, int removed, const QString& text, int caret);
+    // caret. JoinLast makes it part of the last step of the undo history (a change that
+    // completes the one before it), NewStep a step of its own.
+    enum class Undo { NewStep, JoinLast };
+    void replaceRange(int start, int removed, const QString& text, int caret,
+                      Undo undo = Undo::NewStep);
     // Adds text at the end of the caret's line, in the default colour, and puts the caret
     // after it.
     void appendToCaretLine(const QString& text);
 
     QColor defaultTextColour() const;
+    // Colours are no edit of their own: a colour change joins the undo step of the text change
+    // it follows, so Ctrl+Z never spends a press on one.
     // The colour of what is typed next at the caret, or of the selection when there is one.
     void setInsertionColour(const QColor& colour);
     // Colours [start, end) and leaves it selected.

@@ -81,6 +81,7 @@ private:
 WebHtmlEditor::WebHtmlEditor(DocumentFrame frame, QObject* parent)
     : HtmlEditingControl(parent), frame_(std::move(frame)) {
     view_ = new QWebEngineView;
+    viewObject_ = view_.data();
     view_->setObjectName(QStringLiteral("DHTMLEdit1"));
     page_ = new EditingPage(webProfile(), view_);
     page_->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
@@ -137,7 +138,9 @@ void WebHtmlEditor::watchInput(QObject* widget) {
 }
 
 bool WebHtmlEditor::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == view_) {
+    // Compared as objects: while the view is being destroyed it is no QWebEngineView any more,
+    // and its pointer must not be taken as one.
+    if (watched == viewObject_) {
         if (event->type() == QEvent::ChildAdded) {
             watchInput(static_cast<QChildEvent*>(event)->child());
         }

@@ -52,6 +52,7 @@ private:
 
     DocumentFrame frame_;
     QPointer<QWebEngineView> view_;
+    const QObject* viewObject_ = nullptr;  // the same view, only ever compared
     EditingPage* page_ = nullptr;
     QWebChannel* channel_ = nullptr;
     QUrl base_;

@@ -76,6 +76,7 @@ enum class Stage {
     Checking,   // digesting the site's files
     Sending,    // uploading changed files
     Receiving,  // downloading the published pages
+    Verifying,  // asking the published site for its pages
 };
 
 // Item k (from 1) of n of a stage: its name and its size in bytes (-1 when not known yet).

@@ -20,9 +20,7 @@ const QRegularExpression& unixListingLine() {
 // Where the name starts in a line the Unix format does not describe (from 1, as counted).
 constexpr qsizetype NameColumn = 55;
 
-}  // namespace
-
-QString listingEntryName(const QString& line) {
+QString nameField(const QString& line) {
     const QRegularExpressionMatch m = unixListingLine().match(line);
     if (m.hasMatch()) {
         QString name = m.captured(2);
@@ -42,14 +40,27 @@ QString listingEntryName(const QString& line) {
     return name.mid(blanks);
 }
 
+}  // namespace
+
+std::optional<QString> listingEntryName(const QString& line) {
+    const QString name = nameField(line);
+    if (name.contains(u'/')) {
+        return std::nullopt;
+    }
+    return name;
+}
+
 RemoteEntries sortListing(const QStringList& lines) {
     RemoteEntries entries;
     for (const QString& line : lines) {
-        const QString name = listingEntryName(line);
-        if (!name.contains(u'.')) {
-            entries.folders.append(name);
-        } else if (name != u"." && name != u"..") {
-            entries.files.append(name);
+        const std::optional<QString> name = listingEntryName(line);
+        if (!name) {
+            continue;
+        }
+        if (!name->contains(u'.')) {
+            entries.folders.append(*name);
+        } else if (*name != u"." && *name != u"..") {
+            entries.files.append(*name);
         }
     }
     return entries;

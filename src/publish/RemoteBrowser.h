@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 #include "site/OpenSiteState.h"
 
@@ -16,8 +17,9 @@ class FtpClient;
 // The name of the entry one line of a LIST answer describes. A line in the usual Unix format
 // ("drwxr-xr-x 2 owner group 4096 Jun 01 12:00 name") gives its name by the fields, blanks kept
 // (a link's " -> target" dropped); any other line gives its text from the 55th character on
-// without leading blanks, which is empty for a shorter line.
-QString listingEntryName(const QString& line);
+// without leading blanks, which is empty for a shorter line. No entry of the listed folder can
+// have "/" in its name: a line giving one names nothing (paths are built from these names).
+std::optional<QString> listingEntryName(const QString& line);
 
 struct RemoteEntries {
     QStringList folders;  // names without "." (an empty name too)

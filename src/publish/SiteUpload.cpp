@@ -93,7 +93,7 @@ QString listingFolderNames(const QStringList& lines) {
     for (const QString& line : lines) {
         const qsizetype colon = line.indexOf(u':');  // from 0; -1 when there is none
         const QString name = line.mid(colon < 0 ? 2 : colon + 3);
-        if (!name.contains(u'.')) {
+        if (!name.contains(u'.') && !name.contains(u'/')) {
             names += u' ' + name;
         }
     }

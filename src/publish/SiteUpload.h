@@ -36,7 +36,8 @@ QList<SiteFile> uploadCandidates(const QString& sitePath);
 
 // The names of a LIST answer's lines that have no ".", each after a blank: per line, the text
 // from the third character after its first ":" (after the minutes of the time of day), or from
-// its third character when it has none. The upload only looks for "mf" and "etc" in it.
+// its third character when it has none. The upload only looks for "mf" and "etc" in it. A name
+// holding "/" is no entry of the listed folder and is left out.
 QString listingFolderNames(const QStringList& lines);
 
 // What the upload would send now: the number of files it digests and those whose digest

@@ -2,16 +2,22 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "platform/TextFile.h"
+#include "publish/FileChangeCache.h"
+#include "publish/FileDigest.h"
 #include "publish/FtpClient.h"
+#include "publish/SyncBackup.h"
 #include "site/PageIndex.h"
 #include "site/SiteWorkspace.h"
 
@@ -43,10 +49,15 @@ public:
         items_.append({fetched, target, QString()});
     }
 
-    void commit() {
+    // Throws, before anything is touched, when a target cannot be replaced.
+    void check() const {
         for (const Item& item : items_) {
             check(item);
         }
+    }
+
+    void commit() {
+        check();
         for (qsizetype i = 0; i < items_.size(); ++i) {
             keepOld(items_[i], scratch_ + QStringLiteral("/old-%1").arg(i));
         }
@@ -60,6 +71,9 @@ public:
             }
         }
     }
+
+    // After a failed commit: whether every file is as it was.
+    bool restored() const { return restored_; }
 
 private:
     struct Item {
@@ -89,8 +103,9 @@ private:
         if (::lstat(native(item.target).constData(), &st) != 0) {
             return;  // nothing there yet
         }
-        if (::link(native(item.target).constData(), native(old).constData()) != 0 &&
-            !QFile::copy(item.target, old)) {
+        try {
+            keepFile(item.target, old);
+        } catch (const FileError&) {
             throw FileError(QStringLiteral("Не удалось сохранить копию файла \u00AB%1\u00BB "
                                            "перед заменой. Ничего не изменено.")
                                 .arg(item.target));
@@ -99,7 +114,7 @@ private:
     }
 
     // Undoes the replacements before `failed`; says how that went.
-    QString putBack(qsizetype failed) const {
+    QString putBack(qsizetype failed) {
         QStringList lost;
         for (qsizetype i = failed - 1; i >= 0; --i) {
             const Item& item = items_[i];
@@ -110,7 +125,8 @@ private:
                 lost.append(item.target);
             }
         }
-        if (lost.isEmpty()) {
+        restored_ = lost.isEmpty();
+        if (restored_) {
             return QStringLiteral("Ничего не изменено.");
         }
         return QStringLiteral("Не удалось вернуть прежнее содержимое файлов:\n") + lost.join(u'\n');
@@ -118,11 +134,171 @@ private:
 
     QString scratch_;
     QList<Item> items_;
+    bool restored_ = true;
 };
+
+// One local file a synchronisation replaces.
+struct Replaced {
+    QString fetched;   // the server's copy, in the scratch folder
+    QString target;    // the site's file
+    QString relative;  // "mf/pages/3.tq"; with a leading "/", its name in the FileChangeCache
+    QString label;     // how the question names it
+    // The title index as the open site holds it, which may be newer than its file: the titles
+    // are saved into it only when the site is saved or uploaded.
+    std::optional<QByteArray> held;
+    bool changes = false;  // its content is not the server's
+    bool unsent = false;   // and not what was last sent from here either
+};
+
+QString heldDigest(const QByteArray& bytes) {
+    Md5 md5;
+    md5.add(bytes.constData(), bytes.size());
+    return md5.hexDigest();
+}
+
+// Which of the files differ from the server's copies, and which of those hold unsent work.
+void compare(QList<Replaced>& files, FileChangeCache& cache, FtpClient& ftp) {
+    FileDigester digester;
+    const auto pump = [&ftp] { letEventsRun(ftp); };
+    for (Replaced& file : files) {
+        std::optional<QString> local;
+        if (file.held) {
+            local = heldDigest(*file.held);
+        } else if (QFileInfo::exists(file.target)) {
+            local = digester.digest(file.target, pump);
+        }
+        if (!local) {
+            continue;  // nothing there to lose
+        }
+        file.changes = *local != digester.digest(file.fetched, pump);
+        file.unsent = file.changes && cache.recorded(u'/' + file.relative) != local;
+        letEventsRun(ftp);
+    }
+}
+
+ReplaceQuestion replaceQuestion(const QList<Replaced>& files) {
+    ReplaceQuestion question;
+    QStringList shown;
+    for (const Replaced& file : files) {
+        if (file.unsent) {
+            question.files.append(file.relative);
+            shown.append(file.label);
+        }
+    }
+    constexpr qsizetype Shown = 15;
+    QString list = QStringList(shown.mid(0, Shown)).join(u'\n');
+    if (shown.size() > Shown) {
+        list += QStringLiteral("\n\u2026 и ещё %1").arg(shown.size() - Shown);
+    }
+    question.text = QStringLiteral(
+                        "Эти страницы изменены после последней загрузки и будут "
+                        "заменены:\n%1\n\nПродолжить?")
+                        .arg(list);
+    return question;
+}
+
+// Removes a backup that turned out not to be needed, and its parent folder when that is empty.
+void dropBackup(const QString& sitePath, const QString& folder) {
+    QDir(folder).removeRecursively();
+    QDir().rmdir(site::backupsFolder(sitePath));
+}
+
+// Keeps every file whose content the replacement changes in a new backup folder, or none.
+QString keepChanged(const QString& sitePath, const QList<Replaced>& files) {
+    if (std::none_of(files.begin(), files.end(), [](const Replaced& f) { return f.changes; })) {
+        return {};
+    }
+    const QString folder = makeBackupFolder(sitePath, QDateTime::currentDateTime());
+    try {
+        for (const Replaced& file : files) {
+            if (!file.changes) {
+                continue;
+            }
+            const QString kept = folder + u'/' + file.relative;
+            if (file.held) {
+                keepBytes(*file.held, kept);
+            } else {
+                keepFile(file.target, kept);
+            }
+        }
+    } catch (const FileError& e) {
+        dropBackup(sitePath, folder);
+        throw FileError(e.text() + QStringLiteral("\nПрежние версии файлов сохранить не "
+                                                  "удалось, поэтому ничего не изменено."));
+    }
+    return folder;
+}
+
+// The fetched pages 1..n and title index in `scratch` replace the site's: after the question,
+// and with what changes kept first.
+SyncResult replaceLocal(PublishJob& job, const QString& scratch, int n,
+                        const ConfirmReplace& confirm) {
+    const QString sitePath = job.state.sitePath;
+    makeFolder(site::pagesFolder(sitePath));
+    makeFolder(QFileInfo(site::titleIndexPath(sitePath)).absolutePath());
+    QList<Replaced> files;
+    for (int page = 1; page <= n; ++page) {
+        const QString file = QStringLiteral("mf/pages/%1.tq").arg(page);
+        const QString title =
+            page <= job.state.pageCount() ? job.state.pageTitles[page] : QString();
+        files.append({scratch + QStringLiteral("/%1.tq").arg(page),
+                      site::pageFilePath(sitePath, page), file,
+                      title.isEmpty() ? QStringLiteral("страница %1 (%2)").arg(page).arg(file)
+                                      : QStringLiteral("%1 - %2 (%3)").arg(page).arg(title, file),
+                      std::nullopt});
+    }
+    std::optional<QByteArray> titles;
+    if (job.state.pageIndexLoaded) {
+        titles = textfile::toCp1251(textfile::joinLines(site::titleIndexLines(
+            job.state.siteTitle, job.state.pageTitles, job.state.pageCount())));
+    }
+    files.append({scratch + QStringLiteral("/head.txt"), site::titleIndexPath(sitePath),
+                  QStringLiteral("etc/head.txt"),
+                  QStringLiteral("заголовки страниц (etc/head.txt)"), titles});
+    // The pages from the last one down, then the index that counts them.
+    Replacement replacement(scratch);
+    for (qsizetype i = n - 1; i >= 0; --i) {
+        replacement.add(files[i].fetched, files[i].target);
+    }
+    replacement.add(files.last().fetched, files.last().target);
+    replacement.check();
+
+    FileChangeCache cache(job.settings, job.state.siteName);
+    compare(files, cache, job.ftp);
+    SyncResult result;
+    if (std::any_of(files.begin(), files.end(), [](const Replaced& f) { return f.unsent; }) &&
+        !confirm(replaceQuestion(files))) {
+        result.declined = true;
+        result.entries = static_cast<int>(job.state.pageList.size());
+        return result;
+    }
+    result.backupFolder = keepChanged(sitePath, files);
+    try {
+        replacement.commit();
+    } catch (const FileError& e) {
+        if (result.backupFolder.isEmpty()) {
+            throw;
+        }
+        if (replacement.restored()) {
+            dropBackup(sitePath, result.backupFolder);
+            throw;
+        }
+        throw FileError(e.text() + QStringLiteral("\nПрежние версии этих файлов сохранены в "
+                                                  "папке \u00AB%1\u00BB.")
+                                       .arg(result.backupFolder));
+    }
+    pruneBackups(sitePath);
+    job.state.pageList.clear();
+    letEventsRun(job.ftp);
+    site::readPageTitleIndex(job.state);
+    letEventsRun(job.ftp);
+    result.entries = static_cast<int>(job.state.pageList.size());
+    return result;
+}
 
 }  // namespace
 
-int synchronise(PublishJob& job) {
+SyncResult synchronise(PublishJob& job, const ConfirmReplace& confirm) {
     checkSiteOpen(job.state);
     checkAccount(job.state.ftpAccount);
     const FtpAccount account = job.state.ftpAccount;
@@ -167,22 +343,21 @@ int synchronise(PublishJob& job) {
     }
     closeIfOpen(ftp);
 
-    if (n > 0) {
-        makeFolder(site::pagesFolder(sitePath));
-        makeFolder(QFileInfo(site::titleIndexPath(sitePath)).absolutePath());
-        Replacement replacement(fetched.path());
-        for (int page = n; page >= 1; --page) {
-            replacement.add(fetched.filePath(QStringLiteral("%1.tq").arg(page)),
-                            site::pageFilePath(sitePath, page));
-        }
-        replacement.add(fetchedIndex, site::titleIndexPath(sitePath));
-        replacement.commit();
-        job.state.pageList.clear();
-        letEventsRun(ftp);
-        site::readPageTitleIndex(job.state);
-        letEventsRun(ftp);
+    if (n <= 0) {
+        return {static_cast<int>(job.state.pageList.size()), false, QString()};
     }
-    return static_cast<int>(job.state.pageList.size());
+    return replaceLocal(job, fetched.path(), n, confirm);
+}
+
+QString syncDoneText(const SyncResult& result) {
+    QString text = QStringLiteral("Готово!\nСкачано файлов ") + QString::number(result.entries);
+    if (!result.backupFolder.isEmpty()) {
+        text += QStringLiteral(
+                    "\n\nПрежние версии заменённых файлов сохранены в папке "
+                    "\u00AB%1\u00BB.")
+                    .arg(QDir::toNativeSeparators(result.backupFolder));
+    }
+    return text;
 }
 
 }  // namespace zor::publish

@@ -37,6 +37,9 @@ QString previewFilePath(const QString& sitePath) {
 QString frontControllerPath(const QString& sitePath) {
     return sitePath + QStringLiteral("/index.php");
 }
+QString backupsFolder(const QString& sitePath) {
+    return sitePath + QStringLiteral("/etc/backup");
+}
 QString sitemapPath(const QString& sitePath) {
     return sitePath + QStringLiteral("/sitemap.xml");
 }

@@ -24,6 +24,9 @@ QString extensionsFolder(const QString& sitePath);                    // extenti
 QString previewFilePath(const QString& sitePath);                     // index.html
 QString frontControllerPath(const QString& sitePath);                 // index.php
 QString sitemapPath(const QString& sitePath);                         // sitemap.xml
+// Where synchronisation keeps the files it replaces. Its name has no dot, so the upload, which
+// takes only names with one, never sends it, and nothing else looks inside.
+QString backupsFolder(const QString& sitePath);  // etc/backup
 
 // "0001" .. "5000": a page number as the index files write it.
 QString pageNumberText(int pageNumber);

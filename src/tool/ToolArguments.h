@@ -12,18 +12,22 @@ namespace zor::tool {
 inline constexpr int ExitOk = 0;
 inline constexpr int ExitFailed = 1;
 inline constexpr int ExitUsage = 2;
+// The upload went through, but the published site did not pass its check.
+inline constexpr int ExitCheckFailed = 3;
 
 struct ToolRequest {
     QString command;                      // compile, sitemap, status, upload, sync, ls
     QString site;                         // the site folder as given
     std::optional<QString> remoteFolder;  // ls: the folder to list instead of the account's
-    std::optional<QString> address;       // sitemap
+    std::optional<QString> address;       // sitemap; upload: the address to check
     std::optional<QString> host, user, folder;
     std::optional<int> port;
     std::optional<publish::FtpEncryption> encryption;
     std::optional<QString> trustFingerprint;
     bool all = false;
     bool dryRun = false;
+    bool replaceChanged = false;  // sync: replace pages changed since the last upload too
+    bool noCheck = false;  // upload: the published site is not asked for its pages
     bool json = false;
 };
 

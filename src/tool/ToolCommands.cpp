@@ -14,6 +14,7 @@
 #include "platform/SettingsStore.h"
 #include "publish/FtpClient.h"
 #include "publish/RemoteBrowser.h"
+#include "publish/SiteCheck.h"
 #include "publish/SiteUpload.h"
 #include "publish/Synchronise.h"
 #include "site/PageIndex.h"
@@ -77,6 +78,7 @@ struct Outcome {
     QStringList items;
     QString summary;
     QJsonObject json;
+    int exitCode = ExitOk;
 };
 
 class Command {
@@ -201,25 +203,72 @@ private:
         const QStringList names = namesOf(r.files);
         const QString what =
             request_.dryRun ? QStringLiteral("would upload") : QStringLiteral("uploaded");
-        return {request_.dryRun ? names : QStringList(),
-                QStringLiteral("%1 %2 of %3, %4, %5")
-                    .arg(what)
-                    .arg(r.sent)
-                    .arg(counted(r.considered, "file"), binarySize(r.bytes), elapsed()),
-                {{"dryRun", request_.dryRun},
-                 {"all", request_.all},
-                 {"considered", r.considered},
-                 {"sent", r.sent},
-                 {"bytes", r.bytes},
-                 {"seconds", seconds()},
-                 {"files", jsonList(names)},
-                 {"folders", jsonList(r.folders)}}};
+        Outcome o{request_.dryRun ? names : QStringList(),
+                  QStringLiteral("%1 %2 of %3, %4, %5")
+                      .arg(what)
+                      .arg(r.sent)
+                      .arg(counted(r.considered, "file"), binarySize(r.bytes), elapsed()),
+                  {{"dryRun", request_.dryRun},
+                   {"all", request_.all},
+                   {"considered", r.considered},
+                   {"sent", r.sent},
+                   {"bytes", r.bytes},
+                   {"seconds", seconds()},
+                   {"files", jsonList(names)},
+                   {"folders", jsonList(r.folders)}}};
+        if (!request_.dryRun) {
+            checkSite(r, o);
+        }
+        return o;
+    }
+
+    // As the window does after an upload: the published pages asked for, when the check is on
+    // for the site (or not switched off here) and its address is known. Its text follows the
+    // summary; a failed check makes the exit status ExitCheckFailed.
+    void checkSite(const publish::UploadResult& uploaded, Outcome& o) {
+        if (request_.noCheck || !publish::siteCheckEnabled(*settings_, site_.name)) {
+            return;
+        }
+        const std::optional<QString> address =
+            request_.address ? request_.address : pages::storedSiteAddress(*settings_, site_.name);
+        if (!address || address->isEmpty()) {
+            return;
+        }
+        state_.siteAddress = pages::normaliseAddress(*address);
+        progress_.finish();
+        const publish::SiteCheckResult c = publish::checkPublishedSite(
+            state_, publish::pagesToCheck(uploaded.files, state_.pageCount()), ftp_.Pump,
+            progress_.progressFn());
+        if (c.cancelled) {
+            throw publish::FtpCancelled();  // reported as any interrupted command is
+        }
+        o.summary += u'\n' + c.text;
+        o.json.insert(QStringLiteral("check"), QJsonObject{{"passed", c.passed},
+                                                           {"pages", c.pagesAsked},
+                                                           {"address", state_.siteAddress},
+                                                           {"text", c.text}});
+        if (!c.passed) {
+            o.exitCode = ExitCheckFailed;
+        }
     }
 
     Outcome sync() {
         open();
         publish::PublishJob j = job();
-        const int entries = publish::synchronise(j);
+        // No one is there to ask: work not sent yet is replaced only when the command line says
+        // so, and otherwise the command fails having changed nothing.
+        const publish::SyncResult r =
+            publish::synchronise(j, [this](const publish::ReplaceQuestion& question) {
+                if (!request_.replaceChanged) {
+                    throw ZorError(
+                        QStringLiteral("Эти страницы изменены после последней загрузки:\n%1\n"
+                                       "Ничего не изменено. Чтобы заменить их страницами с "
+                                       "сервера (прежние версии сохранятся в etc/backup), "
+                                       "добавьте --replace-changed.")
+                            .arg(question.files.join(u'\n')));
+                }
+                return true;
+            });
         // What the window does when the site is next saved: the file index follows the titles.
         site::writeIndexFiles(state_);
         const int files = progress_.receivingCount();
@@ -228,17 +277,22 @@ private:
                          {"files", files},
                          {"bytes", progress_.bytesMoved()},
                          {"seconds", seconds()},
-                         {"pageListEntries", entries}};
+                         {"pageListEntries", r.entries},
+                         {"backup", r.backupFolder}};
         if (pages == 0) {
             return {{},
                     QStringLiteral("the server's title index lists no pages: nothing changed, %1")
                         .arg(elapsed()),
                     json};
         }
+        const QString kept =
+            r.backupFolder.isEmpty()
+                ? QString()
+                : QStringLiteral("; replaced files kept in %1").arg(r.backupFolder);
         return {{},
-                QStringLiteral("synchronised %1: downloaded %2, %3, %4")
+                QStringLiteral("synchronised %1: downloaded %2, %3, %4%5")
                     .arg(counted(pages, "page"), counted(files, "file"),
-                         binarySize(progress_.bytesMoved()), elapsed()),
+                         binarySize(progress_.bytesMoved()), elapsed(), kept),
                 json};
     }
 
@@ -301,7 +355,7 @@ int run(const QStringList& arguments) {
                 writeOut(o.items.isEmpty() ? o.summary + u'\n'
                                            : o.items.join(u'\n') + u'\n' + o.summary + u'\n');
             }
-            return ExitOk;
+            return o.exitCode;
         } catch (const publish::IncompleteAccount& e) {
             command.finish();
             error = e.text() + QStringLiteral(

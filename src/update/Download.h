@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <chrono>
 #include <functional>
@@ -29,15 +30,36 @@ public:
                                 qint64 maxBytes) = 0;
 };
 
+// One address fetched into memory, as the server answered it, whatever the status.
+struct HttpPage {
+    enum class Failure {
+        None,      // an answer came: status, type and body below
+        NoAnswer,  // no connection, unknown host, no answer in time, connection lost
+        Secure,    // the secure connection failed (certificate, protocol)
+        Other,
+    };
+    Failure failure = Failure::None;
+    QString failureText;     // in the user's words, when failure is not None
+    long status = 0;         // of the last answer, after redirects
+    QByteArray contentType;  // its Content-Type header, empty when it has none
+    QByteArray body;         // at most maxBytes of it
+    bool truncated = false;  // the body went on past maxBytes and was cut there
+};
+
 // libcurl's easy interface: redirects followed (five at most), https with the system's
 // certificates, the system's proxy settings.
 class CurlDownloader : public Downloader {
 public:
     bool DownloadToFile(const QString& address, const QString& localPath, qint64 maxBytes) override;
+    // The answer at address, kept in memory up to maxBytes of its body: a longer body is cut
+    // there, which ends the transfer without failing it.
+    HttpPage Fetch(const QString& address, qint64 maxBytes);
 
     std::chrono::milliseconds ConnectTimeout{std::chrono::seconds(15)};
     // A transfer that moves less than one byte a second for this long has failed.
     std::chrono::seconds StallTimeout{30};
+    // The longest a whole transfer may take; zero for no limit.
+    std::chrono::milliseconds TotalTimeout{0};
     // Runs every few tens of milliseconds while a transfer waits, so the window stays alive. It
     // may throw (DownloadCancelled) to abandon the transfer; the exception reaches the caller.
     std::function<void()> Pump;

@@ -56,7 +56,8 @@ int readNumber(QStringView text) {
     }
     int value = 0;
     for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-        value = std::min(NumberCap, value * 10 + (text[i].unicode() - u'0'));
+        // Capped before it grows: a long run of digits must not overflow.
+        value = value >= NumberCap / 10 ? NumberCap : value * 10 + (text[i].unicode() - u'0');
     }
     return value;
 }

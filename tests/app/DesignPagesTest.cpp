@@ -36,7 +36,7 @@ TEST_F(DesignPagesTest, SaveWritesTheTemplateAsItStandsAndCompilesIt) {
     child<QPlainTextEdit>("Memo1")->setPlainText("<p>{{bloc=menu}}</p>\nЛиния");
     QTest::mouseClick(child<QPushButton>("Button1"), Qt::LeftButton);
     EXPECT_EQ(test::readFile(site::themePath(site)),
-              textfile::toCp1251(u"<p>{{bloc=menu}}</p>\r\nЛиния"));
+              zor::test::cp1251(u"<p>{{bloc=menu}}</p>\r\nЛиния"));
     EXPECT_EQ(test::readFile(site::frontControllerPath(site)),
               test::crlf({design::CharsetLine, "<p>", "<?php", "include \"etc/blocs/menu.tq\";",
                           "?>", "</p>", "Линия"}));

@@ -119,7 +119,7 @@ TEST_F(EditorFlows, ExistingPageEditedAndSaved) {
     // The title reaches the index at the next save of the site.
     form().SaveOpenSite();
     EXPECT_TRUE(test::readFile(site::titleIndexPath(site))
-                    .contains(textfile::toCp1251(u"0002 Сайт : Другая\r\n")));
+                    .contains(zor::test::cp1251(u"0002 Сайт : Другая\r\n")));
 }
 
 TEST_F(EditorFlows, NewPageFromTheLastEntry) {

@@ -218,7 +218,7 @@ TEST_F(MainWindowTest, CopyBecomesTheOpenSiteAndASecondCopyIsRefused) {
     EXPECT_EQ(sites().count(copy), 1);
     // The unsaved title went into the copy at the switch.
     EXPECT_TRUE(test::readFile(root.sitePath(copy) + "/etc/head.txt")
-                    .contains(textfile::toCp1251(u"Несохранённое имя")));
+                    .contains(zor::test::cp1251(u"Несохранённое имя")));
 }
 
 TEST_F(MainWindowTest, DeleteAsksThenRemovesTheSiteAndOpensTheFirst) {

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
@@ -10,12 +11,15 @@
 #include "app/ClickLabel.h"
 #include "app/PublishProgress.h"
 #include "app/UploadScreen.h"
+#include "design/TemplateCompiler.h"
 #include "platform/CommandGuard.h"
 #include "platform/TextFile.h"
 #include "publish/AccountSettings.h"
 #include "publish/FileChangeCache.h"
+#include "site/PageIndex.h"
 #include "site/SiteWorkspace.h"
 #include "support/FtpServers.h"
+#include "support/Http.h"
 
 using namespace zor;
 using namespace zor::test;
@@ -402,6 +406,104 @@ TEST_F(UploadScreenTest, ALongUploadShowsItsProgressAndCancelStopsIt) {
     EXPECT_FALSE(upload().IdFTP1.IsConnected());
     EXPECT_EQ(publish::FileChangeCache(*settings, "alpha").recorded("/mf/img/big.bin"),
               std::nullopt);
-    EXPECT_TRUE(server.storedSizes().isEmpty());
     EXPECT_EQ(form().findChild<app::PublishProgress*>(), nullptr);
+    // The server's own account, once it has one: the transfer was broken off, not completed.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !server.cutSizes().isEmpty(); }, 10000))
+        << server.output().toStdString();
+    EXPECT_TRUE(server.storedSizes().isEmpty());
+    EXPECT_LT(server.cutSizes().value(0), 4 * 1024 * 1024);
+}
+
+TEST_F(UploadScreenTest, SynchronisingOverUnsentWorkAsksAndSaysWhereTheOldPagesAre) {
+    VsftpdServer server;
+    remember("alpha", server, server.writableFolder());
+    startWith(server);
+    click(form().findChild<QPushButton*>("Button2"));  // publish alpha as it is
+    const QString page = site::pageFilePath(root.sitePath("alpha"), 1);
+    const QByteArray published = readFile(page);
+    writeFile(page, "typed after the upload");
+
+    dialogs.expectQuestion("Эти страницы изменены после последней загрузки", QMessageBox::No);
+    click(form().findChild<QPushButton*>("Button6"));
+    ASSERT_TRUE(dialogs.satisfied());
+    EXPECT_EQ(readFile(page), "typed after the upload");
+    EXPECT_FALSE(QFileInfo::exists(site::backupsFolder(root.sitePath("alpha"))));
+
+    dialogs.expectQuestion("(mf/pages/1.tq)", QMessageBox::Yes);
+    dialogs.expectMessage("Прежние версии заменённых файлов сохранены в папке");
+    click(form().findChild<QPushButton*>("Button6"));
+    ASSERT_TRUE(dialogs.satisfied());
+    EXPECT_EQ(readFile(page), published);
+    const QStringList kept = QDir(site::backupsFolder(root.sitePath("alpha")))
+                                 .entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(
+        readFile(site::backupsFolder(root.sitePath("alpha")) + '/' + kept[0] + "/mf/pages/1.tq"),
+        "typed after the upload");
+}
+
+TEST_F(UploadScreenTest, AnUploadEndsWithTheCheckOfThePublishedSiteUnlessSwitchedOff) {
+    VsftpdServer server;
+    {
+        // The site's index.php, as "Сохранить" on the design screen writes it.
+        OpenSiteState s;
+        s.sitesRoot = root.root();
+        s.sitePath = root.sitePath("alpha");
+        site::readPageTitleIndex(s);
+        design::compileSavedTemplate(s);
+    }
+    auto php = std::make_unique<PhpServer>(server.localPath("/www"));
+    ASSERT_TRUE(php->started());
+    remember("alpha", server, "/www");
+    startWith(server);
+    click(child<app::ClickLabel>("Label31"));
+    child<QLineEdit>("Edit6")->setText(QString("127.0.0.1:%1").arg(php->port()));
+    auto* check = child<QCheckBox>("CheckBox4");
+    auto* result = child<QLabel>("Label4");
+    EXPECT_TRUE(check->isChecked());
+
+    click(child<QPushButton>("Button2"));
+    EXPECT_EQ(result->text(), "Сайт работает: страница 1 «Главная» открывается");
+    EXPECT_TRUE(publish::FileChangeCache(*settings, "alpha").recorded("/index.php"));
+
+    // Switched off for this site: kept, and the next upload asks for nothing.
+    const QPoint box(6, check->height() / 2);
+    QTest::mouseClick(check, Qt::LeftButton, {}, box);
+    EXPECT_EQ(settings->readValue("software\\ZOR-OD\\alpha\\check", "after"), "0");
+    click(child<QPushButton>("Button2"));
+    EXPECT_EQ(result->text(), "");
+
+    // On again with the web server gone.
+    QTest::mouseClick(check, Qt::LeftButton, {}, box);
+    EXPECT_EQ(settings->readValue("software\\ZOR-OD\\alpha\\check", "after"), "1");
+    php.reset();
+    click(child<QPushButton>("Button2"));
+    EXPECT_TRUE(
+        result->text().startsWith("Проверка сайта не прошла: сайт не отвечает\nСтраница 1, "))
+        << result->text().toStdString();
+
+    // A site that never answers: Cancel ends the wait, and the upload stands.
+    QTemporaryDir quiet;
+    HttpFileServer silent(quiet.path());
+    ASSERT_TRUE(silent.started());
+    child<QLineEdit>("Edit6")->setText(silent.address() + "/silent/");
+    QStringList shown;
+    dialogs.onOtherModal = [&](QWidget* w) {
+        auto* progress = qobject_cast<app::PublishProgress*>(w);
+        ASSERT_NE(progress, nullptr);
+        auto* timer = new QTimer(progress);
+        QObject::connect(timer, &QTimer::timeout, progress, [&shown, progress] {
+            for (QLabel* l : progress->findChildren<QLabel*>()) {
+                shown.append(l->text());
+            }
+            if (shown.contains("Проверка сайта: страница 1 из 1")) {
+                progress->findChild<QPushButton*>("CancelButton")->click();
+            }
+        });
+        timer->start(20);
+    };
+    click(child<QPushButton>("Button2"));
+    EXPECT_EQ(result->text(), "Проверка сайта прервана; файлы закачаны.");
+    EXPECT_EQ(silent.requests(), QStringList{"/silent/index.php?in=1"});
+    EXPECT_FALSE(form().publishing());
 }

@@ -56,7 +56,7 @@ struct DenyFilesTest : ::testing::Test {
         // The pages include all of these as before.
         const test::HttpResponse page = test::httpGet(apache.port(), "/index.php?in=1");
         EXPECT_EQ(page.status, 200);
-        EXPECT_TRUE(page.body.contains(textfile::toCp1251(u"Вы успешно установили TQ!")));
+        EXPECT_TRUE(page.body.contains(zor::test::cp1251(u"Вы успешно установили TQ!")));
         EXPECT_TRUE(page.body.contains("<b>menu</b>"));
         EXPECT_FALSE(page.body.contains("secret"));
         EXPECT_FALSE(apache.errorLog().contains("PHP ")) << apache.errorLog().constData();

@@ -15,7 +15,7 @@ using namespace zor;
 namespace {
 
 QByteArray cp(const QString& s) {
-    return textfile::toCp1251(s);
+    return zor::test::cp1251(s);
 }
 
 struct FrontControllerTest : ::testing::Test {

@@ -62,7 +62,7 @@ TEST(EditorMode, FromTheCaption) {
 TEST_F(EditorSaveTest, PageTextTitleAndListEntry) {
     host.pageSelection = 1;
     savePage(state, host, "Привет\n<b>мир</b>", "Новое имя");
-    EXPECT_EQ(test::readFile(page(2)), test::crlf({"Привет"}) + textfile::toCp1251(u"<b>мир</b>"));
+    EXPECT_EQ(test::readFile(page(2)), test::crlf({"Привет"}) + zor::test::cp1251(u"<b>мир</b>"));
     EXPECT_EQ(state.pageTitles[2], "Новое имя");
     EXPECT_EQ(state.pageList, (QStringList{"1 - Главная", "2 - Новое имя", "..."}));
     EXPECT_FALSE(QFile::exists(preview()));

@@ -159,7 +159,7 @@ TEST_F(EditorWindowTest, FailedSaveKeepsTheWindowOpenAndLosesNothing) {
 
 TEST_F(EditorWindowTest, BlockSavedUnderItsNewName) {
     test::writeFile(site::blockFilePath(state.sitePath, "menu"),
-                    textfile::toCp1251(u"<a href=\"/\">Меню</a>"));
+                    zor::test::cp1251(u"<a href=\"/\">Меню</a>"));
     host->blockList = {"menu", "..."};
     host->blockSelection = 0;
     host->pageSelection = -1;
@@ -252,7 +252,7 @@ TEST_F(EditorWindowTest, VisualEditsComeBackLoadsDoNot) {
 
 TEST_F(EditorWindowTest, PhpComesBackFromTheVisualEditor) {
     const QString code = "<?php if ($a > 1) { echo '<b>'; } ?>";
-    test::writeFile(page(2), textfile::toCp1251(QString("<p>" + code + "</p>")));
+    test::writeFile(page(2), zor::test::cp1251(QString("<p>" + code + "</p>")));
     create();
     openPage(2, [&] {
         EXPECT_FALSE(visual->body.contains("<?"));
@@ -306,7 +306,7 @@ TEST_F(EditorWindowTest, PushesWaitForTheVisualEditorOneAtATime) {
 }
 
 TEST_F(EditorWindowTest, AVisualEditThatLosesCodeIsNotCopiedBack) {
-    test::writeFile(page(2), textfile::toCp1251(u"<p>a <?php echo 1; ?> b</p>"));
+    test::writeFile(page(2), zor::test::cp1251(u"<p>a <?php echo 1; ?> b</p>"));
     create();
     openPage(2, [&] {
         const QString source = memoText();
@@ -326,7 +326,7 @@ TEST_F(EditorWindowTest, AVisualEditThatLosesCodeIsNotCopiedBack) {
         visual->userTypes("Z" + shown);
         EXPECT_EQ(memoText(), "Z" + source + "\n ");
     });
-    EXPECT_EQ(test::readFile(page(2)), textfile::toCp1251(u"Z<p>a <?php echo 1; ?> b</p>\r\n "));
+    EXPECT_EQ(test::readFile(page(2)), zor::test::cp1251(u"Z<p>a <?php echo 1; ?> b</p>\r\n "));
 }
 
 TEST_F(EditorWindowTest, AWheelNotchOverAClosedListPicksNothing) {

@@ -31,6 +31,9 @@ TEST(PhpProtection, TheBrowserNeverSeesCodeAndGetsItBack) {
             "</textarea>",
         "unfinished <?php echo 1;\r\nstill code",
         "<?xml version=\"1.0\"?><p>x</p>",
+        // The page itself gives the code an empty value: it stays.
+        "<a " + Echo + "=\"\">t</a>",
+        "<script>s = '" + Echo + "=\"\"';</script>",
     };
     for (const QString& page : pages) {
         SCOPED_TRACE(page.toStdString());
@@ -93,6 +96,7 @@ TEST(PhpProtection, ComesBackFromWhatABrowserMakesOfThePlaceholders) {
     p.protect(Echo + Loop);
     // An attribute-name token gains an empty value; the element a style and a wrapper.
     EXPECT_EQ(p.restore("<div " + m + "0q=\"\">x</div>"), "<div " + Echo + ">x</div>");
+    EXPECT_EQ(p.restore("<div " + m + "0r=\"\">x</div>"), "<div " + Echo + "=\"\">x</div>");
     EXPECT_EQ(p.restore("<b><span style=\"color: red;\" data-" + m +
                         "=\"1\" contenteditable=\"false\">whatever</span></b>"),
               "<b>" + Loop + "</b>");

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 #include <QColor>
 
+#include "ToolbarRows.h"
 #include "editor/EditorKeys.h"
 #include "editor/SourceMarkup.h"
 
 using namespace zor::editor;
+using namespace zor::test;
 
 namespace {
 
@@ -39,57 +41,31 @@ TEST(ColourTagsSpans, PositionsOutsideTheTextAreSkipped) {
     EXPECT_TRUE(spans("<i>", 4, 2).empty());
 }
 
-// The toolbar as the user sees it: order, hints, markup and when the visual editor follows.
 TEST(Toolbar, CommandsInOrderWithHintsMarkupAndPushRule) {
-    struct Row {
-        const char* button;
-        const char* hint;
-        const char* open;
-        const char* close;
-        Push push;
-    };
-    const Row expected[] = {
-        {"ToolButton14", "Очистить", "", "", Push::IfOn},
-        {"ToolButton6", "Отменить все изменения", "", "", Push::IfOn},
-        {"ToolButton18", "Выравнивание по левому краю", "<div align=\"left\">", "</div>",
-         Push::IfOn},
-        {"ToolButton3", "Выравнивание по центру", "<center>", "</center>", Push::IfOn},
-        {"ToolButton13", "Выравнивание по правому краю", "<div align=\"right\">", "</div>",
-         Push::Always},
-        {"ToolButton9", "Выравнивание по ширине", "<div align=\"justify\">", "</div>", Push::IfOn},
-        {"ToolButton1", "Жирный", "<b>", "</b>", Push::IfOn},
-        {"ToolButton12", "Курсив", "<i>", "</i>", Push::Always},
-        {"ToolButton22", "Подчеркнутый", "<u>", "</u>", Push::IfOn},
-        {"ToolButton5", "Зачеркнутый", "<s>", "</s>", Push::IfOn},
-        {"ToolButton2", "Маркерованный список", "<ul>\n<li>", "</li>\n</ul>", Push::IfOn},
-        {"ToolButton15", "Нумерованный список", "<ol>\n<li>", "</li>\n</ol>", Push::Always},
-        {"ToolButton11", "Картинка", "<img src=\"", "\">", Push::Always},
-        {"ToolButton19", "Нижний индекс", "<sub>", "</sub>", Push::IfOn},
-        {"ToolButton20", "Верхний индекс", "<sup>", "</sup>", Push::IfOn},
-        {"ToolButton8", "Вырезать", "", "", Push::IfOn},
-        {"ToolButton16", "Вставить", "", "", Push::Always},
-        {"ToolButton21", "Вставить таблицу", "<table>\n<tr>\n<td></td>\n</tr>\n</table>", "",
-         Push::IfOn},
-    };
     const auto& commands = toolbarCommands();
-    ASSERT_EQ(commands.size(), std::size(expected));
+    ASSERT_EQ(commands.size(), std::size(ToolbarRows));
     for (size_t i = 0; i < commands.size(); ++i) {
-        SCOPED_TRACE(expected[i].button);
-        EXPECT_EQ(commands[i].button, QString::fromUtf8(expected[i].button));
-        EXPECT_EQ(commands[i].hint, QString::fromUtf8(expected[i].hint));
-        EXPECT_EQ(commands[i].open, QString::fromUtf8(expected[i].open));
-        EXPECT_EQ(commands[i].close, QString::fromUtf8(expected[i].close));
-        EXPECT_EQ(commands[i].push, expected[i].push);
+        const ToolbarRow& row = ToolbarRows[i];
+        SCOPED_TRACE(row.button);
+        EXPECT_EQ(commands[i].button, QString::fromUtf8(row.button));
+        EXPECT_EQ(commands[i].hint, QString::fromUtf8(row.hint));
+        EXPECT_EQ(commands[i].open, QString::fromUtf8(row.open));
+        EXPECT_EQ(commands[i].close, QString::fromUtf8(row.close));
+        EXPECT_EQ(commands[i].push, row.push);
+        EXPECT_EQ(commands[i].kind == CommandKind::Wrap, row.wraps());
     }
 }
 
 TEST(Toolbar, EveryWrapOnASelectionAndOnNothing) {
     const QString text = "one two three";
-    for (const ToolbarCommand& c : toolbarCommands()) {
-        if (c.kind != CommandKind::Wrap) {
+    for (const ToolbarRow& row : ToolbarRows) {
+        if (!row.wraps()) {
             continue;
         }
-        SCOPED_TRACE(c.button.toStdString());
+        SCOPED_TRACE(row.button);
+        const struct {
+            QString open, close;
+        } c{QString::fromUtf8(row.open), QString::fromUtf8(row.close)};
         // "two" selected: replaced by the markup around it, caret after the closing markup.
         TextChange change = wrapSelection(text, 4, 3, c.open, c.close);
         EXPECT_EQ(applyChange(text, change), "one " + c.open + "two" + c.close + " three");

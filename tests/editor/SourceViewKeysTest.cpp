@@ -86,6 +86,21 @@ TEST_F(SourceViewKeys, CtrlVColoursThePastedTagsAndPutsTheCaretAfterThem) {
     EXPECT_EQ(test::readFile(previewFile()), "1x<i>y</i>z2");
 }
 
+TEST_F(SourceViewKeys, APasteAndTheColouringOfItsTagsAreOneUndoStep) {
+    showPage(1, "12");
+    memo()->setCaretPosition(1);
+    QApplication::clipboard()->setText("x<i>y</i>z");
+    QTest::keyClick(memo(), Qt::Key_V, Qt::ControlModifier);
+    ASSERT_EQ(colourAt(2), Green);
+    QTest::keyClick(memo(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(memoText(), "12");
+    EXPECT_EQ(test::readFile(previewFile()), "12");
+    QTest::keyClick(memo(), Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_EQ(memoText(), "1x<i>y</i>z2");
+    EXPECT_EQ(colourAt(2), Green);
+    EXPECT_EQ(colourAt(5), Navy);
+}
+
 TEST_F(SourceViewKeys, ShiftInsertPastesLikeCtrlV) {
     showPage(1, "ab");
     memo()->setCaretPosition(2);
@@ -128,6 +143,6 @@ TEST_F(SourceViewKeys, EveryKeyLeavesPreviewAndVisualEditorWithTheText) {
     showPage(1, "");
     type(memo(), "Привет, <i>мир</i>");
     EXPECT_EQ(memoText(), "Привет, <i>мир</i> ");
-    EXPECT_EQ(test::readFile(previewFile()), zor::textfile::toCp1251(u"Привет, <i>мир</i> "));
+    EXPECT_EQ(test::readFile(previewFile()), zor::test::cp1251(u"Привет, <i>мир</i> "));
     EXPECT_EQ(visual->sets.last(), "Привет, <i>мир</i> \r\n");
 }

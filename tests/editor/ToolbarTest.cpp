@@ -7,6 +7,7 @@
 #include <QToolButton>
 
 #include "EditorWindowFixture.h"
+#include "ToolbarRows.h"
 #include "editor/EditorDocument.h"
 #include "editor/SourceMarkup.h"
 #include "platform/TextFile.h"
@@ -54,26 +55,27 @@ TEST_F(ToolbarButtons, ButtonsInOrderWithIconsAndHints) {
 TEST_F(ToolbarButtons, WrapsAndWhetherTheyPush) {
     create();
     showPage(1, "");
-    // Pushed even while the visual editor is not used.
-    const QStringList always{"ToolButton13", "ToolButton12", "ToolButton15", "ToolButton11"};
     for (bool on : {true, false}) {
         form->usedhtml->setChecked(on);
-        for (const ToolbarCommand& c : toolbarCommands()) {
-            if (c.kind != CommandKind::Wrap) {
+        for (const test::ToolbarRow& row : test::ToolbarRows) {
+            if (!row.wraps()) {
                 continue;
             }
-            SCOPED_TRACE(c.button.toStdString() + (on ? " on" : " off"));
+            SCOPED_TRACE(std::string(row.button) + (on ? " on" : " off"));
             selectTwo();
             const int pushes = visual->sets.size();
-            click(c.button);
-            const QString expected = "one " + c.open + "two" + c.close + " three";
-            EXPECT_EQ(memoText(), expected);
-            EXPECT_EQ(form->Memo1->caretPosition(), 4 + c.open.size() + 3 + c.close.size());
-            EXPECT_EQ(test::readFile(previewFile()), textfile::toCp1251(fileText(expected)));
+            click(row.button);
+            const QByteArray expected =
+                QByteArray("one ") + row.open + "two" + row.close + " three";
+            EXPECT_EQ(memoText(), QString::fromLatin1(expected));
+            EXPECT_EQ(form->Memo1->caretPosition(), expected.size() - 6);
+            // Line ends on disk are CR LF; what the visual editor gets ends with one.
+            const QByteArray onDisk = QByteArray(expected).replace("\n", "\r\n");
+            EXPECT_EQ(test::readFile(previewFile()), onDisk);
             const bool pushed = visual->sets.size() > pushes;
-            EXPECT_EQ(pushed, on || always.contains(c.button));
+            EXPECT_EQ(pushed, on || row.push == Push::Always);
             if (pushed) {
-                EXPECT_EQ(visual->sets.last(), linesForVisualEditor(expected));
+                EXPECT_EQ(visual->sets.last(), QString::fromLatin1(onDisk + "\r\n"));
             }
         }
     }
@@ -217,5 +219,66 @@ TEST_F(ToolbarButtons, ExtensionsListedAtCreationAndInsertedWhole) {
         emit form->ComboBox1->activated(1);
         ASSERT_TRUE(driver.satisfied());
         EXPECT_EQ(memoText(), "<?php //a [b] ?>\n");
+    });
+}
+
+TEST_F(ToolbarButtons, AnExtensionUndoAllAndClearEachGoBackWithOneCtrlZ) {
+    const QString folder = site::extensionsFolder(state.sitePath);
+    test::writeFile(folder + "/guest.ex",
+                    test::crlf({"<?php //Гостевая ?>", "<?php echo 'guest'; ?>"}));
+    test::writeFile(folder + "/zero.ex", {});
+    create();
+    const QString extension = "<?php //Гостевая ?>\n<?php echo 'guest'; ?>\n";
+    openPage(2, [&] {
+        const QString opened = memoText();
+        QTest::keyClicks(form->Memo1, "typed ");
+        const QString typed = memoText();
+        form->ComboBox1->setFocus();
+        QTest::keyClick(form->ComboBox1, Qt::Key_Down);
+        ASSERT_EQ(memoText(), extension);
+
+        form->Memo1->setFocus();
+        const Qt::KeyboardModifiers ctrl = Qt::ControlModifier;
+        const auto press = [&](Qt::Key key, Qt::KeyboardModifiers modifiers) {
+            QTest::keyClick(form->Memo1, key, modifiers);
+            // The preview follows every step.
+            EXPECT_EQ(test::readFile(previewFile()), textfile::toCp1251(fileText(memoText())));
+        };
+        press(Qt::Key_Z, ctrl);
+        EXPECT_EQ(memoText(), typed);
+        press(Qt::Key_Y, ctrl);
+        EXPECT_EQ(memoText(), extension);
+        press(Qt::Key_Z, ctrl);
+        press(Qt::Key_Z, ctrl | Qt::ShiftModifier);
+        EXPECT_EQ(memoText(), extension);
+
+        click("ToolButton6");  // "Отменить все изменения"
+        EXPECT_EQ(memoText(), opened);
+        press(Qt::Key_Z, ctrl);
+        EXPECT_EQ(memoText(), extension);
+        click("ToolButton14");  // clear
+        EXPECT_EQ(memoText(), " ");
+        press(Qt::Key_Z, ctrl);
+        EXPECT_EQ(memoText(), extension);
+        // An empty extension leaves the blank, and that too is one step.
+        form->ComboBox1->setFocus();
+        QTest::keyClick(form->ComboBox1, Qt::Key_Down);
+        ASSERT_EQ(memoText(), " ");
+        form->Memo1->setFocus();
+        press(Qt::Key_Z, ctrl);
+        EXPECT_EQ(memoText(), extension);
+        press(Qt::Key_Y, ctrl);
+        EXPECT_EQ(memoText(), " ");
+
+        // Back past the extension, the typing is undone as before, down to the page as opened
+        // and no further.
+        press(Qt::Key_Z, ctrl);
+        press(Qt::Key_Z, ctrl);
+        EXPECT_EQ(memoText(), typed);
+        for (int i = 0; i < 10 && memoText() != opened; ++i) {
+            press(Qt::Key_Z, ctrl);
+        }
+        EXPECT_EQ(memoText(), opened);
+        EXPECT_FALSE(form->Memo1->document()->isUndoAvailable());
     });
 }

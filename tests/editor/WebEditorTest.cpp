@@ -129,6 +129,12 @@ TEST_F(WebEditor, SourceEditsReachBothViewsAndPageScriptsNeverRun) {
         // The visual editor ends up with the last text, and its scripts stay off.
         ASSERT_TRUE(
             waitUntil([&] { return visualBody().value_or("").startsWith("<i>new</i><img"); }));
+        // Its handler would have run by the time the picture counts as broken.
+        ASSERT_TRUE(waitUntil([&] {
+            return eval(web->view()->page(),
+                        "var i = document.querySelector('img'); i.complete && !i.naturalWidth",
+                        QWebEngineScript::ApplicationWorld) == "true";
+        }));
         EXPECT_NE(web->view()->page()->title(), "ran");
     });
 }

@@ -89,7 +89,7 @@ TEST_F(FileManagerTest, CopiesIntoEachCategoryUnderItsOwnNameAndShowsTheLink) {
          "http://site.ru/mf/music/Песня 1.mp3"},
         {"", 2, "Фон Шапки.PNG", "etc/desing/Фон Шапки.PNG", "http://etc/desing/Фон Шапки.PNG"},
         {"https://secure.ru", 3, "Price List.pdf", "mf/other/Price List.pdf",
-         "http://https://secure.ru/mf/other/Price List.pdf"},
+         "https://secure.ru/mf/other/Price List.pdf"},
     };
     QString previous;
     for (const Case& c : cases) {

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
@@ -9,6 +10,8 @@
 #include "support/TempSite.h"
 
 using namespace zor;
+using ::testing::HasSubstr;
+using ::testing::ThrowsMessage;
 
 namespace {
 
@@ -46,12 +49,9 @@ TEST_F(PageCatalogueTest, NoPageStartsWhileTheTitleIndexIsNotLoaded) {
         row.spoil();
         EXPECT_THROW(site::readPageTitleIndex(state), FileError) << row.what;
         ASSERT_EQ(state.pageList, QStringList{"..."}) << row.what;
-        try {
-            pages::planPageOpening(state, 0, "...");
-            ADD_FAILURE() << row.what << ": a page was started";
-        } catch (const ZorError& e) {
-            EXPECT_TRUE(e.text().contains("head.txt")) << e.text().toStdString();
-        }
+        EXPECT_THAT([&] { pages::planPageOpening(state, 0, "..."); },
+                    ThrowsMessage<ZorError>(HasSubstr("head.txt")))
+            << row.what;
         EXPECT_EQ(test::readFile(site::pageFilePath(site, 1)), welcome);
         QDir(head()).removeRecursively();
         QFile::remove(head());
@@ -65,11 +65,7 @@ TEST_F(PageCatalogueTest, ANewPageNeverTakesTheNumberOfAPageFileOnDisk) {
 
     // A page file the index does not know of.
     test::writeFile(site::pageFilePath(site, 2), "kept");
-    try {
-        pages::planPageOpening(state, 1, "...");
-        ADD_FAILURE() << "a page was started over it";
-    } catch (const ZorError& e) {
-        EXPECT_TRUE(e.text().contains("2.tq")) << e.text().toStdString();
-    }
+    EXPECT_THAT([&] { pages::planPageOpening(state, 1, "..."); },
+                ThrowsMessage<ZorError>(HasSubstr("2.tq")));
     EXPECT_EQ(test::readFile(site::pageFilePath(site, 2)), "kept");
 }

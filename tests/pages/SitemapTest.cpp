@@ -17,7 +17,8 @@ TEST(SiteAddress, IsNormalised) {
         {"www.site.ru", "http://www.site.ru/"},
         {"http://www.site.ru/", "http://www.site.ru/"},
         {"http://www.site.ru", "http://www.site.ru/"},
-        {"https://secure.ru/", "http://https://secure.ru/"},  // no "http://" in it
+        {"https://secure.ru", "https://secure.ru/"},
+        {"http://https://secure.ru/", "https://secure.ru/"},  // as older versions stored it
         {"", "http://"},
         {"site.ru/http://x", "site.ru/http://x/"},  // "http://" anywhere counts
     };

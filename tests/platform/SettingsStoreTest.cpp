@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <QDate>
@@ -12,6 +13,10 @@
 #include "support/TempSite.h"
 
 using namespace zor;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::ThrowsMessage;
 
 namespace {
 
@@ -132,12 +137,9 @@ TEST_F(SettingsStoreTest, ACorruptDatabaseIsMovedAsideAndTheProgramStartsWithAnE
         }
         row.spoil(db);
         const QByteArray spoilt = test::readFile(db);
-        try {
-            SettingsStore{db};
-            ADD_FAILURE() << row.what << ": opened";
-        } catch (const CorruptSettings& e) {
-            EXPECT_TRUE(e.text().contains("повреждён")) << e.text().toStdString();
-        }
+        EXPECT_THAT([&] { SettingsStore{db}; },
+                    ThrowsMessage<CorruptSettings>(HasSubstr("повреждён")))
+            << row.what;
 
         QString notice;
         auto store = SettingsStore::openRecovering(db, notice);
@@ -169,13 +171,9 @@ TEST_F(SettingsStoreTest, ASecondCopyOfTheProgramIsToldThatOneIsRunning) {
     SettingsStore first(path);
     first.writeString("k", "v", "1");
     QString notice;
-    try {
-        SettingsStore::openRecovering(path, notice);
-        FAIL() << "the database was opened twice";
-    } catch (const SettingsError& e) {
-        EXPECT_TRUE(e.text().contains("другая копия программы")) << e.text().toStdString();
-        EXPECT_FALSE(e.text().contains("locked")) << e.text().toStdString();
-    }
+    EXPECT_THAT([&] { SettingsStore::openRecovering(path, notice); },
+                ThrowsMessage<SettingsError>(
+                    AllOf(HasSubstr("другая копия программы"), Not(HasSubstr("locked")))));
     EXPECT_EQ(QDir(dir.filePath("conf")).entryList({"*.db"}), QStringList{"settings.db"});
     EXPECT_EQ(first.readValue("k", "v"), QString("1"));
 }

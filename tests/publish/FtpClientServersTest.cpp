@@ -13,50 +13,25 @@
 using namespace zor;
 using namespace zor::publish;
 using namespace zor::test;
+using ::testing::AllOf;
+using ::testing::IsEmpty;
+using ::testing::Not;
 
 namespace {
 
-enum class Kind { Vsftpd, Pyftpdlib, VsftpdTls, PyftpdlibTls };
-
-std::string kindName(Kind kind) {
-    switch (kind) {
-        case Kind::Vsftpd:
-            return "vsftpd";
-        case Kind::Pyftpdlib:
-            return "pyftpdlib";
-        case Kind::VsftpdTls:
-            return "vsftpd_tls";
-        case Kind::PyftpdlibTls:
-            return "pyftpdlib_tls";
-    }
-    return {};
-}
-
-bool isTls(Kind kind) {
-    return kind == Kind::VsftpdTls || kind == Kind::PyftpdlibTls;
-}
-
 // The same checks against both real servers, each started for the test on a loopback port,
-// plain and with TLS required (a certificate from an authority the test trusts for its run).
-class RealServer : public ::testing::TestWithParam<Kind> {
+// plain and with TLS required.
+class RealServer : public ::testing::TestWithParam<ServerKind> {
 protected:
     void SetUp() override {
-        std::optional<ServerTls> tls;
+        server_ = startServer(GetParam(), tls_);
         if (isTls(GetParam())) {
-            certificates_.emplace();
-            trusted_.emplace(certificates_->authorityFile());
-            tls = certificates_->signedFor(QStringLiteral("IP:127.0.0.1,DNS:localhost"));
             client_.Encryption = FtpEncryption::Required;
             client_.AskTrust = [](const ServerCertificate& c) {
                 ADD_FAILURE() << "asked about a trusted certificate: "
                               << c.problems.join(u';').toStdString();
                 return CertificateTrust::No;
             };
-        }
-        if (GetParam() == Kind::Vsftpd || GetParam() == Kind::VsftpdTls) {
-            server_ = std::make_unique<VsftpdServer>(0, tls);
-        } else {
-            server_ = std::make_unique<PyftpdlibServer>(QStringList(), tls);
         }
         ASSERT_TRUE(local_.isValid());
         pointAt(client_, *server_);
@@ -74,18 +49,14 @@ protected:
     }
     QString local(const QString& name) const { return local_.filePath(name); }
 
-    std::optional<TestCertificates> certificates_;
-    std::optional<TrustedAuthorities> trusted_;
+    std::optional<TlsRun> tls_;
     std::unique_ptr<FtpServer> server_;
     FtpClient client_;
     QString folder_;
     QTemporaryDir local_;
 };
 
-INSTANTIATE_TEST_SUITE_P(Servers, RealServer,
-                         ::testing::Values(Kind::Vsftpd, Kind::Pyftpdlib, Kind::VsftpdTls,
-                                           Kind::PyftpdlibTls),
-                         [](const auto& info) { return kindName(info.param); });
+ZOROD_INSTANTIATE_FOR_REAL_SERVERS(RealServer);
 
 TEST_P(RealServer, SessionOpensOnceAndCloses) {
     client_.OpenSession();
@@ -94,12 +65,7 @@ TEST_P(RealServer, SessionOpensOnceAndCloses) {
     // The last step of logging in was SYST; both servers answer it with 215.
     EXPECT_EQ(client_.LastReply().code, 215);
 
-    try {
-        client_.OpenSession();
-        ADD_FAILURE() << "a second OpenSession went through";
-    } catch (const FtpError& e) {
-        EXPECT_EQ(e.text(), QStringLiteral("Already connected."));
-    }
+    EXPECT_THAT([&] { client_.OpenSession(); }, throwsFtpError(0, "Already connected."));
     // The open session is untouched by the refused second one.
     EXPECT_TRUE(client_.IsConnected());
     client_.ChangeFolder(remoteFolder());
@@ -116,13 +82,7 @@ TEST_P(RealServer, SessionOpensOnceAndCloses) {
 TEST_P(RealServer, RefusedLoginLeavesTheSessionClosed) {
     const qsizetype descriptors = openDescriptors();
     client_.Username = QStringLiteral("nosuchuser");
-    try {
-        client_.OpenSession();
-        ADD_FAILURE() << "logged in as an unknown user";
-    } catch (const FtpError& e) {
-        EXPECT_EQ(e.replyCode(), 530);
-        EXPECT_EQ(e.text(), client_.LastReply().text());
-    }
+    EXPECT_THAT([&] { client_.OpenSession(); }, throwsFtpError(530, lastReplyOf(client_)));
     EXPECT_FALSE(client_.IsConnected());
     EXPECT_EQ(openDescriptors(), descriptors);
 }
@@ -159,14 +119,8 @@ TEST_P(RealServer, ListsAndChangesFoldersWithDoubledSlashes) {
     client_.ListFolder(empty);
     EXPECT_TRUE(empty.isEmpty());
 
-    try {
-        client_.ChangeFolder(remote(QStringLiteral("nosuch")));
-        ADD_FAILURE() << "changed into a missing folder";
-    } catch (const FtpError& e) {
-        EXPECT_EQ(e.replyCode(), 550);
-        EXPECT_FALSE(e.text().isEmpty());
-        EXPECT_EQ(e.text(), client_.LastReply().text());
-    }
+    EXPECT_THAT([&] { client_.ChangeFolder(remote(QStringLiteral("nosuch"))); },
+                throwsFtpError(550, AllOf(Not(IsEmpty()), lastReplyOf(client_))));
     // A refused command leaves the session usable.
     EXPECT_TRUE(client_.IsConnected());
     client_.ChangeFolder(remote(QStringLiteral("mf/img")));
@@ -182,13 +136,8 @@ TEST_P(RealServer, MakesNewFoldersAndRefusesExistingOnes) {
     client_.MakeFolder(remote(QStringLiteral("new")));
     client_.MakeFolder(remote(QStringLiteral("new/deeper")));
     EXPECT_TRUE(QFileInfo(onServer(QStringLiteral("new/deeper"))).isDir());
-    try {
-        client_.MakeFolder(remote(QStringLiteral("new")));
-        ADD_FAILURE() << "made an existing folder";
-    } catch (const FtpError& e) {
-        EXPECT_EQ(e.replyCode(), 550);
-        EXPECT_EQ(e.text(), client_.LastReply().text());
-    }
+    EXPECT_THAT([&] { client_.MakeFolder(remote(QStringLiteral("new"))); },
+                throwsFtpError(550, lastReplyOf(client_)));
     client_.MakeFolder(remote(QStringLiteral("other")));
     EXPECT_TRUE(QFileInfo(onServer(QStringLiteral("other"))).isDir());
 }
@@ -226,12 +175,8 @@ TEST_P(RealServer, TransfersFilesByteForByte) {
 
     // An existing local file is never overwritten, and nothing is asked of the server.
     const QString existing = local(QStringLiteral("lines.bin"));
-    try {
-        client_.DownloadFile(remote(QStringLiteral("big.bin")), existing);
-        ADD_FAILURE() << "downloaded over an existing file";
-    } catch (const FtpError& e) {
-        EXPECT_EQ(e.text(), QStringLiteral("Destination file already exists."));
-    }
+    EXPECT_THAT([&] { client_.DownloadFile(remote(QStringLiteral("big.bin")), existing); },
+                throwsFtpError(0, "Destination file already exists."));
     EXPECT_EQ(readFile(existing), files[1].second);
 
     // A local file that cannot be read fails before anything is sent; the session stays.
@@ -243,18 +188,14 @@ TEST_P(RealServer, TransfersFilesByteForByte) {
 
     // A missing remote file leaves the empty local file it was to be written into.
     const QString missing = local(QStringLiteral("missing.back"));
-    try {
-        client_.DownloadFile(remote(QStringLiteral("missing.txt")), missing);
-        ADD_FAILURE() << "downloaded a missing file";
-    } catch (const FtpError& e) {
-        EXPECT_EQ(e.replyCode(), 550) << e.text().toStdString();
-    }
+    EXPECT_THAT([&] { client_.DownloadFile(remote(QStringLiteral("missing.txt")), missing); },
+                throwsFtpError(550, lastReplyOf(client_)));
     EXPECT_TRUE(QFileInfo::exists(missing));
     EXPECT_EQ(QFileInfo(missing).size(), 0);
     EXPECT_TRUE(client_.IsConnected());
     client_.CloseSession();
 
-    if (GetParam() == Kind::VsftpdTls) {
+    if (GetParam() == ServerKind::VsftpdTls) {
         // Every transfer ran over TLS resuming the control connection's session; vsftpd refuses
         // any other (require_ssl_reuse).
         const QByteArray log = static_cast<VsftpdServer&>(*server_).log();
@@ -272,22 +213,17 @@ TEST_P(RealServer, RenamesAndDeletesFiles) {
     EXPECT_FALSE(QFileInfo::exists(onServer(QStringLiteral("old.txt"))));
     EXPECT_EQ(readFile(onServer(QStringLiteral("new.txt"))), QByteArray("content"));
 
-    try {
-        client_.RenameRemote(remote(QStringLiteral("old.txt")), remote(QStringLiteral("x.txt")));
-        ADD_FAILURE() << "renamed a missing file";
-    } catch (const FtpError& e) {
-        EXPECT_EQ(e.replyCode(), 550);
-    }
+    EXPECT_THAT(
+        [&] {
+            client_.RenameRemote(remote(QStringLiteral("old.txt")),
+                                 remote(QStringLiteral("x.txt")));
+        },
+        throwsFtpError(550, lastReplyOf(client_)));
 
     client_.DeleteRemoteFile(remote(QStringLiteral("new.txt")));
     EXPECT_FALSE(QFileInfo::exists(onServer(QStringLiteral("new.txt"))));
-    try {
-        client_.DeleteRemoteFile(remote(QStringLiteral("new.txt")));
-        ADD_FAILURE() << "deleted a missing file";
-    } catch (const FtpError& e) {
-        EXPECT_EQ(e.replyCode(), 550);
-        EXPECT_EQ(e.text(), client_.LastReply().text());
-    }
+    EXPECT_THAT([&] { client_.DeleteRemoteFile(remote(QStringLiteral("new.txt"))); },
+                throwsFtpError(550, lastReplyOf(client_)));
     EXPECT_TRUE(client_.IsConnected());
     client_.CloseSession();
 }
@@ -300,13 +236,8 @@ TEST(Pyftpdlib, UnknownCommandsAnswer500) {
     client.OpenSession();
     EXPECT_EQ(client.LastReply().code, 500);
     EXPECT_TRUE(client.IsConnected());
-    try {
-        client.MakeFolder(QStringLiteral("//new"));
-        ADD_FAILURE() << "an unknown command went through";
-    } catch (const FtpError& e) {
-        EXPECT_EQ(e.replyCode(), 500);
-        EXPECT_EQ(e.text(), QStringLiteral("Command \"MKD\" not understood."));
-    }
+    EXPECT_THAT([&] { client.MakeFolder(QStringLiteral("//new")); },
+                throwsFtpError(500, R"(Command "MKD" not understood.)"));
     EXPECT_TRUE(client.IsConnected());
 }
 

@@ -1,10 +1,14 @@
 #pragma once
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <QByteArray>
 #include <QDir>
 #include <QRandomGenerator>
 #include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
 
 #include "publish/FtpClient.h"
 #include "support/FtpServers.h"
@@ -28,17 +32,60 @@ inline QByteArray randomBytes(qsizetype size, quint32 seed) {
     return bytes;
 }
 
-// The text of the error of type E that `action` throws; fails the test when it throws none.
-template <typename E, typename Action>
-QString errorText(Action&& action) {
-    try {
-        action();
-    } catch (const E& e) {
-        return e.text();
-    }
-    ADD_FAILURE() << "no error";
-    return {};
+// EXPECT_THAT(action, throwsFtpError(550, text)): the action throws an FtpError with that
+// reply code and a text (UTF-8) that matches `text`, a string or a matcher of one.
+template <typename TextMatcher>
+auto throwsFtpError(int replyCode, TextMatcher text) {
+    using namespace ::testing;
+    return Throws<publish::FtpError>(
+        AllOf(ResultOf([](const publish::FtpError& e) { return e.replyCode(); }, replyCode),
+              ResultOf([](const publish::FtpError& e) { return std::string(e.what()); },
+                       Matcher<const std::string&>(text))));
 }
+
+// A text that equals the client's last reply when the matcher runs, after the action.
+inline auto lastReplyOf(const publish::FtpClient& client) {
+    return ::testing::Truly([&client](const std::string& text) {
+        return text == client.LastReply().text().toStdString();
+    });
+}
+
+// The real servers the same checks run against: one test of each for every kind, plain and
+// with TLS required.
+enum class ServerKind { Vsftpd, Pyftpdlib, VsftpdTls, PyftpdlibTls };
+
+inline bool isTls(ServerKind kind) {
+    return kind == ServerKind::VsftpdTls || kind == ServerKind::PyftpdlibTls;
+}
+
+inline std::string serverKindName(ServerKind kind) {
+    const char* names[] = {"vsftpd", "pyftpdlib", "vsftpd_tls", "pyftpdlib_tls"};
+    return names[static_cast<int>(kind)];
+}
+
+// A TLS server's certificate comes from an authority the test trusts while this lives.
+struct TlsRun {
+    TestCertificates certificates;
+    TrustedAuthorities trusted{certificates.authorityFile()};
+};
+
+inline std::unique_ptr<FtpServer> startServer(ServerKind kind, std::optional<TlsRun>& tls) {
+    std::optional<ServerTls> serverTls;
+    if (isTls(kind)) {
+        tls.emplace();
+        serverTls = tls->certificates.signedFor(QStringLiteral("IP:127.0.0.1,DNS:localhost"));
+    }
+    if (kind == ServerKind::Vsftpd || kind == ServerKind::VsftpdTls) {
+        return std::make_unique<VsftpdServer>(0, serverTls);
+    }
+    return std::make_unique<PyftpdlibServer>(QStringList(), serverTls);
+}
+
+#define ZOROD_INSTANTIATE_FOR_REAL_SERVERS(suite)                                             \
+    INSTANTIATE_TEST_SUITE_P(Servers, suite,                                                  \
+                             ::testing::Values(ServerKind::Vsftpd, ServerKind::Pyftpdlib,     \
+                                               ServerKind::VsftpdTls, ServerKind::PyftpdlibTls), \
+                             [](const auto& info) { return serverKindName(info.param); })
 
 inline void pointAt(publish::FtpClient& client, const FtpServer& server) {
     client.Host = server.host();

@@ -4,12 +4,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 #include <memory>
 
 #include "FtpTestSupport.h"
 #include "platform/SettingsStore.h"
+#include "platform/TextFile.h"
 #include "publish/FileChangeCache.h"
 #include "publish/RemoteBrowser.h"
 #include "publish/SiteUpload.h"
@@ -21,6 +23,9 @@
 using namespace zor;
 using namespace zor::publish;
 using namespace zor::test;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::ThrowsMessage;
 
 namespace {
 
@@ -82,10 +87,16 @@ struct PublishingBase {
         PublishJob j = job(state);
         return uploadAllFiles(j);
     }
-    int synchronise(OpenSiteState& state) {
+    QList<ReplaceQuestion> questions;  // what synchronisations asked, in order
+    SyncResult sync(OpenSiteState& state, bool answer) {
         PublishJob j = job(state);
-        return publish::synchronise(j);
+        return publish::synchronise(j, [&](const ReplaceQuestion& q) {
+            questions.append(q);
+            return answer;
+        });
     }
+    // Replaces whatever it finds.
+    int synchronise(OpenSiteState& state) { return sync(state, true).entries; }
     // Site "a" with three pages, published.
     OpenSiteState publishThreePages(const QByteArray& two, const QByteArray& three) {
         OpenSiteState a = openNewSite("a");
@@ -122,25 +133,23 @@ struct PublishingBase {
     static QStringList leftovers(const QString& sitePath) {
         return QDir(sitePath).entryList({".sync*"}, QDir::AllEntries | QDir::Hidden);
     }
-};
-
-enum class Kind { Vsftpd, Pyftpdlib };
-
-class Publishing : public PublishingBase, public ::testing::TestWithParam<Kind> {
-protected:
-    void SetUp() override {
-        if (GetParam() == Kind::Vsftpd) {
-            useServer(std::make_unique<VsftpdServer>());
-        } else {
-            useServer(std::make_unique<PyftpdlibServer>());
-        }
+    static QStringList backups(const QString& sitePath) {
+        return QDir(site::backupsFolder(sitePath))
+            .entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     }
 };
 
-INSTANTIATE_TEST_SUITE_P(Servers, Publishing, ::testing::Values(Kind::Vsftpd, Kind::Pyftpdlib),
-                         [](const auto& info) {
-                             return info.param == Kind::Vsftpd ? "vsftpd" : "pyftpdlib";
-                         });
+struct SyncKeeping : PublishingBase, ::testing::Test {
+    SyncKeeping() { useServer(std::make_unique<VsftpdServer>()); }
+};
+
+class Publishing : public PublishingBase, public ::testing::TestWithParam<ServerKind> {
+protected:
+    void SetUp() override { useServer(startServer(GetParam(), tls)); }
+    std::optional<TlsRun> tls;
+};
+
+ZOROD_INSTANTIATE_FOR_REAL_SERVERS(Publishing);
 
 }  // namespace
 
@@ -239,7 +248,7 @@ TEST_P(Publishing, SynchronisationReplacesAllOrNothing) {
 
     // Found before anything is replaced: a folder where page 2 belongs.
     ASSERT_TRUE(QDir().mkpath(site::pageFilePath(b.sitePath, 2)));
-    EXPECT_TRUE(errorText<FileError>([&] { synchronise(b); }).contains("2.tq"));
+    EXPECT_THAT([&] { synchronise(b); }, ThrowsMessage<FileError>(HasSubstr("2.tq")));
     unchanged();
     ASSERT_TRUE(QDir(site::pageFilePath(b.sitePath, 2)).removeRecursively());
 
@@ -258,9 +267,9 @@ TEST_P(Publishing, SynchronisationReplacesAllOrNothing) {
     writeFile(elsewhere.filePath("etc/head.txt"), index);
     ASSERT_TRUE(QDir(etc).removeRecursively());
     ASSERT_TRUE(QFile::link(elsewhere.filePath("etc"), etc));
-    const QString error = errorText<FileError>([&] { synchronise(b); });
-    EXPECT_TRUE(error.contains("head.txt") && error.contains("Ничего не изменено"))
-        << error.toStdString();
+    EXPECT_THAT(
+        [&] { synchronise(b); },
+        ThrowsMessage<FileError>(AllOf(HasSubstr("head.txt"), HasSubstr("Ничего не изменено"))));
     unchanged();
     EXPECT_FALSE(QFileInfo::exists(site::pageFilePath(b.sitePath, 2)));
 }
@@ -319,6 +328,98 @@ TEST_P(Publishing, AServerIndexWithoutPagesChangesNothing) {
     EXPECT_TRUE(leftovers(a.sitePath).isEmpty());
 }
 
+TEST_F(SyncKeeping, UnsentWorkIsNamedKeptOnNoAndBackedUpOnYes) {
+    OpenSiteState a = publishThreePages("two", "three");
+    writeFile(site::pageFilePath(a.sitePath, 2), "edited here, not sent");
+    // Another computer has since published another page 3.
+    writeFile(onServer("/mf/pages/3.tq"), "three from elsewhere");
+
+    SyncResult r = sync(a, false);
+    ASSERT_EQ(questions.size(), 1);
+    EXPECT_EQ(questions[0].files, QStringList{"mf/pages/2.tq"});
+    EXPECT_TRUE(questions[0].text.startsWith(
+        "Эти страницы изменены после последней загрузки и будут заменены:\n2 - О нас "
+        "(mf/pages/2.tq)\n"))
+        << questions[0].text.toStdString();
+    EXPECT_TRUE(r.declined);
+    EXPECT_EQ(readFile(site::pageFilePath(a.sitePath, 2)), "edited here, not sent");
+    EXPECT_EQ(readFile(site::pageFilePath(a.sitePath, 3)), "three");
+    EXPECT_FALSE(QFileInfo::exists(site::backupsFolder(a.sitePath)));
+    EXPECT_TRUE(leftovers(a.sitePath).isEmpty());
+
+    r = sync(a, true);
+    EXPECT_FALSE(r.declined);
+    EXPECT_EQ(r.entries, 4);
+    EXPECT_EQ(readFile(site::pageFilePath(a.sitePath, 2)), "two");
+    EXPECT_EQ(readFile(site::pageFilePath(a.sitePath, 3)), "three from elsewhere");
+    ASSERT_EQ(backups(a.sitePath).size(), 1);
+    EXPECT_EQ(r.backupFolder, site::backupsFolder(a.sitePath) + '/' + backups(a.sitePath)[0]);
+    EXPECT_TRUE(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d$")
+                    .match(backups(a.sitePath)[0])
+                    .hasMatch());
+    EXPECT_TRUE(syncDoneText(r).contains(r.backupFolder));
+    // Every file whose content changed is kept, the one replaced by its own bytes is not.
+    EXPECT_EQ(readFile(r.backupFolder + "/mf/pages/2.tq"), "edited here, not sent");
+    EXPECT_EQ(readFile(r.backupFolder + "/mf/pages/3.tq"), "three");
+    EXPECT_FALSE(QFileInfo::exists(r.backupFolder + "/mf/pages/1.tq"));
+    EXPECT_FALSE(QFileInfo::exists(r.backupFolder + "/etc/head.txt"));
+
+    // Nothing of the backup goes up, however much is sent.
+    uploadAll(a);
+    EXPECT_EQ(asSet(sent), asSet(siteFileNames(a.sitePath)));
+    for (const QString& name : sent) {
+        EXPECT_FALSE(name.contains("backup")) << name.toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(onServer("/etc/backup")));
+}
+
+TEST_F(SyncKeeping, NoLocalChangeAsksNothingTitlesNotYetSavedDo) {
+    OpenSiteState a = publishThreePages("two", "three");
+    SyncResult r = sync(a, false);
+    EXPECT_TRUE(questions.isEmpty());
+    EXPECT_FALSE(r.declined);
+    EXPECT_EQ(r.entries, 4);
+    EXPECT_TRUE(r.backupFolder.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(site::backupsFolder(a.sitePath)));
+
+    // A title renamed in the editor lives in memory until the site is saved: it counts.
+    a.pageTitles[3] = "Адреса";
+    a.pageList[2] = "3 - Адреса";
+    const QByteArray onDisk = readFile(site::titleIndexPath(a.sitePath));
+    r = sync(a, true);
+    ASSERT_EQ(questions.size(), 1);
+    EXPECT_EQ(questions[0].files, QStringList{"etc/head.txt"});
+    EXPECT_TRUE(questions[0].text.contains("заголовки страниц (etc/head.txt)"));
+    EXPECT_EQ(a.pageList[2], "3 - Контакты");
+    const QByteArray kept = readFile(r.backupFolder + "/etc/head.txt");
+    EXPECT_TRUE(kept.contains(textfile::toCp1251(u"Адреса"))) << kept.toStdString();
+    EXPECT_EQ(kept.size(), onDisk.size() - textfile::toCp1251(u"Контакты").size() +
+                               textfile::toCp1251(u"Адреса").size());
+}
+
+TEST_F(SyncKeeping, TheEleventhBackupRemovesTheOldest) {
+    OpenSiteState a = publishThreePages("two", "three");
+    const QString folder = site::backupsFolder(a.sitePath);
+    QStringList old;
+    for (int i = 0; i < 10; ++i) {
+        old.append(QStringLiteral("2020-01-01_00-00-%1").arg(i, 2, 10, QChar('0')));
+        ASSERT_TRUE(QDir().mkpath(folder + '/' + old.last() + "/mf/pages"));
+    }
+    old.append("2020-01-01_00-00-09_2");  // the second of that second
+    ASSERT_TRUE(QDir().mkpath(folder + '/' + old.last()));
+    ASSERT_TRUE(QDir().mkpath(folder + "/mine"));  // the user's own
+    writeFile(folder + "/notes.txt", "mine too");
+
+    writeFile(site::pageFilePath(a.sitePath, 1), "changed");
+    const SyncResult r = sync(a, true);
+    QStringList expected = old.mid(2);
+    expected << QFileInfo(r.backupFolder).fileName() << "mine"
+             << "notes.txt";
+    expected.sort();
+    EXPECT_EQ(backups(a.sitePath), expected);
+    EXPECT_EQ(readFile(r.backupFolder + "/mf/pages/1.tq"), "changed");
+}
+
 TEST(PublishingFaults, AFileRefusedByTheServerIsSentAgainNextTime) {
     PublishingBase p;
     p.useServer(std::make_unique<VsftpdServer>());
@@ -351,13 +452,9 @@ TEST(PublishingFaults, ATransferCutShortIsNotRecordedAndGoesAgain) {
     OpenSiteState a = p.openNewSite("a");
     // The server takes a file in full, then reports the transfer aborted (426, then 226).
     writeFile(a.sitePath + "/robots.txt", "arrives, but the server calls it aborted");
-    try {
-        p.upload(a);
-        ADD_FAILURE() << "an aborted transfer counted as done";
-    } catch (const FtpError& e) {
-        EXPECT_TRUE(e.text().contains("/robots.txt")) << e.what();
-        EXPECT_TRUE(e.text().contains("transfer aborted")) << e.what();
-    }
+    EXPECT_THAT(
+        [&] { p.upload(a); },
+        ThrowsMessage<FtpError>(AllOf(HasSubstr("/robots.txt"), HasSubstr("transfer aborted"))));
     EXPECT_EQ(p.recorded("a", "/robots.txt"), std::nullopt);
     EXPECT_THROW(p.upload(a), FtpError);
 
@@ -412,10 +509,37 @@ TEST(PublishingFaults, AnEndlessTitleIndexOnTheServerChangesNothing) {
     p.useServer(std::make_unique<FaultFtpServer>("endless-data"));
     OpenSiteState a = p.openNewSite("a");
     const QByteArray index = readFile(site::titleIndexPath(a.sitePath));
-    EXPECT_TRUE(errorText<FtpError>([&] { p.synchronise(a); }).contains("/etc/head.txt"));
+    EXPECT_THAT([&] { p.synchronise(a); }, ThrowsMessage<FtpError>(HasSubstr("/etc/head.txt")));
     EXPECT_EQ(readFile(site::titleIndexPath(a.sitePath)), index);
     EXPECT_TRUE(PublishingBase::leftovers(a.sitePath).isEmpty());
     EXPECT_FALSE(p.ftp.IsConnected());
+}
+
+TEST(PublishingFaults, AFirstUploadMakesTheMissingGroupThenWalksTheNineFoldersInOrder) {
+    PublishingBase p;
+    FaultFtpServer& server = p.useFaultServer("normal");  // its listing holds "etc" only
+    OpenSiteState a = p.openNewSite("a");
+    for (const char* name : {"/robots.txt", "/mf/top.css", "/mf/img/a.png", "/mf/music/a.mp3",
+                             "/mf/other/a.zip", "/etc/desing/a.css", "/etc/blocs/a.tq"}) {
+        writeFile(a.sitePath + name, name);
+    }
+    p.upload(a);
+    QStringList made, storedIn;
+    for (const QByteArray& line : server.receivedLines()) {
+        const QString text = QString::fromLatin1(line.chopped(2));
+        if (text.startsWith("MKD ")) {
+            made.append(text.mid(4));
+        } else if (text.startsWith("STOR ")) {
+            const QString folder = text.mid(5, text.lastIndexOf('/') - 4);
+            if (storedIn.value(storedIn.size() - 1) != folder) {
+                storedIn.append(folder);
+            }
+        }
+    }
+    EXPECT_EQ(made,
+              (QStringList{"//mf/", "//mf/music/", "//mf/img/", "//mf/other/", "//mf/pages/"}));
+    EXPECT_EQ(storedIn, (QStringList{"//", "//mf/", "//mf/img/", "//mf/music/", "//mf/other/",
+                                     "//mf/pages/", "//etc/", "//etc/desing/", "//etc/blocs/"}));
 }
 
 TEST(PublishingFaults, FileNamesOutsideWindows1251StopTheUploadBeforeItSends) {
@@ -423,7 +547,7 @@ TEST(PublishingFaults, FileNamesOutsideWindows1251StopTheUploadBeforeItSends) {
     FaultFtpServer& server = p.useFaultServer("normal");
     OpenSiteState a = p.openNewSite("a");
     writeFile(a.sitePath + "/mf/img/фото中.png", "x");
-    EXPECT_TRUE(errorText<ZorError>([&] { p.upload(a); }).contains("/mf/img/фото中.png"));
+    EXPECT_THAT([&] { p.upload(a); }, ThrowsMessage<ZorError>(HasSubstr("/mf/img/фото中.png")));
     EXPECT_TRUE(server.receivedLines().isEmpty());
     EXPECT_EQ(p.recorded("a", "/mf/pages/1.tq"), std::nullopt);
 }

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,9 @@
 
 using namespace zor;
 using namespace zor::site;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::ThrowsMessage;
 
 namespace {
 
@@ -214,13 +218,9 @@ TEST_F(PageIndexTest, AnIndexTooLargeToBeOneIsRefusedBeforeItIsRead) {
     // Two pages whose titles make the file far larger than any real index.
     const QString huge(3 * 1024 * 1024, u'x');
     writeHead({"#    path", "0001 S : " + huge, "0002 S : " + huge, "#"});
-    try {
-        readPageTitleIndex(state);
-        FAIL() << "no error";
-    } catch (const FileError& e) {
-        EXPECT_TRUE(e.text().contains("head.txt")) << e.text().toStdString();
-        EXPECT_TRUE(e.text().contains("слишком большой")) << e.text().toStdString();
-    }
+    EXPECT_THAT(
+        [&] { readPageTitleIndex(state); },
+        ThrowsMessage<FileError>(AllOf(HasSubstr("head.txt"), HasSubstr("слишком большой"))));
     EXPECT_EQ(state.pageList, QStringList{"..."});
     EXPECT_FALSE(state.pageIndexLoaded);
 }

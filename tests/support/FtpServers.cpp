@@ -1,12 +1,13 @@
 #include "FtpServers.h"
 
-#include <netinet/in.h>
+#include "support/Loopback.h"
+
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QDir>
 #include <QFile>
-#include <QThread>
+#include <QRandomGenerator>
 #include <chrono>
 #include <stdexcept>
 #include <tuple>
@@ -25,38 +26,13 @@ QString supportFile(const char* name) {
     return QStringLiteral(ZOROD_TEST_SUPPORT_DIR "/") + QLatin1String(name);
 }
 
-// A port nobody listens on right now. Another process may take it before the server does;
-// the caller then tries again.
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-        port = ntohs(a.sin_port);
-    }
-    ::close(fd);
-    return port;
-}
-
-// Whether something on the port greets with "220".
-bool greets(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    timeval limit{2, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    char reply[3] = {};
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-                    ::recv(fd, reply, sizeof reply, MSG_WAITALL) == 3 &&
-                    QByteArrayView(reply, 3) == "220";
-    ::close(fd);
-    return ok;
+// Whether the server greets on the port with the banner only it was given.
+bool greets(int port, const QByteArray& banner) {
+    LoopbackSocket socket;
+    char reply[256] = {};
+    const qsizetype n =
+        socket.connectTo(port) ? ::recv(socket.fd(), reply, sizeof reply - 1, 0) : 0;
+    return QByteArrayView(reply, std::max<qsizetype>(n, 0)).startsWith("220 " + banner);
 }
 
 // Runs openssl with `arguments` and returns its standard output; throws when it fails.
@@ -71,16 +47,16 @@ QByteArray runOpenssl(const QStringList& arguments) {
 }
 
 template <typename Condition>
-bool waitUntil(Condition condition, const QProcess& process) {
+bool waitUntil(Condition condition, QProcess& process) {
     const auto deadline = std::chrono::steady_clock::now() + StartLimit;
     while (std::chrono::steady_clock::now() < deadline) {
         if (condition()) {
             return true;
         }
-        if (process.state() == QProcess::NotRunning) {
+        // Also the pause between looks.
+        if (process.state() == QProcess::NotRunning || process.waitForFinished(10)) {
             return false;
         }
-        QThread::msleep(10);
     }
     return false;
 }
@@ -255,10 +231,13 @@ VsftpdServer::VsftpdServer(qint64 maxRate, const std::optional<ServerTls>& tls) 
     list.close();
 
     // The port is picked before vsftpd binds it, so another process can take it in between:
-    // then vsftpd exits and another port is tried. Passive ports are left to the system, which
-    // keeps servers of tests running side by side out of each other's way.
+    // then vsftpd exits and another port is tried. Its banner names this server, so a 220 from
+    // whoever else took the port does not pass for it. Passive ports are left to the system,
+    // which keeps servers of tests running side by side out of each other's way.
+    const QByteArray banner =
+        "zorod test vsftpd " + QByteArray::number(QRandomGenerator::global()->generate64(), 16);
     for (int attempt = 0; attempt < 5 && port_ == 0; ++attempt) {
-        const int port = freePort();
+        const int port = freeLoopbackPort();
         const QString config = dir_.filePath(QStringLiteral("vsftpd.conf"));
         QFile f(config);
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
@@ -290,10 +269,12 @@ VsftpdServer::VsftpdServer(qint64 maxRate, const std::optional<ServerTls>& tls) 
                                "use_localtime=NO\n"
                                "secure_email_list_enable=YES\n"
                                "email_password_file=%4\n"
-                               "anon_max_rate=%5\n")
+                               "anon_max_rate=%5\n"
+                               "ftpd_banner=%6\n")
                     .arg(port)
                     .arg(root_, empty, passwords)
                     .arg(maxRate)
+                    .arg(QString::fromLatin1(banner))
                     .toUtf8());
         if (tls) {
             f.write(QStringLiteral("ssl_enable=YES\n"
@@ -316,7 +297,7 @@ VsftpdServer::VsftpdServer(qint64 maxRate, const std::optional<ServerTls>& tls) 
         }
         f.close();
         start(QStringLiteral("/usr/sbin/vsftpd"), {config});
-        if (waitUntil([port] { return greets(port); }, process_)) {
+        if (waitUntil([&] { return greets(port, banner); }, process_)) {
             port_ = port;
         } else {
             stop();
@@ -378,11 +359,11 @@ QList<QByteArray> FaultFtpServer::receivedLines() const {
     return lines;
 }
 
-QList<qint64> FaultFtpServer::storedSizes() const {
+QList<qint64> FaultFtpServer::sizes(const QByteArray& tag) const {
     QList<qint64> sizes;
     for (const QByteArray& line : output().split('\n')) {
-        if (line.startsWith("STORED ")) {
-            sizes.append(line.mid(7).trimmed().toLongLong());
+        if (line.startsWith(tag + ' ')) {
+            sizes.append(line.mid(tag.size() + 1).trimmed().toLongLong());
         }
     }
     return sizes;

@@ -118,8 +118,12 @@ public:
     ~FaultFtpServer() override { stop(); }
     // Every command line received so far, exactly as it came (line end included).
     QList<QByteArray> receivedLines() const;
-    // The byte counts of completed uploads.
-    QList<qint64> storedSizes() const;
+    // The byte counts of completed uploads, and of those the client broke off.
+    QList<qint64> storedSizes() const { return sizes("STORED"); }
+    QList<qint64> cutSizes() const { return sizes("CUT"); }
+
+private:
+    QList<qint64> sizes(const QByteArray& tag) const;
 };
 
 }  // namespace zor::test

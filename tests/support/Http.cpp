@@ -1,33 +1,15 @@
 #include "support/Http.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include "support/Loopback.h"
+
 #include <sys/socket.h>
 #include <unistd.h>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QThread>
 
 namespace zor::test {
 namespace {
-
-sockaddr_in loopback(quint16 port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return a;
-}
-
-void stopServer(QProcess& process) {
-    process.terminate();
-    if (!process.waitForFinished(10000)) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-}
 
 QByteArray logText(const QString& path) {
     QFile f(path);
@@ -36,41 +18,13 @@ QByteArray logText(const QString& path) {
 
 }  // namespace
 
-quint16 freeLoopbackPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = loopback(0);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-bool waitForPort(quint16 port, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a = loopback(port);
-        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        ::close(fd);
-        if (ok) {
-            return true;
-        }
-        QThread::msleep(20);
-    }
-    return false;
-}
-
 HttpResponse httpGet(quint16 port, const QByteArray& pathAndQuery) {
     HttpResponse r;
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = loopback(port);
-    timeval tv{10, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
+    LoopbackSocket socket;
+    if (!socket.connectTo(port, 10)) {
         return r;
     }
+    const int fd = socket.fd();
     const QByteArray request = "GET " + pathAndQuery + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
     ::send(fd, request.constData(), static_cast<size_t>(request.size()), MSG_NOSIGNAL);
     QByteArray raw;
@@ -79,7 +33,6 @@ HttpResponse httpGet(quint16 port, const QByteArray& pathAndQuery) {
     while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0) {
         raw.append(buf, n);
     }
-    ::close(fd);
     const qsizetype split = raw.indexOf("\r\n\r\n");
     if (split < 0) {
         return r;
@@ -98,21 +51,22 @@ HttpResponse httpGet(quint16 port, const QByteArray& pathAndQuery) {
 }
 
 PhpServer::PhpServer(const QString& documentRoot) {
-    port_ = freeLoopbackPort();
     process_.setProcessChannelMode(QProcess::MergedChannels);
-    process_.start(
-        QStringLiteral("php"),
-        {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("error_reporting=-1"),
-         QStringLiteral("-d"), QStringLiteral("display_errors=1"), QStringLiteral("-d"),
-         QStringLiteral("log_errors=1"), QStringLiteral("-d"),
-         QStringLiteral("error_log=") + logDir_.filePath(QStringLiteral("php.log")),
-         QStringLiteral("-S"), QStringLiteral("127.0.0.1:%1").arg(port_), QStringLiteral("-t"),
-         documentRoot});
-    started_ = process_.waitForStarted(10000) && waitForPort(port_);
+    port_ = startOnFreePort(process_, [&](int port) {
+        process_.start(
+            QStringLiteral("php"),
+            {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("error_reporting=-1"),
+             QStringLiteral("-d"), QStringLiteral("display_errors=1"), QStringLiteral("-d"),
+             QStringLiteral("log_errors=1"), QStringLiteral("-d"),
+             QStringLiteral("error_log=") + logDir_.filePath(QStringLiteral("php.log")),
+             QStringLiteral("-S"), QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("-t"),
+             documentRoot});
+    });
+    started_ = port_ != 0;
 }
 
 PhpServer::~PhpServer() {
-    stopServer(process_);
+    stopProcess(process_);
 }
 
 QByteArray PhpServer::errorLog() const {
@@ -120,7 +74,6 @@ QByteArray PhpServer::errorLog() const {
 }
 
 ApacheServer::ApacheServer(const QString& documentRoot) {
-    port_ = freeLoopbackPort();
     const QString modules = QStringLiteral("/usr/lib/apache2/modules/");
     const QString root = QFileInfo(documentRoot).absoluteFilePath();
     if (::geteuid() == 0) {
@@ -129,17 +82,17 @@ ApacheServer::ApacheServer(const QString& documentRoot) {
                                   QFile::permissions(folder) | QFile::ReadOther | QFile::ExeOther);
         }
     }
-    QStringList conf{
+    const QStringList head{
         QStringLiteral("ServerRoot \"%1\"").arg(dir_.path()),
         QStringLiteral("DefaultRuntimeDir \"%1\"").arg(dir_.path()),
         QStringLiteral("PidFile \"%1/httpd.pid\"").arg(dir_.path()),
-        QStringLiteral("Listen 127.0.0.1:%1").arg(port_),
         QStringLiteral("ServerName 127.0.0.1"),
         QStringLiteral("User www-data"),
         QStringLiteral("Group www-data"),
         QStringLiteral("ErrorLog \"%1/error.log\"").arg(dir_.path()),
         QStringLiteral("LogLevel warn"),
     };
+    QStringList conf;
     for (const char* module :
          {"mpm_prefork", "authz_core", "authz_host", "access_compat", "dir", "mime"}) {
         conf.append(
@@ -159,21 +112,26 @@ ApacheServer::ApacheServer(const QString& documentRoot) {
         QStringLiteral("php_admin_flag display_errors on"),
         QStringLiteral("php_admin_flag log_errors on"),
     };
-    QFile file(dir_.filePath(QStringLiteral("httpd.conf")));
-    if (!file.open(QIODevice::WriteOnly) || file.write(conf.join(u'\n').toUtf8() + '\n') < 0) {
-        return;
-    }
-    file.close();
     process_.setProcessChannelMode(QProcess::MergedChannels);
     // Apache stops by signalling its whole process group, which must not hold the test.
     process_.setChildProcessModifier([] { ::setsid(); });
-    process_.start(QStringLiteral("/usr/sbin/apache2"),
-                   {QStringLiteral("-f"), file.fileName(), QStringLiteral("-DFOREGROUND")});
-    started_ = process_.waitForStarted(10000) && waitForPort(port_);
+    const QString path = dir_.filePath(QStringLiteral("httpd.conf"));
+    port_ = startOnFreePort(process_, [&](int port) {
+        QFile file(path);
+        const QStringList all =
+            head + QStringList{QStringLiteral("Listen 127.0.0.1:%1").arg(port)} + conf;
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            file.write(all.join(u'\n').toUtf8() + '\n');
+        }
+        file.close();
+        process_.start(QStringLiteral("/usr/sbin/apache2"),
+                       {QStringLiteral("-f"), path, QStringLiteral("-DFOREGROUND")});
+    });
+    started_ = port_ != 0;
 }
 
 ApacheServer::~ApacheServer() {
-    stopServer(process_);
+    stopProcess(process_);
 }
 
 QByteArray ApacheServer::errorLog() const {
@@ -202,16 +160,17 @@ QString phpLintErrors(const QByteArray& source) {
 HttpFileServer::HttpFileServer(const QString& root) {
     // Whatever proxy the machine has must not stand between the tests and their server.
     qputenv("no_proxy", "127.0.0.1");
-    port_ = freeLoopbackPort();
     process_.setStandardOutputFile(logDir_.filePath(QStringLiteral("requests.log")));
-    process_.start(QStringLiteral("/usr/bin/python3"),
-                   {QStringLiteral(ZOROD_TEST_SUPPORT_DIR "/http_test_server.py"), root,
-                    QString::number(port_)});
-    started_ = process_.waitForStarted(10000) && waitForPort(port_);
+    port_ = startOnFreePort(process_, [&](int port) {
+        process_.start(QStringLiteral("/usr/bin/python3"),
+                       {QStringLiteral(ZOROD_TEST_SUPPORT_DIR "/http_test_server.py"), root,
+                        QString::number(port)});
+    });
+    started_ = port_ != 0;
 }
 
 HttpFileServer::~HttpFileServer() {
-    stopServer(process_);
+    stopProcess(process_);
 }
 
 QString HttpFileServer::address() const {

@@ -7,12 +7,9 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-namespace zor::test {
+#include "support/Loopback.h"
 
-// A free TCP port on 127.0.0.1 (bound once and released).
-quint16 freeLoopbackPort();
-// Waits (bounded) until something accepts connections on the port.
-bool waitForPort(quint16 port, int timeoutMs = 10000);
+namespace zor::test {
 
 struct HttpResponse {
     int status = 0;

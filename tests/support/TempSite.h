@@ -37,9 +37,36 @@ private:
     void (*savedHandler_)(int);
 };
 
+// A tmpfs of a few hundred kilobytes mounted on a temporary folder, for saves onto a full or a
+// read-only disk. Mounting needs root; where it cannot be had, mounted() is false and why()
+// says why.
+class SmallFileSystem {
+public:
+    explicit SmallFileSystem(long long bytes);
+    ~SmallFileSystem();
+    SmallFileSystem(const SmallFileSystem&) = delete;
+    SmallFileSystem& operator=(const SmallFileSystem&) = delete;
+
+    bool mounted() const { return mounted_; }
+    const QString& why() const { return why_; }
+    QString path() const { return dir_.path(); }
+    // Takes every free byte into a file of its own; empty() gives them back.
+    void fill();
+    void empty();
+    // Remounts the file system read-only: nobody, root included, can write there then.
+    bool makeReadOnly();
+
+private:
+    QTemporaryDir dir_;
+    bool mounted_ = false;
+    QString why_;
+};
+
 QByteArray readFile(const QString& path);
 void writeFile(const QString& path, const QByteArray& bytes);
-// Lines joined with CR LF after each, in Windows-1251.
+// The text in Windows-1251; every character must have its byte there.
+QByteArray cp1251(QStringView text);
+// Lines with CR LF after each, in Windows-1251.
 QByteArray crlf(const QStringList& lines);
 
 }  // namespace zor::test

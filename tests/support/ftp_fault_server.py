@@ -5,7 +5,7 @@ Usage: ftp_fault_server.py SCENARIO. Listens on 127.0.0.1 and a free port, print
 then serves every session in a thread of its own, behaving well except where the scenario says
 otherwise.
 Every command line received is printed as "C <hex of its bytes, line end included>", every
-upload as "STORED <byte count>".
+upload as "STORED <byte count>", and one the client broke off as "CUT <bytes so far>".
 
 Scenarios of a server that never stops: "drip-greeting" and "drip-retr" send a byte every
 0.2 s for 30 s, "endless-data" sends listing lines and "endless-line" one line without end for
@@ -187,10 +187,16 @@ def serve(s):
             size = 0
             # "slow-stor" takes the file at a trickle, so the client has to wait for it.
             step = 16384 if SCENARIO == "slow-stor" else 1 << 20
-            while chunk := data.recv(step):
-                size += len(chunk)
-                if SCENARIO == "slow-stor":
-                    time.sleep(0.01)
+            try:
+                while chunk := data.recv(step):
+                    size += len(chunk)
+                    if SCENARIO == "slow-stor":
+                        time.sleep(0.01)
+            except ConnectionResetError:
+                # The client broke the transfer off: a cut file, not a stored one.
+                data.close()
+                log(f"CUT {size}")
+                continue
             data.close()
             log(f"STORED {size}")
             if not s.end_transfer():

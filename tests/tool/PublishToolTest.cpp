@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -20,6 +21,7 @@
 #include "publish/FileChangeCache.h"
 #include "site/SiteWorkspace.h"
 #include "support/FtpServers.h"
+#include "support/Http.h"
 #include "support/TempSite.h"
 
 using namespace zor;
@@ -262,10 +264,24 @@ TEST_F(PublishTool, SyncBringsThePublishedPagesIntoASecondSite) {
 
     const QString b = site("b");
     remember("b", server->password());
-    const Result r = tool(withPort({"sync", "b"}));
+    // b's own titles were never uploaded: nobody is there to ask, so nothing is replaced.
+    const QByteArray bIndex = readFile(site::titleIndexPath(b));
+    const Result refused = tool(withPort({"sync", "b"}));
+    EXPECT_EQ(refused.exit, 1);
+    EXPECT_TRUE(refused.err.contains("etc/head.txt") && refused.err.contains("--replace-changed"))
+        << refused.err.toStdString();
+    EXPECT_EQ(readFile(site::titleIndexPath(b)), bIndex);
+    EXPECT_FALSE(QFileInfo::exists(site::backupsFolder(b)));
+
+    const Result r = tool(withPort({"sync", "b", "--replace-changed"}));
     EXPECT_EQ(r.exit, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.startsWith("synchronised 3 pages: downloaded 4 files, "))
         << r.out.toStdString();
+    const QString keptIn = "; replaced files kept in ";
+    const QString backup = r.out.mid(r.out.indexOf(keptIn) + keptIn.size()).trimmed();
+    EXPECT_TRUE(backup.startsWith(site::backupsFolder(b) + "/")) << backup.toStdString();
+    // The titles as the site held them, under the header the program writes.
+    EXPECT_EQ(readFile(backup + "/etc/head.txt").split('\n').mid(1), bIndex.split('\n').mid(1));
     EXPECT_EQ(readFile(site::titleIndexPath(b)), readFile(site::titleIndexPath(a)));
     for (int n = 1; n <= 3; ++n) {
         EXPECT_EQ(readFile(site::pageFilePath(b, n)), readFile(site::pageFilePath(a, n))) << n;
@@ -450,4 +466,40 @@ TEST_F(PublishTool, CtrlCDuringALongUploadEndsItAndRecordsOnlyWhatTheServerConfi
     }
     EXPECT_GE(recorded, 2);
     EXPECT_LT(recorded, total);
+}
+
+TEST_F(PublishTool, AnUploadChecksThePublishedSiteAndAFailedCheckEndsWithThree) {
+    startServer();
+    site("a");
+    ASSERT_EQ(tool({"compile", "a"}).exit, 0);
+    remember("a", server->password());
+    for (const char* folder : {"/site", "/other"}) {
+        QDir().mkpath(onServer(folder));
+        ::chmod(QFile::encodeName(onServer(folder)).constData(), 0777);  // the server's user writes
+    }
+    PhpServer php(onServer("/site"));
+    ASSERT_TRUE(php.started());
+    const QString address = QString("127.0.0.1:%1").arg(php.port());
+
+    // Beside the web root: the files went, the site does not work there.
+    Result r =
+        tool(withPort({"upload", "a", "--address", address, "--folder", "/www/other", "--json"}));
+    EXPECT_EQ(r.exit, 3) << r.err.toStdString();
+    const QJsonObject json = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    EXPECT_TRUE(json["ok"].toBool());
+    EXPECT_GT(json["sent"].toInt(), 0);
+    EXPECT_FALSE(json["check"]["passed"].toBool());
+    EXPECT_TRUE(json["check"]["text"].toString().startsWith(
+        QString("Проверка сайта не прошла: index.php не найден по адресу http://%1/index.php: ")
+            .arg(address)))
+        << r.out.toStdString();
+
+    r = tool(withPort({"upload", "a", "--all", "--address", address, "--folder", "/www/site"}));
+    EXPECT_EQ(r.exit, 0) << r.err.toStdString();
+    EXPECT_EQ(r.outLines().value(1), "Сайт работает: страница 1 «Главная» открывается");
+
+    r = tool(
+        withPort({"upload", "a", "--address", address, "--folder", "/www/other", "--no-check"}));
+    EXPECT_EQ(r.exit, 0) << r.err.toStdString();
+    EXPECT_EQ(r.outLines().size(), 1) << r.out.toStdString();
 }

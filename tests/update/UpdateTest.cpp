@@ -109,6 +109,11 @@ TEST_F(UpdateServerTest, SystemCheckReadsTheVersionFromTheFirstLine) {
         {"", false, ""},
         {"4\r\n", false, "4"},
         {"v3.1\r\n", false, "v3.1"},
+        // Digit runs longer than any number: read as very large, never wrapped round.
+        {"3.99999999999999999999\r\n", true, "3.99999999999999999999"},
+        {"99999999999999999999.0\r\n", true, "99999999999999999999.0"},
+        {"2.99999999999999999999\r\n", false, "2.99999999999999999999"},
+        {"99999999999999999999\r\n", false, "99999999999999999999"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.notice.toStdString());
@@ -119,6 +124,14 @@ TEST_F(UpdateServerTest, SystemCheckReadsTheVersionFromTheFirstLine) {
         EXPECT_EQ(result->firstLine, c.firstLine);
         EXPECT_FALSE(QFile::exists(site + "/update.tmp"));
     }
+}
+
+TEST(VersionNumberTest, LongDigitRunsStayLargeAndPositive) {
+    EXPECT_EQ(update::readNumber(u"  123456789x"), 123456789);
+    const int huge = update::readNumber(u"99999999999999999999999999");
+    EXPECT_GE(huge, 1000000000);
+    EXPECT_EQ(update::readNumber(u"999999999999999999999999999999999"), huge);
+    EXPECT_EQ(update::readNumber(u"2147483648"), huge);
 }
 
 TEST_F(UpdateServerTest, ANotFoundPageIsNoNoticeAndNoCatalogue) {

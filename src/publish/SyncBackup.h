@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+// What synchronisation replaces is kept first: one folder per synchronisation under the site's
+// "etc/backup", named by its date and time so that the names sort in the order they were made,
+// holding each replaced file at its place relative to the site ("mf/pages/3.tq").
+namespace zor::publish {
+
+inline constexpr int KeptBackups = 10;
+
+// Makes the folder of a backup taken at `now`, "etc/backup/2026-12-09_22-15-30" (with "_2",
+// "_3" … after it when one of that second exists), and returns its path.
+QString makeBackupFolder(const QString& sitePath, const QDateTime& now);
+
+// Keeps the file at `path` as `kept`, creating the folders on the way: a hard link where the
+// file system allows (whatever is renamed over `path` later leaves the kept bytes alone), a copy
+// otherwise.
+void keepFile(const QString& path, const QString& kept);
+void keepBytes(const QByteArray& bytes, const QString& kept);
+
+// Removes all but the newest `keep` backups of the site. Folders not named like a backup, and
+// files, are left alone: they are the user's.
+void pruneBackups(const QString& sitePath, int keep = KeptBackups);
+
+}  // namespace zor::publish
