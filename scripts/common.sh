@@ -9,7 +9,7 @@ ZOROD_PACKAGES=(
   qt6-translations-l10n fonts-liberation fonts-dejavu-core
   libsqlite3-dev libcurl4-openssl-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  vsftpd python3-pyftpdlib php-cli lftp curl libxml2-utils apache2 libapache2-mod-php
+  vsftpd python3-pyftpdlib python3-openssl openssl php-cli lftp curl libxml2-utils apache2 libapache2-mod-php
   xvfb xauth xdotool chromium
   oxygen-icon-theme
 )

@@ -28,6 +28,10 @@ PublishProgress::PublishProgress(QWidget* window, publish::FtpClient& ftp, const
     name_ = new QLabel;
     name_->setTextFormat(Qt::PlainText);
     bytes_ = new QLabel;
+    security_ = new QLabel;
+    security_->setObjectName(QStringLiteral("SecurityNote"));
+    security_->setWordWrap(true);
+    security_->setVisible(false);
     bar_ = new QProgressBar;
     bar_->setRange(0, 0);
     bar_->setTextVisible(false);
@@ -40,6 +44,7 @@ PublishProgress::PublishProgress(QWidget* window, publish::FtpClient& ftp, const
     layout->addWidget(name_);
     layout->addWidget(bar_);
     layout->addWidget(bytes_);
+    layout->addWidget(security_);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(cancelButton_);
@@ -55,11 +60,17 @@ PublishProgress::PublishProgress(QWidget* window, publish::FtpClient& ftp, const
 
     ftp_.Pump = [this] { pump(); };
     ftp_.Progress = [this](qint64 bytes) { item_.done = bytes; };
+    ftp_.SessionOpened = [this] {
+        security_->setText(ftp_.IsEncrypted() ? QString()
+                                              : publish::plainConnectionNote(ftp_.TlsRefused()));
+        security_->setVisible(!ftp_.IsEncrypted());
+    };
 }
 
 PublishProgress::~PublishProgress() {
     ftp_.Pump = nullptr;
     ftp_.Progress = nullptr;
+    ftp_.SessionOpened = nullptr;
 }
 
 publish::ProgressFn PublishProgress::progressFn() {

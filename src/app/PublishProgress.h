@@ -20,7 +20,8 @@ namespace zor::app {
 // The progress of one running publishing command: item k of n, its name and its bytes, with a
 // Cancel button. Window-modal over the main window, so nothing there can be used while the
 // command runs. It takes over the client's pump and progress for its lifetime and appears only
-// when the command lasts; until then the pump lets no user input through at all.
+// when the command lasts; until then the pump lets no user input through at all. A session that
+// is not encrypted is said so beneath.
 class PublishProgress : public QDialog {
     Q_OBJECT
 public:
@@ -46,6 +47,7 @@ private:
     QLabel* stage_;
     QLabel* name_;
     QLabel* bytes_;
+    QLabel* security_;  // says so when the connection is not encrypted
     QProgressBar* bar_;
     QPushButton* cancelButton_;
     QTimer showTimer_;

@@ -1,6 +1,7 @@
 #include "app/UploadScreen.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -15,6 +16,7 @@
 #include <QScopeGuard>
 #include <QVBoxLayout>
 
+#include "app/CertificateQuestion.h"
 #include "app/PagesScreen.h"
 #include "app/PublishProgress.h"
 #include "app/TForm1.h"
@@ -72,6 +74,13 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
     CheckBox2 = new QCheckBox(QStringLiteral("Запомнить данные"));
     CheckBox2->setObjectName(QStringLiteral("CheckBox2"));
+    EncryptionBox = new QComboBox;
+    EncryptionBox->setObjectName(QStringLiteral("EncryptionBox"));
+    EncryptionBox->addItems({QStringLiteral("Защищённое соединение, если сервер умеет"),
+                             QStringLiteral("Только защищённое соединение"),
+                             QStringLiteral("Без шифрования")});
+    Edit1->setToolTip(QStringLiteral("Имя или адрес сервера; другой порт \u2014 через двоеточие: "
+                                     "ftp.example.ru:2121"));
     CheckBox4 = new QCheckBox(QStringLiteral("Проверять сайт после загрузки"));
     CheckBox4->setObjectName(QStringLiteral("CheckBox4"));
     CheckBox4->setChecked(true);
@@ -132,9 +141,11 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
                         "Куда закачивать (директория). Внимание, директория должна существовать!")),
                     3, 0, 1, 3);
     grid->addWidget(Edit4, 4, 0, 1, 3);
-    grid->addWidget(CheckBox2, 5, 0, 1, 3);
-    grid->addWidget(CheckBox1, 6, 0, 1, 3);
-    grid->addWidget(GroupBox1, 7, 0, 1, 3);
+    grid->addWidget(new QLabel(QStringLiteral("Шифрование")), 5, 0);
+    grid->addWidget(EncryptionBox, 5, 1, 1, 2);
+    grid->addWidget(CheckBox2, 6, 0, 1, 3);
+    grid->addWidget(CheckBox1, 7, 0, 1, 3);
+    grid->addWidget(GroupBox1, 8, 0, 1, 3);
     grid->setColumnStretch(1, 1);
 
     auto* left = new QVBoxLayout;
@@ -174,6 +185,9 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
     connect(Edit4, &QLineEdit::returnPressed, this, [this] { Button5Click(); });
     connect(CheckBox1, &QCheckBox::toggled, this, [this] { CheckBox1Click(); });
     connectGuarded(CheckBox2, &QCheckBox::toggled, this, [this] { CheckBox2Click(); });
+    connectGuarded(EncryptionBox, &QComboBox::currentIndexChanged, this,
+                   [this] { EncryptionBoxChange(); });
+    IdFTP1.AskTrust = [this](const publish::ServerCertificate& c) { return askTrust(c); };
     // Only the user's click stores the switch; opening a site sets it quietly.
     connectGuarded(CheckBox4, &QCheckBox::clicked, this, [this] { CheckBox4Click(); });
     Label3->installEventFilter(this);
@@ -212,6 +226,7 @@ void UploadScreen::showAccount() {
     Edit2->setText(a.userName);
     Edit3->setText(a.password);
     Edit4->setText(a.remoteFolder);
+    EncryptionBox->setCurrentIndex(static_cast<int>(a.encryption));
     if (publish::accountComplete(a)) {
         CheckBox2->setChecked(true);
     }
@@ -257,6 +272,27 @@ void UploadScreen::CheckBox2Click() {
     } else {
         publish::forgetFtpAccount(settings_, state_.siteName);
     }
+}
+
+void UploadScreen::EncryptionBoxChange() {
+    const auto chosen = static_cast<publish::FtpEncryption>(EncryptionBox->currentIndex());
+    if (chosen == state_.ftpAccount.encryption) {
+        return;  // showing a site's own choice
+    }
+    state_.ftpAccount.encryption = chosen;
+    // Not secret, so kept whether or not the account is remembered.
+    if (!state_.siteName.isEmpty()) {
+        publish::storeEncryption(settings_, state_.siteName, chosen);
+    }
+}
+
+publish::CertificateTrust UploadScreen::askTrust(const publish::ServerCertificate& certificate) {
+    const publish::CertificateTrust answer = askCertificateTrust(&form_, certificate);
+    if (answer == publish::CertificateTrust::Always && !state_.siteName.isEmpty()) {
+        publish::storeTrustedCertificate(settings_, state_.siteName, certificate.fingerprint);
+        state_.ftpAccount.trustedCertificate = certificate.fingerprint;
+    }
+    return answer;
 }
 
 void UploadScreen::CheckBox4Click() {

@@ -8,6 +8,7 @@
 #include "site/OpenSiteState.h"
 
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -57,6 +58,7 @@ public:
     void Edit4Change();
     void CheckBox1Click();  // "Хочу создать директорию"
     void CheckBox2Click();  // "Запомнить данные" changed state
+    void EncryptionBoxChange();
     void CheckBox4Click();  // "Проверять сайт после загрузки" clicked
 
     publish::FtpClient IdFTP1;
@@ -70,6 +72,7 @@ public:
     QLabel* Label3;         // "Пароль"
     QCheckBox* CheckBox1;   // "Хочу создать директорию"
     QCheckBox* CheckBox2;   // "Запомнить данные"
+    QComboBox* EncryptionBox;  // the connection's protection, in FtpEncryption's order
     QCheckBox* CheckBox4;   // "Проверять сайт после загрузки"
     QLabel* Label4;         // what the check of the published site found
     QGroupBox* GroupBox1;   // Edit5 and "Создать"
@@ -86,6 +89,9 @@ private:
     // is open, progress shown, refusals ("Введите данные") as a message, other failures in an
     // error box, a cancel silently.
     void runPublishing(const QString& title, const std::function<void(PublishProgress&)>& command);
+    // A certificate the system cannot vouch for: asked, and remembered for the site when the
+    // user trusts it always.
+    publish::CertificateTrust askTrust(const publish::ServerCertificate& certificate);
     // An upload, then, when switched on and the site has an address, the check of the published
     // site under the same progress; its result goes into Label4.
     void uploadAndCheck(const QString& title, bool all);

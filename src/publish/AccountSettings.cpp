@@ -20,6 +20,9 @@ QString ftpKey(const QString& siteName) {
     return siteKeyPath(siteName, QStringLiteral("ftp"));
 }
 
+const QString EncryptionName = QStringLiteral("tls");
+const QString CertificateName = QStringLiteral("tlscert");
+
 }  // namespace
 
 QString scramblePassword(const QString& password) {
@@ -38,7 +41,40 @@ StoredAccount loadFtpAccount(SettingsStore& store, const QString& siteName) {
     if (auto pass = key.read(QStringLiteral("pass"))) {
         a.password = unscramblePassword(*pass);
     }
+    a.encryption = key.read(EncryptionName);
+    a.trustedCertificate = key.read(CertificateName);
     return a;
+}
+
+QString encryptionValue(FtpEncryption encryption) {
+    switch (encryption) {
+        case FtpEncryption::Required:
+            return QStringLiteral("require");
+        case FtpEncryption::Off:
+            return QStringLiteral("off");
+        case FtpEncryption::IfAvailable:
+            break;
+    }
+    return QStringLiteral("auto");
+}
+
+FtpEncryption encryptionFromValue(const std::optional<QString>& value) {
+    if (value == QStringLiteral("require")) {
+        return FtpEncryption::Required;
+    }
+    if (value == QStringLiteral("off")) {
+        return FtpEncryption::Off;
+    }
+    return FtpEncryption::IfAvailable;
+}
+
+void storeEncryption(SettingsStore& store, const QString& siteName, FtpEncryption encryption) {
+    SettingsKey(store, ftpKey(siteName)).write(EncryptionName, encryptionValue(encryption));
+}
+
+void storeTrustedCertificate(SettingsStore& store, const QString& siteName,
+                             const QString& fingerprint) {
+    SettingsKey(store, ftpKey(siteName)).write(CertificateName, fingerprint);
 }
 
 FtpAccount rememberedAccount(SettingsStore& store, const QString& siteName) {
@@ -48,6 +84,8 @@ FtpAccount rememberedAccount(SettingsStore& store, const QString& siteName) {
     a.userName = stored.userName.value_or(QString());
     a.password = stored.password.value_or(QString());
     a.remoteFolder = withSingleLeadingSlash(stored.remoteFolder.value_or(QStringLiteral("/")));
+    a.encryption = encryptionFromValue(stored.encryption);
+    a.trustedCertificate = stored.trustedCertificate.value_or(QString());
     return a;
 }
 
@@ -59,6 +97,7 @@ void storeFtpAccount(SettingsStore& store, const QString& siteName, const FtpAcc
     key.write(QStringLiteral("username"), account.userName);
     key.write(QStringLiteral("kydkach"), account.remoteFolder);
     key.write(QStringLiteral("pass"), scramblePassword(account.password));
+    key.write(EncryptionName, encryptionValue(account.encryption));
 }
 
 void forgetFtpAccount(SettingsStore& store, const QString& siteName) {

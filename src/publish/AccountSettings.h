@@ -10,7 +10,9 @@ class SettingsStore;
 }
 
 // The FTP account as remembered per site under the "\ftp" key: "host", "username", "kydkach"
-// (the remote folder) and "pass" (the password, scrambled).
+// (the remote folder) and "pass" (the password, scrambled); beside them, kept whether or not the
+// account is remembered, "tls" (the connection's protection) and "tlscert" (the fingerprint of
+// a certificate the user trusted for the site).
 namespace zor::publish {
 
 // Added to every byte of the password (in the site's 8-bit code page) when it is stored.
@@ -22,7 +24,13 @@ QString unscramblePassword(const QString& scrambled);
 // The stored values; a value that is absent stays empty here and is not applied.
 struct StoredAccount {
     std::optional<QString> host, userName, remoteFolder, password;  // password unscrambled
+    std::optional<QString> encryption, trustedCertificate;
 };
+
+// "tls": "auto" (TLS when the server offers it; also any other or no stored text, so a site
+// never loses its protection to a stray value), "require" or "off".
+QString encryptionValue(FtpEncryption encryption);
+FtpEncryption encryptionFromValue(const std::optional<QString>& value);
 
 StoredAccount loadFtpAccount(SettingsStore& store, const QString& siteName);
 // The account a site opens with: what is stored, empty where nothing is, and the remote folder
@@ -32,7 +40,11 @@ FtpAccount rememberedAccount(SettingsStore& store, const QString& siteName);
 // Writes all four values (the password scrambled). Refuses, writing nothing, a password that
 // Windows-1251 cannot hold.
 void storeFtpAccount(SettingsStore& store, const QString& siteName, const FtpAccount& account);
-// Forgets host, user name and password; the remote folder stays.
+// Forgets host, user name and password; the remote folder, the protection and the trusted
+// certificate stay.
 void forgetFtpAccount(SettingsStore& store, const QString& siteName);
+void storeEncryption(SettingsStore& store, const QString& siteName, FtpEncryption encryption);
+void storeTrustedCertificate(SettingsStore& store, const QString& siteName,
+                             const QString& fingerprint);
 
 }  // namespace zor::publish

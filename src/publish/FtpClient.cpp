@@ -1,15 +1,11 @@
 #include "publish/FtpClient.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <QFile>
+#include <poll.h>
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 #include "platform/TextFile.h"
 #include "publish/FileDigest.h"
+#include "publish/LocalFile.h"
 
 namespace zor::publish {
 namespace {
@@ -19,127 +15,6 @@ namespace {
 constexpr qsizetype ChunkSize = 256 * 1024;
 // A reply longer than this is not an FTP server talking.
 constexpr qsizetype MaxReplySize = 1024 * 1024;
-
-QString systemReason(int error) {
-    return systemErrorText(error);
-}
-
-// A local file of a transfer, opened with POSIX calls so every failure has its reason.
-class LocalFile {
-public:
-    // For sending: shared with other programs, which may go on reading and writing it.
-    static LocalFile openForReading(const QString& path) {
-        LocalFile f(path, ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
-        if (f.fd_ < 0) {
-            f.fail(QStringLiteral("Не удалось открыть файл"), errno);
-        }
-        struct stat st {};
-        if (::fstat(f.fd_, &st) != 0) {
-            f.fail(QStringLiteral("Не удалось открыть файл"), errno);
-        }
-        // Checked here, before anything goes to the server, rather than found out mid-transfer.
-        if (!S_ISREG(st.st_mode)) {
-            throw FileError(
-                QStringLiteral("\u00AB%1\u00BB \u2014 не файл, его нельзя передать на сервер.")
-                    .arg(path));
-        }
-        return f;
-    }
-
-    // For receiving: a new file, never one that exists.
-    static LocalFile create(const QString& path) {
-        LocalFile f(path, ::open(QFile::encodeName(path).constData(),
-                                 O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-        if (f.fd_ < 0 && errno == EEXIST) {
-            throw FtpError(QStringLiteral("Destination file already exists."));
-        }
-        if (f.fd_ < 0) {
-            f.fail(QStringLiteral("Не удалось создать файл"), errno);
-        }
-        return f;
-    }
-
-    LocalFile(LocalFile&& other) noexcept : path_(other.path_), fd_(std::exchange(other.fd_, -1)) {}
-    LocalFile& operator=(LocalFile&&) = delete;
-    ~LocalFile() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-
-    qsizetype read(char* buffer, qsizetype size) {
-        for (;;) {
-            const ssize_t n = ::read(fd_, buffer, static_cast<size_t>(size));
-            if (n >= 0) {
-                return n;
-            }
-            if (errno != EINTR) {
-                fail(QStringLiteral("Не удалось прочитать файл"), errno);
-            }
-        }
-    }
-
-    void write(QByteArrayView bytes) {
-        const char* p = bytes.data();
-        qsizetype left = bytes.size();
-        while (left > 0) {
-            const ssize_t n = ::write(fd_, p, static_cast<size_t>(left));
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n < 0) {
-                fail(QStringLiteral("Не удалось записать файл"), errno);
-            }
-            p += n;
-            left -= n;
-        }
-    }
-
-    // Closes and reports what the system could only tell at closing.
-    void close() {
-        const int fd = std::exchange(fd_, -1);
-        if (::close(fd) != 0) {
-            fail(QStringLiteral("Не удалось записать файл"), errno);
-        }
-    }
-
-private:
-    LocalFile(QString path, int fd) : path_(std::move(path)), fd_(fd) {}
-
-    [[noreturn]] void fail(const QString& what, int error) const {
-        throw FileError(
-            QStringLiteral("%1 \u00AB%2\u00BB: %3").arg(what, path_, systemReason(error)));
-    }
-
-    QString path_;
-    int fd_;
-};
-
-// Counts lines the way the site's text files are split (CR LF, LF or CR ends a line; a last line
-// without an end counts too) over bytes that arrive in pieces.
-class LineCounter {
-public:
-    void add(QByteArrayView bytes) {
-        for (char c : bytes) {
-            if (c == '\n') {
-                ends_ += afterCr_ ? 0 : 1;
-                afterCr_ = false;
-            } else {
-                ends_ += c == '\r' ? 1 : 0;
-                afterCr_ = c == '\r';
-            }
-        }
-        if (!bytes.isEmpty()) {
-            open_ = bytes.back() != '\n' && bytes.back() != '\r';
-        }
-    }
-    qint64 lines() const { return ends_ + (open_ ? 1 : 0); }
-
-private:
-    qint64 ends_ = 0;
-    bool afterCr_ = false;
-    bool open_ = false;
-};
 
 QString megabytes(qint64 bytes) {
     return QStringLiteral("%1 МБ").arg(bytes / (1024 * 1024));
@@ -198,18 +73,25 @@ void FtpClient::send(const QByteArray& line, Pacer& pacer) {
     control_.sendAll(line, pacer);
 }
 
+std::optional<FtpReply> FtpClient::bufferedReply() {
+    if (auto reply = takeReply(received_)) {
+        // A preliminary reply (1xx) or an answer that is not FTP leaves the final one owed.
+        replyOwed_ = reply->code < 200;
+        lastReply_ = *reply;
+        return reply;
+    }
+    if (received_.size() > MaxReplySize) {
+        throw ConnectionLost(
+            QStringLiteral("Сервер %1 прислал слишком длинный ответ.").arg(control_.peerName()));
+    }
+    return std::nullopt;
+}
+
 FtpReply FtpClient::readReply(Pacer& pacer) {
     const PacerLimit whole(pacer, Pacer::Limit::Reply);
     for (;;) {
-        if (auto reply = takeReply(received_)) {
-            // A preliminary reply (1xx) or an answer that is not FTP leaves the final one owed.
-            replyOwed_ = reply->code < 200;
-            lastReply_ = *reply;
+        if (auto reply = bufferedReply()) {
             return std::move(*reply);
-        }
-        if (received_.size() > MaxReplySize) {
-            throw ConnectionLost(QStringLiteral("Сервер %1 прислал слишком длинный ответ.")
-                                     .arg(control_.peerName()));
         }
         char chunk[4096];
         const qsizetype n = control_.receiveSome(chunk, sizeof chunk, pacer);
@@ -254,23 +136,90 @@ void FtpClient::OpenSession() {
     try {
         received_.clear();
         replyOwed_ = true;
-        control_.connectToHost(Host, Port, pacer);
+        tlsRefused_ = false;
+        acceptedFingerprint_.clear();
+        const HostAndPort address = parseHostField(Host, Port);
+        control_.connectToHost(address.host, address.port, pacer);
         expect(readReply(pacer), {220});
+        const bool secure = Encryption != FtpEncryption::Off && secureControl(pacer);
         if (command(QStringLiteral("USER ") + Username, {230, 331}, pacer).code == 331) {
             command(QStringLiteral("PASS ") + Password, {230}, pacer);
         }
+        if (secure) {
+            command(QStringLiteral("PBSZ 0"), {200}, pacer);
+            command(QStringLiteral("PROT P"), {200}, pacer);
+        }
         command(QStringLiteral("TYPE I"), {200}, pacer);
         command(QStringLiteral("SYST"), {200, 215, 500}, pacer);
-        login_ = {Host, Username, Password, Port};
+        login_ = {Host, Username, Password, Port, Encryption};
     } catch (...) {
         closeControl();
         throw;
     }
+    if (SessionOpened) {
+        SessionOpened();
+    }
+}
+
+bool FtpClient::secureControl(Pacer& pacer) {
+    send(commandLine(u"AUTH TLS"), pacer);
+    const FtpReply reply = readReply(pacer);
+    if (reply.code != 234) {
+        const bool refused = reply.code == 500 || reply.code == 502 || reply.code == 504 ||
+                             reply.code == 530 || reply.code == 534;
+        if (refused && Encryption == FtpEncryption::IfAvailable) {
+            tlsRefused_ = true;
+            return false;
+        }
+        if (refused) {
+            throw FtpError(
+                QStringLiteral("Сервер %1 не поддерживает защищённое соединение (FTP через TLS): "
+                               "на «AUTH TLS» он ответил «%2 %3». Пароль не "
+                               "отправлен. Если у сервера нет защищённого соединения, выберите "
+                               "на экране загрузки «%4».")
+                    .arg(control_.peerName())
+                    .arg(reply.code)
+                    .arg(reply.text().trimmed(), QStringLiteral("Без шифрования")),
+                reply.code);
+        }
+        expect(reply, {234});
+    }
+    // Whatever came in the clear after the answer would be taken as the server's words later.
+    if (!received_.isEmpty()) {
+        throw FtpError(QStringLiteral("Сервер %1 прислал лишние данные перед началом защищённого "
+                                      "соединения; соединение прервано.")
+                           .arg(control_.peerName()));
+    }
+    if (!tls_) {
+        tls_ = std::make_unique<TlsContext>();
+    }
+    control_.startTls(*tls_, nullptr, pacer);
+    checkCertificate();
+    return true;
+}
+
+void FtpClient::checkCertificate() {
+    ServerCertificate certificate = control_.tls()->certificate();
+    const bool remembered =
+        !TrustedFingerprint.isEmpty() &&
+        certificate.fingerprint.compare(TrustedFingerprint, Qt::CaseInsensitive) == 0;
+    if (!certificate.problems.isEmpty() && !remembered) {
+        certificate.previousFingerprint = TrustedFingerprint;
+        const CertificateTrust answer = AskTrust ? AskTrust(certificate) : CertificateTrust::No;
+        if (answer == CertificateTrust::No) {
+            throw UntrustedCertificate(certificate);
+        }
+        if (answer == CertificateTrust::Always) {
+            TrustedFingerprint = certificate.fingerprint;
+        }
+    }
+    acceptedFingerprint_ = certificate.fingerprint;
 }
 
 bool FtpClient::SessionMatchesAccount() const {
     return control_.isOpen() && login_.host == Host && login_.port == Port &&
-           login_.user == Username && login_.password == Password;
+           login_.user == Username && login_.password == Password &&
+           login_.encryption == Encryption;
 }
 
 void FtpClient::ChangeFolder(const QString& path) {
@@ -308,12 +257,70 @@ quint16 FtpClient::enterPassive(Pacer& pacer) {
     return address->port;
 }
 
+void FtpClient::openData(quint16 port, Pacer& pacer) {
+    data_.connectToPeerOf(control_, port, pacer);
+    if (control_.tls()) {
+        data_.beginTls(*tls_, &control_);
+    }
+}
+
+FtpReply FtpClient::startReply(std::initializer_list<int> accepted, Pacer& pacer) {
+    if (!data_.tls()) {
+        return expect(readReply(pacer), accepted);
+    }
+    // Servers differ in the order: some answer first and then take the data connection's
+    // handshake, others finish the handshake before they answer. Both go on side by side.
+    const PacerLimit whole(pacer, Pacer::Limit::Reply);
+    std::optional<FtpReply> start;
+    for (;;) {
+        short handshake = 0;
+        try {
+            handshake = data_.continueTls();
+        } catch (const ConnectionLost&) {
+            // A server that refuses the command may drop the data connection first: its answer
+            // says more than the broken handshake.
+            if (!start) {
+                expect(readReply(pacer), accepted);
+            }
+            throw;
+        }
+        if (!start) {
+            start = bufferedReply();
+            if (start) {
+                expect(*start, accepted);
+                continue;
+            }
+            char chunk[4096];
+            const qsizetype n = control_.receiveNow(chunk, sizeof chunk);
+            if (n == 0) {
+                throw ConnectionLost(
+                    QStringLiteral("Сервер %1 закрыл соединение.").arg(control_.peerName()));
+            }
+            if (n > 0) {
+                received_.append(chunk, n);
+                continue;
+            }
+        } else if (handshake == 0) {
+            break;
+        }
+        TcpConnection::waitEither(data_, handshake, control_, start ? 0 : POLLIN, pacer);
+    }
+    // A resumed session carries the control connection's certificate; another one here is
+    // another peer.
+    if (data_.tls()->fingerprint() != acceptedFingerprint_) {
+        throw FtpError(QStringLiteral("Сервер %1 предъявил для передачи данных другой сертификат, "
+                                      "чем для соединения; передача прервана.")
+                           .arg(control_.peerName()));
+    }
+    return *start;
+}
+
 void FtpClient::receiveData(const QByteArray& line, Pacer& pacer,
                             const std::function<void(QByteArrayView)>& sink) {
     const quint16 port = enterPassive(pacer);
-    data_.connectToPeerOf(control_, port, pacer);
+    openData(port, pacer);
     send(line, pacer);
-    expect(readReply(pacer), {125, 150, 154});
+    startReply({125, 150, 154}, pacer);
     QByteArray buffer(ChunkSize, Qt::Uninitialized);
     {
         const PacerLimit rate(pacer, Pacer::Limit::Rate);
@@ -399,8 +406,8 @@ void FtpClient::UploadFile(const QString& localPath, const QString& remotePath,
         const quint16 port = enterPassive(pacer);
         // Most servers say nothing after STOR until the data connection is open.
         send(stor, pacer);
-        data_.connectToPeerOf(control_, port, pacer);
-        expect(readReply(pacer), {110, 125, 150});
+        openData(port, pacer);
+        startReply({110, 125, 150}, pacer);
 
         QByteArray buffer(ChunkSize, Qt::Uninitialized);
         qint64 sent = 0;
@@ -447,7 +454,7 @@ void FtpClient::UploadFile(const QString& localPath, const QString& remotePath,
             pacer.tick();
         }
         // Closing the data connection marks the end of the file.
-        data_.close();
+        data_.finish(pacer);
         finishTransfer(pacer);
         if (md5) {
             *sentDigest = md5->hexDigest();

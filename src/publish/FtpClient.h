@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <memory>
 
+#include "publish/FtpEncryption.h"
 #include "publish/FtpError.h"
 #include "publish/FtpProtocol.h"
 #include "publish/TcpConnection.h"
@@ -21,7 +22,8 @@ struct DownloadLimit {
 };
 
 // The publishing commands' FTP client: one control connection, passive data connections, binary
-// transfers. Every operation blocks the calling (UI) thread until done; while it waits or moves
+// transfers, optionally all of it over TLS ("AUTH TLS", then every data connection resuming the
+// control connection's TLS session). Every operation blocks the calling (UI) thread until done; while it waits or moves
 // data it runs Pump, so the window stays alive and the user can cancel.
 //
 // Failures throw FtpError (local files: FileError). After a refused command the session stays
@@ -38,6 +40,7 @@ public:
     FtpClient(const FtpClient&) = delete;
     FtpClient& operator=(const FtpClient&) = delete;
 
+    // A name or address, or "name:port" (then Port is not used).
     QString Host;
     int Port = 21;
     QString Username;
@@ -57,8 +60,21 @@ public:
     // Bytes moved so far by the running UploadFile or DownloadFile, after every chunk.
     std::function<void(qint64 bytes)> Progress;
 
-    // Connects, reads the greeting and logs in (PASS only when USER was answered 331), then
-    // TYPE I and SYST. "Already connected." when a session is open. A failure leaves it closed.
+    // Runs when OpenSession has logged in: IsEncrypted and TlsRefused then tell how.
+    std::function<void()> SessionOpened;
+
+    FtpEncryption Encryption = FtpEncryption::Off;
+    // A certificate the system's trusted certificates do not vouch for (or that names another
+    // host) is taken without a question when its SHA-256 fingerprint is this one.
+    QString TrustedFingerprint;
+    // Asked about any other such certificate, before anything more goes to the server; "Always"
+    // also makes it TrustedFingerprint. Without it such a certificate is refused.
+    CertificateQuestion AskTrust;
+
+    // Connects, reads the greeting, secures the connection as Encryption says ("AUTH TLS" and
+    // the certificate check), logs in (PASS only when USER was answered 331), with TLS then
+    // "PBSZ 0" and "PROT P", then TYPE I and SYST. "Already connected." when a session is open.
+    // A failure leaves it closed.
     void OpenSession();
     // Whether the open session logged in with the Host, Port, Username and Password set now.
     bool SessionMatchesAccount() const;
@@ -85,6 +101,10 @@ public:
     // Whether the control connection is open; a connection the server has closed in the
     // meantime is closed here and counts as not open.
     bool IsConnected();
+    // Whether the open session runs over TLS.
+    bool IsEncrypted() const { return control_.isOpen() && control_.tls(); }
+    // Whether the open session is plain because the server refused "AUTH TLS".
+    bool TlsRefused() const { return control_.isOpen() && tlsRefused_; }
 
     static constexpr qint64 MaxListingBytes = 64 * 1024 * 1024;
     static constexpr qint64 MaxListingLines = 200000;
@@ -99,10 +119,15 @@ private:
     template <typename Operation>
     void run(Operation&& operation);
     void send(const QByteArray& line, Pacer& pacer);
+    std::optional<FtpReply> bufferedReply();
     FtpReply readReply(Pacer& pacer);
     FtpReply expect(FtpReply reply, std::initializer_list<int> accepted) const;
     FtpReply command(const QString& text, std::initializer_list<int> accepted, Pacer& pacer);
+    bool secureControl(Pacer& pacer);
+    void checkCertificate();
     quint16 enterPassive(Pacer& pacer);
+    void openData(quint16 port, Pacer& pacer);
+    FtpReply startReply(std::initializer_list<int> accepted, Pacer& pacer);
     void receiveData(const QByteArray& line, Pacer& pacer,
                      const std::function<void(QByteArrayView)>& sink);
     void finishTransfer(Pacer& pacer);
@@ -113,9 +138,13 @@ private:
     QByteArray received_;  // control connection bytes not yet taken as a reply
     FtpReply lastReply_;
     FtpReply lastTransferEnd_;
+    std::unique_ptr<TlsContext> tls_;  // made when first needed
+    QString acceptedFingerprint_;      // of the open session's certificate
+    bool tlsRefused_ = false;
     struct Login {
         QString host, user, password;
         int port = 0;
+        FtpEncryption encryption = FtpEncryption::Off;
     } login_;                 // what the open session logged in with
     bool replyOwed_ = false;  // a command or a preliminary reply still awaits the final reply
     bool busy_ = false;       // an operation runs (and the pump may be trying to start another)

@@ -121,4 +121,39 @@ QByteArray commandLine(QStringView text) {
     return textfile::toCp1251(text) + "\r\n";
 }
 
+HostAndPort parseHostField(const QString& text, int defaultPort) {
+    const QString field = text.trimmed();
+    QString host = field;
+    QString port;
+    if (field.startsWith(u'[')) {
+        const qsizetype close = field.indexOf(u']');
+        if (close > 0) {
+            host = field.mid(1, close - 1);
+            const QString rest = field.mid(close + 1);
+            if (rest.startsWith(u':')) {
+                port = rest.mid(1);
+            } else if (!rest.isEmpty()) {
+                port = rest;  // refused below as no port
+            }
+        }
+    } else if (field.count(u':') == 1) {
+        host = field.section(u':', 0, 0);
+        port = field.section(u':', 1);
+        if (port.isEmpty()) {
+            port = QStringLiteral(" ");  // "name:" names no port
+        }
+    }
+    if (port.isEmpty()) {
+        return {host, defaultPort};
+    }
+    bool ok = false;
+    const int number = port.toInt(&ok);
+    if (!ok || number < 1 || number > 65535 || port.front() == u'+') {
+        throw FtpError(QStringLiteral("В поле \u00ABХост\u00BB после двоеточия должен идти номер "
+                                      "порта от 1 до 65535, а не \u00AB%1\u00BB.")
+                           .arg(port.trimmed()));
+    }
+    return {host, number};
+}
+
 }  // namespace zor::publish

@@ -41,4 +41,14 @@ std::optional<PassiveAddress> parsePassiveReply(QStringView line);
 // a character Windows-1251 cannot hold, which would reach the server as something else.
 QByteArray commandLine(QStringView text);
 
+struct HostAndPort {
+    QString host;
+    int port = 0;
+};
+
+// The "Хост" field: "name", "name:port", "[IPv6 address]" or "[IPv6 address]:port"; an IPv6
+// address without brackets has no port. Blanks around it are dropped. Without a port,
+// `defaultPort`. Throws FtpError when the text after the colon is no port number.
+HostAndPort parseHostField(const QString& text, int defaultPort);
+
 }  // namespace zor::publish

@@ -21,6 +21,13 @@ QString stageText(Stage stage, int k, int n) {
     return what.arg(k).arg(n);
 }
 
+QString plainConnectionNote(bool tlsRefused) {
+    return tlsRefused ? QStringLiteral("Соединение не зашифровано: сервер не поддерживает "
+                                       "защищённое соединение, пароль и файлы передаются "
+                                       "открытым текстом.")
+                      : QStringLiteral("Соединение не зашифровано.");
+}
+
 QString sizeText(qint64 bytes) {
     if (bytes < 1024) {
         return QStringLiteral("%1 байт").arg(bytes);

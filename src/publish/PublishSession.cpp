@@ -44,6 +44,8 @@ void applyAccount(FtpClient& ftp, const FtpAccount& account) {
     ftp.Host = account.host;
     ftp.Username = account.userName;
     ftp.Password = account.password;
+    ftp.Encryption = account.encryption;
+    ftp.TrustedFingerprint = account.trustedCertificate;
 }
 
 void openIfClosed(FtpClient& ftp) {

@@ -138,14 +138,43 @@ bool runOffThread(std::function<void()> work, Pacer& pacer) {
     }
 }
 
+TcpConnection::~TcpConnection() {
+    close();
+}
+
 void TcpConnection::close() {
+    if (tls_ && fd_ >= 0 && tls_->handshakeDone()) {
+        tls_->shutdown();
+    }
+    tls_.reset();
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
     }
 }
 
+void TcpConnection::finish(Pacer& pacer) {
+    if (tls_) {
+        try {
+            for (;;) {
+                const TlsStream::Status s = tls_->shutdown();
+                if (s == TlsStream::Status::Done) {
+                    break;
+                }
+                awaitTls(s, pacer);
+            }
+            char rest[4096];
+            while (receiveSome(rest, sizeof rest, pacer) > 0) {
+            }
+        } catch (const ConnectionLost&) {
+            // Everything went out before; whether it all arrived is the end reply's to say.
+        }
+    }
+    close();
+}
+
 void TcpConnection::abort() {
+    tls_.reset();  // without a close notice: the peer must not take the transfer for complete
     if (fd_ >= 0) {
         const linger reset{1, 0};
         ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
@@ -276,7 +305,11 @@ bool TcpConnection::tryConnect(const void* address, unsigned length, Pacer& pace
     return true;
 }
 
-bool TcpConnection::waitReady(short events, Pacer& pacer) {
+namespace {
+
+// Polls until one of `fds` is ready, within the pacer's limits and running its pump; false when
+// the limits ran out first.
+bool pollReady(pollfd* fds, nfds_t count, Pacer& pacer) {
     milliseconds idle = pacer.timeout();
     for (;;) {
         const milliseconds left = std::min(idle, pacer.limitLeft());
@@ -284,9 +317,8 @@ bool TcpConnection::waitReady(short events, Pacer& pacer) {
             return false;
         }
         const milliseconds slice = pacer.pumping() ? std::min(left, Pacer::interval) : left;
-        pollfd p{fd_, events, 0};
         const auto start = steady_clock::now();
-        const int rc = ::poll(&p, 1, static_cast<int>(slice.count()));
+        const int rc = ::poll(fds, count, static_cast<int>(slice.count()));
         // Errors and hang-ups count as ready: the call that follows reports them.
         if (rc > 0 || (rc < 0 && errno != EINTR)) {
             return true;
@@ -299,11 +331,85 @@ bool TcpConnection::waitReady(short events, Pacer& pacer) {
     }
 }
 
+}  // namespace
+
+bool TcpConnection::waitReady(short events, Pacer& pacer) {
+    pollfd p{fd_, events, 0};
+    return pollReady(&p, 1, pacer);
+}
+
+void TcpConnection::waitEither(TcpConnection& a, short aEvents, TcpConnection& b, short bEvents,
+                               Pacer& pacer) {
+    // A negative descriptor is skipped by poll.
+    pollfd p[2] = {{aEvents ? a.fd_ : -1, aEvents, 0}, {bEvents ? b.fd_ : -1, bEvents, 0}};
+    if (!pollReady(p, 2, pacer)) {
+        a.throwTimedOut(pacer);
+    }
+}
+
+void TcpConnection::awaitTls(TlsStream::Status status, Pacer& pacer) {
+    if (status == TlsStream::Status::WantRead || status == TlsStream::Status::WantWrite) {
+        if (!waitReady(status == TlsStream::Status::WantRead ? POLLIN : POLLOUT, pacer)) {
+            throwTimedOut(pacer);
+        }
+        return;
+    }
+    if (status == TlsStream::Status::Closed) {
+        throwLost(EPIPE);
+    }
+    throwTlsLost();
+}
+
+void TcpConnection::beginTls(const TlsContext& context, TcpConnection* resume) {
+    tls_ = std::make_unique<TlsStream>(context, fd_, peerName_,
+                                       resume ? resume->tls_.get() : nullptr);
+}
+
+short TcpConnection::continueTls() {
+    switch (tls_->handshake()) {
+        case TlsStream::Status::Done:
+            return 0;
+        case TlsStream::Status::WantRead:
+            return POLLIN;
+        case TlsStream::Status::WantWrite:
+            return POLLOUT;
+        default:
+            throw ConnectionLost(
+                (role_ == Role::Control
+                     ? QStringLiteral("Не удалось установить защищённое соединение с сервером "
+                                      "%1: %2.")
+                     : QStringLiteral("Не удалось установить защищённое соединение для передачи "
+                                      "данных с сервером %1: %2."))
+                    .arg(peerName_, tls_->failure()));
+    }
+}
+
+void TcpConnection::startTls(const TlsContext& context, TcpConnection* resume, Pacer& pacer) {
+    beginTls(context, resume);
+    while (const short events = continueTls()) {
+        if (!waitReady(events, pacer)) {
+            throwTimedOut(pacer);
+        }
+    }
+}
+
 qsizetype TcpConnection::receiveSome(char* buffer, qsizetype size, Pacer& pacer) {
     for (;;) {
         // Data that keeps arriving in dribs is no excuse once the limit has run out.
         if (pacer.limitLeft() <= milliseconds::zero()) {
             throwTimedOut(pacer);
+        }
+        if (tls_) {
+            qsizetype got = 0;
+            const TlsStream::Status s = tls_->read(buffer, size, got);
+            if (s == TlsStream::Status::Done || s == TlsStream::Status::Closed) {
+                if (role_ == Role::Data) {
+                    pacer.moved(got);
+                }
+                return got;
+            }
+            awaitTls(s, pacer);
+            continue;
         }
         const ssize_t n = ::recv(fd_, buffer, static_cast<size_t>(size), 0);
         if (n >= 0) {
@@ -324,12 +430,54 @@ qsizetype TcpConnection::receiveSome(char* buffer, qsizetype size, Pacer& pacer)
     }
 }
 
+qsizetype TcpConnection::receiveNow(char* buffer, qsizetype size) {
+    if (tls_) {
+        qsizetype got = 0;
+        switch (tls_->read(buffer, size, got)) {
+            case TlsStream::Status::Done:
+            case TlsStream::Status::Closed:
+                return got;
+            case TlsStream::Status::WantRead:
+            case TlsStream::Status::WantWrite:
+                return -1;
+            case TlsStream::Status::Failed:
+                throwTlsLost();
+        }
+    }
+    for (;;) {
+        const ssize_t n = ::recv(fd_, buffer, static_cast<size_t>(size), 0);
+        if (n >= 0) {
+            return n;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            return -1;
+        }
+        if (errno != EINTR) {
+            throwLost(errno);
+        }
+    }
+}
+
 void TcpConnection::sendAll(QByteArrayView bytes, Pacer& pacer) {
     const char* p = bytes.data();
     qsizetype left = bytes.size();
     while (left > 0) {
         if (pacer.limitLeft() <= milliseconds::zero()) {
             throwTimedOut(pacer);
+        }
+        if (tls_) {
+            qsizetype written = 0;
+            const TlsStream::Status s = tls_->write(p, left, written);
+            if (s == TlsStream::Status::Done) {
+                if (role_ == Role::Data) {
+                    pacer.moved(written);
+                }
+                p += written;
+                left -= written;
+            } else {
+                awaitTls(s, pacer);
+            }
+            continue;
         }
         const ssize_t n = ::send(fd_, p, static_cast<size_t>(left), MSG_NOSIGNAL);
         if (n > 0) {
@@ -355,6 +503,11 @@ void TcpConnection::sendAll(QByteArrayView bytes, Pacer& pacer) {
 bool TcpConnection::sendNoWait(QByteArrayView bytes) {
     if (fd_ < 0) {
         return false;
+    }
+    if (tls_) {
+        qsizetype written = 0;
+        return tls_->write(bytes.data(), bytes.size(), written) == TlsStream::Status::Done &&
+               written == bytes.size();
     }
     const ssize_t n =
         ::send(fd_, bytes.data(), static_cast<size_t>(bytes.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -385,6 +538,15 @@ void TcpConnection::throwTimedOut(const Pacer& pacer) {
              : QStringLiteral("Сервер %1 не передаёт и не принимает данные уже %2 с; передача "
                               "прервана."))
             .arg(peerName_, seconds(pacer.timeout())));
+}
+
+void TcpConnection::throwTlsLost() {
+    throw ConnectionLost(
+        (role_ == Role::Control
+             ? QStringLiteral("Защищённое соединение с сервером %1 разорвано: %2.")
+             : QStringLiteral("Защищённое соединение для передачи данных с сервером %1 "
+                              "разорвано: %2."))
+            .arg(peerName_, tls_->failure()));
 }
 
 void TcpConnection::throwLost(int error) {

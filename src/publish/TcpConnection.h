@@ -4,8 +4,10 @@
 #include <QString>
 #include <chrono>
 #include <functional>
+#include <memory>
 
 #include "publish/FtpError.h"
+#include "publish/TlsStream.h"
 
 // The FTP client's sockets: blocking calls on the caller's thread, each wait bounded by an
 // inactivity limit and interleaved with the caller's pump.
@@ -87,14 +89,14 @@ private:
 // work then finishes on its own and nobody waits for it, so it must own (share) all it touches.
 bool runOffThread(std::function<void()> work, Pacer& pacer);
 
-// One TCP connection over a non-blocking POSIX socket. Failures throw FtpError (or one of the
-// two kinds above) with a text for the user that names the server.
+// One TCP connection over a non-blocking POSIX socket, plain or TLS. Failures throw FtpError (or
+// one of the two kinds above) with a text for the user that names the server.
 class TcpConnection {
 public:
     enum class Role { Control, Data };
 
     explicit TcpConnection(Role role) : role_(role) {}
-    ~TcpConnection() { close(); }
+    ~TcpConnection();
     TcpConnection(const TcpConnection&) = delete;
     TcpConnection& operator=(const TcpConnection&) = delete;
 
@@ -104,7 +106,12 @@ public:
     void connectToPeerOf(const TcpConnection& other, quint16 port, Pacer& pacer);
 
     bool isOpen() const { return fd_ >= 0; }
+    // With TLS, the close notice goes out first if it can without waiting.
     void close();
+    // Ends a connection that has said all it had: with TLS, the close notice, then waits for the
+    // peer's end, so nothing the peer still sends turns the close into a reset that could cut
+    // off the last bytes. Plain: close().
+    void finish(Pacer& pacer);
     // Closes with a reset rather than an orderly end, so the peer cannot take a transfer cut
     // short for a complete one.
     void abort();
@@ -114,8 +121,23 @@ public:
     void sendAll(QByteArrayView bytes, Pacer& pacer);
     // One attempt that never waits; false when not everything went out.
     bool sendNoWait(QByteArrayView bytes);
+    // Receives what has arrived without waiting: -1 when nothing has, 0 when the peer closed.
+    qsizetype receiveNow(char* buffer, qsizetype size);
     // Whether the peer has closed or reset the connection (checked without waiting).
     bool peerHasClosed() const;
+
+    // TLS from here on: the handshake at once, or begun and taken a step at a time, each step
+    // giving the poll events it waits for (0 when the handshake is done). `resume`: the
+    // connection whose TLS session this one continues.
+    void startTls(const TlsContext& context, TcpConnection* resume, Pacer& pacer);
+    void beginTls(const TlsContext& context, TcpConnection* resume);
+    short continueTls();
+    TlsStream* tls() const { return tls_.get(); }
+
+    // Waits until `a` is ready for `aEvents` or `b` for `bEvents` (0: not waited for); throws
+    // ConnectionTimedOut as `a` would when the limits run out first.
+    static void waitEither(TcpConnection& a, short aEvents, TcpConnection& b, short bEvents,
+                           Pacer& pacer);
 
     // The server's name as the user gave it, for messages.
     const QString& peerName() const { return peerName_; }
@@ -123,12 +145,16 @@ public:
 private:
     bool tryConnect(const void* address, unsigned length, Pacer& pacer, QString& reason);
     bool waitReady(short events, Pacer& pacer);
+    // After a TLS step that did not complete: waits as it asks, or throws.
+    void awaitTls(TlsStream::Status status, Pacer& pacer);
     [[noreturn]] void throwTimedOut(const Pacer& pacer);
     [[noreturn]] void throwLost(int error);
+    [[noreturn]] void throwTlsLost();
 
     Role role_;
     int fd_ = -1;
     QString peerName_;
+    std::unique_ptr<TlsStream> tls_;
 };
 
 // The reason for a socket error in the words of the interface.

@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <vector>
 
+#include "publish/FtpEncryption.h"
 #include "site/SiteWorkspace.h"
 
 namespace zor {
@@ -28,6 +29,10 @@ struct FtpAccount {
     QString userName;
     QString password;      // plain text in memory; scrambled only in the settings store
     QString remoteFolder;  // RemoteFolder
+    publish::FtpEncryption encryption = publish::FtpEncryption::IfAvailable;
+    // The SHA-256 fingerprint of a certificate the user trusted for this site, though the
+    // system does not vouch for it; empty when none.
+    QString trustedCertificate{};
 };
 
 // The open site in memory. One instance for the whole run, owned by the main window and passed

@@ -20,7 +20,8 @@ QStringList loadOpenSite(OpenSiteState& state, SettingsStore& settings, const QS
     try {
         state.ftpAccount = publish::rememberedAccount(settings, name);
     } catch (const ZorError& e) {
-        state.ftpAccount = FtpAccount{{}, {}, {}, QStringLiteral("/")};
+        state.ftpAccount = FtpAccount{};
+        state.ftpAccount.remoteFolder = QStringLiteral("/");
         errors.append(e.text());
     }
     return errors;

@@ -4,6 +4,8 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
+#include "publish/AccountSettings.h"
+
 namespace zor::tool {
 namespace {
 
@@ -15,7 +17,7 @@ struct Command {
 };
 
 // Host, user name, remote folder and port in place of the remembered ones.
-const char* const AccountOptions = "host user folder port";
+const char* const AccountOptions = "host user folder port tls trust-fingerprint";
 
 const Command Commands[] = {
     {"compile", "Собрать etc/desing/theme.html в index.php, как кнопка \u00ABСохранить\u00BB.", "",
@@ -56,6 +58,12 @@ const Option Options[] = {
     {"user", "USER", "Имя пользователя вместо сохранённого."},
     {"folder", "FOLDER", "Папка на сервере (\u00ABКуда закачивать\u00BB) вместо сохранённой."},
     {"port", "PORT", "Порт FTP-сервера (по умолчанию 21)."},
+    {"tls", "MODE",
+     "Шифрование: auto \u2014 защищённое соединение, если сервер умеет; require \u2014 только "
+     "защищённое; off \u2014 без шифрования. Без него \u2014 как выбрано для сайта."},
+    {"trust-fingerprint", "SHA256",
+     "Доверять сертификату сервера с этим отпечатком SHA-256, хотя система его не "
+     "подтверждает."},
 };
 
 const Command* findCommand(const QString& name) {
@@ -204,6 +212,28 @@ ParsedArguments parseArguments(const QStringList& arguments) {
                                            .arg(*text));
         }
         r.port = value;
+    }
+    if (const auto text = given("tls")) {
+        const QString mode = text->trimmed().toLower();
+        if (mode != u"auto" && mode != u"require" && mode != u"off") {
+            return usageError(helpFor, QStringLiteral("--tls: auto, require или off, а не "
+                                                      "\u00AB%1\u00BB.")
+                                           .arg(*text));
+        }
+        r.encryption = publish::encryptionFromValue(mode);
+    }
+    if (const auto text = given("trust-fingerprint")) {
+        const QString hex = QString(*text).remove(u':').trimmed();
+        const bool valid = hex.size() == 64 && QByteArray::fromHex(hex.toLatin1()).toHex() ==
+                                                   hex.toLatin1().toLower();
+        if (!valid) {
+            return usageError(helpFor, QStringLiteral("--trust-fingerprint: нужен отпечаток "
+                                                      "SHA-256 (32 байта в шестнадцатеричном "
+                                                      "виде), а не \u00AB%1\u00BB.")
+                                           .arg(*text));
+        }
+        r.trustFingerprint = QString::fromLatin1(QByteArray::fromHex(hex.toLatin1()).toHex(':'))
+                                 .toUpper();
     }
     r.all = isSet("all");
     r.dryRun = isSet("dry-run");

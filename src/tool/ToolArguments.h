@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <optional>
 
+#include "publish/FtpEncryption.h"
+
 // The command line of zorod-publish: one command, the site folder, and the command's options.
 namespace zor::tool {
 
@@ -20,6 +22,8 @@ struct ToolRequest {
     std::optional<QString> address;       // sitemap; upload: the address to check
     std::optional<QString> host, user, folder;
     std::optional<int> port;
+    std::optional<publish::FtpEncryption> encryption;
+    std::optional<QString> trustFingerprint;
     bool all = false;
     bool dryRun = false;
     bool replaceChanged = false;  // sync: replace pages changed since the last upload too

@@ -95,6 +95,12 @@ public:
             progress_.pump();
         };
         ftp_.Progress = [this](qint64 bytes) { progress_.moved(bytes); };
+        ftp_.SessionOpened = [this] {
+            if (!ftp_.IsEncrypted()) {
+                progress_.finish();
+                writeErr(publish::plainConnectionNote(ftp_.TlsRefused()) + u'\n');
+            }
+        };
         clock_.start();
     }
 
@@ -127,6 +133,12 @@ private:
         }
         FtpAccount& a = state_.ftpAccount;
         a.host = request_.host.value_or(a.host);
+        if (request_.port) {
+            // The given port wins over one written into the host.
+            a.host = publish::parseHostField(a.host, *request_.port).host;
+        }
+        a.encryption = request_.encryption.value_or(a.encryption);
+        a.trustedCertificate = request_.trustFingerprint.value_or(a.trustedCertificate);
         a.userName = request_.user.value_or(a.userName);
         if (request_.folder) {
             a.remoteFolder = publish::withSingleLeadingSlash(*request_.folder);
@@ -352,6 +364,13 @@ int run(const QStringList& arguments) {
                                    "\u00ABЗапомнить данные\u00BB на экране загрузки "
                                    "или задайте --host, --user и переменную %2.")
                                    .arg(command.siteName(), QLatin1String(PasswordVariable));
+        } catch (const publish::UntrustedCertificate& e) {
+            command.finish();
+            error = e.text() + QStringLiteral(
+                                   "\nЕсли это сертификат вашего сервера, задайте "
+                                   "--trust-fingerprint %1 или примите его в окне программы "
+                                   "(\u00ABДа, всегда для этого сайта\u00BB).")
+                                   .arg(e.certificate().fingerprint);
         }
     } catch (const ZorError& e) {
         error = e.text();

@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <memory>
+#include <optional>
 
 #include "FtpTestSupport.h"
 #include "platform/Errors.h"
@@ -18,11 +19,20 @@ using ::testing::Not;
 
 namespace {
 
-// The same checks against both real servers, each started for the test on a loopback port.
+// The same checks against both real servers, each started for the test on a loopback port,
+// plain and with TLS required.
 class RealServer : public ::testing::TestWithParam<ServerKind> {
 protected:
     void SetUp() override {
-        server_ = startServer(GetParam());
+        server_ = startServer(GetParam(), tls_);
+        if (isTls(GetParam())) {
+            client_.Encryption = FtpEncryption::Required;
+            client_.AskTrust = [](const ServerCertificate& c) {
+                ADD_FAILURE() << "asked about a trusted certificate: "
+                              << c.problems.join(u';').toStdString();
+                return CertificateTrust::No;
+            };
+        }
         ASSERT_TRUE(local_.isValid());
         pointAt(client_, *server_);
         client_.Timeout = std::chrono::seconds(10);
@@ -39,6 +49,7 @@ protected:
     }
     QString local(const QString& name) const { return local_.filePath(name); }
 
+    std::optional<TlsRun> tls_;
     std::unique_ptr<FtpServer> server_;
     FtpClient client_;
     QString folder_;
@@ -50,6 +61,7 @@ ZOROD_INSTANTIATE_FOR_REAL_SERVERS(RealServer);
 TEST_P(RealServer, SessionOpensOnceAndCloses) {
     client_.OpenSession();
     EXPECT_TRUE(client_.IsConnected());
+    EXPECT_EQ(client_.IsEncrypted(), isTls(GetParam()));
     // The last step of logging in was SYST; both servers answer it with 215.
     EXPECT_EQ(client_.LastReply().code, 215);
 
@@ -182,6 +194,16 @@ TEST_P(RealServer, TransfersFilesByteForByte) {
     EXPECT_EQ(QFileInfo(missing).size(), 0);
     EXPECT_TRUE(client_.IsConnected());
     client_.CloseSession();
+
+    if (GetParam() == ServerKind::VsftpdTls) {
+        // Every transfer ran over TLS resuming the control connection's session; vsftpd refuses
+        // any other (require_ssl_reuse).
+        const QByteArray log = static_cast<VsftpdServer&>(*server_).log();
+        EXPECT_EQ(log.count(", not reused, "), 1) << log.toStdString();  // the control connection
+        EXPECT_GE(log.count(", reused, "), 6);  // three files up and down
+        // Each upload ended with the client's close notice, not a bare end of the stream.
+        EXPECT_EQ(log.count("SSL shutdown state is: SSL_RECEIVED_SHUTDOWN"), 3);
+    }
 }
 
 TEST_P(RealServer, RenamesAndDeletesFiles) {

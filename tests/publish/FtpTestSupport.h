@@ -7,6 +7,7 @@
 #include <QRandomGenerator>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "publish/FtpClient.h"
@@ -49,20 +50,42 @@ inline auto lastReplyOf(const publish::FtpClient& client) {
     });
 }
 
-// The real servers the same checks run against: one test of each for every kind.
-enum class ServerKind { Vsftpd, Pyftpdlib };
-inline std::unique_ptr<FtpServer> startServer(ServerKind kind) {
-    if (kind == ServerKind::Vsftpd) {
-        return std::make_unique<VsftpdServer>();
-    }
-    return std::make_unique<PyftpdlibServer>();
+// The real servers the same checks run against: one test of each for every kind, plain and
+// with TLS required.
+enum class ServerKind { Vsftpd, Pyftpdlib, VsftpdTls, PyftpdlibTls };
+
+inline bool isTls(ServerKind kind) {
+    return kind == ServerKind::VsftpdTls || kind == ServerKind::PyftpdlibTls;
 }
-#define ZOROD_INSTANTIATE_FOR_REAL_SERVERS(suite)                                                  \
-    INSTANTIATE_TEST_SUITE_P(Servers, suite,                                                       \
-                             ::testing::Values(ServerKind::Vsftpd, ServerKind::Pyftpdlib),         \
-                             [](const auto& info) {                                                \
-                                 return info.param == ServerKind::Vsftpd ? "vsftpd" : "pyftpdlib"; \
-                             })
+
+inline std::string serverKindName(ServerKind kind) {
+    const char* names[] = {"vsftpd", "pyftpdlib", "vsftpd_tls", "pyftpdlib_tls"};
+    return names[static_cast<int>(kind)];
+}
+
+// A TLS server's certificate comes from an authority the test trusts while this lives.
+struct TlsRun {
+    TestCertificates certificates;
+    TrustedAuthorities trusted{certificates.authorityFile()};
+};
+
+inline std::unique_ptr<FtpServer> startServer(ServerKind kind, std::optional<TlsRun>& tls) {
+    std::optional<ServerTls> serverTls;
+    if (isTls(kind)) {
+        tls.emplace();
+        serverTls = tls->certificates.signedFor(QStringLiteral("IP:127.0.0.1,DNS:localhost"));
+    }
+    if (kind == ServerKind::Vsftpd || kind == ServerKind::VsftpdTls) {
+        return std::make_unique<VsftpdServer>(0, serverTls);
+    }
+    return std::make_unique<PyftpdlibServer>(QStringList(), serverTls);
+}
+
+#define ZOROD_INSTANTIATE_FOR_REAL_SERVERS(suite)                                             \
+    INSTANTIATE_TEST_SUITE_P(Servers, suite,                                                  \
+                             ::testing::Values(ServerKind::Vsftpd, ServerKind::Pyftpdlib,     \
+                                               ServerKind::VsftpdTls, ServerKind::PyftpdlibTls), \
+                             [](const auto& info) { return serverKindName(info.param); })
 
 inline void pointAt(publish::FtpClient& client, const FtpServer& server) {
     client.Host = server.host();

@@ -145,7 +145,8 @@ struct SyncKeeping : PublishingBase, ::testing::Test {
 
 class Publishing : public PublishingBase, public ::testing::TestWithParam<ServerKind> {
 protected:
-    void SetUp() override { useServer(startServer(GetParam())); }
+    void SetUp() override { useServer(startServer(GetParam(), tls)); }
+    std::optional<TlsRun> tls;
 };
 
 ZOROD_INSTANTIATE_FOR_REAL_SERVERS(Publishing);

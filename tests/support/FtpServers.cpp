@@ -10,6 +10,7 @@
 #include <QRandomGenerator>
 #include <chrono>
 #include <stdexcept>
+#include <tuple>
 
 #ifndef ZOROD_TEST_SUPPORT_DIR
 #error "ZOROD_TEST_SUPPORT_DIR must name tests/support"
@@ -32,6 +33,17 @@ bool greets(int port, const QByteArray& banner) {
     const qsizetype n =
         socket.connectTo(port) ? ::recv(socket.fd(), reply, sizeof reply - 1, 0) : 0;
     return QByteArrayView(reply, std::max<qsizetype>(n, 0)).startsWith("220 " + banner);
+}
+
+// Runs openssl with `arguments` and returns its standard output; throws when it fails.
+QByteArray runOpenssl(const QStringList& arguments) {
+    QProcess p;
+    p.start(QStringLiteral("openssl"), arguments);
+    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        throw std::runtime_error(
+            ("openssl " + arguments.join(u' ').toStdString() + ": " + p.readAllStandardError().toStdString()));
+    }
+    return p.readAllStandardOutput();
 }
 
 template <typename Condition>
@@ -101,7 +113,92 @@ void FtpServer::stop() {
     stopProcess(process_);
 }
 
-VsftpdServer::VsftpdServer(qint64 maxRate) {
+TestCertificates::TestCertificates() {
+    if (!dir_.isValid()) {
+        throw std::runtime_error("no temporary folder for certificates");
+    }
+    runOpenssl({QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                QStringLiteral("-keyout"), dir_.filePath(QStringLiteral("ca.key")),
+                QStringLiteral("-out"), authorityFile(), QStringLiteral("-days"),
+                QStringLiteral("2"), QStringLiteral("-subj"),
+                QStringLiteral("/O=ZOR OD tests/CN=ZOR OD test authority"),
+                QStringLiteral("-addext"), QStringLiteral("basicConstraints=critical,CA:TRUE"),
+                QStringLiteral("-addext"),
+                QStringLiteral("keyUsage=critical,keyCertSign,cRLSign")});
+}
+
+ServerTls TestCertificates::signedFor(const QString& names) {
+    return make(names, true);
+}
+
+ServerTls TestCertificates::selfSigned(const QString& names) {
+    return make(names, false);
+}
+
+ServerTls TestCertificates::make(const QString& names, bool signedByAuthority) {
+    const QString base = dir_.filePath(QStringLiteral("server%1").arg(++made_));
+    ServerTls made{base + QStringLiteral(".pem"), base + QStringLiteral(".key")};
+    const QString subject = QStringLiteral("/O=ZOR OD tests/CN=") + names.section(u',', 0, 0).section(u':', 1);
+    const QStringList key{QStringLiteral("-newkey"), QStringLiteral("ec"),
+                          QStringLiteral("-pkeyopt"),
+                          QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                          QStringLiteral("-keyout"), made.key, QStringLiteral("-subj"), subject};
+    if (!signedByAuthority) {
+        runOpenssl(QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + key +
+                   QStringList{QStringLiteral("-out"), made.certificate, QStringLiteral("-days"),
+                               QStringLiteral("2"), QStringLiteral("-addext"),
+                               QStringLiteral("subjectAltName=") + names});
+        return made;
+    }
+    const QString request = base + QStringLiteral(".csr");
+    const QString extensions = base + QStringLiteral(".ext");
+    QFile ext(extensions);
+    if (!ext.open(QIODevice::WriteOnly) ||
+        ext.write((QStringLiteral("subjectAltName=") + names + u'\n').toUtf8()) <= 0) {
+        throw std::runtime_error("cannot write the certificate's extensions");
+    }
+    ext.close();
+    runOpenssl(QStringList{QStringLiteral("req")} + key +
+               QStringList{QStringLiteral("-out"), request});
+    runOpenssl({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), request,
+                QStringLiteral("-CA"), authorityFile(), QStringLiteral("-CAkey"),
+                dir_.filePath(QStringLiteral("ca.key")), QStringLiteral("-CAcreateserial"),
+                QStringLiteral("-out"), made.certificate, QStringLiteral("-days"),
+                QStringLiteral("2"), QStringLiteral("-extfile"), extensions});
+    return made;
+}
+
+QString TestCertificates::fingerprint(const QString& certificateFile) {
+    // "sha256 Fingerprint=AB:CD:…"
+    const QByteArray out = runOpenssl({QStringLiteral("x509"), QStringLiteral("-noout"),
+                                       QStringLiteral("-fingerprint"), QStringLiteral("-sha256"),
+                                       QStringLiteral("-in"), certificateFile});
+    return QString::fromLatin1(out.mid(out.indexOf('=') + 1).trimmed()).toUpper();
+}
+
+TrustedAuthorities::TrustedAuthorities(const QString& file)
+    : oldFile_(qgetenv("SSL_CERT_FILE")),
+      oldDir_(qgetenv("SSL_CERT_DIR")),
+      hadFile_(qEnvironmentVariableIsSet("SSL_CERT_FILE")),
+      hadDir_(qEnvironmentVariableIsSet("SSL_CERT_DIR")) {
+    qputenv("SSL_CERT_FILE", QFile::encodeName(file));
+    qputenv("SSL_CERT_DIR", QFile::encodeName(emptyDir_.path()));
+}
+
+TrustedAuthorities::~TrustedAuthorities() {
+    for (const auto& [name, old, had] :
+         {std::tuple{"SSL_CERT_FILE", oldFile_, hadFile_}, std::tuple{"SSL_CERT_DIR", oldDir_, hadDir_}}) {
+        if (had) {
+            qputenv(name, old);
+        } else {
+            qunsetenv(name);
+        }
+    }
+}
+
+VsftpdServer::VsftpdServer(qint64 maxRate, const std::optional<ServerTls>& tls) {
     if (!dir_.isValid()) {
         fail(QStringLiteral("no temporary folder"));
     }
@@ -173,6 +270,25 @@ VsftpdServer::VsftpdServer(qint64 maxRate) {
                     .arg(maxRate)
                     .arg(QString::fromLatin1(banner))
                     .toUtf8());
+        if (tls) {
+            f.write(QStringLiteral("ssl_enable=YES\n"
+                                   "allow_anon_ssl=YES\n"
+                                   "force_anon_logins_ssl=YES\n"
+                                   "force_anon_data_ssl=YES\n"
+                                   "force_local_logins_ssl=YES\n"
+                                   "force_local_data_ssl=YES\n"
+                                   "require_ssl_reuse=YES\n"
+                                   "ssl_ciphers=HIGH\n"
+                                   "rsa_cert_file=%1\n"
+                                   "rsa_private_key_file=%2\n"
+                                   "debug_ssl=YES\n"
+                                   "log_ftp_protocol=YES\n"
+                                   "xferlog_enable=YES\n"
+                                   "xferlog_std_format=NO\n"
+                                   "vsftpd_log_file=%3\n")
+                        .arg(tls->certificate, tls->key, dir_.filePath(QStringLiteral("vsftpd.log")))
+                        .toUtf8());
+        }
         f.close();
         start(QStringLiteral("/usr/sbin/vsftpd"), {config});
         if (waitUntil([&] { return greets(port, banner); }, process_)) {
@@ -186,7 +302,12 @@ VsftpdServer::VsftpdServer(qint64 maxRate) {
     }
 }
 
-PyftpdlibServer::PyftpdlibServer(const QStringList& without) {
+QByteArray VsftpdServer::log() const {
+    QFile f(dir_.filePath(QStringLiteral("vsftpd.log")));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+PyftpdlibServer::PyftpdlibServer(const QStringList& without, const std::optional<ServerTls>& tls) {
     if (!dir_.isValid()) {
         fail(QStringLiteral("no temporary folder"));
     }
@@ -203,6 +324,10 @@ PyftpdlibServer::PyftpdlibServer(const QStringList& without) {
                           password_};
     for (const QString& command : without) {
         arguments << QStringLiteral("--without") << command;
+    }
+    if (tls) {
+        arguments << QStringLiteral("--certfile") << tls->certificate << QStringLiteral("--keyfile")
+                  << tls->key;
     }
     start(Python, arguments);
     readAnnouncedPort();

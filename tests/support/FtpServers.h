@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <optional>
 
 // FTP servers for tests and benchmarks, started on 127.0.0.1 and a free port with their own
 // configuration in a temporary folder, and stopped by their process id when the object goes.
@@ -46,21 +47,67 @@ protected:
     QString user_, password_, root_, writableFolder_ = QStringLiteral("/");
 };
 
+// A certificate and its key for a TLS server.
+struct ServerTls {
+    QString certificate, key;
+};
+
+// Certificates for the TLS servers of tests, made with `openssl req` in a temporary folder: a
+// certificate authority of the run, server certificates it signs, self-signed ones.
+class TestCertificates {
+public:
+    TestCertificates();
+    // `names` as subjectAltName wants them: "IP:127.0.0.1,DNS:localhost".
+    ServerTls signedFor(const QString& names);
+    ServerTls selfSigned(const QString& names);
+    QString authorityFile() const { return dir_.filePath(QStringLiteral("ca.pem")); }
+    // "AB:CD:…", as the client shows it.
+    static QString fingerprint(const QString& certificateFile);
+
+private:
+    ServerTls make(const QString& names, bool signedByAuthority);
+    QTemporaryDir dir_;
+    int made_ = 0;
+};
+
+// The system's trusted certificates are these while it lives (through SSL_CERT_FILE and
+// SSL_CERT_DIR), so a test can install an authority for its run without touching the machine.
+class TrustedAuthorities {
+public:
+    explicit TrustedAuthorities(const QString& file);
+    ~TrustedAuthorities();
+    TrustedAuthorities(const TrustedAuthorities&) = delete;
+    TrustedAuthorities& operator=(const TrustedAuthorities&) = delete;
+
+private:
+    QTemporaryDir emptyDir_;
+    QByteArray oldFile_, oldDir_;
+    bool hadFile_, hadDir_;
+};
+
 // vsftpd 3 with anonymous login (USER, 331, PASS with the password() and no other: vsftpd
 // answers any other with its own "Login incorrect."). It refuses to let the anonymous user write
 // into its root, so the root is read-only and "/www" is writable. With `maxRate`, no transfer
 // moves more than that many bytes a second.
+//
+// With `tls`, explicit TLS is required for the login and every data connection, and each data
+// connection must resume the control connection's TLS session; the protocol and the TLS
+// diagnostics go to log().
 class VsftpdServer : public FtpServer {
 public:
-    explicit VsftpdServer(qint64 maxRate = 0);
+    explicit VsftpdServer(qint64 maxRate = 0, const std::optional<ServerTls>& tls = {});
     ~VsftpdServer() override { stop(); }
+    QByteArray log() const;
 };
 
 // pyftpdlib with one user whose root is writable. Commands in `without` are unknown to it
 // (answered 500).
+//
+// With `tls`, its TLS handler, which requires TLS for the login and the data connections.
 class PyftpdlibServer : public FtpServer {
 public:
-    explicit PyftpdlibServer(const QStringList& without = {});
+    explicit PyftpdlibServer(const QStringList& without = {},
+                             const std::optional<ServerTls>& tls = {});
     ~PyftpdlibServer() override { stop(); }
 };
 

@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+#include <QByteArray>
+#include <QTemporaryDir>
+#include <optional>
+
+#include "FtpTestSupport.h"
+#include "support/TcpRelay.h"
+#include "support/TempSite.h"
+
+using namespace zor;
+using namespace zor::publish;
+using namespace zor::test;
+
+namespace {
+
+// A certificate the system does not vouch for is put to the user, and only their yes lets the
+// login go on.
+TEST(FtpTls, CertificatesAreCheckedAskedAndRemembered) {
+    TestCertificates certificates;
+    const TrustedAuthorities trusted(certificates.authorityFile());
+    const ServerTls selfSigned = certificates.selfSigned(QStringLiteral("DNS:hosting.example"));
+    const QString selfPrint = TestCertificates::fingerprint(selfSigned.certificate);
+    const QString otherPrint = TestCertificates::fingerprint(
+        certificates.selfSigned(QStringLiteral("DNS:hosting.example")).certificate);
+    struct Row {
+        const char* what;
+        ServerTls tls;
+        QString remembered;
+        std::optional<CertificateTrust> answer;  // nullopt: no question may come
+        QString problem;                         // in the question
+        bool opens;
+    } rows[] = {
+        {"trusted by the run's authority",
+         certificates.signedFor(QStringLiteral("IP:127.0.0.1")), {}, {}, {}, true},
+        {"self-signed, trusted once", selfSigned, {}, CertificateTrust::Once, "подписан самим", true},
+        {"self-signed, trusted always", selfSigned, {}, CertificateTrust::Always, {}, true},
+        {"self-signed, remembered", selfSigned, selfPrint, {}, {}, true},
+        {"self-signed, refused", selfSigned, {}, CertificateTrust::No, {}, false},
+        {"changed since remembered", selfSigned, otherPrint, CertificateTrust::Once, {}, true},
+        {"issued for another name",
+         certificates.signedFor(QStringLiteral("DNS:other.example")), {}, CertificateTrust::Once,
+         "не для \u00AB127.0.0.1\u00BB, а для: other.example", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        VsftpdServer server(0, row.tls);
+        FtpClient client;
+        pointAt(client, server);
+        client.Encryption = FtpEncryption::Required;
+        client.TrustedFingerprint = row.remembered;
+        std::optional<ServerCertificate> asked;
+        client.AskTrust = [&](const ServerCertificate& c) {
+            asked = c;
+            return row.answer.value_or(CertificateTrust::No);
+        };
+        if (row.opens) {
+            client.OpenSession();
+            EXPECT_TRUE(client.IsEncrypted());
+        } else {
+            EXPECT_THROW(client.OpenSession(), UntrustedCertificate);
+            EXPECT_FALSE(client.IsConnected());
+            // Nothing after the handshake: neither the user name nor the password.
+            EXPECT_FALSE(server.log().contains("USER")) << server.log().toStdString();
+        }
+        ASSERT_EQ(asked.has_value(), row.answer.has_value());
+        if (asked) {
+            EXPECT_EQ(asked->fingerprint, TestCertificates::fingerprint(row.tls.certificate));
+            EXPECT_EQ(asked->previousFingerprint, row.remembered);
+            EXPECT_TRUE(asked->problems.join(u'\n').contains(row.problem))
+                << asked->problems.join(u'\n').toStdString();
+        }
+        const bool always = row.answer == CertificateTrust::Always;
+        EXPECT_EQ(client.TrustedFingerprint, always ? selfPrint : row.remembered);
+    }
+}
+
+// What goes over the control connection, read as anyone on the wire could read it.
+TEST(FtpTls, ThePasswordNeverCrossesInClear) {
+    TestCertificates certificates;
+    const TrustedAuthorities trusted(certificates.authorityFile());
+    PyftpdlibServer secure(QStringList(),
+                           certificates.signedFor(QStringLiteral("IP:127.0.0.1")));
+    PyftpdlibServer plain;
+    struct Row {
+        const char* what;
+        const FtpServer& server;
+        FtpEncryption encryption;
+        bool encrypted;  // and so the password unseen
+    } rows[] = {
+        {"TLS if the server can, and it can", secure, FtpEncryption::IfAvailable, true},
+        {"TLS if the server can, and it cannot", plain, FtpEncryption::IfAvailable, false},
+        {"without encryption", plain, FtpEncryption::Off, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TcpRelay relay(row.server.port());
+        FtpClient client;
+        pointAt(client, row.server);
+        client.Port = relay.port();
+        client.Encryption = row.encryption;
+        client.OpenSession();
+        QStringList lines;
+        client.ListFolder(lines);
+        EXPECT_EQ(client.IsEncrypted(), row.encrypted);
+        EXPECT_EQ(client.TlsRefused(), !row.encrypted && row.encryption != FtpEncryption::Off);
+        client.CloseSession();
+        const QByteArray wire = relay.fromClients();
+        EXPECT_EQ(wire.contains(row.server.password().toUtf8()), !row.encrypted);
+        EXPECT_EQ(wire.startsWith("AUTH TLS\r\n"), row.encryption != FtpEncryption::Off);
+        EXPECT_EQ(wire.contains("LIST"), !row.encrypted);
+    }
+
+    // Only TLS, from a server without it: nothing more than the question goes out.
+    TcpRelay relay(plain.port());
+    FtpClient client;
+    pointAt(client, plain);
+    client.Port = relay.port();
+    client.Encryption = FtpEncryption::Required;
+    QString text;
+    try {
+        client.OpenSession();
+        ADD_FAILURE() << "a plain session opened where only TLS would do";
+    } catch (const FtpError& e) {
+        text = e.text();
+    }
+    EXPECT_TRUE(text.contains(QStringLiteral("не поддерживает защищённое соединение"))) << text.toStdString();
+    EXPECT_FALSE(client.IsConnected());
+    EXPECT_EQ(relay.fromClients(), QByteArray("AUTH TLS\r\n"));
+}
+
+// Cancel reaches a TLS transfer too, and nothing is left open.
+TEST(FtpTls, CancelDuringAnEncryptedUploadDropsTheSession) {
+    TestCertificates certificates;
+    const TrustedAuthorities trusted(certificates.authorityFile());
+    VsftpdServer server(64 * 1024, certificates.signedFor(QStringLiteral("IP:127.0.0.1")));
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("big.bin"));
+    writeFile(file, randomBytes(4 * 1024 * 1024, 3));
+    const qsizetype descriptors = openDescriptors();
+    FtpClient client;
+    pointAt(client, server);
+    client.Encryption = FtpEncryption::Required;
+    qint64 moved = 0;
+    client.Progress = [&](qint64 bytes) { moved = bytes; };
+    client.Pump = [&] {
+        if (moved > 100 * 1024) {
+            throw FtpCancelled();
+        }
+    };
+    client.OpenSession();
+    EXPECT_THROW(client.UploadFile(file, QStringLiteral("/www/big.bin")), FtpCancelled);
+    EXPECT_FALSE(client.IsConnected());
+    EXPECT_EQ(openDescriptors(), descriptors);
+}
+
+}  // namespace
