@@ -6,12 +6,12 @@ ZOROD_SRC=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 ZOROD_PACKAGES=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin qt6-webchannel-dev libgl-dev
-  qt6-translations-l10n fonts-liberation fonts-dejavu-core
+  qt6-translations-l10n fonts-liberation fonts-dejavu-core libqt6svg6
   libsqlite3-dev libcurl4-openssl-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   vsftpd python3-pyftpdlib python3-openssl openssl php-cli lftp curl libxml2-utils apache2 libapache2-mod-php
   xvfb xauth xdotool chromium
-  oxygen-icon-theme
+  oxygen-icon-theme desktop-file-utils
 )
 
 # What scripts/fuzz needs besides: clang and its sanitizer and libFuzzer runtimes.

@@ -1,6 +1,7 @@
 #include <QApplication>
 
 #include "app/Application.h"
+#include "app/Icons.h"
 #include "app/TForm1.h"
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
@@ -13,6 +14,10 @@ int main(int argc, char** argv) {
     zor::prepareWebEngineEnvironment();
     QApplication app(argc, argv);
     zor::startup::setProgramNames();
+    // Message boxes carry the icon too; the desktop entry installed beside the program names
+    // this window's program.
+    QApplication::setWindowIcon(zor::app::programIcon());
+    QGuiApplication::setDesktopFileName(QStringLiteral("zorod"));
     // The toolkit's own texts (buttons, file errors) in Russian, like the rest of the program.
     zor::startup::installRussianToolkitTexts();
 

@@ -3,6 +3,7 @@
 #include <QLineEdit>
 
 #include "app/FileDrops.h"
+#include "app/Icons.h"
 #include "app/PagesScreen.h"
 #include "app/TForm1.h"
 #include "files/MediaFiles.h"
@@ -32,6 +33,12 @@ Application::Application(const QString& sitesRoot, SettingsStore& settings,
             form4_->showWithFile(files::lowerLatin(path), path);
         });
     });
+    const QIcon icon = programIcon();
+    for (QWidget* window :
+         {static_cast<QWidget*>(form1_.get()), static_cast<QWidget*>(form2_.get()),
+          static_cast<QWidget*>(form4_.get())}) {
+        window->setWindowIcon(icon);
+    }
     // Placed by the program, so they are centred also where no window manager places them.
     centreOnScreen(form1_.get());
     centreOnScreen(form2_.get());

@@ -1,14 +1,58 @@
 #include "app/ClickLabel.h"
 
+#include <QAccessibleWidget>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QStyleHints>
+#include <QStyleOption>
+#include <QStylePainter>
 
 namespace zor::app {
+namespace {
+
+class ClickLabelAccessible : public QAccessibleWidget {
+public:
+    explicit ClickLabelAccessible(ClickLabel* label)
+        : QAccessibleWidget(label, label->hover() == ClickLabel::Hover::Link
+                                       ? QAccessible::Link
+                                       : QAccessible::Button) {}
+
+    QString text(QAccessible::Text t) const override {
+        const auto* label = static_cast<const ClickLabel*>(widget());
+        if (t == QAccessible::Name && label->accessibleName().isEmpty()) {
+            return label->text().isEmpty() ? label->toolTip() : label->text().trimmed();
+        }
+        return QAccessibleWidget::text(t);
+    }
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString& action) override {
+        if (action == pressAction() && widget()->isEnabled()) {
+            static_cast<ClickLabel*>(widget())->activate();
+        }
+    }
+};
+
+QAccessibleInterface* clickLabelAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String(ClickLabel::staticMetaObject.className()) &&
+        object->isWidgetType()) {
+        return new ClickLabelAccessible(static_cast<ClickLabel*>(object));
+    }
+    return nullptr;
+}
+
+}  // namespace
 
 ClickLabel::ClickLabel(const QString& text, Hover hover, QWidget* parent)
     : QLabel(text, parent), hover_(hover) {
+    static const bool accessible = [] {
+        QAccessible::installFactory(clickLabelAccessible);
+        return true;
+    }();
+    Q_UNUSED(accessible);
     setCursor(Qt::PointingHandCursor);
+    // Tab only: a click on a command must not take the focus from the field being typed in.
+    setFocusPolicy(Qt::TabFocus);
     setUnderlined(hover_ == Hover::Link);
     pendingClick_.setSingleShot(true);
     connect(&pendingClick_, &QTimer::timeout, this, &ClickLabel::clicked);
@@ -63,6 +107,27 @@ void ClickLabel::mouseDoubleClickEvent(QMouseEvent* event) {
         return;
     }
     QLabel::mouseDoubleClickEvent(event);
+}
+
+void ClickLabel::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) &&
+        !event->isAutoRepeat()) {
+        activate();
+        return;
+    }
+    QLabel::keyPressEvent(event);
+}
+
+void ClickLabel::paintEvent(QPaintEvent* event) {
+    QLabel::paintEvent(event);
+    if (hasFocus()) {
+        QStylePainter p(this);
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        option.backgroundColor = palette().color(QPalette::Window);
+        p.drawPrimitive(QStyle::PE_FrameFocusRect, option);
+    }
 }
 
 void ClickLabel::enterEvent(QEnterEvent* event) {

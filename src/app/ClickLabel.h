@@ -7,6 +7,8 @@ namespace zor::app {
 
 // A label that acts as a command: a hand pointer, clicked and double-clicked signals, and the
 // hover styles of menu items (underlined under the pointer) and links (underlined at rest).
+// Tab reaches it and Return or Space runs it; screen readers see a button (a link for links)
+// named by its text, or by its hint when it shows a picture only.
 class ClickLabel : public QLabel {
     Q_OBJECT
 public:
@@ -21,6 +23,8 @@ public:
     // click is told from it before anything runs, and then gives clicked() and doubleClicked()
     // together. Otherwise the second click of a double click could arrive at a busy window.
     void setClickWaitsForDoubleClick(bool on) { clickWaits_ = on; }
+    // What a click, Return or Space does, and a screen reader's "press".
+    void activate() { emit clicked(); }
 
 signals:
     void clicked();
@@ -31,6 +35,8 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
 

@@ -47,6 +47,7 @@ DesignScreen::DesignScreen(TForm1& form, OpenSiteState& state, QWidget* parent)
                        "редакторе)"));
     legend->setTextFormat(Qt::PlainText);
     auto* yours = new QLabel(QStringLiteral("Ваш шаблон:"));
+    auto* blocks = new QLabel(QStringLiteral("Блоки:"));
 
     Memo1 = new QPlainTextEdit;
     Memo1->setObjectName(QStringLiteral("Memo1"));
@@ -56,6 +57,9 @@ DesignScreen::DesignScreen(TForm1& form, OpenSiteState& state, QWidget* parent)
     QFont arial(QStringLiteral("Arial"));
     arial.setPixelSize(13);
     Memo1->setFont(arial);
+    // Tab moves on to the next control, as everywhere in the window; the template needs none.
+    Memo1->setTabChangesFocus(true);
+    yours->setBuddy(Memo1);
 
     Button1 = new QPushButton(QStringLiteral("Сохранить"));
     Button1->setObjectName(QStringLiteral("Button1"));
@@ -66,11 +70,12 @@ DesignScreen::DesignScreen(TForm1& form, OpenSiteState& state, QWidget* parent)
     ListBox2->setFont(arial);
     ListBox2->setFixedSize(200, 74);
     ListBox2->setToolTip(QStringLiteral("Блоки сайта; \u00AB...\u00BB создаёт новый блок"));
+    ListBox2->setAccessibleName(blocks->text().chopped(1));  // a list reads no buddy
 
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(Button1, 0, Qt::AlignLeft | Qt::AlignBottom);
     bottom->addStretch();
-    bottom->addWidget(new QLabel(QStringLiteral("Блоки:")), 0, Qt::AlignTop);
+    bottom->addWidget(blocks, 0, Qt::AlignTop);
     bottom->addWidget(ListBox2);
 
     auto* layout = new QVBoxLayout(this);

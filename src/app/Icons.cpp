@@ -127,4 +127,8 @@ QPixmap drawIcon(Icon icon, int size) {
     return pm;
 }
 
+QIcon programIcon() {
+    return QIcon(QStringLiteral(":/icons/zorod.svg"));
+}
+
 }  // namespace zor::app

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QPixmap>
 
 namespace zor::app {
@@ -8,5 +9,8 @@ namespace zor::app {
 enum class Icon { Welcome, Design, Pages, Upload, FileManager, Updates, Developers, Help };
 
 QPixmap drawIcon(Icon icon, int size = 16);
+
+// The program's own icon, for its windows (the SVG also installed beside the program).
+QIcon programIcon();
 
 }  // namespace zor::app

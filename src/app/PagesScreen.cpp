@@ -47,10 +47,16 @@ PagesScreen::PagesScreen(TForm1& form, OpenSiteState& state, SettingsStore& sett
     CheckBox3 = new QCheckBox(QStringLiteral("Создавать карту сайта"));
     CheckBox3->setObjectName(QStringLiteral("CheckBox3"));
 
+    // Each field is named by its label, for screen readers too.
+    auto* titleLabel = new QLabel(QStringLiteral("Имя сайта"));
+    titleLabel->setBuddy(Edit31);
+    auto* pagesLabel = new QLabel(QStringLiteral("Страницы"));
+    pagesLabel->setBuddy(ComboBox1);
+    addressLabel->setBuddy(Edit6);
     auto* grid = new QGridLayout;
-    grid->addWidget(new QLabel(QStringLiteral("Имя сайта")), 0, 0);
+    grid->addWidget(titleLabel, 0, 0);
     grid->addWidget(Edit31, 0, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Страницы")), 1, 0);
+    grid->addWidget(pagesLabel, 1, 0);
     grid->addWidget(ComboBox1, 1, 1);
     grid->setColumnStretch(1, 1);
 

@@ -38,18 +38,24 @@ SiteCatalogueMenu::SiteCatalogueMenu(TForm1& form, OpenSiteState& state, QComboB
 }
 
 void SiteCatalogueMenu::SpeedButton1Click() {
+    const QString open = state_.siteName;
+    if (createSite()) {
+        form_.selectSiteEntry(open);  // the open site stays the selected one
+    }
+}
+
+std::optional<QString> SiteCatalogueMenu::createSite() {
     if (form_.publishing()) {
-        return;
+        return std::nullopt;
     }
     const auto name = dialogs::inputQuery(&form_, QStringLiteral("Новый сайт"),
                                           QStringLiteral("Пожалуйста, укажите имя"));
     if (!name || name->isEmpty()) {
-        return;
+        return std::nullopt;
     }
     site::createSite(state_.sitesRoot, *name);
-    const QString open = state_.siteName;
     sitesbox->addItem(*name);
-    form_.selectSiteEntry(open);  // the open site stays the selected one
+    return name;
 }
 
 void SiteCatalogueMenu::N1Click() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMenu>
+#include <optional>
 
 #include "site/OpenSiteState.h"
 
@@ -18,9 +19,12 @@ public:
     SiteCatalogueMenu(TForm1& form, OpenSiteState& state, QComboBox* sitesbox);
 
     void SpeedButton1Click();  // "Новый"
-    void N1Click();            // "Переименовать"
-    void N5Click();            // "Удалить"
-    void N6Click();            // "Сделать копию"
+    // Asks for a name and creates the site, appending it to the selector; the name, or nullopt
+    // when nothing was asked for or the answer was empty. Throws when the site cannot be made.
+    std::optional<QString> createSite();
+    void N1Click();  // "Переименовать"
+    void N5Click();  // "Удалить"
+    void N6Click();  // "Сделать копию"
 
 private:
     TForm1& form_;

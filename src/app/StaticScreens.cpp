@@ -181,9 +181,9 @@ QWidget* makeDevelopersScreen(QList<ClickLabel*>& links) {
         "программой, присылает замечания и пишет расширения.</p><p>Связаться с нами:</p>")));
     for (const QString& address :
          {QStringLiteral("mailto:team@zorod.example.org"), site::ProductSite}) {
-        auto* link =
-            new ClickLabel(address.startsWith(QStringLiteral("mailto:")) ? address.mid(7) : address,
-                           ClickLabel::Hover::Link);
+        const bool mail = address.startsWith(QStringLiteral("mailto:"));
+        auto* link = new ClickLabel(mail ? address.mid(7) : address, ClickLabel::Hover::Link);
+        link->setObjectName(mail ? QStringLiteral("MailLink") : QStringLiteral("SiteLink"));
         link->setBaseFont(arial(13));
         link->setStyleSheet(QStringLiteral("color: #1a4fa0;"));
         link->setProperty("address", address);

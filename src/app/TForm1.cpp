@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -83,7 +84,7 @@ void TForm1::buildStrip() {
     strip_ = strip;
     sitesbox = strip->sitesbox;
     header = strip->header;
-    PopupMenu3 = new SiteCatalogueMenu(*this, state_, sitesbox);
+    PopupMenu3 = catalogue_ = new SiteCatalogueMenu(*this, state_, sitesbox);
     connectGuarded(sitesbox, &QComboBox::activated, this, [this] { sitesboxSelect(); });
 
     // Strip commands. Screens are built after the strip; the connections look them up then.
@@ -280,19 +281,33 @@ void TForm1::FormCreate() {
     state_.sitePath = state_.sitesRoot;
     sitesbox->addItems(site::listSites(state_.sitesRoot));
     sitesbox->setCurrentIndex(-1);
-    if (sitesbox->count() == 0) {
-        dialogs::showMessage(
-            this,
-            QStringLiteral("В папке программы \u00AB%1\u00BB пока нет ни одного сайта.\n\n"
-                           "Чтобы создать сайт, щёлкните правой кнопкой мыши по списку "
-                           "\u00ABВыберите сайт\u00BB вверху окна и выберите \u00ABНовый\u00BB "
-                           "(или нажмите Ctrl+N, когда список выбран). Созданный сайт затем "
-                           "выберите в этом списке.")
-                .arg(QDir::toNativeSeparators(state_.sitesRoot)));
-        return;
+    // A name that could not be made, or an input box cancelled, brings the offer back; "OK"
+    // leaves the window without a site, to be made later with "Новый".
+    while (sitesbox->count() == 0) {
+        if (!offerFirstSite()) {
+            return;
+        }
+        runGuarded(this, [this] { catalogue_->createSite(); });
     }
     sitesbox->setCurrentIndex(0);
     runGuarded(this, [this] { sitesboxSelect(); });
+}
+
+bool TForm1::offerFirstSite() {
+    QMessageBox box(
+        QMessageBox::Information, QStringLiteral("ZOR OD"),
+        QStringLiteral("В папке программы \u00AB%1\u00BB пока нет ни одного сайта.\n\n"
+                       "Нажмите \u00ABСоздать сайт\u00BB, чтобы создать первый сайт и сразу "
+                       "открыть его. Новые сайты потом можно создавать и из списка сайтов "
+                       "вверху окна: щёлкните по нему правой кнопкой мыши и выберите "
+                       "\u00ABНовый\u00BB (или нажмите Ctrl+N, когда список выбран).")
+            .arg(QDir::toNativeSeparators(state_.sitesRoot)),
+        QMessageBox::Ok, this);
+    QPushButton* create = box.addButton(QStringLiteral("Создать сайт"), QMessageBox::AcceptRole);
+    box.setDefaultButton(create);
+    box.setEscapeButton(QMessageBox::Ok);
+    box.exec();
+    return box.clickedButton() == create;
 }
 
 void TForm1::setSiteCaption(const QString& name) {

@@ -26,6 +26,7 @@ namespace zor::app {
 class ClickLabel;
 class DesignScreen;
 class PagesScreen;
+class SiteCatalogueMenu;
 class UploadScreen;
 class UpdatesScreen;
 
@@ -102,12 +103,15 @@ private:
     // screen.
     void navigateOn(ClickLabel* label, QWidget* screen, const QString& fixedHeader = QString());
     void showFileManager();
+    // With no site at all: says so and offers to make the first one; true for "Создать сайт".
+    bool offerFirstSite();
     // After a failed save: asks whether to go on without saving, with the error.
     bool leaveUnsaved(const ZorError& error, const QString& question);
 
     OpenSiteState& state_;
     SettingsStore& settings_;
     QWidget* strip_ = nullptr;
+    SiteCatalogueMenu* catalogue_ = nullptr;
     DesignScreen* design_ = nullptr;
     PagesScreen* pages_ = nullptr;
     UploadScreen* upload_ = nullptr;

@@ -38,6 +38,7 @@ TopStrip::TopStrip(QWidget* parent) : QWidget(parent) {
     background->setScaledContents(true);
     background->setGeometry(0, 0, 704, Height);
     background->setCursor(Qt::ArrowCursor);
+    background->setFocusPolicy(Qt::NoFocus);  // the header is the same command within Tab's reach
 
     auto icon = [](const char* name, Icon kind, const QString& hint) {
         auto* l = new ClickLabel(QString());
@@ -58,6 +59,7 @@ TopStrip::TopStrip(QWidget* parent) : QWidget(parent) {
     sitesbox->setObjectName(QStringLiteral("sitesbox"));
     sitesbox->setPlaceholderText(QStringLiteral("Выберите сайт"));
     sitesbox->setMinimumWidth(190);
+    sitesbox->setAccessibleName(QStringLiteral("Сайт"));
     sitesbox->setToolTip(
         QStringLiteral("Сайт; правая кнопка мыши \u2014 создать, переименовать, "
                        "удалить или скопировать"));
@@ -71,6 +73,7 @@ TopStrip::TopStrip(QWidget* parent) : QWidget(parent) {
     header->setFont(hf);
     header->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     header->setStyleSheet(QStringLiteral("color: rgb(105, 105, 105);"));  // 3-D dark shadow
+    header->setAccessibleDescription(QStringLiteral("Вернуться в главное меню"));
 
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(8, 0, 10, 0);

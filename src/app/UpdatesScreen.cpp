@@ -136,6 +136,7 @@ UpdatesScreen::UpdatesScreen(TForm1& form, OpenSiteState& state, QWidget* parent
     CheckListBox1 = new QListWidget;
     CheckListBox1->setObjectName(QStringLiteral("CheckListBox1"));
     CheckListBox1->hide();
+    CheckListBox1->setAccessibleName(QStringLiteral("Новые расширения"));
     button9 = button("button9", QStringLiteral("Установить"));
     button9->hide();
 

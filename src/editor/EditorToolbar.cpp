@@ -93,6 +93,7 @@ void addToolbarControls(TForm2& form, QHBoxLayout* row) {
         form.ColorBox1->addItem(QIcon(colourSwatch(QColor(c.code), 12)), c.name, c.code);
     }
     form.ColorBox1->setFixedWidth(116);
+    form.ColorBox1->setAccessibleName(QStringLiteral("Цвет текста"));
     const QString firstName = standardColours().front().name;
     form.ColorBox1->setToolTip(firstName);
     form.Image1->setToolTip(firstName);

@@ -107,6 +107,9 @@ void TForm2::buildWindow() {
 
     Memo1 = new RichTextMemo;
     Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setAccessibleName(QStringLiteral("Исходный текст"));
+    // Tab moves on to the next control instead of typing into the source.
+    Memo1->setTabChangesFocus(true);
     layout->addWidget(Memo1, 2);
 
     PageControl1 = new QTabWidget;
@@ -116,11 +119,13 @@ void TForm2::buildWindow() {
     TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
     auto* visualLayout = new QVBoxLayout(TabSheet1);
     visualLayout->setContentsMargins(0, 0, 0, 0);
+    DHTMLEdit1->widget()->setAccessibleName(QStringLiteral("Визуальный редактор"));
     visualLayout->addWidget(DHTMLEdit1->widget());
     TabSheet2 = new QWidget;
     TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
     auto* previewLayout = new QVBoxLayout(TabSheet2);
     previewLayout->setContentsMargins(0, 0, 0, 0);
+    WebBrowser1->widget()->setAccessibleName(QStringLiteral("Просмотр страницы"));
     previewLayout->addWidget(WebBrowser1->widget());
     PageControl1->addTab(TabSheet1, QStringLiteral("Редактор"));
     PageControl1->addTab(TabSheet2, QStringLiteral("IE"));
@@ -132,10 +137,12 @@ void TForm2::buildWindow() {
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
     ComboBox1->setPlaceholderText(QStringLiteral("Выберите расширение"));
     ComboBox1->setMinimumWidth(200);
+    ComboBox1->setAccessibleName(QStringLiteral("Расширение"));
     Label1 = new QLabel(QStringLiteral("Адрес этой страницы"));
     Label1->setObjectName(QStringLiteral("Label1"));
     Edit2 = new QLineEdit;
     Edit2->setObjectName(QStringLiteral("Edit2"));
+    Label1->setBuddy(Edit2);
     usedhtml = new QCheckBox(QStringLiteral("Использовать редактор"));
     usedhtml->setObjectName(QStringLiteral("usedhtml"));
     usedhtml->setChecked(true);
@@ -160,6 +167,7 @@ QWidget* TForm2::buildToolbar() {
     Edit1->setObjectName(QStringLiteral("Edit1"));
     keepOnOneLine(Edit1);
     Edit1->setFixedWidth(92);
+    Edit1->setAccessibleName(QStringLiteral("Заголовок страницы"));
     row->addWidget(Edit1);
     row->addSpacing(4);
     addToolbarControls(*this, row);

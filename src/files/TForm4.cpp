@@ -130,6 +130,7 @@ TForm4::TForm4(OpenSiteState& state, QWidget* parent) : QDialog(parent), state_(
     Label3->setObjectName(QStringLiteral("Label3"));
     Edit1 = steady(new QLineEdit);
     Edit1->setObjectName(QStringLiteral("Edit1"));
+    Label3->setBuddy(Edit1);
     Label3->hide();
     Edit1->hide();
 
@@ -142,6 +143,7 @@ TForm4::TForm4(OpenSiteState& state, QWidget* parent) : QDialog(parent), state_(
     panelCaption->setFont(arialFont(13, true));
     FileListBox2 = new QListWidget;
     FileListBox2->setObjectName(QStringLiteral("FileListBox2"));
+    FileListBox2->setAccessibleName(panelCaption->text());  // a list reads no buddy
     missingNote = steady(new QLabel);
     missingNote->setObjectName(QStringLiteral("missingNote"));
     missingNote->setFont(arialFont(11));

@@ -10,6 +10,7 @@
 
 #include "AppFixture.h"
 #include "editor/TForm2.h"
+#include "files/TForm4.h"
 #include "platform/CommandGuard.h"
 #include "platform/TextFile.h"
 #include "publish/AccountSettings.h"
@@ -93,13 +94,48 @@ TEST_F(MainWindowTest, PickingAnotherSiteSavesTheOpenOneFirst) {
 TEST_F(MainWindowTest, NoSiteAtAllTellsHowToCreateOne) {
     QDir(root.sitePath("alpha")).removeRecursively();
     QDir(root.sitePath("beta")).removeRecursively();
-    dialogs.expectMessage("Новый");
+    dialogs.expectQuestion("Новый", QMessageBox::Ok);
     start();
     EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0");
     EXPECT_TRUE(state().siteName.isEmpty());
     // Closing with no site open writes nothing anywhere.
     EXPECT_TRUE(form().close());
     EXPECT_TRUE(QDir(root.root()).entryList(QDir::Files).isEmpty());
+}
+
+TEST_F(MainWindowTest, FirstRunCreatesTheFirstSiteAndOpensIt) {
+    QDir(root.sitePath("alpha")).removeRecursively();
+    QDir(root.sitePath("beta")).removeRecursively();
+    // A name that cannot be a folder brings the offer back after its error; so does Cancel.
+    dialogs.expectQuestion("Создать сайт", QString("Создать сайт"));
+    dialogs.expectInput(QString("a/b"));
+    dialogs.expectMessage("не подходит");
+    dialogs.expectQuestion("Создать сайт", QString("Создать сайт"));
+    dialogs.expectInput(std::nullopt);
+    dialogs.expectQuestion("Создать сайт", QString("Создать сайт"));
+    dialogs.expectInput(QString("first"));
+    start();
+    EXPECT_TRUE(dialogs.satisfied());
+    EXPECT_EQ(sites(), QStringList{"first"});
+    EXPECT_EQ(child<QComboBox>("sitesbox")->currentText(), "first");
+    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - first");
+    EXPECT_EQ(state().sitePath, root.sitePath("first"));
+    EXPECT_EQ(child<QLineEdit>("Edit31")->text(), "Новый сайт");
+    EXPECT_EQ(child<QComboBox>("ComboBox1")->itemText(0), "1 - Главная");
+    EXPECT_TRUE(child<QPlainTextEdit>("Memo1")->toPlainText().contains("{{content}}"));
+}
+
+TEST_F(MainWindowTest, AllThreeWindowsShowTheProgramIcon) {
+    start();
+    for (QWidget* window : {static_cast<QWidget*>(&form()), static_cast<QWidget*>(&app->form2()),
+                            static_cast<QWidget*>(&app->form4())}) {
+        // Drawn from the SVG: the blue tile at its left edge, the white page in the middle.
+        const QImage icon = window->windowIcon().pixmap(64).toImage();
+        ASSERT_EQ(icon.size(), QSize(64, 64)) << window->objectName().toStdString();
+        const QColor tile = icon.pixelColor(5, 32);
+        EXPECT_GT(tile.blue(), tile.red() + 60) << window->objectName().toStdString();
+        EXPECT_EQ(icon.pixelColor(20, 46), QColor(Qt::white)) << window->objectName().toStdString();
+    }
 }
 
 TEST_F(MainWindowTest, ABrokenSiteOpensWithAnErrorAndNothingOfThePreviousSiteOnScreen) {

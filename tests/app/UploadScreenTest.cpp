@@ -136,7 +136,7 @@ TEST_F(UploadScreenTest, WithoutAnOpenSiteNoPublishingCommandRuns) {
     ASSERT_TRUE(QDir(root.sitePath("alpha")).removeRecursively());
     ASSERT_TRUE(QDir(root.sitePath("beta")).removeRecursively());
     FaultFtpServer server("normal");
-    dialogs.expectMessage("пока нет ни одного сайта");
+    dialogs.expectQuestion("пока нет ни одного сайта", QMessageBox::Ok);
     start();
     upload().IdFTP1.Port = server.port();
     showForm();

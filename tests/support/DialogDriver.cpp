@@ -44,9 +44,11 @@ void DialogDriver::poll() {
         const Kind kind = question ? Kind::Question : Kind::Message;
         seen_.append(text);
         int answer = question ? QMessageBox::Cancel : 0;
+        QString buttonText;
         if (!expected_.empty() && expected_.front().kind == kind &&
             text.contains(expected_.front().part)) {
             answer = expected_.front().answer;
+            buttonText = expected_.front().button;
             expected_.pop_front();
         } else if (!question && allowAny_) {
         } else {
@@ -61,8 +63,22 @@ void DialogDriver::poll() {
                 }
             }
         }
-        if (question) {
-            if (QAbstractButton* b = box->button(static_cast<QMessageBox::StandardButton>(answer))) {
+        if (!buttonText.isEmpty()) {
+            QAbstractButton* named = nullptr;
+            for (QAbstractButton* b : box->buttons()) {
+                if (b->text() == buttonText) {
+                    named = b;
+                }
+            }
+            if (named) {
+                named->click();
+            } else {
+                unexpected("question without a button \"" + buttonText + "\": " + text);
+                box->reject();
+            }
+        } else if (question) {
+            if (QAbstractButton* b =
+                    box->button(static_cast<QMessageBox::StandardButton>(answer))) {
                 b->click();
             } else {
                 box->reject();

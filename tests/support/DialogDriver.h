@@ -25,14 +25,20 @@ public:
     ~DialogDriver() override;
 
     // One message box (a single button) whose text contains part, in the order queued.
-    void expectMessage(const QString& part) { expected_.push_back({Kind::Message, part, 0, {}}); }
+    void expectMessage(const QString& part) {
+        expected_.push_back({Kind::Message, part, 0, {}, {}});
+    }
     // One question (more than one button) whose text contains part, answered with standardButton.
     void expectQuestion(const QString& part, int standardButton) {
-        expected_.push_back({Kind::Question, part, standardButton, {}});
+        expected_.push_back({Kind::Question, part, standardButton, {}, {}});
+    }
+    // One question whose text contains part, answered with its button captioned buttonText.
+    void expectQuestion(const QString& part, const QString& buttonText) {
+        expected_.push_back({Kind::Question, part, 0, {}, buttonText});
     }
     // One input box, answered with answer (nullopt cancels).
     void expectInput(std::optional<QString> answer) {
-        expected_.push_back({Kind::Input, {}, 0, std::move(answer)});
+        expected_.push_back({Kind::Input, {}, 0, std::move(answer), {}});
     }
     // Message boxes whose texts a test reads for itself afterwards (takeMessages): any number, any
     // text, none required.
@@ -56,6 +62,7 @@ private:
         QString part;
         int answer;
         std::optional<QString> input;
+        QString button;  // a button's caption, where the answer is not a standard button
     };
     void poll();
     void unexpected(const QString& what);
