@@ -78,20 +78,27 @@ void keepBytes(const QByteArray& bytes, const QString& kept) {
     textfile::writeBytes(kept, bytes);
 }
 
-void pruneBackups(const QString& sitePath, int keep) {
+void pruneBackups(const QString& sitePath, const QString& made, int keep) {
     QDir folder(site::backupsFolder(sitePath));
     struct Found {
         BackupName name;
         QString path;
     };
     std::vector<Found> backups;
+    const QString madeName = made.isEmpty() ? QString() : QFileInfo(made).fileName();
     for (const QString& entry :
          folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
+        // The one just made stays whatever the clock said; it may have gone back since the
+        // others were made.
+        if (entry == madeName) {
+            --keep;
+            continue;
+        }
         if (const auto name = parseBackupName(entry)) {
             backups.push_back({*name, folder.filePath(entry)});
         }
     }
-    if (static_cast<int>(backups.size()) <= keep) {
+    if (keep < 0 || static_cast<int>(backups.size()) <= keep) {
         return;
     }
     std::sort(backups.begin(), backups.end(), [](const Found& a, const Found& b) {

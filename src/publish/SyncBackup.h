@@ -21,8 +21,9 @@ QString makeBackupFolder(const QString& sitePath, const QDateTime& now);
 void keepFile(const QString& path, const QString& kept);
 void keepBytes(const QByteArray& bytes, const QString& kept);
 
-// Removes all but the newest `keep` backups of the site. Folders not named like a backup, and
-// files, are left alone: they are the user's.
-void pruneBackups(const QString& sitePath, int keep = KeptBackups);
+// Removes all but the newest `keep` backups of the site, counting `made` (the one just made, or
+// empty) among them and never removing it. Folders not named like a backup, and files, are left
+// alone: they are the user's.
+void pruneBackups(const QString& sitePath, const QString& made, int keep = KeptBackups);
 
 }  // namespace zor::publish

@@ -287,11 +287,11 @@ SyncResult replaceLocal(PublishJob& job, const QString& scratch, int n,
                                                   "папке \u00AB%1\u00BB.")
                                        .arg(result.backupFolder));
     }
-    pruneBackups(sitePath);
+    // Once the files are in place the list must follow them before anything else runs: a Cancel
+    // from here on would leave it empty, and the next save would write that emptiness out.
+    pruneBackups(sitePath, result.backupFolder);
     job.state.pageList.clear();
-    letEventsRun(job.ftp);
     site::readPageTitleIndex(job.state);
-    letEventsRun(job.ftp);
     result.entries = static_cast<int>(job.state.pageList.size());
     return result;
 }

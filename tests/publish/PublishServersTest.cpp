@@ -420,6 +420,42 @@ TEST_F(SyncKeeping, TheEleventhBackupRemovesTheOldest) {
     EXPECT_EQ(readFile(r.backupFolder + "/mf/pages/1.tq"), "changed");
 }
 
+TEST_F(SyncKeeping, ABackupMadeWithTheClockBehindTheOthersIsKept) {
+    OpenSiteState a = publishThreePages("two", "three");
+    const QString folder = site::backupsFolder(a.sitePath);
+    QStringList ahead;
+    for (int i = 0; i < 10; ++i) {
+        ahead.append(QStringLiteral("2099-01-01_00-00-%1").arg(i, 2, 10, QChar('0')));
+        ASSERT_TRUE(QDir().mkpath(folder + '/' + ahead.last()));
+    }
+    writeFile(site::pageFilePath(a.sitePath, 1), "changed");
+    const SyncResult r = sync(a, true);
+    QStringList expected = ahead.mid(1);
+    expected << QFileInfo(r.backupFolder).fileName();
+    expected.sort();
+    EXPECT_EQ(backups(a.sitePath), expected);
+    EXPECT_EQ(readFile(r.backupFolder + "/mf/pages/1.tq"), "changed");
+}
+
+TEST_F(SyncKeeping, ACancelOnceTheFilesAreReplacedStillListsThePages) {
+    OpenSiteState a = publishThreePages("two", "three");
+    writeFile(site::pageFilePath(a.sitePath, 2), "edited here, not sent");
+    bool cancelPressed = false;
+    ftp.Pump = [&] {
+        if (cancelPressed) {
+            throw FtpCancelled();
+        }
+    };
+    PublishJob j = job(a);
+    const SyncResult r = publish::synchronise(j, [&](const ReplaceQuestion&) {
+        cancelPressed = true;  // pressed while the question was up
+        return true;
+    });
+    EXPECT_EQ(r.entries, 4);
+    EXPECT_EQ(a.pageList.size(), 4);
+    EXPECT_EQ(readFile(site::pageFilePath(a.sitePath, 2)), "two");
+}
+
 TEST(PublishingFaults, AFileRefusedByTheServerIsSentAgainNextTime) {
     PublishingBase p;
     p.useServer(std::make_unique<VsftpdServer>());
