@@ -182,6 +182,19 @@ void RichTextMemo::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    // A key that may leave the text empty is one edit block, so that what the owner does about an
+    // empty text (it puts a blank there) joins the key's own undo step instead of becoming a step
+    // that undo takes back only for the owner to redo it at once.
+    const bool deletion = event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete;
+    const bool mayEmpty = deletion && !textCursor().hasSelection() &&
+                          (document()->characterCount() <= 2 || (mods & Qt::ControlModifier));
+    if (mayEmpty && !isReadOnly()) {
+        QTextCursor block(document());
+        block.beginEditBlock();
+        QTextEdit::keyPressEvent(event);
+        block.endEditBlock();
+        return;
+    }
     QTextEdit::keyPressEvent(event);
 }
 

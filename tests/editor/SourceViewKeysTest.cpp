@@ -66,6 +66,11 @@ TEST_F(SourceViewKeys, BackspaceOverTheWholeTextLeavesOneBlank) {
     QTest::keyClick(memo(), Qt::Key_Backspace);
     EXPECT_EQ(memoText(), " ");
     EXPECT_EQ(test::readFile(previewFile()), " ");
+    // The blank is no step of its own: undo brings back what the keys took away.
+    QTest::keyClick(memo(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(memoText(), "a");
+    QTest::keyClick(memo(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(memoText(), "ab");
 }
 
 TEST_F(SourceViewKeys, CtrlVColoursThePastedTagsAndPutsTheCaretAfterThem) {
