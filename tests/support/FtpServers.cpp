@@ -1,7 +1,5 @@
 #include "FtpServers.h"
 
-#include "support/Loopback.h"
-
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,13 +33,23 @@ bool greets(int port, const QByteArray& banner) {
     return QByteArrayView(reply, std::max<qsizetype>(n, 0)).startsWith("220 " + banner);
 }
 
+// Arguments written as one line, "-keyout %1 -days 2": "%1" and on stand for `values`, which
+// may hold blanks.
+QStringList words(const char* line, const QStringList& values = {}) {
+    QStringList arguments = QString::fromLatin1(line).split(u' ', Qt::SkipEmptyParts);
+    for (QString& a : arguments) {
+        a = a.startsWith(u'%') ? values.value(a.mid(1).toInt() - 1) : a;
+    }
+    return arguments;
+}
+
 // Runs openssl with `arguments` and returns its standard output; throws when it fails.
 QByteArray runOpenssl(const QStringList& arguments) {
     QProcess p;
     p.start(QStringLiteral("openssl"), arguments);
     if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        throw std::runtime_error(
-            ("openssl " + arguments.join(u' ').toStdString() + ": " + p.readAllStandardError().toStdString()));
+        throw std::runtime_error(("openssl " + arguments.join(u' ').toStdString() + ": " +
+                                  p.readAllStandardError().toStdString()));
     }
     return p.readAllStandardOutput();
 }
@@ -63,7 +71,11 @@ bool waitUntil(Condition condition, QProcess& process) {
 
 }  // namespace
 
-FtpServer::~FtpServer() = default;
+FtpServer::FtpServer() {
+    if (!dir_.isValid()) {
+        fail(QStringLiteral("no temporary folder"));
+    }
+}
 
 QString FtpServer::localPath(const QString& remotePath) const {
     QString relative = remotePath;
@@ -71,11 +83,6 @@ QString FtpServer::localPath(const QString& remotePath) const {
         relative.remove(0, 1);
     }
     return root_ + u'/' + relative;
-}
-
-QByteArray FtpServer::output() const {
-    QFile f(dir_.filePath(QStringLiteral("output.log")));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 void FtpServer::start(const QString& program, const QStringList& arguments) {
@@ -109,24 +116,16 @@ void FtpServer::fail(const QString& what) const {
         QStringLiteral("FTP server: %1\n%2").arg(what, QString::fromUtf8(output())).toStdString());
 }
 
-void FtpServer::stop() {
-    stopProcess(process_);
-}
-
 TestCertificates::TestCertificates() {
     if (!dir_.isValid()) {
         throw std::runtime_error("no temporary folder for certificates");
     }
-    runOpenssl({QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                QStringLiteral("-keyout"), dir_.filePath(QStringLiteral("ca.key")),
-                QStringLiteral("-out"), authorityFile(), QStringLiteral("-days"),
-                QStringLiteral("2"), QStringLiteral("-subj"),
-                QStringLiteral("/O=ZOR OD tests/CN=ZOR OD test authority"),
-                QStringLiteral("-addext"), QStringLiteral("basicConstraints=critical,CA:TRUE"),
-                QStringLiteral("-addext"),
-                QStringLiteral("keyUsage=critical,keyCertSign,cRLSign")});
+    runOpenssl(
+        words("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
+              " -keyout %1 -out %2 -subj %3 -addext basicConstraints=critical,CA:TRUE"
+              " -addext keyUsage=critical,keyCertSign,cRLSign",
+              {dir_.filePath("ca.key"), authorityFile(),
+               QStringLiteral("/O=ZOR OD tests/CN=ZOR OD test authority")}));
 }
 
 ServerTls TestCertificates::signedFor(const QString& names) {
@@ -140,16 +139,15 @@ ServerTls TestCertificates::selfSigned(const QString& names) {
 ServerTls TestCertificates::make(const QString& names, bool signedByAuthority) {
     const QString base = dir_.filePath(QStringLiteral("server%1").arg(++made_));
     ServerTls made{base + QStringLiteral(".pem"), base + QStringLiteral(".key")};
-    const QString subject = QStringLiteral("/O=ZOR OD tests/CN=") + names.section(u',', 0, 0).section(u':', 1);
-    const QStringList key{QStringLiteral("-newkey"), QStringLiteral("ec"),
-                          QStringLiteral("-pkeyopt"),
-                          QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                          QStringLiteral("-keyout"), made.key, QStringLiteral("-subj"), subject};
+    const QString subject =
+        QStringLiteral("/O=ZOR OD tests/CN=") + names.section(u',', 0, 0).section(u':', 1);
+    const QStringList key =
+        words("-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout %1 -subj %2",
+              {made.key, subject});
     if (!signedByAuthority) {
-        runOpenssl(QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + key +
-                   QStringList{QStringLiteral("-out"), made.certificate, QStringLiteral("-days"),
-                               QStringLiteral("2"), QStringLiteral("-addext"),
-                               QStringLiteral("subjectAltName=") + names});
+        runOpenssl(words("req -x509 -days 2 -out %1 -addext %2",
+                         {made.certificate, "subjectAltName=" + names}) +
+                   key);
         return made;
     }
     const QString request = base + QStringLiteral(".csr");
@@ -160,21 +158,17 @@ ServerTls TestCertificates::make(const QString& names, bool signedByAuthority) {
         throw std::runtime_error("cannot write the certificate's extensions");
     }
     ext.close();
-    runOpenssl(QStringList{QStringLiteral("req")} + key +
-               QStringList{QStringLiteral("-out"), request});
-    runOpenssl({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"), request,
-                QStringLiteral("-CA"), authorityFile(), QStringLiteral("-CAkey"),
-                dir_.filePath(QStringLiteral("ca.key")), QStringLiteral("-CAcreateserial"),
-                QStringLiteral("-out"), made.certificate, QStringLiteral("-days"),
-                QStringLiteral("2"), QStringLiteral("-extfile"), extensions});
+    runOpenssl(words("req -out %1", {request}) + key);
+    runOpenssl(
+        words("x509 -req -CAcreateserial -days 2 -in %1 -CA %2 -CAkey %3 -out %4 -extfile %5",
+              {request, authorityFile(), dir_.filePath("ca.key"), made.certificate, extensions}));
     return made;
 }
 
 QString TestCertificates::fingerprint(const QString& certificateFile) {
     // "sha256 Fingerprint=AB:CD:…"
-    const QByteArray out = runOpenssl({QStringLiteral("x509"), QStringLiteral("-noout"),
-                                       QStringLiteral("-fingerprint"), QStringLiteral("-sha256"),
-                                       QStringLiteral("-in"), certificateFile});
+    const QByteArray out =
+        runOpenssl(words("x509 -noout -fingerprint -sha256 -in %1", {certificateFile}));
     return QString::fromLatin1(out.mid(out.indexOf('=') + 1).trimmed()).toUpper();
 }
 
@@ -188,8 +182,8 @@ TrustedAuthorities::TrustedAuthorities(const QString& file)
 }
 
 TrustedAuthorities::~TrustedAuthorities() {
-    for (const auto& [name, old, had] :
-         {std::tuple{"SSL_CERT_FILE", oldFile_, hadFile_}, std::tuple{"SSL_CERT_DIR", oldDir_, hadDir_}}) {
+    for (const auto& [name, old, had] : {std::tuple{"SSL_CERT_FILE", oldFile_, hadFile_},
+                                         std::tuple{"SSL_CERT_DIR", oldDir_, hadDir_}}) {
         if (had) {
             qputenv(name, old);
         } else {
@@ -199,9 +193,6 @@ TrustedAuthorities::~TrustedAuthorities() {
 }
 
 VsftpdServer::VsftpdServer(qint64 maxRate, const std::optional<ServerTls>& tls) {
-    if (!dir_.isValid()) {
-        fail(QStringLiteral("no temporary folder"));
-    }
     if (::geteuid() != 0) {
         fail(QStringLiteral("vsftpd must be started as root to lock anonymous users in its root"));
     }
@@ -271,30 +262,31 @@ VsftpdServer::VsftpdServer(qint64 maxRate, const std::optional<ServerTls>& tls) 
                     .arg(QString::fromLatin1(banner))
                     .toUtf8());
         if (tls) {
-            f.write(QStringLiteral("ssl_enable=YES\n"
-                                   "allow_anon_ssl=YES\n"
-                                   "force_anon_logins_ssl=YES\n"
-                                   "force_anon_data_ssl=YES\n"
-                                   "force_local_logins_ssl=YES\n"
-                                   "force_local_data_ssl=YES\n"
-                                   "require_ssl_reuse=YES\n"
-                                   "ssl_ciphers=HIGH\n"
-                                   "rsa_cert_file=%1\n"
-                                   "rsa_private_key_file=%2\n"
-                                   "debug_ssl=YES\n"
-                                   "log_ftp_protocol=YES\n"
-                                   "xferlog_enable=YES\n"
-                                   "xferlog_std_format=NO\n"
-                                   "vsftpd_log_file=%3\n")
-                        .arg(tls->certificate, tls->key, dir_.filePath(QStringLiteral("vsftpd.log")))
-                        .toUtf8());
+            f.write(
+                QStringLiteral("ssl_enable=YES\n"
+                               "allow_anon_ssl=YES\n"
+                               "force_anon_logins_ssl=YES\n"
+                               "force_anon_data_ssl=YES\n"
+                               "force_local_logins_ssl=YES\n"
+                               "force_local_data_ssl=YES\n"
+                               "require_ssl_reuse=YES\n"
+                               "ssl_ciphers=HIGH\n"
+                               "rsa_cert_file=%1\n"
+                               "rsa_private_key_file=%2\n"
+                               "debug_ssl=YES\n"
+                               "log_ftp_protocol=YES\n"
+                               "xferlog_enable=YES\n"
+                               "xferlog_std_format=NO\n"
+                               "vsftpd_log_file=%3\n")
+                    .arg(tls->certificate, tls->key, dir_.filePath(QStringLiteral("vsftpd.log")))
+                    .toUtf8());
         }
         f.close();
         start(QStringLiteral("/usr/sbin/vsftpd"), {config});
         if (waitUntil([&] { return greets(port, banner); }, process_)) {
             port_ = port;
         } else {
-            stop();
+            stopProcess(process_);
         }
     }
     if (port_ == 0) {
@@ -302,15 +294,7 @@ VsftpdServer::VsftpdServer(qint64 maxRate, const std::optional<ServerTls>& tls) 
     }
 }
 
-QByteArray VsftpdServer::log() const {
-    QFile f(dir_.filePath(QStringLiteral("vsftpd.log")));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 PyftpdlibServer::PyftpdlibServer(const QStringList& without, const std::optional<ServerTls>& tls) {
-    if (!dir_.isValid()) {
-        fail(QStringLiteral("no temporary folder"));
-    }
     user_ = QStringLiteral("zorod");
     password_ = QStringLiteral("secret word");
     root_ = dir_.filePath(QStringLiteral("root"));
@@ -334,9 +318,6 @@ PyftpdlibServer::PyftpdlibServer(const QStringList& without, const std::optional
 }
 
 FaultFtpServer::FaultFtpServer(const QString& scenario) {
-    if (!dir_.isValid()) {
-        fail(QStringLiteral("no temporary folder"));
-    }
     user_ = QStringLiteral("tester");
     password_ = QStringLiteral("secret");
     start(Python, {supportFile("ftp_fault_server.py"), scenario});

@@ -2,25 +2,21 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <optional>
+
+#include "support/Loopback.h"
 
 // FTP servers for tests and benchmarks, started on 127.0.0.1 and a free port with their own
 // configuration in a temporary folder, and stopped by their process id when the object goes.
 // A server that cannot start throws std::runtime_error with its output.
 namespace zor::test {
 
-class FtpServer {
+class FtpServer : public LoopbackServer {
 public:
-    virtual ~FtpServer();
-    FtpServer(const FtpServer&) = delete;
-    FtpServer& operator=(const FtpServer&) = delete;
-
     QString host() const { return QStringLiteral("127.0.0.1"); }
-    int port() const { return port_; }
     QString user() const { return user_; }
     QString password() const { return password_; }
     // The local folder that is "/" on the server.
@@ -30,20 +26,16 @@ public:
     // The local path behind a remote one; leading slashes, however many, mean the root.
     QString localPath(const QString& remotePath) const;
     // Everything the server printed so far.
-    QByteArray output() const;
+    QByteArray output() const { return logText("output.log"); }
 
 protected:
-    FtpServer() = default;
+    FtpServer();
     // Starts the program with its output going to a file in the temporary folder.
     void start(const QString& program, const QStringList& arguments);
     // Waits for the "PORT <n>" line the scripted servers print once they listen.
     void readAnnouncedPort();
     [[noreturn]] void fail(const QString& what) const;
-    void stop();
 
-    QTemporaryDir dir_;
-    QProcess process_;
-    int port_ = 0;
     QString user_, password_, root_, writableFolder_ = QStringLiteral("/");
 };
 
@@ -96,8 +88,7 @@ private:
 class VsftpdServer : public FtpServer {
 public:
     explicit VsftpdServer(qint64 maxRate = 0, const std::optional<ServerTls>& tls = {});
-    ~VsftpdServer() override { stop(); }
-    QByteArray log() const;
+    QByteArray log() const { return logText("vsftpd.log"); }
 };
 
 // pyftpdlib with one user whose root is writable. Commands in `without` are unknown to it
@@ -108,14 +99,12 @@ class PyftpdlibServer : public FtpServer {
 public:
     explicit PyftpdlibServer(const QStringList& without = {},
                              const std::optional<ServerTls>& tls = {});
-    ~PyftpdlibServer() override { stop(); }
 };
 
 // The scripted server of tests/support/ftp_fault_server.py, running one scenario.
 class FaultFtpServer : public FtpServer {
 public:
     explicit FaultFtpServer(const QString& scenario);
-    ~FaultFtpServer() override { stop(); }
     // Every command line received so far, exactly as it came (line end included).
     QList<QByteArray> receivedLines() const;
     // The byte counts of completed uploads, and of those the client broke off.

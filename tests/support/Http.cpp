@@ -9,12 +9,8 @@
 #include <QFileInfo>
 
 namespace zor::test {
-QByteArray LoopbackServer::logText(const char* name) const {
-    QFile f(dir_.filePath(QLatin1String(name)));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
-HttpResponse httpGet(quint16 port, const QByteArray& pathAndQuery) {
+HttpResponse httpGet(int port, const QByteArray& pathAndQuery) {
     HttpResponse r;
     LoopbackSocket socket;
     if (!socket.connectTo(port, 10)) {
@@ -61,7 +57,6 @@ PhpServer::PhpServer(const QString& documentRoot) {
 }
 
 ApacheServer::ApacheServer(const QString& documentRoot) {
-    const QString modules = QStringLiteral("/usr/lib/apache2/modules/");
     const QString root = QFileInfo(documentRoot).absoluteFilePath();
     if (::geteuid() == 0) {
         for (const QString& folder : {root, QFileInfo(root).absolutePath(), dir_.path()}) {
@@ -69,46 +64,44 @@ ApacheServer::ApacheServer(const QString& documentRoot) {
                                   QFile::permissions(folder) | QFile::ReadOther | QFile::ExeOther);
         }
     }
-    const QStringList head{
-        QStringLiteral("ServerRoot \"%1\"").arg(dir_.path()),
-        QStringLiteral("DefaultRuntimeDir \"%1\"").arg(dir_.path()),
-        QStringLiteral("PidFile \"%1/httpd.pid\"").arg(dir_.path()),
-        QStringLiteral("ServerName 127.0.0.1"),
-        QStringLiteral("User www-data"),
-        QStringLiteral("Group www-data"),
-        QStringLiteral("ErrorLog \"%1/error.log\"").arg(dir_.path()),
-        QStringLiteral("LogLevel warn"),
-    };
-    QStringList conf;
+    QString conf = QStringLiteral(R"(ServerRoot "%1"
+DefaultRuntimeDir "%1"
+PidFile "%1/httpd.pid"
+ServerName 127.0.0.1
+User www-data
+Group www-data
+ErrorLog "%1/error.log"
+LogLevel warn
+Listen 127.0.0.1:%3
+)")
+                       .arg(dir_.path());
     for (const char* module :
          {"mpm_prefork", "authz_core", "authz_host", "access_compat", "dir", "mime"}) {
-        conf.append(
-            QStringLiteral("LoadModule %1_module %2mod_%1.so").arg(QLatin1String(module), modules));
+        conf += QStringLiteral("LoadModule %1_module /usr/lib/apache2/modules/mod_%1.so\n")
+                    .arg(QLatin1String(module));
     }
-    conf += {
-        QStringLiteral("LoadModule php_module %1libphp8.2.so").arg(modules),
-        QStringLiteral("TypesConfig /etc/mime.types"),
-        QStringLiteral("DocumentRoot \"%1\"").arg(root),
-        QStringLiteral("<Directory \"%1\">").arg(root),
-        QStringLiteral("    AllowOverride All"),
-        QStringLiteral("    Require all granted"),
-        QStringLiteral("</Directory>"),
-        QStringLiteral("DirectoryIndex index.php"),
-        QStringLiteral("AddHandler application/x-httpd-php .php"),
-        QStringLiteral("php_admin_value error_reporting -1"),
-        QStringLiteral("php_admin_flag display_errors on"),
-        QStringLiteral("php_admin_flag log_errors on"),
-    };
+    conf += QStringLiteral(R"(LoadModule php_module /usr/lib/apache2/modules/libphp8.2.so
+TypesConfig /etc/mime.types
+DocumentRoot "%1"
+<Directory "%1">
+    AllowOverride All
+    Require all granted
+</Directory>
+DirectoryIndex index.php
+AddHandler application/x-httpd-php .php
+php_admin_value error_reporting -1
+php_admin_flag display_errors on
+php_admin_flag log_errors on
+)")
+                .arg(root);
     process_.setProcessChannelMode(QProcess::MergedChannels);
     // Apache stops by signalling its whole process group, which must not hold the test.
     process_.setChildProcessModifier([] { ::setsid(); });
     const QString path = dir_.filePath(QStringLiteral("httpd.conf"));
     port_ = startOnFreePort(process_, [&](int port) {
         QFile file(path);
-        const QStringList all =
-            head + QStringList{QStringLiteral("Listen 127.0.0.1:%1").arg(port)} + conf;
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            file.write(all.join(u'\n').toUtf8() + '\n');
+            file.write(QString(conf).replace(QStringLiteral("%3"), QString::number(port)).toUtf8());
         }
         file.close();
         process_.start(QStringLiteral("/usr/sbin/apache2"),

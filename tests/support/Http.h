@@ -2,10 +2,8 @@
 
 #include <QByteArray>
 #include <QMap>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 
 #include "support/Loopback.h"
 
@@ -17,23 +15,7 @@ struct HttpResponse {
     QByteArray body;
 };
 // A plain HTTP/1.0 GET to 127.0.0.1.
-HttpResponse httpGet(quint16 port, const QByteArray& pathAndQuery);
-
-// A server process of the tests on a loopback port of its own, with a folder for its
-// configuration and logs. Stopped when destroyed.
-class LoopbackServer {
-public:
-    ~LoopbackServer() { stopProcess(process_); }
-    bool started() const { return port_ != 0; }
-    quint16 port() const { return port_; }
-
-protected:
-    LoopbackServer() = default;
-    QByteArray logText(const char* name) const;
-    QProcess process_;
-    QTemporaryDir dir_;
-    quint16 port_ = 0;
-};
+HttpResponse httpGet(int port, const QByteArray& pathAndQuery);
 
 // PHP's built-in web server over a folder, with every error reported and logged.
 class PhpServer : public LoopbackServer {

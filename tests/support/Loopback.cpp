@@ -109,6 +109,11 @@ int startOnFreePort(QProcess& process, const std::function<void(int)>& launch, i
     return 0;
 }
 
+QByteArray LoopbackServer::logText(const char* name) const {
+    QFile f(dir_.filePath(QLatin1String(name)));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 void stopProcess(QProcess& process) {
     if (process.state() == QProcess::NotRunning) {
         return;

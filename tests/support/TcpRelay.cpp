@@ -1,7 +1,6 @@
 #include "support/TcpRelay.h"
 
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,29 +9,12 @@
 #include <vector>
 
 namespace zor::test {
-namespace {
-
-sockaddr_in loopback(int port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    return a;
-}
-
-}  // namespace
 
 TcpRelay::TcpRelay(int targetPort) : target_(targetPort) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a = loopback(0);
-    socklen_t length = sizeof a;
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::listen(listener_, 8) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &length) != 0 ||
-        ::pipe2(wake_, O_CLOEXEC) != 0) {
+    port_ = listener_.bindAny();
+    if (port_ == 0 || ::listen(listener_.fd(), 8) != 0 || ::pipe2(wake_, O_CLOEXEC) != 0) {
         throw std::runtime_error("relay: cannot listen");
     }
-    port_ = ntohs(a.sin_port);
     thread_ = std::thread([this] { run(); });
 }
 
@@ -40,7 +22,6 @@ TcpRelay::~TcpRelay() {
     const char stop = 's';
     (void)::write(wake_[1], &stop, 1);
     thread_.join();
-    ::close(listener_);
     ::close(wake_[0]);
     ::close(wake_[1]);
 }
@@ -56,7 +37,7 @@ void TcpRelay::run() {
     };
     std::vector<Pair> pairs;
     for (;;) {
-        std::vector<pollfd> fds{{wake_[0], POLLIN, 0}, {listener_, POLLIN, 0}};
+        std::vector<pollfd> fds{{wake_[0], POLLIN, 0}, {listener_.fd(), POLLIN, 0}};
         for (const Pair& p : pairs) {
             fds.push_back({p.client, POLLIN, 0});
             fds.push_back({p.server, POLLIN, 0});
@@ -68,15 +49,12 @@ void TcpRelay::run() {
             break;
         }
         if (fds[1].revents & POLLIN) {
-            const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            const sockaddr_in a = loopback(target_);
-            if (client >= 0 && server >= 0 &&
-                ::connect(server, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0) {
-                pairs.push_back({client, server});
-            } else {
+            const int client = ::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC);
+            LoopbackSocket server;
+            if (client >= 0 && server.connectTo(target_, 0)) {
+                pairs.push_back({client, server.release()});
+            } else if (client >= 0) {
                 ::close(client);
-                ::close(server);
             }
             continue;
         }

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <thread>
 
+#include "support/Loopback.h"
+
 namespace zor::test {
 
 // Listens on 127.0.0.1 and a free port and passes every connection on to `targetPort` there,
@@ -23,7 +25,7 @@ public:
 private:
     void run();
 
-    int listener_ = -1;
+    LoopbackSocket listener_;
     int wake_[2] = {-1, -1};
     int port_ = 0;
     int target_;

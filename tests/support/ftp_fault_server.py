@@ -22,6 +22,15 @@ SCENARIO = sys.argv[1]
 RETR_DATA = bytes(range(256)) * 4096
 LISTING = (b"drwxr-xr-x    2 0        0            4096 Dec 09 04:59 etc\r\n"
            b"-rw-r--r--    1 0        0              20 Dec 09 04:59 index.php\r\n")
+# The commands every scenario answers alike, and their replies.
+PLAIN_REPLIES = {
+    "PASS": "230 Logged in.",
+    "TYPE": "200 Binary it is.",
+    "CWD": "250 Okay.",
+    "DELE": "250 Deleted.",
+    "RNFR": "350 Ready for RNTO.",
+    "RNTO": "250 Renamed.",
+}
 # How long a dripping server keeps it up before it finishes what it sends, one byte a step.
 DRIP_FOR = 30
 DRIP_STEP = 0.2
@@ -29,6 +38,15 @@ DRIP_STEP = 0.2
 
 def log(text):
     print(text, flush=True)
+
+
+def listener(backlog):
+    """A socket listening on 127.0.0.1 and a port the system picks."""
+    sock = socket.socket()
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    sock.bind(("127.0.0.1", 0))
+    sock.listen(backlog)
+    return sock
 
 
 def drip(sock, payload):
@@ -74,9 +92,7 @@ class Session:
         self.reader.read()
 
     def pasv(self, announced="127,0,0,1", parentheses=True):
-        self.listener = socket.socket()
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(1)
+        self.listener = listener(1)
         port = self.listener.getsockname()[1]
         numbers = f"{announced},{port >> 8},{port & 255}"
         if parentheses:
@@ -126,15 +142,11 @@ def serve(s):
                 return
             s.reply("230 Logged in, no password needed." if SCENARIO == "user-230"
                     else "331 Password, please.")
-        elif verb == "PASS":
-            s.reply("230 Logged in.")
-        elif verb == "TYPE":
-            s.reply("200 Binary it is.")
+        elif verb in PLAIN_REPLIES:
+            s.reply(PLAIN_REPLIES[verb])
         elif verb == "SYST":
             s.reply({"syst-500": "500 SYST not understood.",
                      "syst-502": "502 SYST not implemented."}.get(SCENARIO, "215 UNIX Type: L8"))
-        elif verb == "CWD":
-            s.reply("250 Okay.")
         elif verb == "PASV":
             if SCENARIO == "pasv-bare":
                 s.reply(s.pasv(parentheses=False))
@@ -155,13 +167,10 @@ def serve(s):
                 endless(data, LISTING * 1024)
             if SCENARIO == "endless-line":
                 endless(data, b"x" * 65536)
-            if SCENARIO == "drop-mid-retr":
+            if SCENARIO in ("drop-mid-retr", "stall-mid-retr"):
                 data.sendall(payload[:len(payload) // 4])
-                data.close()
-                return
-            if SCENARIO == "stall-mid-retr":
-                data.sendall(payload[:len(payload) // 4])
-                s.wait_for_client_to_leave()
+                if SCENARIO == "stall-mid-retr":
+                    s.wait_for_client_to_leave()
                 data.close()
                 return
             data.sendall(payload)
@@ -203,12 +212,6 @@ def serve(s):
                 return
         elif verb == "MKD":
             s.reply(f'257 "{arg}" created.')
-        elif verb == "DELE":
-            s.reply("250 Deleted.")
-        elif verb == "RNFR":
-            s.reply("350 Ready for RNTO.")
-        elif verb == "RNTO":
-            s.reply("250 Renamed.")
         elif verb == "QUIT":
             s.reply("221 Goodbye.")
             return
@@ -226,10 +229,7 @@ def session(conn):
 
 
 def main():
-    server = socket.socket()
-    server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    server.bind(("127.0.0.1", 0))
-    server.listen(8)
+    server = listener(8)
     log(f"PORT {server.getsockname()[1]}")
     while True:
         conn, _ = server.accept()
