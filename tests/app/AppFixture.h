@@ -53,25 +53,7 @@ struct AppFixture : ::testing::Test {
         EXPECT_NE(w, nullptr) << name;
         return w;
     }
-    static QStringList items(const QComboBox* box) {
-        QStringList texts;
-        for (int i = 0; i < box->count(); ++i) {
-            texts.append(box->itemText(i));
-        }
-        return texts;
-    }
-    static QStringList items(const QListWidget* list) {
-        QStringList texts;
-        for (int i = 0; i < list->count(); ++i) {
-            texts.append(list->item(i)->text());
-        }
-        return texts;
-    }
     QStringList sites() { return items(child<QComboBox>("sitesbox")); }
-    void click(QWidget* w) {
-        ASSERT_NE(w, nullptr);
-        QTest::mouseClick(w, Qt::LeftButton);
-    }
     void showForm() {
         if (!form().isVisible()) {
             form().show();

@@ -20,10 +20,10 @@
 #include <cstdlib>
 
 #include "design/TemplateCompiler.h"
-#include "editor/EditorHost.h"
 #include "editor/EditorSave.h"
 #include "site/OpenSiteState.h"
 #include "site/PageIndex.h"
+#include "support/TestEditorHost.h"
 
 namespace {
 
@@ -46,20 +46,6 @@ F real(const char* name) {
 }
 
 constexpr size_t Piece = 128;
-
-class Host : public zor::editor::EditorHost {
-public:
-    explicit Host(zor::OpenSiteState& state) : state_(state) {}
-    int pageListSelection() const override { return 0; }
-    void setPageListEntry(int index, const QString& text) override {
-        state_.pageList[index] = text;
-    }
-    int blockListSelection() const override { return -1; }
-    void setBlockListEntry(int, const QString&) override {}
-
-private:
-    zor::OpenSiteState& state_;
-};
 
 // The two versions differ in every file and in length.
 QString pageText(int version) {
@@ -85,6 +71,13 @@ QString templateText(int version) {
 
 // The system calls a save makes, each a kill point. The core calls these names; the
 // definitions here come first, and pass on to the C library's own.
+#define KILL_POINT(result, name, parameters, arguments, ...)        \
+    result name parameters __VA_ARGS__ {                            \
+        static const auto next = real<result(*) parameters>(#name); \
+        passPoint();                                                \
+        return next arguments;                                      \
+    }
+
 extern "C" {
 
 ssize_t write(int fd, const void* data, size_t size) {
@@ -93,35 +86,11 @@ ssize_t write(int fd, const void* data, size_t size) {
     return next(fd, data, saving && size > Piece ? Piece : size);
 }
 
-int fsync(int fd) {
-    static const auto next = real<int (*)(int)>("fsync");
-    passPoint();
-    return next(fd);
-}
-
-int close(int fd) {
-    static const auto next = real<int (*)(int)>("close");
-    passPoint();
-    return next(fd);
-}
-
-int rename(const char* from, const char* to) noexcept {
-    static const auto next = real<int (*)(const char*, const char*)>("rename");
-    passPoint();
-    return next(from, to);
-}
-
-int unlink(const char* path) noexcept {
-    static const auto next = real<int (*)(const char*)>("unlink");
-    passPoint();
-    return next(path);
-}
-
-int mkostemp(char* pattern, int flags) {
-    static const auto next = real<int (*)(char*, int)>("mkostemp");
-    passPoint();
-    return next(pattern, flags);
-}
+KILL_POINT(int, fsync, (int fd), (fd))
+KILL_POINT(int, close, (int fd), (fd))
+KILL_POINT(int, rename, (const char* from, const char* to), (from, to), noexcept)
+KILL_POINT(int, unlink, (const char* path), (path), noexcept)
+KILL_POINT(int, mkostemp, (char* pattern, int flags), (pattern, flags))
 
 }  // extern "C"
 
@@ -151,7 +120,8 @@ int main(int argc, char** argv) {
     state.pageIndexLoaded = true;
     state.pageListRead = true;
 
-    Host host(state);
+    zor::test::TestEditorHost host(state);
+    host.pageSelection = 0;
     try {
         saving = true;
         zor::editor::savePage(state, host, pageText(version), state.pageTitles[1]);

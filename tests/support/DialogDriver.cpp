@@ -41,50 +41,40 @@ void DialogDriver::poll() {
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
         const QString text = box->text();
         const bool question = box->buttons().size() > 1;
-        const Kind kind = question ? Kind::Question : Kind::Message;
+        const auto standard = [box](int b) {
+            return box->button(static_cast<QMessageBox::StandardButton>(b));
+        };
         seen_.append(text);
-        int answer = question ? QMessageBox::Cancel : 0;
-        QString buttonText;
-        if (!expected_.empty() && expected_.front().kind == kind &&
+        // The button pressed; without one, a question is refused and a message taken.
+        QAbstractButton* button = question ? nullptr : box->buttons().value(0);
+        if (!expected_.empty() &&
+            expected_.front().kind == (question ? Kind::Question : Kind::Message) &&
             text.contains(expected_.front().part)) {
-            answer = expected_.front().answer;
-            buttonText = expected_.front().button;
+            const Expectation e = expected_.front();
             expected_.pop_front();
-        } else if (!question && allowAny_) {
-        } else {
+            if (!e.button.isEmpty()) {
+                button = nullptr;
+                for (QAbstractButton* b : box->buttons()) {
+                    button = b->text() == e.button ? b : button;
+                }
+                if (!button) {
+                    unexpected("question without a button \"" + e.button + "\": " + text);
+                }
+            } else if (question) {
+                button = standard(e.answer);
+            }
+        } else if (question || !allowAny_) {
             unexpected((question ? "question: " : "message box: ") + text);
             if (question) {
                 // Refuse whatever it asks, so the test's command ends instead of acting.
-                for (int b : {QMessageBox::No, QMessageBox::Cancel}) {
-                    if (box->button(static_cast<QMessageBox::StandardButton>(b))) {
-                        answer = b;
-                        break;
-                    }
-                }
+                button = standard(QMessageBox::No) ? standard(QMessageBox::No)
+                                                   : standard(QMessageBox::Cancel);
             }
         }
-        if (!buttonText.isEmpty()) {
-            QAbstractButton* named = nullptr;
-            for (QAbstractButton* b : box->buttons()) {
-                if (b->text() == buttonText) {
-                    named = b;
-                }
-            }
-            if (named) {
-                named->click();
-            } else {
-                unexpected("question without a button \"" + buttonText + "\": " + text);
-                box->reject();
-            }
+        if (button) {
+            button->click();
         } else if (question) {
-            if (QAbstractButton* b =
-                    box->button(static_cast<QMessageBox::StandardButton>(answer))) {
-                b->click();
-            } else {
-                box->reject();
-            }
-        } else if (!box->buttons().isEmpty()) {
-            box->buttons().first()->click();
+            box->reject();
         } else {
             box->accept();
         }

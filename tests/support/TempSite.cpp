@@ -13,7 +13,9 @@
 #include <csignal>
 #include <cstring>
 
+#include "platform/Errors.h"
 #include "platform/TextFile.h"
+#include "site/PageIndex.h"
 #include "site/SiteCatalogue.h"
 
 namespace zor::test {
@@ -27,6 +29,15 @@ TempRoot::TempRoot() {
 QString TempRoot::makeSite(const QString& name) const {
     site::createSite(root(), name);
     return sitePath(name);
+}
+
+OpenSiteState TempRoot::openNewSite(const QString& name) const {
+    OpenSiteState state;
+    state.sitesRoot = root();
+    state.siteName = name;
+    state.sitePath = makeSite(name);
+    site::readPageTitleIndex(state);
+    return state;
 }
 
 FileSizeLimit::FileSizeLimit(long long limit) {
@@ -88,6 +99,17 @@ bool SmallFileSystem::makeReadOnly() {
                    MS_REMOUNT | MS_RDONLY, nullptr) == 0;
 }
 
+void exitAfter(const std::function<void()>& action,
+               const std::function<bool(const QString&)>& judge) {
+    ::alarm(5);
+    try {
+        action();
+    } catch (const FileError& e) {
+        ::_exit(!judge || judge(e.text()) ? FileErrorThrown : WrongFileError);
+    }
+    ::_exit(NothingThrown);
+}
+
 QByteArray readFile(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
@@ -95,6 +117,14 @@ QByteArray readFile(const QString& path) {
         return {};
     }
     return f.readAll();
+}
+
+QByteArray everyByte(int repeats) {
+    QByteArray bytes(256, Qt::Uninitialized);
+    for (int i = 0; i < 256; ++i) {
+        bytes[i] = static_cast<char>(i);
+    }
+    return bytes.repeated(repeats);
 }
 
 void writeFile(const QString& path, const QByteArray& bytes) {

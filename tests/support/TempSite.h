@@ -4,6 +4,9 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <functional>
+
+#include "site/OpenSiteState.h"
 
 namespace zor::test {
 
@@ -17,6 +20,8 @@ public:
     QString settingsPath() const { return settingsDir_.path() + QStringLiteral("/settings.db"); }
     // A site made by the program's own new-site operation.
     QString makeSite(const QString& name) const;
+    // A new site, opened as the main window opens one: its title index read.
+    OpenSiteState openNewSite(const QString& name) const;
 
 private:
     QTemporaryDir dir_;
@@ -62,7 +67,16 @@ private:
     QString why_;
 };
 
+// For the child of a death test: runs `action`, with an alarm that ends it should it block, and
+// exits with FileErrorThrown when it throws a FileError whose text `judge` accepts (any, without
+// one), with WrongFileError when the text is wrong and with NothingThrown when all goes well.
+enum ChildExit { FileErrorThrown = 0, WrongFileError = 3, NothingThrown = 4 };
+[[noreturn]] void exitAfter(const std::function<void()>& action,
+                            const std::function<bool(const QString&)>& judge = {});
+
 QByteArray readFile(const QString& path);
+// Every byte value in order, `repeats` times: nothing may be translated on its way.
+QByteArray everyByte(int repeats = 1);
 void writeFile(const QString& path, const QByteArray& bytes);
 // The text in Windows-1251; every character must have its byte there.
 QByteArray cp1251(QStringView text);

@@ -20,6 +20,11 @@ public:
     }
     int blockListSelection() const override { return blockSelection; }
     void setBlockListEntry(int index, const QString& text) override { blockList[index] = text; }
+    // The design screen's block list, with entry `row` picked.
+    void pickBlock(const QStringList& list, int row) {
+        blockList = list;
+        blockSelection = row;
+    }
 
     int pageSelection = -1;
     int blockSelection = -1;

@@ -16,6 +16,34 @@
 // does with it (and whether anything listens) is then the program's own wiring.
 namespace zor::test {
 
+inline void click(QWidget* widget) {
+    ASSERT_NE(widget, nullptr);
+    QTest::mouseClick(widget, Qt::LeftButton);
+}
+
+// Typed key by key, as a user types; QTest's own typing knows Latin letters only.
+inline void type(QWidget* widget, const QString& text) {
+    for (const QChar c : text) {
+        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+}
+
+// The entries' texts, in order.
+inline QStringList items(const QComboBox* box) {
+    QStringList texts;
+    for (int i = 0; i < box->count(); ++i) {
+        texts.append(box->itemText(i));
+    }
+    return texts;
+}
+inline QStringList items(const QListWidget* list) {
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i) {
+        texts.append(list->item(i)->text());
+    }
+    return texts;
+}
+
 // Opens the drop-down with a click and clicks its entry.
 inline void chooseEntry(QComboBox* box, int index) {
     ASSERT_TRUE(box && box->isVisible()) << "the drop-down must be on a shown window";
