@@ -26,10 +26,7 @@ struct DenyFilesTest : ::testing::Test {
     OpenSiteState state;
 
     void SetUp() override {
-        state.sitesRoot = root.root();
-        state.siteName = "site";
-        state.sitePath = root.makeSite("site");
-        site::readPageTitleIndex(state);
+        state = root.openNewSite("site");
         textfile::writeLines(site::blockFilePath(state.sitePath, "menu"),
                              {"<?php $password = 'secret'; ?><b>menu</b>"});
         test::writeFile(state.sitePath + "/etc/desing/logo.png", "picture");
@@ -40,8 +37,10 @@ struct DenyFilesTest : ::testing::Test {
         design::saveAndCompile(state, textfile::joinLines(theme));
     }
 
-    // Every request, with the status a browser must get.
-    void expectServed(const test::ApacheServer& apache) {
+    // The site behind Apache: every request, with the status a browser must get.
+    void expectServed() {
+        const test::ApacheServer apache(state.sitePath);
+        ASSERT_TRUE(apache.started()) << "apache2 did not start";
         const struct {
             const char* path;
             int status;
@@ -85,9 +84,7 @@ QStringList olderServersPart(const QStringList& lines) {
 }  // namespace
 
 TEST_F(DenyFilesTest, SourcesAreRefusedAndPagesServed) {
-    test::ApacheServer apache(state.sitePath);
-    ASSERT_TRUE(apache.started()) << "apache2 did not start";
-    expectServed(apache);
+    expectServed();
 }
 
 TEST_F(DenyFilesTest, TheOlderServersWordsRefuseTheSame) {
@@ -97,9 +94,7 @@ TEST_F(DenyFilesTest, TheOlderServersWordsRefuseTheSame) {
         ASSERT_TRUE(older.join('\n').contains("Deny from all")) << path.toStdString();
         textfile::writeLines(path, older);
     }
-    test::ApacheServer apache(state.sitePath);
-    ASSERT_TRUE(apache.started()) << "apache2 did not start";
-    expectServed(apache);
+    expectServed();
 }
 
 TEST_F(DenyFilesTest, TheUploadSendsThem) {

@@ -11,12 +11,9 @@
 #include "support/TempSite.h"
 
 using namespace zor;
+using zor::test::cp1251;
 
 namespace {
-
-QByteArray cp(const QString& s) {
-    return zor::test::cp1251(s);
-}
 
 struct FrontControllerTest : ::testing::Test {
     test::TempRoot root;
@@ -24,8 +21,7 @@ struct FrontControllerTest : ::testing::Test {
     std::unique_ptr<test::PhpServer> php;
 
     void SetUp() override {
-        state.sitePath = root.makeSite("site");
-        site::readPageTitleIndex(state);
+        state = root.openNewSite("site");
         // Three pages: the welcome page and two more, one of them Cyrillic; and a block.
         state.pageTitles[2] = "Контакты";
         state.pageTitles[3] = "Третья";
@@ -43,11 +39,12 @@ struct FrontControllerTest : ::testing::Test {
         php = std::make_unique<test::PhpServer>(state.sitePath);
         ASSERT_TRUE(php->started()) << "php -S did not start";
     }
+    // Nothing PHP complains about, on the page or in its log.
+    void TearDown() override { EXPECT_TRUE(php->errorLog().isEmpty()) << php->errorLog().data(); }
 
     test::HttpResponse get(const QByteArray& query) {
         test::HttpResponse r = test::httpGet(php->port(), "/index.php" + query);
         EXPECT_EQ(r.status, 200) << query.constData();
-        // Nothing PHP complains about reaches the page.
         EXPECT_FALSE(r.body.contains("Warning")) << query.constData();
         EXPECT_FALSE(r.body.contains("Deprecated")) << query.constData();
         EXPECT_FALSE(r.body.contains("Fatal")) << query.constData();
@@ -65,58 +62,51 @@ struct FrontControllerTest : ::testing::Test {
 
 TEST_F(FrontControllerTest, ServesTitlesContentAndBlocks) {
     const auto page2 = get("?in=2");
-    EXPECT_EQ(title(page2.body), cp("Новый сайт : Контакты"));
-    EXPECT_TRUE(page2.body.contains(cp("<p>Пишите нам: ёЁ №</p>")));
-    EXPECT_TRUE(page2.body.contains(cp("<b>Меню блока</b>")));
+    EXPECT_EQ(title(page2.body), cp1251(u"Новый сайт : Контакты"));
+    EXPECT_TRUE(page2.body.contains(cp1251(u"<p>Пишите нам: ёЁ №</p>")));
+    EXPECT_TRUE(page2.body.contains(cp1251(u"<b>Меню блока</b>")));
     EXPECT_FALSE(page2.body.contains("<?php"));
     EXPECT_EQ(page2.headers.value("content-type"), "text/html; charset=windows-1251");
     // Right after the header line comes the template's first line: nothing before the doctype.
     EXPECT_TRUE(page2.body.startsWith("<!DOCTYPE html PUBLIC"));
 
     const auto page3 = get("?in=3");
-    EXPECT_EQ(title(page3.body), cp("Новый сайт : Третья"));
+    EXPECT_EQ(title(page3.body), cp1251(u"Новый сайт : Третья"));
     EXPECT_TRUE(page3.body.contains("<p>page three</p>"));
 
     // Without "in" the first page is shown; an empty "in" counts as the first page's title.
     const auto first = get("");
-    EXPECT_EQ(title(first.body), cp("Новый сайт : Главная"));
-    EXPECT_TRUE(first.body.contains(cp("Вы успешно установили TQ!")));
-    EXPECT_TRUE(first.body.contains(cp("<b>Меню блока</b>")));
+    EXPECT_EQ(title(first.body), cp1251(u"Новый сайт : Главная"));
+    EXPECT_TRUE(first.body.contains(cp1251(u"Вы успешно установили TQ!")));
+    EXPECT_TRUE(first.body.contains(cp1251(u"<b>Меню блока</b>")));
 
     // "sin" adds the title of a second page.
     const auto withSin = get("?in=1&sin=3");
-    EXPECT_EQ(title(withSin.body), cp("Новый сайт : Главная - Новый сайт : Третья"));
-
-    EXPECT_TRUE(php->errorLog().isEmpty()) << php->errorLog().constData();
+    EXPECT_EQ(title(withSin.body), cp1251(u"Новый сайт : Главная - Новый сайт : Третья"));
 }
 
 TEST_F(FrontControllerTest, AMissingPageFileSaysSo) {
     QFile::remove(site::pageFilePath(state.sitePath, 3));
     const auto r = get("?in=3");
     EXPECT_TRUE(r.body.contains("eror <br>mf/pages/3.tq"));
-    EXPECT_EQ(title(r.body), cp("Новый сайт : Третья"));
-    EXPECT_TRUE(php->errorLog().isEmpty()) << php->errorLog().constData();
+    EXPECT_EQ(title(r.body), cp1251(u"Новый сайт : Третья"));
 }
 
 TEST_F(FrontControllerTest, AnUnknownPageShowsNoTitleNoContentAndNoWarning) {
     const auto r = get("?in=9");
     EXPECT_EQ(title(r.body), "");
     EXPECT_FALSE(r.body.contains("eror"));
-    EXPECT_TRUE(php->errorLog().isEmpty()) << php->errorLog().constData();
 }
 
 TEST(NewSite, CompiledAtOnceServesItsFirstPage) {
     test::TempRoot root;
-    OpenSiteState state;
-    state.sitePath = root.makeSite("fresh");
-    state.siteName = "fresh";
     // Opened as the main window opens it, and compiled before anything saved the site.
-    site::readPageTitleIndex(state);
+    OpenSiteState state = root.openNewSite("fresh");
     design::saveAndCompile(state, textfile::joinLines(site::defaultThemeLines()));
     test::PhpServer php(state.sitePath);
     ASSERT_TRUE(php.started()) << "php -S did not start";
     const test::HttpResponse r = test::httpGet(php.port(), "/index.php?in=1");
     EXPECT_EQ(r.status, 200);
-    EXPECT_TRUE(r.body.contains(cp("Вы успешно установили TQ!")));
+    EXPECT_TRUE(r.body.contains(cp1251(u"Вы успешно установили TQ!")));
     EXPECT_TRUE(php.errorLog().isEmpty()) << php.errorLog().constData();
 }

@@ -29,13 +29,12 @@ QStringList fragment(const char* name) {
     text.chop(1);
     return text.split(u'\n');
 }
-const QStringList& title() {
-    static const QStringList lines = fragment("title-block.php");
-    return lines;
-}
-const QStringList& content() {
-    static const QStringList lines = fragment("content-block.php");
-    return lines;
+const QStringList Title = fragment("title-block.php");
+const QStringList Content = fragment("content-block.php");
+
+// The inclusion of block `name`, as the server must get it.
+QStringList include(const char* name) {
+    return {"<?php", QStringLiteral("include \"etc/blocs/%1.tq\";").arg(QLatin1String(name)), "?>"};
 }
 
 QStringList concat(std::initializer_list<QStringList> parts) {
@@ -49,9 +48,9 @@ QStringList concat(std::initializer_list<QStringList> parts) {
 }  // namespace
 
 TEST(Fragments, AreTheFixedPhpTexts) {
-    EXPECT_EQ(titleBlock(), title());
-    EXPECT_EQ(contentBlock(), content());
-    EXPECT_EQ(blockInclude("menu"), (QStringList{"<?php", "include \"etc/blocs/menu.tq\";", "?>"}));
+    EXPECT_EQ(titleBlock(), Title);
+    EXPECT_EQ(contentBlock(), Content);
+    EXPECT_EQ(blockInclude("menu"), include("menu"));
 }
 
 TEST(Compiler, LinesWithoutMarkersAreCopied) {
@@ -66,15 +65,14 @@ TEST(Compiler, MarkersAnywhereInALine) {
         QStringList expected;
     };
     const Case cases[] = {
-        {"<title>{{title}}</title>", concat({{"<title>"}, title(), {"</title>"}})},
-        {"{{title}}", concat({{""}, title(), {""}})},
-        {"    {{content}}", concat({{"    "}, content(), {""}})},
-        {"{{content}}</div><br />", concat({{""}, content(), {"</div><br />"}})},
-        {"<div>{{bloc=menu}}</div>",
-         {"<div>", "<?php", "include \"etc/blocs/menu.tq\";", "?>", "</div>"}},
-        {"{{bloc=menu}}", {"", "<?php", "include \"etc/blocs/menu.tq\";", "?>", ""}},
+        {"<title>{{title}}</title>", concat({{"<title>"}, Title, {"</title>"}})},
+        {"{{title}}", concat({{""}, Title, {""}})},
+        {"    {{content}}", concat({{"    "}, Content, {""}})},
+        {"{{content}}</div><br />", concat({{""}, Content, {"</div><br />"}})},
+        {"<div>{{bloc=menu}}</div>", concat({{"<div>"}, include("menu"), {"</div>"}})},
+        {"{{bloc=menu}}", concat({{""}, include("menu"), {""}})},
         // A second title stays as text in the part after the first one.
-        {"a{{title}}b{{title}}c", concat({{"a"}, title(), {"b{{title}}c"}})},
+        {"a{{title}}b{{title}}c", concat({{"a"}, Title, {"b{{title}}c"}})},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(compiled({c.line}), c.expected) << c.line.toStdString();
@@ -82,43 +80,34 @@ TEST(Compiler, MarkersAnywhereInALine) {
 }
 
 TEST(Compiler, TwoMarkersOnALineEmitTheLineOncePerPass) {
-    EXPECT_EQ(compiled({"<h1>{{title}}</h1>{{content}}<p>"}), concat({{"<h1>"},
-                                                                      title(),
-                                                                      {"</h1>{{content}}<p>"},
-                                                                      {"<h1>{{title}}</h1>"},
-                                                                      content(),
-                                                                      {"<p>"}}));
+    EXPECT_EQ(
+        compiled({"<h1>{{title}}</h1>{{content}}<p>"}),
+        concat(
+            {{"<h1>"}, Title, {"</h1>{{content}}<p>"}, {"<h1>{{title}}</h1>"}, Content, {"<p>"}}));
     // Content first: its "}}" is the first on the line, so the block name is empty and the
     // text after the block starts right after "{{content}}".
-    EXPECT_EQ(
-        compiled({"x{{content}}y{{bloc=menu}}z"}),
-        concat({{"x{{content}}y", "<?php", "include \"etc/blocs/.tq\";", "?>", "y{{bloc=menu}}z"},
-                {"x"},
-                content(),
-                {"y{{bloc=menu}}z"}}));
+    EXPECT_EQ(compiled({"x{{content}}y{{bloc=menu}}z"}), concat({{"x{{content}}y"},
+                                                                 include(""),
+                                                                 {"y{{bloc=menu}}z", "x"},
+                                                                 Content,
+                                                                 {"y{{bloc=menu}}z"}}));
     // Block first, then content: both passes.
     EXPECT_EQ(compiled({"{{bloc=top}}{{content}}"}),
-              concat({{"", "<?php", "include \"etc/blocs/top.tq\";", "?>", "{{content}}"},
-                      {"{{bloc=top}}"},
-                      content(),
-                      {""}}));
+              concat({{""}, include("top"), {"{{content}}", "{{bloc=top}}"}, Content, {""}}));
     // Title and block: the title only; the block marker stays text.
-    EXPECT_EQ(compiled({"{{bloc=menu}}{{title}}"}), concat({{"{{bloc=menu}}"}, title(), {""}}));
+    EXPECT_EQ(compiled({"{{bloc=menu}}{{title}}"}), concat({{"{{bloc=menu}}"}, Title, {""}}));
 }
 
 TEST(Compiler, ABlockMarkerWithoutItsClosingBraces) {
     // No "}}" on the line: an empty name, then the line from its second character.
-    EXPECT_EQ(
-        compiled({"<b>{{bloc=menu</b>"}),
-        (QStringList{"<b>", "<?php", "include \"etc/blocs/.tq\";", "?>", "b>{{bloc=menu</b>"}));
-    EXPECT_EQ(compiled({"{{bloc=}}"}),
-              (QStringList{"", "<?php", "include \"etc/blocs/.tq\";", "?>", ""}));
+    EXPECT_EQ(compiled({"<b>{{bloc=menu</b>"}),
+              concat({{"<b>"}, include(""), {"b>{{bloc=menu</b>"}}));
+    EXPECT_EQ(compiled({"{{bloc=}}"}), concat({{""}, include(""), {""}}));
 }
 
 TEST(SaveAndCompile, WritesTemplateAsGivenAndIndexWithCrLf) {
     test::TempRoot root;
-    OpenSiteState state;
-    state.sitePath = root.makeSite("s");
+    OpenSiteState state = root.openNewSite("s");
     // The last line without a line end still counts; nothing is added to the template.
     saveAndCompile(state, "<html>\r\n<title>{{title}}</title>\r\n</html>");
     EXPECT_EQ(test::readFile(site::themePath(state.sitePath)),
@@ -140,8 +129,7 @@ TEST(SaveAndCompile, WritesTemplateAsGivenAndIndexWithCrLf) {
 
 TEST(SaveAndCompile, RefusesMoreLinesThanTheTableHoldsAndWritesNothing) {
     test::TempRoot root;
-    OpenSiteState state;
-    state.sitePath = root.makeSite("s");
+    OpenSiteState state = root.openNewSite("s");
     const QByteArray before = test::readFile(site::themePath(state.sitePath));
     QString big;
     for (int i = 0; i < 5001; ++i) {

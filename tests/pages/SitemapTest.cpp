@@ -52,8 +52,7 @@ TEST(Sitemap, LinesAreExact) {
 
 TEST(Sitemap, FileIsWellFormedWithOneUrlPerPage) {
     test::TempRoot root;
-    OpenSiteState state;
-    state.sitePath = root.makeSite("s");
+    OpenSiteState state = root.openNewSite("s");
     state.pageList = {"1 - a", "2 - b", "3 - c", "..."};
     state.siteAddress = normaliseAddress("сайт.рф/?a=1&b=2");
     SitemapWriter(state);
@@ -72,8 +71,7 @@ TEST(Sitemap, FileIsWellFormedWithOneUrlPerPage) {
 
 TEST(Sitemap, RegeneratesOnlyWhenEnabledAndListed) {
     test::TempRoot root;
-    OpenSiteState state;
-    state.sitePath = root.makeSite("s");
+    OpenSiteState state = root.openNewSite("s");
     state.pageList = {"1 - a", "..."};
     regenerateSitemap(state);
     EXPECT_FALSE(QFile::exists(site::sitemapPath(state.sitePath)));

@@ -20,6 +20,16 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::ThrowsMessage;
 
+namespace {
+
+// Tests of files, each in a temporary folder of its own.
+struct Files : ::testing::Test {
+    QTemporaryDir dir;
+};
+using Lines = Files;
+
+}  // namespace
+
 TEST(Cp1251, CyrillicAndAsciiRoundTrip) {
     const QString text = QStringLiteral("Новый сайт: Ёё №1 «кавычки» — тире");
     QByteArray bytes = textfile::toCp1251(text);
@@ -33,11 +43,7 @@ TEST(Cp1251, CyrillicAndAsciiRoundTrip) {
 }
 
 TEST(Cp1251, EveryByteSurvivesDecodeAndEncode) {
-    QByteArray all;
-    for (int b = 0; b < 256; ++b) {
-        all.append(static_cast<char>(b));
-    }
-    EXPECT_EQ(textfile::toCp1251(textfile::fromCp1251(all)), all);
+    EXPECT_EQ(textfile::toCp1251(textfile::fromCp1251(test::everyByte())), test::everyByte());
 }
 
 TEST(Cp1251, UnrepresentableCharactersBecomeNumericReferences) {
@@ -51,7 +57,7 @@ TEST(Cp1251, UnrepresentableCharactersBecomeNumericReferences) {
               QByteArray("&#65533;x&#65533;"));
 }
 
-TEST(Lines, SplitAtEveryKindOfLineEnd) {
+TEST_F(Lines, SplitAtEveryKindOfLineEnd) {
     EXPECT_EQ(textfile::splitLines(u""), QStringList{});
     EXPECT_EQ(textfile::splitLines(u"a"), QStringList{"a"});
     EXPECT_EQ(textfile::splitLines(u"a\r\n"), QStringList{"a"});
@@ -61,57 +67,45 @@ TEST(Lines, SplitAtEveryKindOfLineEnd) {
     EXPECT_EQ(textfile::splitLines(u"\r\n"), QStringList{""});
 }
 
-TEST(Lines, WrittenWithCrLfAfterEveryLine) {
-    QTemporaryDir dir;
+TEST_F(Lines, WrittenWithCrLfAfterEveryLine) {
     const QString path = dir.filePath("t.txt");
     textfile::writeLines(path, {QStringLiteral("Главная"), QString(), QStringLiteral("#")});
     EXPECT_EQ(test::readFile(path), QByteArray("\xC3\xEB\xE0\xE2\xED\xE0\xFF\r\n\r\n#\r\n"));
     EXPECT_EQ(textfile::readLines(path), (QStringList{"Главная", "", "#"}));
 }
 
-TEST(Lines, WriteTextAddsNothing) {
-    QTemporaryDir dir;
+TEST_F(Lines, WriteTextAddsNothing) {
     const QString path = dir.filePath("t.txt");
     textfile::writeText(path, QStringLiteral("a\r\nb"));
     EXPECT_EQ(test::readFile(path), QByteArray("a\r\nb"));
 }
 
-TEST(Files, ReadingAMissingFileThrowsWithItsPath) {
-    QTemporaryDir dir;
+TEST_F(Files, ReadingAMissingFileThrowsWithItsPath) {
     const QString path = dir.filePath("missing.txt");
     EXPECT_THAT([&] { textfile::readLines(path); },
                 ThrowsMessage<FileError>(HasSubstr(path.toStdString())));
 }
 
-TEST(Files, AFailedRewriteKeepsTheOldFile) {
-    QTemporaryDir dir;
+TEST_F(Files, AFailedRewriteKeepsTheOldFile) {
     const QString path = dir.filePath("keep.txt");
     textfile::writeLines(path, {"old"});
     // A file-size limit makes the write of the new content fail, even for root.
-    bool threw = false;
     {
         test::FileSizeLimit limit(1024);
-        try {
-            textfile::writeLines(path, {QString(4096, u'n')});
-        } catch (const FileError&) {
-            threw = true;
-        }
+        EXPECT_THROW(textfile::writeLines(path, {QString(4096, u'n')}), FileError);
     }
-    EXPECT_TRUE(threw);
     EXPECT_EQ(test::readFile(path), QByteArray("old\r\n"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"keep.txt"});  // no leftovers
 }
 
-TEST(Files, WritingIntoAMissingFolderThrowsAndCreatesNothing) {
-    QTemporaryDir dir;
+TEST_F(Files, WritingIntoAMissingFolderThrowsAndCreatesNothing) {
     const QString path = dir.filePath("no/such/folder/f.txt");
     EXPECT_THROW(textfile::writeLines(path, {"x"}), FileError);
     EXPECT_FALSE(QFile::exists(path));
 }
 
 // Reads run in a child process: one that blocks must end the test, not hang it.
-TEST(Files, OnlyRegularFilesAreReadAndNothingBlocks) {
-    QTemporaryDir dir;
+TEST_F(Files, OnlyRegularFilesAreReadAndNothingBlocks) {
     struct Row {
         const char* name;
         std::function<bool(const QByteArray&)> make;
@@ -124,47 +118,35 @@ TEST(Files, OnlyRegularFilesAreReadAndNothingBlocks) {
     for (const Row& row : rows) {
         const QString path = dir.filePath(row.name);
         ASSERT_TRUE(row.make(QFile::encodeName(path))) << row.name;
-        EXPECT_EXIT(
-            {
-                ::alarm(5);
-                try {
-                    textfile::readBytes(path);
-                } catch (const FileError& e) {
-                    ::_exit(e.text().contains(path) && e.text().contains("не обычный файл") ? 0
-                                                                                            : 3);
-                }
-                ::_exit(4);
-            },
-            ::testing::ExitedWithCode(0), "")
+        EXPECT_EXIT(test::exitAfter([&] { textfile::readBytes(path); },
+                                    [&](const QString& text) {
+                                        return text.contains(path) &&
+                                               text.contains("не обычный файл");
+                                    }),
+                    ::testing::ExitedWithCode(test::FileErrorThrown), "")
             << row.name;
     }
 }
 
 // In a child process, which the default reaction to the signal would kill.
-TEST(Files, WritingPastTheFileSizeLimitFailsWithAMessageAndLeavesNothingBehind) {
-    QTemporaryDir dir;
+TEST_F(Files, WritingPastTheFileSizeLimitFailsWithAMessageAndLeavesNothingBehind) {
     const QString path = dir.filePath("keep.txt");
     textfile::writeLines(path, {"old"});
-    EXPECT_EXIT(
-        {
-            struct rlimit small {};
-            ::getrlimit(RLIMIT_FSIZE, &small);
-            small.rlim_cur = 1024;
-            ::setrlimit(RLIMIT_FSIZE, &small);
-            try {
-                textfile::writeLines(path, {QString(4096, u'n')});
-            } catch (const FileError& e) {
-                ::_exit(e.text().contains("допустимый размер") ? 0 : 3);
-            }
-            ::_exit(4);
-        },
-        ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(test::exitAfter(
+                    [&] {
+                        struct rlimit small {};
+                        ::getrlimit(RLIMIT_FSIZE, &small);
+                        small.rlim_cur = 1024;
+                        ::setrlimit(RLIMIT_FSIZE, &small);
+                        textfile::writeLines(path, {QString(4096, u'n')});
+                    },
+                    [](const QString& text) { return text.contains("допустимый размер"); }),
+                ::testing::ExitedWithCode(test::FileErrorThrown), "");
     EXPECT_EQ(test::readFile(path), QByteArray("old\r\n"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"keep.txt"});
 }
 
-TEST(Files, CommonSystemErrorsAreToldInRussian) {
-    QTemporaryDir dir;
+TEST_F(Files, CommonSystemErrorsAreToldInRussian) {
     test::writeFile(dir.filePath("file.txt"), "x");
     ::chmod(QFile::encodeName(dir.filePath("file.txt")).constData(), 0600);
     struct Row {
@@ -185,20 +167,16 @@ TEST(Files, CommonSystemErrorsAreToldInRussian) {
             << row.what;
     }
     // Permission denied, as a user without rights meets it (root reads everything).
-    EXPECT_EXIT(
-        {
-            if (::geteuid() == 0 && ::setuid(65534) != 0) {
-                ::_exit(5);
-            }
-            ::chmod(QFile::encodeName(dir.filePath("file.txt")).constData(), 0);
-            try {
-                textfile::readBytes(dir.filePath("file.txt"));
-            } catch (const FileError& e) {
-                ::_exit(e.text().contains("нет прав доступа") ? 0 : 3);
-            }
-            ::_exit(4);
-        },
-        ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(test::exitAfter(
+                    [&] {
+                        if (::geteuid() == 0 && ::setuid(65534) != 0) {
+                            ::_exit(5);
+                        }
+                        ::chmod(QFile::encodeName(dir.filePath("file.txt")).constData(), 0);
+                        textfile::readBytes(dir.filePath("file.txt"));
+                    },
+                    [](const QString& text) { return text.contains("нет прав доступа"); }),
+                ::testing::ExitedWithCode(test::FileErrorThrown), "");
 }
 
 TEST(Cp1251, FirstCharacterOutsideTheCodePage) {

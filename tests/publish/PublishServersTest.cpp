@@ -62,11 +62,7 @@ struct PublishingBase {
     }
     // A new site, opened the way the main window opens one.
     OpenSiteState openNewSite(const QString& name) {
-        OpenSiteState state;
-        state.sitesRoot = root.root();
-        state.siteName = name;
-        state.sitePath = root.makeSite(name);
-        site::readPageTitleIndex(state);
+        OpenSiteState state = root.openNewSite(name);
         state.ftpAccount = account();
         return state;
     }

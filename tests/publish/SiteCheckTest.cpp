@@ -6,7 +6,6 @@
 
 #include "design/TemplateCompiler.h"
 #include "platform/SettingsStore.h"
-#include "platform/TextFile.h"
 #include "publish/FtpClient.h"
 #include "publish/SiteCheck.h"
 #include "site/PageIndex.h"
@@ -21,19 +20,10 @@ using namespace zor::publish;
 using namespace zor::test;
 using Failure = update::HttpPage::Failure;
 
-namespace {
-
-QByteArray cp1251(const QString& text) {
-    return textfile::toCp1251(text);
-}
-
-}  // namespace
-
 TEST(SiteCheck, EachAnswerIsJudgedByStatusTitleAndPhpErrorText) {
     struct Case {
         const char* name;
-        Failure failure;
-        long status;
+        long status;  // 0: no answer came
         QByteArray contentType;
         QByteArray body;
         bool titleRequired;
@@ -44,48 +34,46 @@ TEST(SiteCheck, EachAnswerIsJudgedByStatusTitleAndPhpErrorText) {
         "<br />\n<b>Fatal error</b>:  Uncaught Error: Call to undefined "
         "function nope() in /s/mf/pages/2.tq:1\nStack trace:";
     const Case cases[] = {
-        {"declared windows-1251", Failure::None, 200, "text/html; charset=windows-1251",
-         cp1251("<html><head><title>Сайт : Главная\r\n</title></head>"), true, "", ""},
-        {"utf-8 in a meta", Failure::None, 200, "text/html",
+        {"declared windows-1251", 200, "text/html; charset=windows-1251",
+         cp1251(u"<html><head><title>Сайт : Главная\r\n</title></head>"), true, "", ""},
+        {"utf-8 in a meta", 200, "text/html",
          QString("<meta charset=\"utf-8\"><title>Главная</title>").toUtf8(), true, "", ""},
-        {"references", Failure::None, 200, "text/html",
+        {"references", 200, "text/html",
          "<title>&#1043;&#1083;&#x430;&#x432;&#1085;&#1072;&#1103;</title>", true, "", ""},
-        {"another title", Failure::None, 200, "text/html", cp1251("<title>Другой</title>"), true,
+        {"another title", 200, "text/html", cp1251(u"<title>Другой</title>"), true,
          "в заголовке страницы нет её названия «Главная»: возможно, по этому адресу другой "
          "сайт или на сервере не те файлы",
          "заголовок «Другой»"},
-        {"a template without the title", Failure::None, 200, "", "<title>Другой</title>", false, "",
-         ""},
-        {"not found", Failure::None, 404, "text/html", "<h1>Not Found</h1>", true,
+        {"a template without the title", 200, "", "<title>Другой</title>", false, "", ""},
+        {"not found", 404, "text/html", "<h1>Not Found</h1>", true,
          "index.php не найден по адресу http://h/index.php: возможно, папка на сервере не "
          "совпадает с корнем сайта",
          "ответ 404"},
-        {"php not run", Failure::None, 200, "application/octet-stream",
+        {"php not run", 200, "application/octet-stream",
          "<?php header(\"Content-Type: text/html; charset=windows-1251\"); ?>\r\n<title>", true,
          "сервер не выполняет PHP", "вместо страницы пришёл текст программы index.php"},
-        {"fatal error", Failure::None, 500, "text/html", fatal.toUtf8(), true,
+        {"fatal error", 500, "text/html", fatal.toUtf8(), true,
          "Fatal error: Uncaught Error: Call to undefined function nope() in /s/mf/pages/2.tq:1",
          "ответ 500, в странице — сообщение PHP об ошибке"},
-        {"warning in a page that came", Failure::None, 200, "text/html; charset=utf-8",
+        {"warning in a page that came", 200, "text/html; charset=utf-8",
          "<title>Главная</title><p>x</p>\n<b>Warning</b>:  Undefined variable $x in "
          "<b>/s/1.tq</b> on line <b>2</b><br />",
          true, "Warning: Undefined variable $x in /s/1.tq on line 2",
          "ответ 200, в странице — сообщение PHP об ошибке"},
-        {"the word in the text", Failure::None, 200, "text/html; charset=utf-8",
+        {"the word in the text", 200, "text/html; charset=utf-8",
          "<title>Главная</title>\n<p>Warning: wet floor</p>", true, "", ""},
-        {"500 without a word", Failure::None, 500, "text/html", "", true,
+        {"500 without a word", 500, "text/html", "", true,
          "страница не выполнилась на сервере; подробности — в журнале ошибок сервера", "ответ 500"},
-        {"forbidden", Failure::None, 403, "text/html", "<title>Главная</title>", true,
-         "сервер не отдаёт страницу", "ответ 403"},
-        {"no answer", Failure::NoAnswer, 0, "", "", true, "сайт не отвечает",
-         "соединение не установлено"},
+        {"forbidden", 403, "text/html", "<title>Главная</title>", true, "сервер не отдаёт страницу",
+         "ответ 403"},
+        {"no answer", 0, "", "", true, "сайт не отвечает", "соединение не установлено"},
     };
     const CheckedPage page{1, "http://h/index.php?in=1", "Главная"};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         update::HttpPage answer;
-        answer.failure = c.failure;
-        answer.failureText = c.failure == Failure::None ? "" : "соединение не установлено";
+        answer.failure = c.status == 0 ? Failure::NoAnswer : Failure::None;
+        answer.failureText = c.status == 0 ? "соединение не установлено" : "";
         answer.status = c.status;
         answer.contentType = c.contentType;
         answer.body = c.body;
@@ -160,10 +148,7 @@ struct SiteCheckServers : ::testing::Test {
     void SetUp() override {
         ftp.Port = ftpServer.port();
         ftp.Timeout = std::chrono::seconds(10);
-        state.sitesRoot = root.root();
-        state.siteName = "a";
-        state.sitePath = root.makeSite("a");
-        site::readPageTitleIndex(state);
+        state = root.openNewSite("a");
         state.pageTitles[2] = "Вторая";
         state.pageTitles[3] = "Третья";
         state.pageList = {"1 - Главная", "2 - Вторая", "3 - Третья", "..."};

@@ -46,6 +46,13 @@ TEST_F(PageIndexTest, ThreePagesAreWrittenAsFiveLinesInBothFiles) {
               QByteArray("#    path\r\n0001 Site : A\r\n0002 Site : B\r\n0003 Site : C\r\n#\r\n"));
     EXPECT_EQ(test::readFile(fileIndexPath(site)),
               QByteArray("#    path\r\n0001 1.tq\r\n0002 2.tq\r\n0003 3.tq\r\n#\r\n"));
+    // Empty titles and an empty site title keep their lines; a colon in the site title is kept.
+    titles[1] = "Home";
+    titles[2] = "";
+    EXPECT_EQ(titleIndexLines("", titles, 2),
+              (QStringList{"#    path", "0001  : Home", "0002  : ", "#"}));
+    EXPECT_EQ(titleIndexLines("Me: blog", titles, 1),
+              (QStringList{"#    path", "0001 Me: blog : Home", "#"}));
 }
 
 TEST_F(PageIndexTest, PageNumbersHaveFourDigitsInIndexesAndNoneInFileNames) {
@@ -55,16 +62,48 @@ TEST_F(PageIndexTest, PageNumbersHaveFourDigitsInIndexesAndNoneInFileNames) {
     EXPECT_EQ(pageNumberText(42), "0042");
 }
 
-TEST_F(PageIndexTest, EmptyTitlesAndEmptySiteTitleKeepTheirLines) {
-    TextTable titles;
-    titles[1] = "Home";
-    titles[2] = "";
-    QStringList lines = titleIndexLines("", titles, 2);
-    EXPECT_EQ(lines, (QStringList{"#    path", "0001  : Home", "0002  : ", "#"}));
-    applyPageTitleIndex(lines, state);
-    EXPECT_EQ(state.siteTitle, "");
-    EXPECT_EQ(state.pageList, (QStringList{"1 - Home", "2 - ", "..."}));
-    EXPECT_EQ(state.pageCount(), 2);
+// Each row the lines of an index, and the site title and page titles they give.
+TEST_F(PageIndexTest, TheLinesGiveTheSiteTitleAndThePageTitles) {
+    const struct {
+        const char* what;
+        QStringList lines;
+        QString siteTitle;
+        QStringList titles;
+    } rows[] = {
+        {"empty titles and an empty site title",
+         {"#    path", "0001  : Home", "0002  : ", "#"},
+         "",
+         {"Home", ""}},
+        // The site title ends two characters before the first ":", which here is its own.
+        {"a site title with a colon is cut at it",
+         {"#    path", "0001 Me: blog : Home", "#"},
+         "M",
+         {"blog : Home"}},
+        {"header only", {"#    path", "#"}, "", {}},
+        {"header without end marker", {"#    path"}, "", {}},
+        {"empty", {}, "", {}},
+        {"a line without a colon loses its first character",
+         {"#    path", "0001 odd", "#"},
+         "",
+         {"001 odd"}},
+        // The site title comes from the first page line only.
+        {"a colon in the header, no page", {"# path : xyz", "#"}, "", {}},
+        {"a colon in the header alone", {"# path : xyz"}, "", {}},
+        {"a colon in the header, a page", {"#    path : x", "0001 Мой : A", "#"}, "Мой", {"A"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        state.siteTitle = "old";
+        applyPageTitleIndex(row.lines, state);
+        EXPECT_EQ(state.siteTitle, row.siteTitle);
+        ASSERT_EQ(state.pageCount(), row.titles.size());
+        QStringList list;
+        for (int n = 1; n <= row.titles.size(); ++n) {
+            EXPECT_EQ(state.pageTitles[n], row.titles[n - 1]);
+            list.append(QString::number(n) + " - " + row.titles[n - 1]);
+        }
+        EXPECT_EQ(state.pageList, list + QStringList{"..."});
+    }
 }
 
 TEST_F(PageIndexTest, ReadingFillsTitlesListAndSiteTitle) {
@@ -78,26 +117,6 @@ TEST_F(PageIndexTest, ReadingFillsTitlesListAndSiteTitle) {
     EXPECT_TRUE(state.pageIndexLoaded);
 }
 
-TEST_F(PageIndexTest, ASiteTitleWithAColonIsCutAtIt) {
-    TextTable titles;
-    titles[1] = "Home";
-    applyPageTitleIndex(titleIndexLines("Me: blog", titles, 1), state);
-    // The site title ends two characters before the first ":", which here is its own.
-    EXPECT_EQ(state.siteTitle, "M");
-    EXPECT_EQ(state.pageTitles[1], "blog : Home");
-}
-
-TEST_F(PageIndexTest, HeaderOnlyOrEmptyIndexOpensWithNoPages) {
-    for (const QStringList& lines :
-         {QStringList{"#    path", "#"}, QStringList{"#    path"}, QStringList{}}) {
-        state.siteTitle = "old";
-        applyPageTitleIndex(lines, state);
-        EXPECT_EQ(state.pageList, QStringList{"..."});
-        EXPECT_EQ(state.pageCount(), 0);
-        EXPECT_EQ(state.siteTitle, "");
-    }
-}
-
 TEST_F(PageIndexTest, AnIndexWithoutEndMarkerLosesNoPageAtTheNextSave) {
     writeHead({"#    path", "0001 S : A", "0002 S : B"});
     readPageTitleIndex(state);
@@ -105,12 +124,6 @@ TEST_F(PageIndexTest, AnIndexWithoutEndMarkerLosesNoPageAtTheNextSave) {
     writePageTitleIndex(site, state.siteTitle, state.pageTitles, state.pageCount());
     EXPECT_EQ(textfile::readLines(titleIndexPath(site)),
               (QStringList{"#    path", "0001 S : A", "0002 S : B", "#"}));
-}
-
-TEST_F(PageIndexTest, ALineWithoutColonGivesTheLineWithoutItsFirstCharacter) {
-    applyPageTitleIndex({"#    path", "0001 odd", "#"}, state);
-    EXPECT_EQ(state.pageTitles[1], "001 odd");
-    EXPECT_EQ(state.siteTitle, "");
 }
 
 TEST_F(PageIndexTest, FiveThousandPagesFitAndOneMoreIsRefused) {
@@ -197,23 +210,6 @@ TEST_F(PageIndexTest, ATitleWithALineBreakIsRefusedAndTheIndexStaysAsItWas) {
     }
 }
 
-TEST_F(PageIndexTest, TheSiteTitleComesFromTheFirstPageLineOnly) {
-    struct Row {
-        QStringList lines;
-        QString siteTitle;
-    };
-    const Row rows[] = {
-        {{"# path : xyz", "#"}, ""},
-        {{"# path : xyz"}, ""},
-        {{"#    path : x", "0001 Мой : A", "#"}, "Мой"},
-    };
-    for (const Row& row : rows) {
-        state.siteTitle = "old";
-        applyPageTitleIndex(row.lines, state);
-        EXPECT_EQ(state.siteTitle, row.siteTitle) << row.lines.join(" | ").toStdString();
-    }
-}
-
 TEST_F(PageIndexTest, AnIndexTooLargeToBeOneIsRefusedBeforeItIsRead) {
     // Two pages whose titles make the file far larger than any real index.
     const QString huge(3 * 1024 * 1024, u'x');
@@ -244,21 +240,10 @@ TEST_F(PageIndexTest, SpecialFilesInPlaceOfTheIndexFilesNeverBlock) {
         const QString path = site + "/etc/" + row.name;
         QFile::remove(path);
         ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        // The read fails with its error; the save writes nothing and says nothing.
         EXPECT_EXIT(
-            {
-                ::alarm(5);
-                try {
-                    if (row.read) {
-                        readPageTitleIndex(state);
-                    } else {
-                        writeIndexFiles(state);
-                    }
-                } catch (const FileError&) {
-                    ::_exit(row.read ? 0 : 3);
-                }
-                ::_exit(row.read ? 4 : 0);
-            },
-            ::testing::ExitedWithCode(0), "")
+            test::exitAfter([&] { row.read ? readPageTitleIndex(state) : writeIndexFiles(state); }),
+            ::testing::ExitedWithCode(row.read ? test::FileErrorThrown : test::NothingThrown), "")
             << row.name;
         QFile::remove(path);
         writeHead({"#    path", "0001 S : A", "#"});

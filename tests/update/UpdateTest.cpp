@@ -15,14 +15,7 @@ using namespace zor::test;
 
 namespace {
 
-// Every byte value, so nothing is translated on the way.
-const QByteArray Body = [] {
-    QByteArray b;
-    for (int i = 0; i < 4096; ++i) {
-        b.append(static_cast<char>(i % 256));
-    }
-    return b;
-}();
+const QByteArray Body = everyByte(16);
 
 struct UpdateServerTest : ::testing::Test {
     QTemporaryDir served;
@@ -42,21 +35,19 @@ struct UpdateServerTest : ::testing::Test {
     }
 };
 
-struct DownloadCase {
-    const char* what;
-    const char* path;
-    qint64 maxBytes;
-    bool ok;
-    QByteArray saved;  // the file afterwards, when ok
-};
-
 }  // namespace
 
 TEST_F(UpdateServerTest, DownloadsTheWholeBodyOrReportsFailure) {
     serve("/files/body.bin", Body);
     serve("/files/empty", {});
     http.StallTimeout = std::chrono::seconds(1);
-    const DownloadCase cases[] = {
+    const struct {
+        const char* what;
+        const char* path;
+        qint64 maxBytes;
+        bool ok;
+        QByteArray saved;  // the file afterwards, when ok
+    } cases[] = {
         {"a body", "/files/body.bin", 1 << 20, true, Body},
         {"a body of exactly the limit", "/files/body.bin", 4096, true, Body},
         {"a body of zero length", "/files/empty", 1 << 20, true, {}},
@@ -69,7 +60,7 @@ TEST_F(UpdateServerTest, DownloadsTheWholeBodyOrReportsFailure) {
         {"a body that never ends", "/endless", 1 << 20, false, {}},
         {"a server that never answers", "/silent", 1 << 20, false, {}},
     };
-    for (const DownloadCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const QString local = site + "/update.tmp";
         const QByteArray old(10000, 'o');  // longer than any body: replaced, not written over
