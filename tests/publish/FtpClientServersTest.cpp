@@ -88,11 +88,11 @@ TEST_P(RealServer, RefusedLoginLeavesTheSessionClosed) {
 }
 
 TEST_P(RealServer, ListsAndChangesFoldersWithDoubledSlashes) {
-    QDir().mkpath(onServer(QStringLiteral("mf/img")));
-    QDir().mkpath(onServer(QStringLiteral("etc")));
-    writeFile(onServer(QStringLiteral("index.php")), "<?php echo 1; ?>");
-    writeFile(onServer(QStringLiteral("my file.png")), "png");
-    writeFile(onServer(QStringLiteral("mf/img/a.jpg")), "jpg");
+    QDir().mkpath(onServer("mf/img"));
+    QDir().mkpath(onServer("etc"));
+    writeFile(onServer("index.php"), "<?php echo 1; ?>");
+    writeFile(onServer("my file.png"), "png");
+    writeFile(onServer("mf/img/a.jpg"), "jpg");
 
     client_.OpenSession();
     client_.ChangeFolder(remoteFolder());
@@ -107,88 +107,80 @@ TEST_P(RealServer, ListsAndChangesFoldersWithDoubledSlashes) {
     }
 
     // Lines are appended to what the caller's list holds.
-    client_.ChangeFolder(remote(QStringLiteral("mf")));
+    client_.ChangeFolder(remote("mf"));
     QStringList appended{QStringLiteral("earlier")};
     client_.ListFolder(appended);
     ASSERT_EQ(appended.size(), 2);
     EXPECT_EQ(appended[0], QStringLiteral("earlier"));
-    EXPECT_TRUE(appended[1].endsWith(QStringLiteral(" img")));
+    EXPECT_TRUE(appended[1].endsWith(" img"));
 
-    client_.ChangeFolder(u'/' + remote(QStringLiteral("etc")));
+    client_.ChangeFolder(u'/' + remote("etc"));
     QStringList empty;
     client_.ListFolder(empty);
     EXPECT_TRUE(empty.isEmpty());
 
-    EXPECT_THAT([&] { client_.ChangeFolder(remote(QStringLiteral("nosuch"))); },
+    EXPECT_THAT([&] { client_.ChangeFolder(remote("nosuch")); },
                 throwsFtpError(550, AllOf(Not(IsEmpty()), lastReplyOf(client_))));
     // A refused command leaves the session usable.
     EXPECT_TRUE(client_.IsConnected());
-    client_.ChangeFolder(remote(QStringLiteral("mf/img")));
+    client_.ChangeFolder(remote("mf/img"));
     QStringList img;
     client_.ListFolder(img);
     ASSERT_EQ(img.size(), 1);
-    EXPECT_TRUE(img[0].endsWith(QStringLiteral(" a.jpg")));
+    EXPECT_TRUE(img[0].endsWith(" a.jpg"));
     client_.CloseSession();
 }
 
 TEST_P(RealServer, MakesNewFoldersAndRefusesExistingOnes) {
     client_.OpenSession();
-    client_.MakeFolder(remote(QStringLiteral("new")));
-    client_.MakeFolder(remote(QStringLiteral("new/deeper")));
-    EXPECT_TRUE(QFileInfo(onServer(QStringLiteral("new/deeper"))).isDir());
-    EXPECT_THAT([&] { client_.MakeFolder(remote(QStringLiteral("new"))); },
+    client_.MakeFolder(remote("new"));
+    client_.MakeFolder(remote("new/deeper"));
+    EXPECT_TRUE(QFileInfo(onServer("new/deeper")).isDir());
+    EXPECT_THAT([&] { client_.MakeFolder(remote("new")); },
                 throwsFtpError(550, lastReplyOf(client_)));
-    client_.MakeFolder(remote(QStringLiteral("other")));
-    EXPECT_TRUE(QFileInfo(onServer(QStringLiteral("other"))).isDir());
+    client_.MakeFolder(remote("other"));
+    EXPECT_TRUE(QFileInfo(onServer("other")).isDir());
 }
 
 TEST_P(RealServer, TransfersFilesByteForByte) {
-    QByteArray everyByte;
-    for (int i = 0; i < 256; ++i) {
-        everyByte.append(static_cast<char>(i));
-    }
     // Line ends of every kind would change in an ASCII-mode transfer.
     const QList<std::pair<QString, QByteArray>> files{
         {QStringLiteral("empty.txt"), QByteArray()},
-        {QStringLiteral("lines.bin"), "a\r\nb\nc\rd\r\n\n" + everyByte.repeated(64)},
+        {QStringLiteral("lines.bin"), "a\r\nb\nc\rd\r\n\n" + everyByte(64)},
         {QStringLiteral("big.bin"), randomBytes(50 * 1024 * 1024, 7)},
     };
     client_.OpenSession();
     for (const auto& [name, content] : files) {
         SCOPED_TRACE(name.toStdString());
         writeFile(local(name), content);
-        QList<qint64> progress;
-        client_.Progress = [&](qint64 bytes) { progress.append(bytes); };
-        client_.UploadFile(local(name), remote(name));
-        EXPECT_EQ(readFile(onServer(name)), content);
-        EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
-        EXPECT_EQ(progress.isEmpty() ? 0 : progress.last(), content.size());
-
-        progress.clear();
-        const QString back = local(name + QStringLiteral(".back"));
-        client_.DownloadFile(remote(name), back);
-        EXPECT_EQ(readFile(back), content);
-        EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
-        EXPECT_EQ(progress.isEmpty() ? 0 : progress.last(), content.size());
+        // Progress only grows, up to every byte, both ways.
+        for (bool up : {true, false}) {
+            QList<qint64> progress;
+            client_.Progress = [&](qint64 bytes) { progress.append(bytes); };
+            const QString back = local(name + ".back");
+            up ? client_.UploadFile(local(name), remote(name))
+               : client_.DownloadFile(remote(name), back);
+            EXPECT_EQ(readFile(up ? onServer(name) : back), content);
+            EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+            EXPECT_EQ(progress.isEmpty() ? 0 : progress.last(), content.size());
+        }
     }
     client_.Progress = nullptr;
 
     // An existing local file is never overwritten, and nothing is asked of the server.
-    const QString existing = local(QStringLiteral("lines.bin"));
-    EXPECT_THAT([&] { client_.DownloadFile(remote(QStringLiteral("big.bin")), existing); },
+    const QString existing = local("lines.bin");
+    EXPECT_THAT([&] { client_.DownloadFile(remote("big.bin"), existing); },
                 throwsFtpError(0, "Destination file already exists."));
     EXPECT_EQ(readFile(existing), files[1].second);
 
     // A local file that cannot be read fails before anything is sent; the session stays.
-    EXPECT_THROW(client_.UploadFile(local(QStringLiteral("missing.txt")),
-                                    remote(QStringLiteral("missing.txt"))),
-                 FileError);
-    EXPECT_FALSE(QFileInfo::exists(onServer(QStringLiteral("missing.txt"))));
+    EXPECT_THROW(client_.UploadFile(local("missing.txt"), remote("missing.txt")), FileError);
+    EXPECT_FALSE(QFileInfo::exists(onServer("missing.txt")));
     EXPECT_TRUE(client_.IsConnected());
 
     // A missing remote file leaves the empty local file it was to be written into.
-    const QString missing = local(QStringLiteral("missing.back"));
-    EXPECT_THAT([&] { client_.DownloadFile(remote(QStringLiteral("missing.txt")), missing); },
+    const QString missing = local("missing.back");
+    EXPECT_THAT([&] { client_.DownloadFile(remote("missing.txt"), missing); },
                 throwsFtpError(550, lastReplyOf(client_)));
     EXPECT_TRUE(QFileInfo::exists(missing));
     EXPECT_EQ(QFileInfo(missing).size(), 0);
@@ -200,29 +192,25 @@ TEST_P(RealServer, TransfersFilesByteForByte) {
         // any other (require_ssl_reuse).
         const QByteArray log = static_cast<VsftpdServer&>(*server_).log();
         EXPECT_EQ(log.count(", not reused, "), 1) << log.toStdString();  // the control connection
-        EXPECT_GE(log.count(", reused, "), 6);  // three files up and down
+        EXPECT_GE(log.count(", reused, "), 6);                           // three files up and down
         // Each upload ended with the client's close notice, not a bare end of the stream.
         EXPECT_EQ(log.count("SSL shutdown state is: SSL_RECEIVED_SHUTDOWN"), 3);
     }
 }
 
 TEST_P(RealServer, RenamesAndDeletesFiles) {
-    writeFile(onServer(QStringLiteral("old.txt")), "content");
+    writeFile(onServer("old.txt"), "content");
     client_.OpenSession();
-    client_.RenameRemote(remote(QStringLiteral("old.txt")), remote(QStringLiteral("new.txt")));
-    EXPECT_FALSE(QFileInfo::exists(onServer(QStringLiteral("old.txt"))));
-    EXPECT_EQ(readFile(onServer(QStringLiteral("new.txt"))), QByteArray("content"));
+    client_.RenameRemote(remote("old.txt"), remote("new.txt"));
+    EXPECT_FALSE(QFileInfo::exists(onServer("old.txt")));
+    EXPECT_EQ(readFile(onServer("new.txt")), QByteArray("content"));
 
-    EXPECT_THAT(
-        [&] {
-            client_.RenameRemote(remote(QStringLiteral("old.txt")),
-                                 remote(QStringLiteral("x.txt")));
-        },
-        throwsFtpError(550, lastReplyOf(client_)));
+    EXPECT_THAT([&] { client_.RenameRemote(remote("old.txt"), remote("x.txt")); },
+                throwsFtpError(550, lastReplyOf(client_)));
 
-    client_.DeleteRemoteFile(remote(QStringLiteral("new.txt")));
-    EXPECT_FALSE(QFileInfo::exists(onServer(QStringLiteral("new.txt"))));
-    EXPECT_THAT([&] { client_.DeleteRemoteFile(remote(QStringLiteral("new.txt"))); },
+    client_.DeleteRemoteFile(remote("new.txt"));
+    EXPECT_FALSE(QFileInfo::exists(onServer("new.txt")));
+    EXPECT_THAT([&] { client_.DeleteRemoteFile(remote("new.txt")); },
                 throwsFtpError(550, lastReplyOf(client_)));
     EXPECT_TRUE(client_.IsConnected());
     client_.CloseSession();

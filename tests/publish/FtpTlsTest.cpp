@@ -10,18 +10,23 @@
 using namespace zor;
 using namespace zor::publish;
 using namespace zor::test;
+using ::testing::HasSubstr;
+using ::testing::ThrowsMessage;
 
 namespace {
 
 // A certificate the system does not vouch for is put to the user, and only their yes lets the
 // login go on.
 TEST(FtpTls, CertificatesAreCheckedAskedAndRemembered) {
-    TestCertificates certificates;
-    const TrustedAuthorities trusted(certificates.authorityFile());
+    TlsRun tls;
+    TestCertificates& certificates = tls.certificates;
     const ServerTls selfSigned = certificates.selfSigned(QStringLiteral("DNS:hosting.example"));
     const QString selfPrint = TestCertificates::fingerprint(selfSigned.certificate);
     const QString otherPrint = TestCertificates::fingerprint(
         certificates.selfSigned(QStringLiteral("DNS:hosting.example")).certificate);
+    const ServerTls signedHere = certificates.signedFor("IP:127.0.0.1");
+    const ServerTls signedElsewhere = certificates.signedFor("DNS:other.example");
+    const QString elsewhere = "не для \u00AB127.0.0.1\u00BB, а для: other.example";
     struct Row {
         const char* what;
         ServerTls tls;
@@ -30,16 +35,13 @@ TEST(FtpTls, CertificatesAreCheckedAskedAndRemembered) {
         QString problem;                         // in the question
         bool opens;
     } rows[] = {
-        {"trusted by the run's authority",
-         certificates.signedFor(QStringLiteral("IP:127.0.0.1")), {}, {}, {}, true},
-        {"self-signed, trusted once", selfSigned, {}, CertificateTrust::Once, "подписан самим", true},
+        {"trusted by the run's authority", signedHere, {}, {}, {}, true},
+        {"self-signed, once", selfSigned, {}, CertificateTrust::Once, "подписан самим", true},
         {"self-signed, trusted always", selfSigned, {}, CertificateTrust::Always, {}, true},
         {"self-signed, remembered", selfSigned, selfPrint, {}, {}, true},
         {"self-signed, refused", selfSigned, {}, CertificateTrust::No, {}, false},
         {"changed since remembered", selfSigned, otherPrint, CertificateTrust::Once, {}, true},
-        {"issued for another name",
-         certificates.signedFor(QStringLiteral("DNS:other.example")), {}, CertificateTrust::Once,
-         "не для \u00AB127.0.0.1\u00BB, а для: other.example", true},
+        {"issued for another name", signedElsewhere, {}, CertificateTrust::Once, elsewhere, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -76,10 +78,8 @@ TEST(FtpTls, CertificatesAreCheckedAskedAndRemembered) {
 
 // What goes over the control connection, read as anyone on the wire could read it.
 TEST(FtpTls, ThePasswordNeverCrossesInClear) {
-    TestCertificates certificates;
-    const TrustedAuthorities trusted(certificates.authorityFile());
-    PyftpdlibServer secure(QStringList(),
-                           certificates.signedFor(QStringLiteral("IP:127.0.0.1")));
+    TlsRun tls;
+    PyftpdlibServer secure(QStringList(), tls.certificates.signedFor("IP:127.0.0.1"));
     PyftpdlibServer plain;
     struct Row {
         const char* what;
@@ -116,23 +116,16 @@ TEST(FtpTls, ThePasswordNeverCrossesInClear) {
     pointAt(client, plain);
     client.Port = relay.port();
     client.Encryption = FtpEncryption::Required;
-    QString text;
-    try {
-        client.OpenSession();
-        ADD_FAILURE() << "a plain session opened where only TLS would do";
-    } catch (const FtpError& e) {
-        text = e.text();
-    }
-    EXPECT_TRUE(text.contains(QStringLiteral("не поддерживает защищённое соединение"))) << text.toStdString();
+    EXPECT_THAT([&] { client.OpenSession(); },
+                ThrowsMessage<FtpError>(HasSubstr("не поддерживает защищённое соединение")));
     EXPECT_FALSE(client.IsConnected());
     EXPECT_EQ(relay.fromClients(), QByteArray("AUTH TLS\r\n"));
 }
 
 // Cancel reaches a TLS transfer too, and nothing is left open.
 TEST(FtpTls, CancelDuringAnEncryptedUploadDropsTheSession) {
-    TestCertificates certificates;
-    const TrustedAuthorities trusted(certificates.authorityFile());
-    VsftpdServer server(64 * 1024, certificates.signedFor(QStringLiteral("IP:127.0.0.1")));
+    TlsRun tls;
+    VsftpdServer server(64 * 1024, tls.certificates.signedFor("IP:127.0.0.1"));
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("big.bin"));
     writeFile(file, randomBytes(4 * 1024 * 1024, 3));
