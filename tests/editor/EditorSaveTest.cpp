@@ -115,8 +115,7 @@ TEST_F(EditorSaveTest, NoSelectionWritesNothing) {
 
 TEST_F(EditorSaveTest, RenamedBlockLeavesTheOldFile) {
     test::writeFile(site::blockFilePath(state.sitePath, "menu"), "old menu");
-    host.blockList = {"menu", "..."};
-    host.blockSelection = 0;
+    host.pickBlock({"menu", "..."}, 0);
     saveBlock(state, host, "<a>new</a>", "footer");
     EXPECT_EQ(test::readFile(site::blockFilePath(state.sitePath, "footer")), "<a>new</a>");
     EXPECT_EQ(test::readFile(site::blockFilePath(state.sitePath, "menu")), "old menu");
@@ -124,29 +123,20 @@ TEST_F(EditorSaveTest, RenamedBlockLeavesTheOldFile) {
     EXPECT_FALSE(QFile::exists(preview()));
 }
 
-TEST_F(EditorSaveTest, BlockNamesThatLeaveTheFolderAreRefused) {
-    host.blockList = {"...", "..."};
-    host.blockSelection = 0;
-    for (const QString& name : {QString(), QString("."), QString(".."), QString("../index"),
-                                QString("a/b"), QString("a\\b")}) {
-        EXPECT_THROW(saveBlock(state, host, "x", name), ZorError) << name.toStdString();
-    }
-    EXPECT_EQ(host.blockList, (QStringList{"...", "..."}));
-    EXPECT_TRUE(QFile::exists(preview()));
-    saveBlock(state, host, "x", "Блок 1");  // anything else is the user's choice
-    EXPECT_TRUE(QFile::exists(site::blockFilePath(state.sitePath, "Блок 1")));
-}
-
-TEST_F(EditorSaveTest, BlockNamesThatBreakTheListAreRefused) {
-    host.blockList = {"...", "..."};
-    host.blockSelection = 0;
+// Names that would leave the blocks folder, and names that would break the block list.
+TEST_F(EditorSaveTest, BlockNamesThatLeaveTheFolderOrBreakTheListAreRefused) {
+    host.pickBlock({"...", "..."}, 0);
     for (const QString& name :
-         {QString("..."), QString("tab\there"), QString("two\nlines"),
+         {QString(), QString("."), QString(".."), QString("../index"), QString("a/b"),
+          QString("a\\b"), QString("..."), QString("tab\there"), QString("two\nlines"),
           QString("nul") + QChar(0) + "x", QString("del\x7f"), QString("c1") + QChar(0x85)}) {
         EXPECT_THROW(saveBlock(state, host, "x", name), ZorError) << name.toStdString();
     }
     EXPECT_EQ(host.blockList, (QStringList{"...", "..."}));
     EXPECT_EQ(QDir(site::blocksFolder(state.sitePath)).entryList(QDir::Files), QStringList());
+    EXPECT_TRUE(QFile::exists(preview()));
+    saveBlock(state, host, "x", "Блок 1");  // anything else is the user's choice
+    EXPECT_TRUE(QFile::exists(site::blockFilePath(state.sitePath, "Блок 1")));
 }
 
 TEST(VisualEditorSetting, StoredAsOneOrZero) {

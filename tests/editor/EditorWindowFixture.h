@@ -19,15 +19,11 @@
 #include "support/TestEditorHost.h"
 #include "support/UserInput.h"
 
-// Readable failure messages for texts.
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
-
 namespace zor::test {
 
 // An editor window over a temporary site "alpha" with two pages, built with fake visual editor
-// and preview controls.
+// and preview controls. A test that changes what the window reads at its creation (settings,
+// extensions, the open site) creates it again.
 struct EditorWindowTest : ::testing::Test {
     TempRoot root;
     OpenSiteState state;
@@ -43,6 +39,7 @@ struct EditorWindowTest : ::testing::Test {
         writeFile(page(2), crlf({"<b>Вторая</b> страница", "line two"}));
         settings = std::make_unique<SettingsStore>(root.settingsPath());
         host = std::make_unique<TestEditorHost>(state);
+        create();
     }
     void TearDown() override { form.reset(); }
 
@@ -61,6 +58,9 @@ struct EditorWindowTest : ::testing::Test {
         host->pageSelection = n - 1;
         const bool exists = QFile::exists(page(n));
         whileOpen([&] { form->openPage(n, state.pageTitles[n], exists); }, inside);
+    }
+    void openBlock(const QString& name, bool exists, const std::function<void()>& inside) {
+        whileOpen([&] { form->openBlock(name, exists); }, inside);
     }
     // Shows the window for page n without the modal loop, for key-level tests.
     void showPage(int n, const QString& text) {
@@ -88,13 +88,6 @@ struct EditorWindowTest : ::testing::Test {
         QTimer::singleShot(ms, &loop, &QEventLoop::quit);
         loop.exec();
         return done();
-    }
-
-    // Types text into the widget, one key per character (any script).
-    static void type(QWidget* widget, const QString& text) {
-        for (QChar c : text) {
-            QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
-        }
     }
 
     QString page(int n) const { return site::pageFilePath(state.sitePath, n); }

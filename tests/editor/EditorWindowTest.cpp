@@ -21,7 +21,6 @@ const QString DhtmlKey = QStringLiteral("software\\ZOR-OD\\alpha\\dhtml");
 }
 
 TEST_F(EditorWindowTest, CreatedHiddenWithItsControlsAndDefaults) {
-    create();
     EXPECT_FALSE(form->isVisible());
     EXPECT_EQ(form->windowTitle(), "ZOR OD");
     EXPECT_EQ(form->size(), QSize(667, 535));
@@ -68,7 +67,6 @@ TEST_F(EditorWindowTest, NoSiteOpenTouchesNoFile) {
 }
 
 TEST_F(EditorWindowTest, OpenEditCloseSavesPageTitleAndList) {
-    create();
     openPage(2, [&] {
         EXPECT_EQ(form->windowTitle(), "ZOR OD (?in=2)");
         EXPECT_EQ(form->mode(), EditorMode::Page);
@@ -99,14 +97,12 @@ TEST_F(EditorWindowTest, UntouchedPageIsWrittenBackByteForByte) {
     // Windows-1251 text with a no-break space (0xA0), a tab and no final line end.
     const QByteArray bytes = "\xcf\xf0\xe8\xe2\xe5\xf2\xa0\xec\xe8\xf0\r\n\tx &amp; y\r\n<p>end";
     test::writeFile(page(1), bytes);
-    create();
     openPage(1, [] {});
     EXPECT_EQ(test::readFile(page(1)), bytes);
 }
 
 TEST_F(EditorWindowTest, MissingPageFileOpensEmptyAndIsCreated) {
     QFile::remove(page(2));
-    create();
     openPage(2, [&] {
         EXPECT_EQ(memoText(), " ");
         EXPECT_EQ(form->Edit1->text(), "Вторая");
@@ -115,7 +111,6 @@ TEST_F(EditorWindowTest, MissingPageFileOpensEmptyAndIsCreated) {
 }
 
 TEST_F(EditorWindowTest, EmptiedTitleAndClearedText) {
-    create();
     openPage(2, [&] {
         form->Edit1->clear();
         form->Memo1->selectAll();
@@ -130,7 +125,6 @@ TEST_F(EditorWindowTest, EmptiedTitleAndClearedText) {
 TEST_F(EditorWindowTest, UnreadablePageIsNotShownAndLeavesNoMode) {
     QFile::remove(page(2));
     QDir().mkpath(page(2));  // a folder where the page should be
-    create();
     host->pageSelection = 1;
     EXPECT_ANY_THROW(form->openPage(2, "Вторая", true));
     EXPECT_FALSE(form->isVisible());
@@ -141,7 +135,6 @@ TEST_F(EditorWindowTest, FailedSaveKeepsTheWindowOpenAndLosesNothing) {
     state.sitemapEnabled = true;
     QDir().mkpath(site::sitemapPath(state.sitePath));  // "sitemap.xml" cannot be written
     const QByteArray before = test::readFile(page(2));
-    create();
     openPage(2, [&] {
         QTest::keyClicks(form->Memo1, "new ");
         driver.expectMessage("sitemap.xml");
@@ -160,18 +153,15 @@ TEST_F(EditorWindowTest, FailedSaveKeepsTheWindowOpenAndLosesNothing) {
 TEST_F(EditorWindowTest, BlockSavedUnderItsNewName) {
     test::writeFile(site::blockFilePath(state.sitePath, "menu"),
                     zor::test::cp1251(u"<a href=\"/\">Меню</a>"));
-    host->blockList = {"menu", "..."};
-    host->blockSelection = 0;
+    host->pickBlock({"menu", "..."}, 0);
     host->pageSelection = -1;
-    create();
-    whileOpen([&] { form->openBlock("menu", true); },
-              [&] {
-                  EXPECT_EQ(form->windowTitle(), "ZOR OD Редактирование блоков");
-                  EXPECT_EQ(form->mode(), EditorMode::Block);
-                  EXPECT_EQ(memoText(), "<a href=\"/\">Меню</a>");
-                  EXPECT_EQ(form->Edit2->text(), "http://example.org/index.php?in=0");
-                  form->Edit1->setText("footer");
-              });
+    openBlock("menu", true, [&] {
+        EXPECT_EQ(form->windowTitle(), "ZOR OD Редактирование блоков");
+        EXPECT_EQ(form->mode(), EditorMode::Block);
+        EXPECT_EQ(memoText(), "<a href=\"/\">Меню</a>");
+        EXPECT_EQ(form->Edit2->text(), "http://example.org/index.php?in=0");
+        form->Edit1->setText("footer");
+    });
     EXPECT_EQ(form->windowTitle(), "ZOR OD");
     EXPECT_EQ(test::readFile(site::blockFilePath(state.sitePath, "footer")),
               test::readFile(site::blockFilePath(state.sitePath, "menu")));
@@ -180,26 +170,22 @@ TEST_F(EditorWindowTest, BlockSavedUnderItsNewName) {
 }
 
 TEST_F(EditorWindowTest, BadBlockNameIsRefusedUntilFixed) {
-    host->blockList = {"...", "..."};
-    host->blockSelection = 0;
-    create();
-    whileOpen([&] { form->openBlock("NewBloc", false); },
-              [&] {
-                  form->Edit1->setText("../index");
-                  driver.expectMessage("../index");
-                  form->close();
-                  ASSERT_TRUE(driver.satisfied());
-                  EXPECT_TRUE(form->isVisible());
-                  EXPECT_EQ(form->mode(), EditorMode::Block);
-                  form->Edit1->setText("NewBloc");
-              });
+    host->pickBlock({"...", "..."}, 0);
+    openBlock("NewBloc", false, [&] {
+        form->Edit1->setText("../index");
+        driver.expectMessage("../index");
+        form->close();
+        ASSERT_TRUE(driver.satisfied());
+        EXPECT_TRUE(form->isVisible());
+        EXPECT_EQ(form->mode(), EditorMode::Block);
+        form->Edit1->setText("NewBloc");
+    });
     EXPECT_EQ(test::readFile(site::blockFilePath(state.sitePath, "NewBloc")), " ");
     EXPECT_FALSE(QFile::exists(state.sitePath + "/etc/index.tq"));
     EXPECT_EQ(host->blockList, (QStringList{"NewBloc", "..."}));
 }
 
 TEST_F(EditorWindowTest, WithoutTheVisualEditorThePreviewTabShows) {
-    create();
     form->usedhtml->setChecked(false);
     openPage(2, [&] {
         EXPECT_EQ(form->PageControl1->currentWidget(), form->TabSheet2);
@@ -217,7 +203,6 @@ TEST_F(EditorWindowTest, WithoutTheVisualEditorThePreviewTabShows) {
 }
 
 TEST_F(EditorWindowTest, AddressFieldIsSelectedByAClick) {
-    create();
     openPage(1, [&] {
         QTest::mouseClick(form->Edit2, Qt::LeftButton);
         EXPECT_EQ(form->Edit2->selectedText(), "http://example.org/index.php?in=1");
@@ -228,7 +213,6 @@ TEST_F(EditorWindowTest, AddressFieldIsSelectedByAClick) {
 }
 
 TEST_F(EditorWindowTest, EscapeDoesNotCloseTheWindow) {
-    create();
     openPage(1, [&] {
         QTest::keyClick(form.get(), Qt::Key_Escape);
         EXPECT_TRUE(form->isVisible());
@@ -236,7 +220,6 @@ TEST_F(EditorWindowTest, EscapeDoesNotCloseTheWindow) {
 }
 
 TEST_F(EditorWindowTest, VisualEditsComeBackLoadsDoNot) {
-    create();
     openPage(2, [&] {
         // A key that changes nothing, right after the load, copies nothing back.
         visual->userPressesKey();
@@ -253,7 +236,6 @@ TEST_F(EditorWindowTest, VisualEditsComeBackLoadsDoNot) {
 TEST_F(EditorWindowTest, PhpComesBackFromTheVisualEditor) {
     const QString code = "<?php if ($a > 1) { echo '<b>'; } ?>";
     test::writeFile(page(2), zor::test::cp1251(QString("<p>" + code + "</p>")));
-    create();
     openPage(2, [&] {
         EXPECT_FALSE(visual->body.contains("<?"));
         QString edited = visual->body;
@@ -264,7 +246,6 @@ TEST_F(EditorWindowTest, PhpComesBackFromTheVisualEditor) {
 }
 
 TEST_F(EditorWindowTest, AnOldVisualDocumentNeverOverwritesTheSource) {
-    create();
     openPage(2, [&] {
         const QString oldBody = visual->body;
         // The colour command does not push: the visual editor still shows the old text.
@@ -290,7 +271,6 @@ TEST_F(EditorWindowTest, AnOldVisualDocumentNeverOverwritesTheSource) {
 }
 
 TEST_F(EditorWindowTest, PushesWaitForTheVisualEditorOneAtATime) {
-    create();
     visual->holdPushes = true;
     showPage(1, "start");
     visual->finishPush();
@@ -307,7 +287,6 @@ TEST_F(EditorWindowTest, PushesWaitForTheVisualEditorOneAtATime) {
 
 TEST_F(EditorWindowTest, AVisualEditThatLosesCodeIsNotCopiedBack) {
     test::writeFile(page(2), zor::test::cp1251(u"<p>a <?php echo 1; ?> b</p>"));
-    create();
     openPage(2, [&] {
         const QString source = memoText();
         const QString shown = visual->body;
@@ -351,20 +330,17 @@ TEST_F(EditorWindowTest, AWheelNotchOverAClosedListPicksNothing) {
 
 TEST_F(EditorWindowTest, ANewBlockAsksBeforeReplacingAnother) {
     test::writeFile(site::blockFilePath(state.sitePath, "NewBloc"), "earlier block");
-    host->blockList = {"NewBloc", "...", "..."};
-    host->blockSelection = 1;
-    create();
-    whileOpen([&] { form->openBlock("NewBloc", false); },
-              [&] {
-                  form->Memo1->setText("<p>second</p>");
-                  driver.expectQuestion("Блок «NewBloc» уже есть. Заменить его?", QMessageBox::No);
-                  form->close();
-                  ASSERT_TRUE(driver.satisfied());
-                  EXPECT_TRUE(form->isVisible());
-                  EXPECT_EQ(form->mode(), EditorMode::Block);
-                  EXPECT_EQ(memoText(), "<p>second</p>");
-                  form->Edit1->setText("second");
-              });
+    host->pickBlock({"NewBloc", "...", "..."}, 1);
+    openBlock("NewBloc", false, [&] {
+        form->Memo1->setText("<p>second</p>");
+        driver.expectQuestion("Блок «NewBloc» уже есть. Заменить его?", QMessageBox::No);
+        form->close();
+        ASSERT_TRUE(driver.satisfied());
+        EXPECT_TRUE(form->isVisible());
+        EXPECT_EQ(form->mode(), EditorMode::Block);
+        EXPECT_EQ(memoText(), "<p>second</p>");
+        form->Edit1->setText("second");
+    });
     EXPECT_EQ(test::readFile(site::blockFilePath(state.sitePath, "NewBloc")), "earlier block");
     EXPECT_EQ(test::readFile(site::blockFilePath(state.sitePath, "second")), "<p>second</p>");
     EXPECT_EQ(host->blockList, (QStringList{"NewBloc", "second", "..."}));
@@ -373,16 +349,13 @@ TEST_F(EditorWindowTest, ANewBlockAsksBeforeReplacingAnother) {
 TEST_F(EditorWindowTest, ARenamedBlockAsksBeforeReplacingAnother) {
     test::writeFile(site::blockFilePath(state.sitePath, "footer"), "footer text");
     test::writeFile(site::blockFilePath(state.sitePath, "menu"), "menu text");
-    host->blockList = {"footer", "menu", "..."};
-    host->blockSelection = 0;
-    create();
+    host->pickBlock({"footer", "menu", "..."}, 0);
     // Saved under its own name, an opened block is not asked about.
-    whileOpen([&] { form->openBlock("footer", true); }, [] {});
-    whileOpen([&] { form->openBlock("footer", true); },
-              [&] {
-                  form->Edit1->setText("menu");
-                  driver.expectQuestion("Блок «menu» уже есть. Заменить его?", QMessageBox::Yes);
-              });
+    openBlock("footer", true, [] {});
+    openBlock("footer", true, [&] {
+        form->Edit1->setText("menu");
+        driver.expectQuestion("Блок «menu» уже есть. Заменить его?", QMessageBox::Yes);
+    });
     EXPECT_TRUE(driver.satisfied());
     EXPECT_EQ(test::readFile(site::blockFilePath(state.sitePath, "menu")), "footer text");
     EXPECT_EQ(test::readFile(site::blockFilePath(state.sitePath, "footer")), "footer text");

@@ -5,12 +5,9 @@
 #include "editor/PhpScanner.h"
 #include "platform/TextFile.h"
 #include "support/Http.h"
+#include "support/TempSite.h"
 
 using zor::editor::PhpProtection;
-
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
 
 namespace {
 

@@ -14,33 +14,24 @@ const QColor Green(0, 128, 0);
 const QColor Navy(0, 0, 128);
 
 struct SourceViewKeys : EditorWindowTest {
-    void SetUp() override {
-        EditorWindowTest::SetUp();
-        create();
-    }
     RichTextMemo* memo() const { return form->Memo1; }
 };
 
 }  // namespace
 
-TEST_F(SourceViewKeys, TypedTagIsGreenAndWhatFollowsNavy) {
-    showPage(1, "");
-    ASSERT_EQ(memoText(), " ");  // an emptied source view holds one blank
-    QTest::keyClicks(memo(), "<b>x");
-    EXPECT_EQ(memoText(), "<b>x ");
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(colourAt(i), Green) << i;
+// The tag typed is green up to its end, and what follows navy. The key that types ">" also
+// types ".": releasing it ends the tag colour too.
+TEST_F(SourceViewKeys, TypedTagIsGreenAndWhatFollowsNavyAsAfterThePeriodKey) {
+    for (const auto& [keys, green] : {std::pair{"<b>x", 3}, std::pair{"<.x", 2}}) {
+        SCOPED_TRACE(keys);
+        showPage(1, "");
+        ASSERT_EQ(memoText(), " ");  // an emptied source view holds one blank
+        QTest::keyClicks(memo(), keys);
+        EXPECT_EQ(memoText(), QString(keys) + " ");
+        for (int i = 0; i <= green; ++i) {
+            EXPECT_EQ(colourAt(i), i < green ? Green : Navy) << i;
+        }
     }
-    EXPECT_EQ(colourAt(3), Navy);
-}
-
-TEST_F(SourceViewKeys, ThePeriodKeyEndsTheTagColour) {
-    // The key that types ">" also types ".": releasing it returns to navy.
-    showPage(1, "");
-    QTest::keyClicks(memo(), "<.x");
-    EXPECT_EQ(colourAt(0), Green);
-    EXPECT_EQ(colourAt(1), Green);
-    EXPECT_EQ(colourAt(2), Navy);
 }
 
 TEST_F(SourceViewKeys, EnterAppendsABreakTagToTheWholeLine) {
@@ -146,7 +137,7 @@ TEST_F(SourceViewKeys, ArrowKeysLeaveTheViewsHoldingTheText) {
 
 TEST_F(SourceViewKeys, EveryKeyLeavesPreviewAndVisualEditorWithTheText) {
     showPage(1, "");
-    type(memo(), "Привет, <i>мир</i>");
+    test::type(memo(), "Привет, <i>мир</i>");
     EXPECT_EQ(memoText(), "Привет, <i>мир</i> ");
     EXPECT_EQ(test::readFile(previewFile()), zor::test::cp1251(u"Привет, <i>мир</i> "));
     EXPECT_EQ(visual->sets.last(), "Привет, <i>мир</i> \r\n");

@@ -37,7 +37,6 @@ struct ToolbarButtons : EditorWindowTest {
 }  // namespace
 
 TEST_F(ToolbarButtons, ButtonsInOrderWithIconsAndHints) {
-    create();
     QStringList order;
     for (QToolButton* b : form->findChildren<QToolButton*>(QRegularExpression("^ToolButton"))) {
         order.append(b->objectName());
@@ -54,7 +53,6 @@ TEST_F(ToolbarButtons, ButtonsInOrderWithIconsAndHints) {
 }
 
 TEST_F(ToolbarButtons, WrapsAndWhetherTheyPush) {
-    create();
     showPage(1, "");
     for (bool on : {true, false}) {
         form->usedhtml->setChecked(on);
@@ -83,7 +81,6 @@ TEST_F(ToolbarButtons, WrapsAndWhetherTheyPush) {
 }
 
 TEST_F(ToolbarButtons, BoldOnNothingAndTableBeforeTheSelection) {
-    create();
     showPage(1, "ab");
     form->Memo1->setCaretPosition(1);
     click("ToolButton1");
@@ -95,7 +92,6 @@ TEST_F(ToolbarButtons, BoldOnNothingAndTableBeforeTheSelection) {
 }
 
 TEST_F(ToolbarButtons, ClearLeavesOneBlank) {
-    create();
     showPage(1, "text");
     form->usedhtml->setChecked(false);
     const int pushes = visual->sets.size();
@@ -108,7 +104,6 @@ TEST_F(ToolbarButtons, ClearLeavesOneBlank) {
 }
 
 TEST_F(ToolbarButtons, UndoAllReloadsTheSavedPageOrClears) {
-    create();
     openPage(2, [&] {
         QTest::keyClicks(form->Memo1, "changed ");
         click("ToolButton6");
@@ -122,18 +117,15 @@ TEST_F(ToolbarButtons, UndoAllReloadsTheSavedPageOrClears) {
         click("ToolButton6");
         EXPECT_EQ(memoText(), " ");
     });
-    host->blockList = {"menu", "..."};
-    host->blockSelection = 0;
+    host->pickBlock({"menu", "..."}, 0);
     test::writeFile(site::blockFilePath(state.sitePath, "menu"), "menu text");
-    whileOpen([&] { form->openBlock("menu", true); },
-              [&] {
-                  click("ToolButton6");
-                  EXPECT_EQ(memoText(), " ");
-              });
+    openBlock("menu", true, [&] {
+        click("ToolButton6");
+        EXPECT_EQ(memoText(), " ");
+    });
 }
 
 TEST_F(ToolbarButtons, CutOnOnePagePasteOnAnother) {
-    create();
     form->usedhtml->setChecked(false);
     openPage(2, [&] {
         form->Memo1->select(0, 13);  // "<b>Вторая</b>"
@@ -153,7 +145,6 @@ TEST_F(ToolbarButtons, CutOnOnePagePasteOnAnother) {
 }
 
 TEST_F(ToolbarButtons, PasteColoursOnlyFromItsLastTwoCharacters) {
-    create();
     showPage(1, "abc<i>");
     form->CutBuffer = "<b>x</b>";
     form->Memo1->setCaretPosition(0);
@@ -168,7 +159,6 @@ TEST_F(ToolbarButtons, PasteColoursOnlyFromItsLastTwoCharacters) {
 }
 
 TEST_F(ToolbarButtons, FontColourWrapsTheSelectionAndDoesNotPush) {
-    create();
     showPage(1, "");
     selectTwo();
     const int pushes = visual->sets.size();
@@ -192,10 +182,8 @@ TEST_F(ToolbarButtons, ExtensionsListedAtCreationAndInsertedWhole) {
     settings->writeString("software\\ZOR-OD\\alpha\\dhtml", "use", "0");
     create();
     EXPECT_FALSE(form->usedhtml->isChecked());  // the steps after the list still ran
-    ASSERT_EQ(form->ComboBox1->count(), 3);
-    EXPECT_EQ(form->ComboBox1->itemText(0), " [empty.ex]");
-    EXPECT_EQ(form->ComboBox1->itemText(1), "/Комментарии  [guest.ex]");
-    EXPECT_EQ(form->ComboBox1->itemText(2), "/a [b]  [odd.ex]");
+    EXPECT_EQ(test::items(form->ComboBox1),
+              (QStringList{" [empty.ex]", "/Комментарии  [guest.ex]", "/a [b]  [odd.ex]"}));
     EXPECT_EQ(form->ComboBox1->currentIndex(), -1);
 
     form->usedhtml->setChecked(true);

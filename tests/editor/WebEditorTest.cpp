@@ -122,7 +122,7 @@ TEST_F(WebEditor, SourceEditsReachBothViewsAndPageScriptsNeverRun) {
     const QString trap = "<img src=\"missing.png\" onerror=\"document.title='ran'\">";
     openPage(2, [&] {
         form->Memo1->selectAll();
-        type(form->Memo1, "<i>new</i>" + trap);
+        test::type(form->Memo1, "<i>new</i>" + trap);
         // The preview follows the rewritten file (its scripts run, as a browser's would).
         ASSERT_TRUE(waitUntil([&] { return browser->view()->page()->title() == "ran"; }));
         EXPECT_EQ(eval(browser->view()->page(), "document.body.innerHTML"), "<i>new</i>" + trap);
@@ -143,7 +143,7 @@ TEST_F(WebEditor, WindowGoesAwayQuietlyWithWorkInFlight) {
     createWeb();
     showPage(1, "start");
     ASSERT_TRUE(waitUntil([&] { return !web->isBusy(); }));
-    type(form->Memo1, "abc");  // the first key's push is on its way, the rest wait
+    test::type(form->Memo1, "abc");  // the first key's push is on its way, the rest wait
     ASSERT_TRUE(web->isBusy());
     // The page answers its pending script while it is destroyed: the window, half gone by
     // then, must hear nothing of it.
