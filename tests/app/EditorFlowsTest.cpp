@@ -52,6 +52,13 @@ struct EditorFlows : AppFixture {
         clickLabel("Image99");
         clickEntry(blockList(), row);
     }
+    // The editor opened from the page list's entry `index`, or the block list's `row`.
+    bool withPage(int index, const std::function<void()>& inside) {
+        return withEditor([&] { pickPage(index); }, inside);
+    }
+    bool withBlock(int row, const std::function<void()>& inside) {
+        return withEditor([&] { pickBlock(row); }, inside);
+    }
     QString sourceText() { return editor().Memo1->text(); }
 };
 
@@ -68,25 +75,22 @@ TEST_F(EditorFlows, TypedInTheRealVisualEditorSavedAndThereWhenReopened) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return body.has_value(); }, 10000));
         return body.value_or(QString());
     };
-    ASSERT_TRUE(withEditor(
-        [&] { pickPage(1); },
-        [&] {
-            ASSERT_TRUE(QTest::qWaitFor([&] { return !web->isBusy(); }, 20000));
-            EXPECT_EQ(visualBody(), "<b>two</b>\n ");
-            QWidget* body = web->view()->focusProxy();
-            ASSERT_NE(body, nullptr);
-            QTest::mouseClick(body, Qt::LeftButton, {}, QPoint(6, 6));
-            QTest::keyClicks(body, "Ok");
-            ASSERT_TRUE(QTest::qWaitFor([&] { return sourceText().contains("Ok"); }, 10000))
-                << sourceText().toStdString();
-        }));
+    ASSERT_TRUE(withPage(1, [&] {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !web->isBusy(); }, 20000));
+        EXPECT_EQ(visualBody(), "<b>two</b>\n ");
+        QWidget* body = web->view()->focusProxy();
+        ASSERT_NE(body, nullptr);
+        QTest::mouseClick(body, Qt::LeftButton, {}, QPoint(6, 6));
+        QTest::keyClicks(body, "Ok");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return sourceText().contains("Ok"); }, 10000))
+            << sourceText().toStdString();
+    }));
     EXPECT_EQ(test::readFile(site::pageFilePath(site, 2)), "<b>Oktwo</b>\r\n ");
-    ASSERT_TRUE(withEditor([&] { pickPage(1); },
-                           [&] {
-                               EXPECT_EQ(sourceText(), "<b>Oktwo</b>\n ");
-                               ASSERT_TRUE(QTest::qWaitFor([&] { return !web->isBusy(); }, 20000));
-                               EXPECT_TRUE(visualBody().startsWith("<b>Oktwo</b>\n"));
-                           }));
+    ASSERT_TRUE(withPage(1, [&] {
+        EXPECT_EQ(sourceText(), "<b>Oktwo</b>\n ");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !web->isBusy(); }, 20000));
+        EXPECT_TRUE(visualBody().startsWith("<b>Oktwo</b>\n"));
+    }));
 }
 
 TEST_F(EditorFlows, EditorIsCreatedAfterTheMainWindowForTheFirstSite) {
@@ -103,17 +107,16 @@ TEST_F(EditorFlows, ExistingPageEditedAndSaved) {
     app.reset();
     start();
     child<QLineEdit>("Edit6")->setText("my.ru");
-    ASSERT_TRUE(withEditor([&] { pickPage(1); },
-                           [&] {
-                               // The sitemap was written first, then the page opened.
-                               EXPECT_TRUE(QFile::exists(site::sitemapPath(site)));
-                               EXPECT_EQ(editor().windowTitle(), "ZOR OD (?in=2)");
-                               EXPECT_EQ(editor().Edit1->text(), "Вторая");
-                               EXPECT_EQ(sourceText(), "<b>two</b>\n");
-                               EXPECT_EQ(editor().Edit2->text(), "http://my.ru/index.php?in=2");
-                               editor().Memo1->setText("<i>changed</i>");
-                               editor().Edit1->setText("Другая");
-                           }));
+    ASSERT_TRUE(withPage(1, [&] {
+        // The sitemap was written first, then the page opened.
+        EXPECT_TRUE(QFile::exists(site::sitemapPath(site)));
+        EXPECT_EQ(editor().windowTitle(), "ZOR OD (?in=2)");
+        EXPECT_EQ(editor().Edit1->text(), "Вторая");
+        EXPECT_EQ(sourceText(), "<b>two</b>\n");
+        EXPECT_EQ(editor().Edit2->text(), "http://my.ru/index.php?in=2");
+        editor().Memo1->setText("<i>changed</i>");
+        editor().Edit1->setText("Другая");
+    }));
     EXPECT_EQ(test::readFile(site::pageFilePath(site, 2)), "<i>changed</i>");
     EXPECT_EQ(state().pageTitles[2], "Другая");
     EXPECT_EQ(state().pageList[1], "2 - Другая");
@@ -127,17 +130,15 @@ TEST_F(EditorFlows, ExistingPageEditedAndSaved) {
 }
 
 TEST_F(EditorFlows, NewPageFromTheLastEntry) {
-    ASSERT_TRUE(withEditor(
-        [&] { pickPage(3); },
-        [&] {
-            EXPECT_EQ(items(pageList()),
-                      (QStringList{"1 - Главная", "2 - Вторая", "3 - Третья", "...", "..."}));
-            EXPECT_EQ(pageList()->currentIndex(), 3);
-            EXPECT_EQ(editor().windowTitle(), "ZOR OD (?in=4)");
-            EXPECT_EQ(editor().Edit1->text(), "Новая страница");
-            EXPECT_EQ(sourceText(), " ");
-            EXPECT_FALSE(QFile::exists(site::pageFilePath(site, 4)));
-        }));
+    ASSERT_TRUE(withPage(3, [&] {
+        EXPECT_EQ(items(pageList()),
+                  (QStringList{"1 - Главная", "2 - Вторая", "3 - Третья", "...", "..."}));
+        EXPECT_EQ(pageList()->currentIndex(), 3);
+        EXPECT_EQ(editor().windowTitle(), "ZOR OD (?in=4)");
+        EXPECT_EQ(editor().Edit1->text(), "Новая страница");
+        EXPECT_EQ(sourceText(), " ");
+        EXPECT_FALSE(QFile::exists(site::pageFilePath(site, 4)));
+    }));
     EXPECT_EQ(items(pageList()), (QStringList{"1 - Главная", "2 - Вторая", "3 - Третья",
                                               "4 - Новая страница", "..."}));
     EXPECT_EQ(state().pageList, items(pageList()));
@@ -149,12 +150,11 @@ TEST_F(EditorFlows, NewPageFromTheLastEntry) {
 
 TEST_F(EditorFlows, MissingPageFileAndEmptiedTitle) {
     QFile::remove(site::pageFilePath(site, 1));
-    ASSERT_TRUE(withEditor([&] { pickPage(0); },
-                           [&] {
-                               EXPECT_EQ(sourceText(), " ");
-                               EXPECT_EQ(editor().Edit1->text(), "Главная");
-                               editor().Edit1->clear();
-                           }));
+    ASSERT_TRUE(withPage(0, [&] {
+        EXPECT_EQ(sourceText(), " ");
+        EXPECT_EQ(editor().Edit1->text(), "Главная");
+        editor().Edit1->clear();
+    }));
     EXPECT_EQ(test::readFile(site::pageFilePath(site, 1)), " ");
     EXPECT_EQ(items(pageList())[0], "1 - ");
     EXPECT_EQ(state().pageTitles[1], "");
@@ -164,7 +164,7 @@ TEST_F(EditorFlows, UnreadablePageShowsTheErrorAndNoEditor) {
     QFile::remove(site::pageFilePath(site, 3));
     QDir().mkpath(site::pageFilePath(site, 3));
     dialogs.expectMessage("3.tq");
-    EXPECT_FALSE(withEditor([&] { pickPage(2); }, [] {}));
+    EXPECT_FALSE(withPage(2, [] {}));
     EXPECT_EQ(editor().windowTitle(), "ZOR OD");
 }
 
@@ -177,20 +177,19 @@ TEST_F(EditorFlows, NoPageBeyondTheLimit) {
     state().pageList = list;
     form().pagesScreen()->showPageList();
     dialogs.expectMessage("5000");
-    EXPECT_FALSE(withEditor([&] { pickPage(site::MaxPages); }, [] {}));
+    EXPECT_FALSE(withPage(site::MaxPages, [] {}));
     EXPECT_EQ(pageList()->count(), site::MaxPages + 1);
     EXPECT_EQ(state().pageList.size(), site::MaxPages + 1);
 }
 
 TEST_F(EditorFlows, ExistingBlockRenamed) {
     ASSERT_EQ(items(blockList()), (QStringList{"menu", "..."}));
-    ASSERT_TRUE(withEditor([&] { pickBlock(0); },
-                           [&] {
-                               EXPECT_EQ(editor().windowTitle(), "ZOR OD Редактирование блоков");
-                               EXPECT_EQ(editor().Edit1->text(), "menu");
-                               EXPECT_EQ(sourceText(), "<a href=\"?in=1\">Меню</a>");
-                               editor().Edit1->setText("topmenu");
-                           }));
+    ASSERT_TRUE(withBlock(0, [&] {
+        EXPECT_EQ(editor().windowTitle(), "ZOR OD Редактирование блоков");
+        EXPECT_EQ(editor().Edit1->text(), "menu");
+        EXPECT_EQ(sourceText(), "<a href=\"?in=1\">Меню</a>");
+        editor().Edit1->setText("topmenu");
+    }));
     EXPECT_EQ(items(blockList()), (QStringList{"topmenu", "..."}));
     EXPECT_EQ(test::readFile(site::blockFilePath(site, "topmenu")),
               test::readFile(site::blockFilePath(site, "menu")));
@@ -200,14 +199,13 @@ TEST_F(EditorFlows, ExistingBlockRenamed) {
 }
 
 TEST_F(EditorFlows, NewBlockFromTheLastEntry) {
-    ASSERT_TRUE(withEditor([&] { pickBlock(1); },
-                           [&] {
-                               EXPECT_EQ(items(blockList()), (QStringList{"menu", "...", "..."}));
-                               EXPECT_EQ(blockList()->currentRow(), 1);
-                               EXPECT_EQ(editor().Edit1->text(), "NewBloc");
-                               EXPECT_EQ(sourceText(), " ");
-                               editor().Memo1->setText("<p>footer</p>");
-                           }));
+    ASSERT_TRUE(withBlock(1, [&] {
+        EXPECT_EQ(items(blockList()), (QStringList{"menu", "...", "..."}));
+        EXPECT_EQ(blockList()->currentRow(), 1);
+        EXPECT_EQ(editor().Edit1->text(), "NewBloc");
+        EXPECT_EQ(sourceText(), " ");
+        editor().Memo1->setText("<p>footer</p>");
+    }));
     EXPECT_EQ(items(blockList()), (QStringList{"menu", "NewBloc", "..."}));
     EXPECT_EQ(test::readFile(site::blockFilePath(site, "NewBloc")), "<p>footer</p>");
 }
@@ -215,11 +213,10 @@ TEST_F(EditorFlows, NewBlockFromTheLastEntry) {
 TEST_F(EditorFlows, VanishedBlockShowsTheErrorAndNoEditor) {
     QFile::remove(site::blockFilePath(site, "menu"));
     dialogs.expectMessage("menu.tq");
-    EXPECT_FALSE(withEditor([&] { pickBlock(0); }, [] {}));
+    EXPECT_FALSE(withBlock(0, [] {}));
     EXPECT_EQ(editor().windowTitle(), "ZOR OD");
     // The next page opened is a page, not a block.
-    ASSERT_TRUE(withEditor([&] { pickPage(2); },
-                           [&] { EXPECT_EQ(editor().windowTitle(), "ZOR OD (?in=3)"); }));
+    ASSERT_TRUE(withPage(2, [&] { EXPECT_EQ(editor().windowTitle(), "ZOR OD (?in=3)"); }));
     EXPECT_FALSE(QFile::exists(site::blockFilePath(site, "menu")));
 }
 
@@ -236,11 +233,10 @@ TEST_F(EditorFlows, PastedLineBreaksNeverReachTheIndex) {
     paste(address, "www.my.ru\n\tx");
     EXPECT_EQ(address->text(), "www.my.ru  x");
     EXPECT_EQ(state().siteAddress, "http://www.my.ru  x/");
-    ASSERT_TRUE(withEditor([&] { pickPage(1); },
-                           [&] {
-                               paste(editor().Edit1, "Новое\r\nимя\u2028");
-                               EXPECT_EQ(editor().Edit1->text(), "Новое имя ");
-                           }));
+    ASSERT_TRUE(withPage(1, [&] {
+        paste(editor().Edit1, "Новое\r\nимя\u2028");
+        EXPECT_EQ(editor().Edit1->text(), "Новое имя ");
+    }));
 
     // Reopened, the site has its three pages with their titles.
     ASSERT_TRUE(form().close());
@@ -254,7 +250,7 @@ TEST_F(EditorFlows, PastedLineBreaksNeverReachTheIndex) {
 TEST_F(EditorFlows, ANewPageNeverOverwritesAPageFileOnDisk) {
     textfile::writeText(site::pageFilePath(site, 4), "four");
     dialogs.expectMessage("4.tq");
-    EXPECT_FALSE(withEditor([&] { pickPage(3); }, [] {}));
+    EXPECT_FALSE(withPage(3, [] {}));
     EXPECT_TRUE(dialogs.satisfied());
     EXPECT_EQ(items(pageList()), (QStringList{"1 - Главная", "2 - Вторая", "3 - Третья", "..."}));
     EXPECT_EQ(test::readFile(site::pageFilePath(site, 4)), "four");

@@ -16,8 +16,7 @@ struct KeyboardTest : AppFixture {
     void SetUp() override {
         root.makeSite("site");
         start();
-        form().show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form()));
+        showForm();
     }
 
     static QStringList tabCycle(QWidget* window, QWidget* first, QStringList& unnamed) {

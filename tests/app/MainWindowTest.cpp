@@ -27,6 +27,12 @@ struct MainWindowTest : AppFixture {
         root.makeSite("alpha");
         root.makeSite("beta");
     }
+    // The site open now, as the caption, the selector and the state all say.
+    void expectOpen(const QString& name) {
+        EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - " + name);
+        EXPECT_EQ(child<QComboBox>("sitesbox")->currentText(), name);
+        EXPECT_EQ(state().sitePath, root.sitePath(name));
+    }
 };
 
 }  // namespace
@@ -36,23 +42,16 @@ TEST_F(MainWindowTest, StartUpOpensTheFirstSiteAndShowsTheMainMenu) {
                          {"#    path", "0001 Альфа : Главная", "0002 Альфа : Контакты", "#"});
     test::writeFile(root.sitePath("alpha") + "/etc/blocs/menu.tq", "m");
     start();
-    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - alpha");
+    expectOpen("alpha");
     EXPECT_EQ(child<QLabel>("header")->text(), "Главное меню");
     EXPECT_EQ(form().currentScreen()->objectName(), "MainMenuScreen");
     EXPECT_EQ(sites(), (QStringList{"alpha", "beta"}));
-    EXPECT_EQ(child<QComboBox>("sitesbox")->currentText(), "alpha");
-    EXPECT_EQ(state().sitePath, root.sitePath("alpha"));
 
-    auto* pages = child<QComboBox>("ComboBox1");
-    ASSERT_EQ(pages->count(), 3);
-    EXPECT_EQ(pages->itemText(1), "2 - Контакты");
-    EXPECT_EQ(pages->itemText(2), "...");
+    EXPECT_EQ(items(child<QComboBox>("ComboBox1")),
+              (QStringList{"1 - Главная", "2 - Контакты", "..."}));
     EXPECT_EQ(child<QLineEdit>("Edit31")->text(), "Альфа");
     EXPECT_TRUE(child<QPlainTextEdit>("Memo1")->toPlainText().contains("{{content}}"));
-    auto* blocks = child<QListWidget>("ListBox2");
-    ASSERT_EQ(blocks->count(), 2);
-    EXPECT_EQ(blocks->item(0)->text(), "menu");
-    EXPECT_EQ(blocks->item(1)->text(), "...");
+    EXPECT_EQ(items(child<QListWidget>("ListBox2")), (QStringList{"menu", "..."}));
     EXPECT_EQ(child<QLineEdit>("Edit4")->text(), "/");
 }
 
@@ -75,16 +74,15 @@ TEST_F(MainWindowTest, AWheelNotchOverTheSiteSelectorSwitchesNothing) {
     form().show();
     auto* box = child<QComboBox>("sitesbox");
     test::turnWheel(box, -1);
-    EXPECT_EQ(box->currentText(), "alpha");
+    expectOpen("alpha");
     EXPECT_EQ(state().siteName, "alpha");
-    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - alpha");
 }
 
 TEST_F(MainWindowTest, PickingAnotherSiteSavesTheOpenOneFirst) {
     start();
     child<QLineEdit>("Edit31")->setText("Первый");
     chooseSite(sites()[1]);
-    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - beta");
+    expectOpen("beta");
     EXPECT_EQ(test::readFile(root.sitePath("alpha") + "/etc/head.txt"),
               test::crlf({"#    path", "0001 Первый : Главная", "#"}));
     EXPECT_EQ(child<QLineEdit>("Edit31")->text(), "Новый сайт");
@@ -117,9 +115,7 @@ TEST_F(MainWindowTest, FirstRunCreatesTheFirstSiteAndOpensIt) {
     start();
     EXPECT_TRUE(dialogs.satisfied());
     EXPECT_EQ(sites(), QStringList{"first"});
-    EXPECT_EQ(child<QComboBox>("sitesbox")->currentText(), "first");
-    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - first");
-    EXPECT_EQ(state().sitePath, root.sitePath("first"));
+    expectOpen("first");
     EXPECT_EQ(child<QLineEdit>("Edit31")->text(), "Новый сайт");
     EXPECT_EQ(child<QComboBox>("ComboBox1")->itemText(0), "1 - Главная");
     EXPECT_TRUE(child<QPlainTextEdit>("Memo1")->toPlainText().contains("{{content}}"));
@@ -127,8 +123,7 @@ TEST_F(MainWindowTest, FirstRunCreatesTheFirstSiteAndOpensIt) {
 
 TEST_F(MainWindowTest, AllThreeWindowsShowTheProgramIcon) {
     start();
-    for (QWidget* window : {static_cast<QWidget*>(&form()), static_cast<QWidget*>(&app->form2()),
-                            static_cast<QWidget*>(&app->form4())}) {
+    for (QWidget* window : std::initializer_list<QWidget*>{&form(), &app->form2(), &app->form4()}) {
         // Drawn from the SVG: the blue tile at its left edge, the white page in the middle.
         const QImage icon = window->windowIcon().pixmap(64).toImage();
         ASSERT_EQ(icon.size(), QSize(64, 64)) << window->objectName().toStdString();
@@ -181,8 +176,7 @@ TEST_F(MainWindowTest, NewSiteIsCreatedAndListedButNotOpened) {
     EXPECT_EQ(dialogs.inputCaptions, QStringList{"Новый сайт"});
     EXPECT_EQ(dialogs.inputPrompts, QStringList{"Пожалуйста, укажите имя"});
     EXPECT_EQ(sites(), (QStringList{"alpha", "beta", "gamma"}));
-    EXPECT_EQ(child<QComboBox>("sitesbox")->currentText(), "alpha");
-    EXPECT_EQ(state().sitePath, root.sitePath("alpha"));
+    expectOpen("alpha");
     EXPECT_TRUE(QFileInfo(root.sitePath("gamma") + "/mf/pages/1.tq").isFile());
 
     dialogs.expectInput(std::nullopt);  // cancelled
@@ -208,20 +202,17 @@ TEST_F(MainWindowTest, RenameChangesTheOpenSiteAndAFailedRenameChangesNothing) {
     dialogs.expectMessage("beta");
     siteCommand("Переименовать");
     EXPECT_TRUE(dialogs.satisfied());
-    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - alpha");
+    expectOpen("alpha");
     EXPECT_EQ(sites(), (QStringList{"alpha", "beta"}));
-    EXPECT_EQ(state().sitePath, root.sitePath("alpha"));
     EXPECT_TRUE(QFileInfo(root.sitePath("alpha")).isDir());
 
     dialogs.expectInput(QString("омега"));
     siteCommand("Переименовать");
     EXPECT_EQ(dialogs.inputCaptions.last(), "Переименовать");
     EXPECT_EQ(dialogs.inputPrompts.last(), "Пожалуйста, укажите новое имя");
-    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - омега");
+    expectOpen("омега");
     EXPECT_EQ(sites(), (QStringList{"омега", "beta"}));
-    EXPECT_EQ(child<QComboBox>("sitesbox")->currentText(), "омега");
     EXPECT_EQ(state().siteName, "омега");
-    EXPECT_EQ(state().sitePath, root.sitePath("омега"));
     EXPECT_FALSE(QFileInfo::exists(root.sitePath("alpha")));
     // Saving now goes into the renamed folder.
     EXPECT_TRUE(form().close());
@@ -233,9 +224,7 @@ TEST_F(MainWindowTest, CopyBecomesTheOpenSiteAndASecondCopyIsRefused) {
     child<QLineEdit>("Edit31")->setText("Несохранённое имя");
     siteCommand("Сделать копию");
     const QString copy = "alpha - копия";
-    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - " + copy);
-    EXPECT_EQ(child<QComboBox>("sitesbox")->currentText(), copy);
-    EXPECT_EQ(state().sitePath, root.sitePath(copy));
+    expectOpen(copy);
     EXPECT_TRUE(QFileInfo(root.sitePath(copy) + "/etc/desing/theme.html").isFile());
 
     // Back to alpha, then copy again: the name is taken.
@@ -243,8 +232,7 @@ TEST_F(MainWindowTest, CopyBecomesTheOpenSiteAndASecondCopyIsRefused) {
     dialogs.expectMessage(copy);
     siteCommand("Сделать копию");
     EXPECT_TRUE(dialogs.satisfied());
-    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - alpha");
-    EXPECT_EQ(state().sitePath, root.sitePath("alpha"));
+    expectOpen("alpha");
     EXPECT_EQ(sites().count(copy), 1);
     // The unsaved title went into the copy at the switch.
     EXPECT_TRUE(test::readFile(root.sitePath(copy) + "/etc/head.txt")
@@ -264,15 +252,14 @@ TEST_F(MainWindowTest, DeleteAsksThenRemovesTheSiteAndOpensTheFirst) {
     siteCommand("Удалить");
     EXPECT_FALSE(QFileInfo::exists(root.sitePath("alpha")));
     EXPECT_EQ(sites(), (QStringList{"beta", "gamma"}));
-    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - beta");
-    EXPECT_EQ(state().sitePath, root.sitePath("beta"));
+    expectOpen("beta");
 
     // Deleting the second opens the first.
     chooseSite(sites()[1]);
     dialogs.expectQuestion("Удалить сайт «gamma»", QMessageBox::Yes);
     siteCommand("Удалить");
     EXPECT_EQ(sites(), QStringList{"beta"});
-    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - beta");
+    expectOpen("beta");
 
     dialogs.expectMessage("Это Ваш единственный сайт! Его нельзя удалить!");
     siteCommand("Удалить");
@@ -317,9 +304,9 @@ TEST_F(MainWindowTest, AStrayFolderWithoutEtcDoesNotStrandTheUser) {
     QDir().mkdir(root.sitePath("aaa"));  // sorts first
     dialogs.expectMessage("aaa");
     start();
-    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - aaa");
+    expectOpen("aaa");
     chooseSite(sites()[1]);
-    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - alpha");
+    expectOpen("alpha");
     EXPECT_EQ(child<QLineEdit>("Edit31")->text(), "Новый сайт");
     EXPECT_FALSE(QFileInfo::exists(root.sitePath("aaa") + "/etc"));
     dialogs.expectMessage("aaa");
@@ -332,16 +319,13 @@ TEST_F(MainWindowTest, AFailedSaveAtASwitchAsksBeforeSwitchingWithoutSaving) {
     start();
     QFile::remove(root.sitePath("alpha") + "/etc/file.txt");
     QDir().mkpath(root.sitePath("alpha") + "/etc/file.txt/x");
-    auto* box = child<QComboBox>("sitesbox");
     dialogs.expectQuestion("file.txt", QMessageBox::No);
     chooseSite(sites()[1]);
-    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - alpha");
-    EXPECT_EQ(box->currentText(), "alpha");
+    expectOpen("alpha");
     dialogs.expectQuestion("file.txt", QMessageBox::Yes);
     chooseSite(sites()[1]);
     EXPECT_TRUE(dialogs.satisfied());
-    EXPECT_EQ(form().windowTitle(), "ZOR OD v3.0 - beta");
-    EXPECT_EQ(state().sitePath, root.sitePath("beta"));
+    expectOpen("beta");
 }
 
 TEST_F(MainWindowTest, OpeningASiteClearsTheLeftoversOfAnInterruptedSave) {

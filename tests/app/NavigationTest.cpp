@@ -108,19 +108,15 @@ TEST_F(NavigationTest, HoverUnderlinesMenuItemsAndUnUnderlinesLinks) {
             QApplication::sendEvent(w, &e);
         }
     };
-    auto* item = child<QLabel>("Label29");
-    EXPECT_FALSE(item->font().underline());
-    hover(item, true);
-    EXPECT_TRUE(item->font().underline());
-    hover(item, false);
-    EXPECT_FALSE(item->font().underline());
-
-    auto* link = child<QLabel>("Label96");
-    EXPECT_TRUE(link->font().underline());
-    hover(link, true);
-    EXPECT_FALSE(link->font().underline());
-    hover(link, false);
-    EXPECT_TRUE(link->font().underline());
+    // A menu item, then a link: underlined at rest or not, and the other way under the mouse.
+    for (const auto& [name, atRest] : {std::pair{"Label29", false}, std::pair{"Label96", true}}) {
+        auto* label = child<QLabel>(name);
+        EXPECT_EQ(label->font().underline(), atRest) << name;
+        hover(label, true);
+        EXPECT_EQ(label->font().underline(), !atRest) << name;
+        hover(label, false);
+        EXPECT_EQ(label->font().underline(), atRest) << name;
+    }
 }
 
 TEST_F(NavigationTest, TheFourteenScreensAreNamedPagesWithoutTabs) {
@@ -129,8 +125,6 @@ TEST_F(NavigationTest, TheFourteenScreensAreNamedPagesWithoutTabs) {
     for (int i = 0; i < 14; ++i) {
         EXPECT_EQ(control->widget(i)->objectName(), QStringLiteral("TabSheet%1").arg(i + 1));
     }
-    EXPECT_EQ(
-        form().findChild<QWidget*>("TabSheet3")->findChild<QWidget*>("PagesScreen") != nullptr,
-        true);
+    EXPECT_NE(form().findChild<QWidget*>("TabSheet3")->findChild<QWidget*>("PagesScreen"), nullptr);
     EXPECT_EQ(form().size(), QSize(704, 467));
 }

@@ -47,8 +47,7 @@ TEST_F(RealInputTest, ADoubleClickOnTheUploadIconUploadsEvenWhenTheServerIsSlowT
                              {server.host(), server.user(), server.password(), "/"});
     start();
     form().uploadScreen()->IdFTP1.Port = server.port();
-    form().show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form()));
+    showForm();
     auto* icon = child<app::ClickLabel>("Image101");
 
     // One click: the screen and its listing, no upload.

@@ -41,8 +41,7 @@ struct ShellTest : AppFixture {
     void SetUp() override {
         root.makeSite("site");
         start();
-        form().show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form()));
+        showForm();
     }
     // Drags the files onto target and drops them there, as the window system delivers it.
     bool drop(QWidget* target, const QStringList& paths) {

@@ -27,9 +27,7 @@ struct UpdatesScreenTest : AppFixture {
         qputenv("ZOROD_UPDATE_SERVER", server.address().toUtf8() + "/");
         start();
         screen().http.StallTimeout = std::chrono::seconds(1);
-        form().show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&form()));
-        QTest::mouseClick(child<QLabel>("Label93"), Qt::LeftButton);
+        clickLabel("Label93");
     }
     void TearDown() override { qunsetenv("ZOROD_UPDATE_SERVER"); }
     app::UpdatesScreen& screen() { return *form().updatesScreen(); }
@@ -61,13 +59,7 @@ struct UpdatesScreenTest : AppFixture {
         }
         return items;
     }
-    QStringList extensionEntries() {
-        QStringList entries;
-        for (int i = 0; i < app->form2().ComboBox1->count(); ++i) {
-            entries.append(app->form2().ComboBox1->itemText(i));
-        }
-        return entries;
-    }
+    QStringList extensionEntries() { return items(app->form2().ComboBox1); }
 };
 
 }  // namespace

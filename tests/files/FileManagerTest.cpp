@@ -46,7 +46,6 @@ struct FileManagerTest : AppFixture {
         return path;
     }
     void setAddress(const QString& text) { child<QLineEdit>("Edit6")->setText(text); }
-    void click(QAbstractButton* b) { QTest::mouseClick(b, Qt::LeftButton); }
     void choose(const QString& path) {
         answer = path;
         click(fm->SpeedButton1);
@@ -56,13 +55,7 @@ struct FileManagerTest : AppFixture {
         click(fm->button1);
     }
     void browse(int category) { click(fm->browseChoice[static_cast<size_t>(category)]); }
-    QStringList listed() const {
-        QStringList names;
-        for (int i = 0; i < fm->FileListBox2->count(); ++i) {
-            names.append(fm->FileListBox2->item(i)->text());
-        }
-        return names;
-    }
+    QStringList listed() const { return items(fm->FileListBox2); }
     void clickListed(const QString& name) {
         const auto items = fm->FileListBox2->findItems(name, Qt::MatchExactly);
         ASSERT_EQ(items.size(), 1) << name.toStdString();
@@ -266,10 +259,9 @@ TEST_F(FileManagerTest, ACopyThatCannotBeMadeIsReportedAndChangesNothing) {
         }
         dialogs.expectMessage(QString::fromUtf8(c.message));
         {
-            std::optional<FileSizeLimit> limit;
-            if (QByteArray(c.what) == "disk full") {
-                limit.emplace(64 * 1024);
-            }
+            const auto limit = QByteArray(c.what) == "disk full"
+                                   ? std::make_unique<FileSizeLimit>(64 * 1024)
+                                   : nullptr;
             copyInto(3);
         }
         EXPECT_TRUE(dialogs.satisfied());

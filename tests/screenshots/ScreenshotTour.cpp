@@ -33,8 +33,11 @@
 #include "support/DialogDriver.h"
 #include "support/FtpServers.h"
 #include "support/TempSite.h"
+#include "support/UserInput.h"
 
 using namespace zor;
+using test::click;
+using test::type;
 
 namespace {
 
@@ -50,18 +53,6 @@ void shoot(QWidget* window, const char* name) {
     const QPixmap shot = window->screen()->grabWindow(window->winId());
     ASSERT_FALSE(shot.isNull()) << name;
     ASSERT_TRUE(shot.save(outPath(name))) << outPath(name).toStdString();
-}
-
-// Typed key by key, as a user types; QTest's own typing knows Latin letters only.
-void type(QWidget* w, const QString& text) {
-    for (const QChar ch : text) {
-        QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(ch), Qt::NoModifier);
-    }
-}
-
-void click(QWidget* w) {
-    ASSERT_NE(w, nullptr);
-    QTest::mouseClick(w, Qt::LeftButton);
 }
 
 }  // namespace
