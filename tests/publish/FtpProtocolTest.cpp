@@ -30,57 +30,57 @@ TEST_P(TakeReply, ReadsOneReplyAndLeavesTheRest) {
     EXPECT_EQ(buffer, c.left);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Replies, TakeReply,
-    ::testing::Values(
-        ReplyCase{"vsftpd_greeting", "220 (vsFTPd 3.0.3)\r\n", 220, {"(vsFTPd 3.0.3)"}, ""},
-        ReplyCase{"greeting_with_foreign_lines",
-                  "220-Welcome\r\n  an indented line\r\nOther text with 220 inside\r\n"
-                  "220-still the greeting\r\n220 Ready.\r\n331 next\r\n",
-                  220,
-                  {"Welcome", "  an indented line", "Other text with 220 inside",
-                   "still the greeting", "Ready."},
-                  "331 next\r\n"},
-        // vsftpd's HELP: continuation lines begin with a blank and keep all their characters.
-        ReplyCase{
-            "help_lines_kept_whole",
-            "214-The following commands are recognized.\r\n"
-            " ABOR ACCT ALLO APPE CDUP CWD  DELE EPRT EPSV FEAT HELP LIST MDTM MKD\r\n"
-            "214 Help OK.\r\n",
-            214,
-            {"The following commands are recognized.",
-             " ABOR ACCT ALLO APPE CDUP CWD  DELE EPRT EPSV FEAT HELP LIST MDTM MKD", "Help OK."},
-            ""},
-        ReplyCase{"empty_lines_skipped_before_and_inside",
-                  "\r\n\n226-File sent\r\n\r\n226 0.003 s\r\n",
-                  226,
-                  {"File sent", "0.003 s"},
-                  ""},
-        // A line of another code does not end the reply; a short line does.
-        ReplyCase{"other_code_inside", "220-a\r\n230 b\r\n220 c\r\n", 220, {"a", "230 b", "c"}, ""},
-        ReplyCase{"short_line_ends",
-                  "211-Features\r\nab\r\n211 End\r\n",
-                  211,
-                  {"Features", "ab"},
-                  "211 End\r\n"},
-        ReplyCase{"two_replies_in_one_read",
-                  "150 Here it comes.\r\n226 Done.\r\n",
-                  150,
-                  {"Here it comes."},
-                  "226 Done.\r\n"},
-        ReplyCase{"bare_lf_line_end", "230 OK\n", 230, {"OK"}, ""},
-        ReplyCase{"code_alone", "200\r\n", 200, {""}, ""},
-        ReplyCase{"not_ftp_is_one_line",
-                  "SSH-2.0-OpenSSH_9.2\r\n220 x\r\n",
-                  0,
-                  {"SSH-2.0-OpenSSH_9.2"},
-                  "220 x\r\n"},
-        ReplyCase{"windows_1251_text",
-                  "550 \xCD\xE5\xF2 \xF4\xE0\xE9\xEB\xE0\r\n",
-                  550,
-                  {QStringLiteral("Нет файла")},
-                  ""}),
-    [](const auto& info) { return info.param.name; });
+const ReplyCase Replies[] = {
+    {"vsftpd_greeting", "220 (vsFTPd 3.0.3)\r\n", 220, {"(vsFTPd 3.0.3)"}, ""},
+    {"greeting_with_foreign_lines",
+     "220-Welcome\r\n  an indented line\r\nOther text with 220 inside\r\n"
+     "220-still the greeting\r\n220 Ready.\r\n331 next\r\n",
+     220,
+     {"Welcome", "  an indented line", "Other text with 220 inside", "still the greeting",
+      "Ready."},
+     "331 next\r\n"},
+    // vsftpd's HELP: continuation lines begin with a blank and keep all their characters.
+    {"help_lines_kept_whole",
+     "214-The following commands are recognized.\r\n"
+     " ABOR ACCT ALLO APPE CDUP CWD  DELE EPRT EPSV FEAT HELP LIST MDTM MKD\r\n"
+     "214 Help OK.\r\n",
+     214,
+     {"The following commands are recognized.",
+      " ABOR ACCT ALLO APPE CDUP CWD  DELE EPRT EPSV FEAT HELP LIST MDTM MKD", "Help OK."},
+     ""},
+    {"empty_lines_skipped_before_and_inside",
+     "\r\n\n226-File sent\r\n\r\n226 0.003 s\r\n",
+     226,
+     {"File sent", "0.003 s"},
+     ""},
+    // A line of another code does not end the reply; a short line does.
+    {"other_code_inside", "220-a\r\n230 b\r\n220 c\r\n", 220, {"a", "230 b", "c"}, ""},
+    {"short_line_ends",
+     "211-Features\r\nab\r\n211 End\r\n",
+     211,
+     {"Features", "ab"},
+     "211 End\r\n"},
+    {"two_replies_in_one_read",
+     "150 Here it comes.\r\n226 Done.\r\n",
+     150,
+     {"Here it comes."},
+     "226 Done.\r\n"},
+    {"bare_lf_line_end", "230 OK\n", 230, {"OK"}, ""},
+    {"code_alone", "200\r\n", 200, {""}, ""},
+    {"not_ftp_is_one_line",
+     "SSH-2.0-OpenSSH_9.2\r\n220 x\r\n",
+     0,
+     {"SSH-2.0-OpenSSH_9.2"},
+     "220 x\r\n"},
+    {"windows_1251_text",
+     "550 \xCD\xE5\xF2 \xF4\xE0\xE9\xEB\xE0\r\n",
+     550,
+     {QStringLiteral("Нет файла")},
+     ""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Replies, TakeReply, ::testing::ValuesIn(Replies),
+                         [](const auto& info) { return info.param.name; });
 
 TEST(TakeReply, IncompleteReplyLeavesTheBufferAlone) {
     for (QByteArray partial :
@@ -118,23 +118,21 @@ TEST_P(ParsePassive, ReadsSixNumbers) {
     EXPECT_EQ(address->port, c.port);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lines, ParsePassive,
-    ::testing::Values(
-        PasvCase{"vsftpd", "Entering Passive Mode (127,0,0,1,117,123).", "127.0.0.1", 30075},
-        PasvCase{"without_parentheses", "Entering Passive Mode 192,168,1,20,4,1", "192.168.1.20",
-                 1025},
-        PasvCase{"with_parentheses", "Entering passive mode (192,168,1,20,4,1)", "192.168.1.20",
-                 1025},
-        PasvCase{"blanks_inside", "  Entering Passive Mode ( 10, 0, 0, 1, 4, 1 )  ", "10.0.0.1",
-                 1025},
-        PasvCase{"five_numbers", "Entering Passive Mode (1,2,3,4,5)", nullptr, 0},
-        PasvCase{"seven_numbers", "Entering Passive Mode (1,2,3,4,5,6,7)", nullptr, 0},
-        PasvCase{"number_too_big", "Entering Passive Mode (256,0,0,1,4,1)", nullptr, 0},
-        PasvCase{"port_zero", "Entering Passive Mode (127,0,0,1,0,0)", nullptr, 0},
-        PasvCase{"no_numbers", "Entering Passive Mode", nullptr, 0},
-        PasvCase{"empty", "", nullptr, 0}),
-    [](const auto& info) { return info.param.name; });
+const PasvCase PassiveLines[] = {
+    {"vsftpd", "Entering Passive Mode (127,0,0,1,117,123).", "127.0.0.1", 30075},
+    {"without_parentheses", "Entering Passive Mode 192,168,1,20,4,1", "192.168.1.20", 1025},
+    {"with_parentheses", "Entering passive mode (192,168,1,20,4,1)", "192.168.1.20", 1025},
+    {"blanks_inside", "  Entering Passive Mode ( 10, 0, 0, 1, 4, 1 )  ", "10.0.0.1", 1025},
+    {"five_numbers", "Entering Passive Mode (1,2,3,4,5)", nullptr, 0},
+    {"seven_numbers", "Entering Passive Mode (1,2,3,4,5,6,7)", nullptr, 0},
+    {"number_too_big", "Entering Passive Mode (256,0,0,1,4,1)", nullptr, 0},
+    {"port_zero", "Entering Passive Mode (127,0,0,1,0,0)", nullptr, 0},
+    {"no_numbers", "Entering Passive Mode", nullptr, 0},
+    {"empty", "", nullptr, 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Lines, ParsePassive, ::testing::ValuesIn(PassiveLines),
+                         [](const auto& info) { return info.param.name; });
 
 TEST(CommandLine, Windows1251WithCrLf) {
     EXPECT_EQ(commandLine(u"TYPE I"), QByteArray("TYPE I\r\n"));
