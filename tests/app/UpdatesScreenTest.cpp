@@ -15,10 +15,7 @@ namespace {
 
 const QString CheckFailed = "При попытке проверить наличие обновлений произошла ошибка...";
 
-struct UpdatesScreenTest : AppFixture {
-    QTemporaryDir served;
-    HttpFileServer server{served.path()};
-
+struct UpdatesScreenTest : AppFixture, ServedFolder {
     void SetUp() override {
         ASSERT_TRUE(server.started());
         root.makeSite("alpha");
@@ -32,9 +29,6 @@ struct UpdatesScreenTest : AppFixture {
     void TearDown() override { qunsetenv("ZOROD_UPDATE_SERVER"); }
     app::UpdatesScreen& screen() { return *form().updatesScreen(); }
     QString site() { return root.sitePath("alpha"); }
-    void serve(const QString& path, const QByteArray& bytes) {
-        writeFile(served.path() + path, bytes);
-    }
     // Which of the answer widgets show: "E" and "S" for the two labels, "D" for "Скачать", "L"
     // for the list and "I" for "Установить".
     QString shown() {

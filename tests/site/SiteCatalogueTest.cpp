@@ -15,8 +15,16 @@
 using namespace zor;
 using namespace zor::site;
 
-TEST(SiteCatalogue, NewSiteHasTheSkeletonAndStartingFiles) {
+namespace {
+
+// Sites in a temporary folder of the test's own.
+struct SiteCatalogue : ::testing::Test {
     test::TempRoot root;
+};
+
+}  // namespace
+
+TEST_F(SiteCatalogue, NewSiteHasTheSkeletonAndStartingFiles) {
     const QString s = root.makeSite("test");
     for (const char* sub :
          {"etc", "etc/desing", "etc/blocs", "mf", "mf/img", "mf/other", "mf/music", "mf/pages"}) {
@@ -56,8 +64,7 @@ TEST(SiteCatalogue, NewSiteHasTheSkeletonAndStartingFiles) {
     EXPECT_EQ(st.siteTitle, "Новый сайт");
 }
 
-TEST(SiteCatalogue, ListingTakesFoldersWithoutDotsOnly) {
-    test::TempRoot root;
+TEST_F(SiteCatalogue, ListingTakesFoldersWithoutDotsOnly) {
     root.makeSite("beta");
     root.makeSite("alpha");
     QDir().mkdir(root.root() + "my.site");
@@ -67,8 +74,7 @@ TEST(SiteCatalogue, ListingTakesFoldersWithoutDotsOnly) {
     EXPECT_EQ(listSites(root.root()), (QStringList{"alpha", "beta"}));
 }
 
-TEST(SiteCatalogue, NewSiteRefusesTakenAndUnsafeNames) {
-    test::TempRoot root;
+TEST_F(SiteCatalogue, NewSiteRefusesTakenAndUnsafeNames) {
     root.makeSite("a");
     EXPECT_THROW(createSite(root.root(), "a"), FileError);
     for (const char* bad : {".", "..", "x/y", "x\\y", "../escape"}) {
@@ -81,8 +87,7 @@ TEST(SiteCatalogue, NewSiteRefusesTakenAndUnsafeNames) {
     EXPECT_TRUE(QFileInfo(root.root() + "my.site/etc/head.txt").isFile());
 }
 
-TEST(SiteCatalogue, RenameMovesTheFolderAndRefusesTakenNames) {
-    test::TempRoot root;
+TEST_F(SiteCatalogue, RenameMovesTheFolderAndRefusesTakenNames) {
     root.makeSite("a");
     root.makeSite("b");
     QDir().mkdir(root.root() + "empty");
@@ -95,8 +100,7 @@ TEST(SiteCatalogue, RenameMovesTheFolderAndRefusesTakenNames) {
     EXPECT_TRUE(QFileInfo(root.root() + "c/etc/head.txt").isFile());
 }
 
-TEST(SiteCatalogue, CopyFolderTreeCopiesEverythingOrNothing) {
-    test::TempRoot root;
+TEST_F(SiteCatalogue, CopyFolderTreeCopiesEverythingOrNothing) {
     const QString a = root.makeSite("alpha");
     test::writeFile(a + "/mf/img/deep/x.bin", QByteArray("\0\1\2", 3));
     test::writeFile(a + "/.hidden", "h");
@@ -113,8 +117,7 @@ TEST(SiteCatalogue, CopyFolderTreeCopiesEverythingOrNothing) {
     EXPECT_FALSE(QFile::exists(c + "/alpha"));
 }
 
-TEST(SiteCatalogue, DeleteFolderTreeRemovesReadOnlyAndHiddenEntries) {
-    test::TempRoot root;
+TEST_F(SiteCatalogue, DeleteFolderTreeRemovesReadOnlyAndHiddenEntries) {
     const QString s = root.makeSite("gone");
     test::writeFile(s + "/.hidden", "h");
     test::writeFile(s + "/mf/ro.txt", "r");
@@ -145,8 +148,7 @@ TEST(SiteCatalogue, DeleteFolderTreeRemovesReadOnlyAndHiddenEntries) {
 }
 
 // In a child process: a special file that blocks the copy must end the test, not hang it.
-TEST(SiteCatalogue, CopyKeepsLinksAsLinksAndSkipsSpecialFiles) {
-    test::TempRoot root;
+TEST_F(SiteCatalogue, CopyKeepsLinksAsLinksAndSkipsSpecialFiles) {
     test::TempRoot elsewhere;
     const QString a = root.makeSite("alpha");
     const QString outside = elsewhere.makeSite("outside");

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include "support/Loopback.h"
+#include "support/TempSite.h"
 
 namespace zor::test {
 
@@ -34,6 +35,15 @@ public:
     QString address() const;
     // The paths requested so far, in order.
     QStringList requests() const;
+};
+
+// A temporary folder that an HttpFileServer serves, and the files put there.
+struct ServedFolder {
+    QTemporaryDir folder;
+    HttpFileServer server{folder.path()};
+    void serve(const QString& path, const QByteArray& bytes) const {
+        writeFile(folder.path() + path, bytes);
+    }
 };
 
 // Apache 2.4 with PHP over a folder, reading the folder's ".htaccess" files as a shared host

@@ -28,18 +28,12 @@ inline void type(QWidget* widget, const QString& text) {
     }
 }
 
-// The entries' texts, in order.
-inline QStringList items(const QComboBox* box) {
+// The entries' texts of a drop-down or a list, in order.
+template <typename Widget>
+QStringList items(const Widget* widget) {
     QStringList texts;
-    for (int i = 0; i < box->count(); ++i) {
-        texts.append(box->itemText(i));
-    }
-    return texts;
-}
-inline QStringList items(const QListWidget* list) {
-    QStringList texts;
-    for (int i = 0; i < list->count(); ++i) {
-        texts.append(list->item(i)->text());
+    for (int row = 0; row < widget->model()->rowCount(); ++row) {
+        texts.append(widget->model()->index(row, 0).data().toString());
     }
     return texts;
 }

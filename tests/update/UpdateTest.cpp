@@ -17,17 +17,12 @@ namespace {
 
 const QByteArray Body = everyByte(16);
 
-struct UpdateServerTest : ::testing::Test {
-    QTemporaryDir served;
-    HttpFileServer server{served.path()};
+struct UpdateServerTest : ::testing::Test, ServedFolder {
     TempRoot root;
     QString site = root.makeSite("site");
     update::CurlDownloader http;
 
     void SetUp() override { ASSERT_TRUE(server.started()); }
-    void serve(const QString& path, const QByteArray& bytes) {
-        writeFile(served.path() + path, bytes);
-    }
     update::UpdateCheck check() { return {http, server.address(), site}; }
     QString extensions() const { return site + "/extentions"; }
     QStringList entries(const QString& folder) const {
@@ -156,7 +151,7 @@ TEST_F(UpdateServerTest, ExtensionCheckOffersWhatTheSiteLacks) {
 TEST_F(UpdateServerTest, InstallPutsWholeFilesInPlaceAndReportsTheRest) {
     serve("/update/extentions/a.ex", Body);
     serve("/update/extentions/b.ex", {});
-    writeFile(served.path() + "/update/x.ex", "outside");
+    serve("/update/x.ex", "outside");
     // Installed before: replaced by a good download, kept when the new one stops half way.
     writeFile(extensions() + "/b.ex", "old b");
     writeFile(extensions() + "/stall.ex", "old stall");
