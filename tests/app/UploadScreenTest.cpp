@@ -1,3 +1,4 @@
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
@@ -540,6 +541,27 @@ TEST_F(UploadScreenTest, AnUnvouchedCertificateIsAskedAboutAndOnlyAYesLetsTheUpl
                       QPoint(6, upload().CheckBox2->height() / 2));  // "Запомнить данные"
     const QString page = server.localPath("/www/mf/pages/1.tq");
     auto logins = [&] { return server.log().count("\"USER "); };
+    // The user reads the question for a while, then clicks an answer.
+    auto byHand = [this](const QString& answer) {
+        return [this, answer](QMessageBox* box) {
+            [[maybe_unused]] const bool progressShown = QTest::qWaitFor(
+                [this] {
+                    auto* progress = form().findChild<app::PublishProgress*>();
+                    return progress && progress->isVisible();
+                },
+                2 * app::PublishProgress::ShowAfter.count());
+            for (QAbstractButton* b : box->buttons()) {
+                if (b->text() == answer) {
+                    QTest::mouseClick(box->windowHandle(), Qt::LeftButton, {},
+                                      b->mapTo(box, b->rect().center()));
+                }
+            }
+            if (!QTest::qWaitFor([box] { return !box->isVisible(); }, 5000)) {
+                ADD_FAILURE() << "the question took no answer";
+                box->reject();  // or the command would wait for ever
+            }
+        };
+    };
 
     struct Row {
         const char* answer;
@@ -553,7 +575,9 @@ TEST_F(UploadScreenTest, AnUnvouchedCertificateIsAskedAboutAndOnlyAYesLetsTheUpl
         SCOPED_TRACE(row.answer);
         const qsizetype before = logins();
         for (int upload = 1; upload <= 2; ++upload) {
-            if (upload == 1 || !row.remembered) {
+            if (upload == 1) {
+                dialogs.expectQuestion(print, byHand(row.answer));
+            } else if (!row.remembered) {
                 dialogs.expectQuestion(print, QString(row.answer));
             }
             if (!row.sent) {

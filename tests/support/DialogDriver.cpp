@@ -35,7 +35,7 @@ void DialogDriver::unexpected(const QString& what) {
 
 void DialogDriver::poll() {
     QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || !modal->isVisible()) {
+    if (!modal || !modal->isVisible() || acting_) {
         return;
     }
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
@@ -45,6 +45,15 @@ void DialogDriver::poll() {
         seen_.append(text);
         int answer = question ? QMessageBox::Cancel : 0;
         QString buttonText;
+        if (!expected_.empty() && expected_.front().kind == kind &&
+            text.contains(expected_.front().part) && expected_.front().act) {
+            const auto act = std::move(expected_.front().act);
+            expected_.pop_front();
+            acting_ = true;
+            act(box);
+            acting_ = false;
+            return;
+        }
         if (!expected_.empty() && expected_.front().kind == kind &&
             text.contains(expected_.front().part)) {
             answer = expected_.front().answer;
