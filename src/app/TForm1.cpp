@@ -18,6 +18,7 @@
 #include "app/DesignScreen.h"
 #include "app/Icons.h"
 #include "app/PagesScreen.h"
+#include "app/ScreenMargins.h"
 #include "app/SiteCatalogueMenu.h"
 #include "app/StaticScreens.h"
 #include "app/TopStrip.h"
@@ -176,7 +177,7 @@ void TForm1::buildScreens() {
     helpIndex_ = new QWidget;
     helpIndex_->setObjectName(QStringLiteral("HelpIndexScreen"));
     auto* helpLayout = new QVBoxLayout(helpIndex_);
-    helpLayout->setContentsMargins(24, 12, 24, 12);
+    helpLayout->setContentsMargins(ScreenMargins);
     const QString siteHost = QUrl(site::ProductSite).host();
     auto* docLink = new ClickLabel(QStringLiteral("Документация на сайтe ") + siteHost,
                                    ClickLabel::Hover::Link);

@@ -19,6 +19,7 @@
 #include "app/CertificateQuestion.h"
 #include "app/PagesScreen.h"
 #include "app/PublishProgress.h"
+#include "app/ScreenMargins.h"
 #include "app/TForm1.h"
 #include "platform/CommandGuard.h"
 #include "platform/Dialogs.h"
@@ -177,9 +178,10 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
     lists->addWidget(ListBox3, 1, 1);
     lists->addWidget(up, 2, 0);
     lists->addWidget(root, 2, 1);
+    lists->setVerticalSpacing(4);  // as between the fields beside them
 
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(12, 10, 12, 10);
+    layout->setContentsMargins(ScreenMargins);
     layout->setSpacing(14);
     layout->addLayout(left, 1);
     layout->addLayout(lists, 1);
