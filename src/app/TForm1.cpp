@@ -305,6 +305,8 @@ bool TForm1::offerFirstSite() {
             .arg(QDir::toNativeSeparators(state_.sitesRoot)),
         QMessageBox::Ok, this);
     QPushButton* create = box.addButton(QStringLiteral("Создать сайт"), QMessageBox::AcceptRole);
+    // Without the picture the style gives standard buttons only, so the two look alike.
+    box.button(QMessageBox::Ok)->setIcon(QIcon());
     box.setDefaultButton(create);
     box.setEscapeButton(QMessageBox::Ok);
     box.exec();
