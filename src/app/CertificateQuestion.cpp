@@ -1,7 +1,7 @@
 #include "app/CertificateQuestion.h"
 
-#include <QAbstractButton>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace zor::app {
 
@@ -15,26 +15,30 @@ publish::CertificateTrust askCertificateTrust(QWidget* parent,
                    "сертификат, но так же выглядит и подмена сервера.\n\n")
                    .arg(certificate.host, certificate.previousFingerprint);
     }
-    text += QStringLiteral("Система не может подтвердить подлинность сервера %1:\n%2\n\n"
-                           "Пароль будет отправлен, только если вы доверяете сертификату.\n"
-                           "Доверять этому сертификату?")
+    text += QStringLiteral(
+                "Система не может подтвердить подлинность сервера %1:\n%2\n\n"
+                "Пароль будет отправлен, только если вы доверяете сертификату.\n"
+                "Доверять этому сертификату?")
                 .arg(certificate.host, publish::certificateDetails(certificate));
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("ZOR OD"), text,
-                    QMessageBox::YesToAll | QMessageBox::Yes | QMessageBox::No, parent);
+    // The answers in the order they are offered, and none with a picture: the style gives
+    // one to standard buttons only, which would set them apart.
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("ZOR OD"), text, QMessageBox::NoButton,
+                    parent);
     box.setTextFormat(Qt::PlainText);
-    box.button(QMessageBox::YesToAll)->setText(QStringLiteral("Да, всегда для этого сайта"));
-    box.button(QMessageBox::Yes)->setText(QStringLiteral("Только сейчас"));
-    box.button(QMessageBox::No)->setText(QStringLiteral("Нет"));
-    box.setDefaultButton(QMessageBox::No);
-    box.setEscapeButton(QMessageBox::No);
-    switch (box.exec()) {
-        case QMessageBox::YesToAll:
-            return publish::CertificateTrust::Always;
-        case QMessageBox::Yes:
-            return publish::CertificateTrust::Once;
-        default:
-            return publish::CertificateTrust::No;
+    QPushButton* always =
+        box.addButton(QStringLiteral("Да, всегда для этого сайта"), QMessageBox::YesRole);
+    QPushButton* once = box.addButton(QStringLiteral("Только сейчас"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.exec();
+    if (box.clickedButton() == always) {
+        return publish::CertificateTrust::Always;
     }
+    if (box.clickedButton() == once) {
+        return publish::CertificateTrust::Once;
+    }
+    return publish::CertificateTrust::No;
 }
 
 }  // namespace zor::app

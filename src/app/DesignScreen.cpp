@@ -10,6 +10,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "app/ScreenMargins.h"
 #include "app/TForm1.h"
 #include "design/TemplateCompiler.h"
 #include "editor/EditorSave.h"
@@ -79,7 +80,7 @@ DesignScreen::DesignScreen(TForm1& form, OpenSiteState& state, QWidget* parent)
     bottom->addWidget(ListBox2);
 
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(10, 6, 10, 8);
+    layout->setContentsMargins(ScreenMargins);
     layout->setSpacing(4);
     layout->addWidget(intro);
     layout->addWidget(legend);

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include "app/ScreenMargins.h"
 #include "app/TForm1.h"
 #include "editor/TForm2.h"
 #include "pages/PageCatalogue.h"
@@ -61,7 +62,7 @@ PagesScreen::PagesScreen(TForm1& form, OpenSiteState& state, SettingsStore& sett
     grid->setColumnStretch(1, 1);
 
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(14, 10, 14, 10);
+    layout->setContentsMargins(ScreenMargins);
     layout->setSpacing(8);
     layout->addWidget(help);
     layout->addLayout(grid);

@@ -1,6 +1,6 @@
 #include "app/PublishProgress.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -53,6 +53,13 @@ PublishProgress::PublishProgress(QWidget* window, publish::FtpClient& ftp, const
     showTimer_.setSingleShot(true);
     showTimer_.setInterval(ShowAfter);
     connect(&showTimer_, &QTimer::timeout, this, [this] {
+        // A question the command asks (a certificate, pages to replace) is answered first:
+        // shown over it, this window would block it, as it blocks the main window the question
+        // belongs to, and the command would wait for an answer that could never be given.
+        if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != this) {
+            showTimer_.start();
+            return;
+        }
         refresh();
         show();
     });

@@ -6,6 +6,7 @@
 
 #include "app/ClickLabel.h"
 #include "app/Icons.h"
+#include "app/ScreenMargins.h"
 #include "site/SiteCatalogue.h"
 
 namespace zor::app {
@@ -124,16 +125,20 @@ HelpScreen makeHelpScreen(HelpTopic topic) {
     s.page = new QWidget;
     s.page->setObjectName(QLatin1String(c.objectName));
     auto* layout = new QVBoxLayout(s.page);
-    layout->setContentsMargins(16, 12, 16, 10);
+    layout->setContentsMargins(ScreenMargins);
     auto* lead = text(c.lead);
     lead->setFont(arial(13, true));
     layout->addWidget(lead);
     layout->addWidget(text(c.body));
     if (topic == HelpTopic::Upload) {
-        auto* row = new QHBoxLayout;
-        row->addWidget(
+        // One line with the icon after it, a paragraph's space below the text above.
+        auto* line =
             text(QStringLiteral("Двойной щелчок по значку раздела сразу закачивает сайт "
-                                "на сервер:")));
+                                "на сервер:"));
+        line->setWordWrap(false);
+        layout->addSpacing(6);
+        auto* row = new QHBoxLayout;
+        row->addWidget(line);
         s.uploadIcon = new ClickLabel(QString());
         s.uploadIcon->setObjectName(QStringLiteral("HelpUploadIcon"));
         s.uploadIcon->setPixmap(drawIcon(Icon::Upload));
@@ -155,7 +160,7 @@ QWidget* makeWelcomeScreen() {
     auto* page = new QWidget;
     page->setObjectName(QStringLiteral("WelcomeScreen"));
     auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(16, 12, 16, 10);
+    layout->setContentsMargins(ScreenMargins);
     layout->addWidget(text(QStringLiteral(
         "<h3>Что это?</h3>"
         "<p>ZOR OD \u2014 программа для создания и ведения небольших сайтов на PHP. Сайт "
@@ -175,7 +180,7 @@ QWidget* makeDevelopersScreen(QList<ClickLabel*>& links) {
     auto* page = new QWidget;
     page->setObjectName(QStringLiteral("DevelopersScreen"));
     auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(16, 12, 16, 10);
+    layout->setContentsMargins(ScreenMargins);
     layout->addWidget(text(QStringLiteral(
         "<p>ZOR OD делает небольшая команда разработчиков. Спасибо всем, кто пользуется "
         "программой, присылает замечания и пишет расширения.</p><p>Связаться с нами:</p>")));

@@ -18,6 +18,7 @@
 #include "app/DesignScreen.h"
 #include "app/Icons.h"
 #include "app/PagesScreen.h"
+#include "app/ScreenMargins.h"
 #include "app/SiteCatalogueMenu.h"
 #include "app/StaticScreens.h"
 #include "app/TopStrip.h"
@@ -176,7 +177,7 @@ void TForm1::buildScreens() {
     helpIndex_ = new QWidget;
     helpIndex_->setObjectName(QStringLiteral("HelpIndexScreen"));
     auto* helpLayout = new QVBoxLayout(helpIndex_);
-    helpLayout->setContentsMargins(24, 12, 24, 12);
+    helpLayout->setContentsMargins(ScreenMargins);
     const QString siteHost = QUrl(site::ProductSite).host();
     auto* docLink = new ClickLabel(QStringLiteral("Документация на сайтe ") + siteHost,
                                    ClickLabel::Hover::Link);
@@ -304,6 +305,8 @@ bool TForm1::offerFirstSite() {
             .arg(QDir::toNativeSeparators(state_.sitesRoot)),
         QMessageBox::Ok, this);
     QPushButton* create = box.addButton(QStringLiteral("Создать сайт"), QMessageBox::AcceptRole);
+    // Without the picture the style gives standard buttons only, so the two look alike.
+    box.button(QMessageBox::Ok)->setIcon(QIcon());
     box.setDefaultButton(create);
     box.setEscapeButton(QMessageBox::Ok);
     box.exec();

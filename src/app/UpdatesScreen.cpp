@@ -15,6 +15,7 @@
 #include <chrono>
 
 #include "app/PublishProgress.h"
+#include "app/ScreenMargins.h"
 #include "app/TForm1.h"
 #include "editor/TForm2.h"
 #include "platform/CommandGuard.h"
@@ -155,7 +156,7 @@ UpdatesScreen::UpdatesScreen(TForm1& form, OpenSiteState& state, QWidget* parent
     results->setRowStretch(1, 1);
 
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(16, 12, 16, 10);
+    layout->setContentsMargins(ScreenMargins);
     layout->addWidget(intro);
     layout->addLayout(checks);
     layout->addSpacing(8);

@@ -19,6 +19,7 @@
 #include "app/CertificateQuestion.h"
 #include "app/PagesScreen.h"
 #include "app/PublishProgress.h"
+#include "app/ScreenMargins.h"
 #include "app/TForm1.h"
 #include "platform/CommandGuard.h"
 #include "platform/Dialogs.h"
@@ -63,6 +64,8 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
     Edit4 = field("Edit4");
     Edit4->setToolTip(QStringLiteral("Enter \u2014 показать содержимое папки на сервере"));
     Edit5 = field("Edit5");
+    // Alone in its group, with no label beside it.
+    Edit5->setAccessibleName(QStringLiteral("Новая папка на сервере"));
     Label1 = new QLabel;
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setTextFormat(Qt::PlainText);
@@ -128,20 +131,26 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
     auto* up = button("sSpeedButton16", QStringLiteral("На уровень выше"));
     auto* root = button("sSpeedButton17", QStringLiteral("В корень"));
 
+    // Each field is named by its label, which screen readers announce with it.
+    auto labelFor = [](QWidget* field, QLabel* label) {
+        label->setBuddy(field);
+        return label;
+    };
     auto* grid = new QGridLayout;
     grid->setVerticalSpacing(4);
-    grid->addWidget(new QLabel(QStringLiteral("Хост")), 0, 0);
+    grid->addWidget(labelFor(Edit1, new QLabel(QStringLiteral("Хост"))), 0, 0);
     grid->addWidget(Edit1, 0, 1, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Имя пользователя")), 1, 0);
+    grid->addWidget(labelFor(Edit2, new QLabel(QStringLiteral("Имя пользователя"))), 1, 0);
     grid->addWidget(Edit2, 1, 1, 1, 2);
-    grid->addWidget(Label3, 2, 0);
+    grid->addWidget(labelFor(Edit3, Label3), 2, 0);
     grid->addWidget(Edit3, 2, 1);
     grid->addWidget(Label1, 2, 2);
-    grid->addWidget(caption(QStringLiteral(
-                        "Куда закачивать (директория). Внимание, директория должна существовать!")),
+    grid->addWidget(labelFor(Edit4, caption(QStringLiteral("Куда закачивать (директория). "
+                                                           "Внимание, директория должна "
+                                                           "существовать!"))),
                     3, 0, 1, 3);
     grid->addWidget(Edit4, 4, 0, 1, 3);
-    grid->addWidget(new QLabel(QStringLiteral("Шифрование")), 5, 0);
+    grid->addWidget(labelFor(EncryptionBox, new QLabel(QStringLiteral("Шифрование"))), 5, 0);
     grid->addWidget(EncryptionBox, 5, 1, 1, 2);
     grid->addWidget(CheckBox2, 6, 0, 1, 3);
     grid->addWidget(CheckBox1, 7, 0, 1, 3);
@@ -160,15 +169,19 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
     left->addLayout(leftButtons);
 
     auto* lists = new QGridLayout;
-    lists->addWidget(new QLabel(QStringLiteral("Папки")), 0, 0);
-    lists->addWidget(new QLabel(QStringLiteral("Файлы")), 0, 1);
+    lists->addWidget(labelFor(ListBox1, new QLabel(QStringLiteral("Папки"))), 0, 0);
+    lists->addWidget(labelFor(ListBox3, new QLabel(QStringLiteral("Файлы"))), 0, 1);
+    // A list reads no buddy for its name.
+    ListBox1->setAccessibleName(QStringLiteral("Папки"));
+    ListBox3->setAccessibleName(QStringLiteral("Файлы"));
     lists->addWidget(ListBox1, 1, 0);
     lists->addWidget(ListBox3, 1, 1);
     lists->addWidget(up, 2, 0);
     lists->addWidget(root, 2, 1);
+    lists->setVerticalSpacing(4);  // as between the fields beside them
 
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(12, 10, 12, 10);
+    layout->setContentsMargins(ScreenMargins);
     layout->setSpacing(14);
     layout->addLayout(left, 1);
     layout->addLayout(lists, 1);

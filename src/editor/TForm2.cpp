@@ -233,6 +233,7 @@ void TForm2::FormShow() {
     }
     Edit2->setText(state_.siteAddress + QStringLiteral("index.php?in=") +
                    QString::number(host_.pageListSelection() + 1));
+    Edit2->setCursorPosition(0);  // a field too short for the address shows its start
 }
 
 bool TForm2::event(QEvent* event) {

@@ -1,9 +1,11 @@
 #include <QAccessible>
+#include <QCheckBox>
 #include <QDialog>
 #include <QStackedWidget>
 
 #include "AppFixture.h"
 #include "app/ClickLabel.h"
+#include "app/UploadScreen.h"
 #include "editor/TForm2.h"
 #include "files/TForm4.h"
 
@@ -65,6 +67,10 @@ TEST_F(KeyboardTest, TabWalksEveryScreenAndDialogInVisualOrderAndEveryStopIsName
         {"DesignScreen", {"Memo1", "Button1", "ListBox2"}},
         {"PagesScreen", {"Edit31", "ComboBox1", "Edit6", "CheckBox3"}},
         {"UpdatesScreen", {"SpeedButton11", "SpeedButton12"}},
+        {"UploadScreen",
+         {"Edit1", "Edit2", "Edit3", "Edit4", "EncryptionBox", "CheckBox2", "CheckBox1", "Edit5",
+          "Button3", "CheckBox4", "Button2", "sSpeedButton19", "Button6", "ListBox1", "ListBox3",
+          "sSpeedButton16", "sSpeedButton17"}},
         {"HelpIndexScreen",
          {"Label96", "Label37", "Label38", "Label39", "sLabelFX1", "Label40", "Label41"}},
         {"HelpThemesScreen", {"HelpThemesScreenBack"}},
@@ -76,6 +82,7 @@ TEST_F(KeyboardTest, TabWalksEveryScreenAndDialogInVisualOrderAndEveryStopIsName
         {"DevelopersScreen", {"MailLink", "SiteLink"}},
         {"WelcomeScreen", {}},
     };
+    form().uploadScreen()->CheckBox1->setChecked(true);  // its new-folder group shown
     for (const Case& c : screens) {
         showScreen(c.screen);
         const QString first = c.order.isEmpty() ? strip.first() : c.order.first();

@@ -1,3 +1,4 @@
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
@@ -487,4 +488,114 @@ TEST_F(UploadScreenTest, AnUploadEndsWithTheCheckOfThePublishedSiteUnlessSwitche
     EXPECT_EQ(result->text(), "Проверка сайта прервана; файлы закачаны.");
     EXPECT_EQ(silent.requests(), QStringList{"/silent/index.php?in=1"});
     EXPECT_FALSE(form().publishing());
+}
+
+TEST_F(UploadScreenTest, TheChosenEncryptionIsKeptForTheSiteAndUsedWhenItIsOpenedAgain) {
+    FaultFtpServer server("normal");  // no TLS: "AUTH TLS" gets a 500
+    remember("alpha", server, "/");
+    startWith(server);
+    clickLabel("Label31");  // lists with the default, falling back to plain FTP
+    struct Row {
+        int entry;
+        const char* stored;
+        bool asksForTls, logsIn;
+        const char* error;  // null: the listing succeeds
+    } rows[] = {
+        {1, "require", true, false, "выберите на экране загрузки «Без шифрования»"},
+        {2, "off", false, true, nullptr},
+        {0, "auto", true, true, nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.stored);
+        chooseEntry(upload().EncryptionBox, row.entry);
+        EXPECT_EQ(stored("tls"), QString(row.stored));
+
+        chooseSite("beta");  // a site of its own choice, the default
+        EXPECT_EQ(upload().EncryptionBox->currentIndex(), 0);
+        // Back on alpha, the upload screen lists its folder at once, as chosen.
+        const qsizetype before = server.receivedLines().size();
+        if (row.error) {
+            dialogs.expectMessage(row.error);
+        }
+        chooseSite("alpha");
+        ASSERT_TRUE(dialogs.satisfied());
+        EXPECT_EQ(upload().EncryptionBox->currentIndex(), row.entry);
+        const QList<QByteArray> wire = server.receivedLines().mid(before);
+        EXPECT_EQ(wire.value(0) == "AUTH TLS\r\n", row.asksForTls);
+        EXPECT_EQ(wire.contains("USER " + server.user().toUtf8() + "\r\n"), row.logsIn);
+    }
+}
+
+TEST_F(UploadScreenTest, AnUnvouchedCertificateIsAskedAboutAndOnlyAYesLetsTheUploadLogIn) {
+    TestCertificates certificates;
+    const ServerTls tls = certificates.selfSigned("IP:127.0.0.1");
+    const QString print = TestCertificates::fingerprint(tls.certificate);
+    VsftpdServer server(0, tls);
+    startWith(server);
+    clickLabel("Label31");
+    QTest::keyClicks(upload().Edit1, server.host());
+    QTest::keyClicks(upload().Edit2, server.user());
+    QTest::keyClicks(upload().Edit3, server.password());
+    QTest::keyClicks(upload().Edit4, "www");
+    QTest::mouseClick(upload().CheckBox2, Qt::LeftButton, {},
+                      QPoint(6, upload().CheckBox2->height() / 2));  // "Запомнить данные"
+    const QString page = server.localPath("/www/mf/pages/1.tq");
+    auto logins = [&] { return server.log().count("\"USER "); };
+    // The user reads the question for a while, then clicks an answer.
+    auto byHand = [this](const QString& answer) {
+        return [this, answer](QMessageBox* box) {
+            [[maybe_unused]] const bool progressShown = QTest::qWaitFor(
+                [this] {
+                    auto* progress = form().findChild<app::PublishProgress*>();
+                    return progress && progress->isVisible();
+                },
+                2 * app::PublishProgress::ShowAfter.count());
+            for (QAbstractButton* b : box->buttons()) {
+                if (b->text() == answer) {
+                    QTest::mouseClick(box->windowHandle(), Qt::LeftButton, {},
+                                      b->mapTo(box, b->rect().center()));
+                }
+            }
+            if (!QTest::qWaitFor([box] { return !box->isVisible(); }, 5000)) {
+                ADD_FAILURE() << "the question took no answer";
+                box->reject();  // or the command would wait for ever
+            }
+        };
+    };
+
+    struct Row {
+        const char* answer;
+        bool sent, remembered;
+    } rows[] = {
+        {"Нет", false, false},
+        {"Только сейчас", true, false},
+        {"Да, всегда для этого сайта", true, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.answer);
+        const qsizetype before = logins();
+        for (int upload = 1; upload <= 2; ++upload) {
+            if (upload == 1) {
+                dialogs.expectQuestion(print, byHand(row.answer));
+            } else if (!row.remembered) {
+                dialogs.expectQuestion(print, QString(row.answer));
+            }
+            if (!row.sent) {
+                dialogs.expectMessage("пароль не отправлен");
+            }
+            click(child<QPushButton>("Button2"));
+            ASSERT_TRUE(dialogs.satisfied());
+        }
+        EXPECT_EQ(logins() - before, row.sent ? 2 : 0) << server.log().toStdString();
+        EXPECT_EQ(QFileInfo::exists(page), row.sent);
+        EXPECT_EQ(stored("tlscert"), row.remembered ? std::optional(print) : std::nullopt);
+    }
+    EXPECT_EQ(dialogs.takeMessages().filter("Доверять этому сертификату?").size(), 5);
+
+    // Opened again, the site lists and uploads with no question.
+    chooseSite("beta");
+    chooseSite("alpha");
+    EXPECT_TRUE(items(upload().ListBox1).contains("mf"));
+    click(child<QPushButton>("Button2"));
+    EXPECT_TRUE(dialogs.takeMessages().isEmpty());
 }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 
+class QMessageBox;
 class QWidget;
 
 namespace zor::test {
@@ -26,19 +27,24 @@ public:
 
     // One message box (a single button) whose text contains part, in the order queued.
     void expectMessage(const QString& part) {
-        expected_.push_back({Kind::Message, part, 0, {}, {}});
+        expected_.push_back({Kind::Message, part, 0, {}, {}, {}});
     }
     // One question (more than one button) whose text contains part, answered with standardButton.
     void expectQuestion(const QString& part, int standardButton) {
-        expected_.push_back({Kind::Question, part, standardButton, {}, {}});
+        expected_.push_back({Kind::Question, part, standardButton, {}, {}, {}});
     }
     // One question whose text contains part, answered with its button captioned buttonText.
     void expectQuestion(const QString& part, const QString& buttonText) {
-        expected_.push_back({Kind::Question, part, 0, {}, buttonText});
+        expected_.push_back({Kind::Question, part, 0, {}, buttonText, {}});
+    }
+    // One question whose text contains part, left to answer: it answers as the user would, with
+    // real input, taking its time.
+    void expectQuestion(const QString& part, std::function<void(QMessageBox*)> answer) {
+        expected_.push_back({Kind::Question, part, 0, {}, {}, std::move(answer)});
     }
     // One input box, answered with answer (nullopt cancels).
     void expectInput(std::optional<QString> answer) {
-        expected_.push_back({Kind::Input, {}, 0, std::move(answer), {}});
+        expected_.push_back({Kind::Input, {}, 0, std::move(answer), {}, {}});
     }
     // Message boxes whose texts a test reads for itself afterwards (takeMessages): any number, any
     // text, none required.
@@ -63,6 +69,7 @@ private:
         int answer;
         std::optional<QString> input;
         QString button;  // a button's caption, where the answer is not a standard button
+        std::function<void(QMessageBox*)> act;  // the test's own answer
     };
     void poll();
     void unexpected(const QString& what);
@@ -72,6 +79,7 @@ private:
     QStringList seen_;
     bool allowAny_ = false;
     QPointer<QWidget> lastOther_;
+    bool acting_ = false;  // a test's answer runs, waiting in its own event loop
 };
 
 }  // namespace zor::test

@@ -55,7 +55,9 @@ protected:
         settingsPath = SettingsStore::defaultPath();
     }
 
-    void startServer(qint64 maxRate = 0) { server = std::make_unique<VsftpdServer>(maxRate); }
+    void startServer(qint64 maxRate = 0, const std::optional<ServerTls>& tls = {}) {
+        server = std::make_unique<VsftpdServer>(maxRate, tls);
+    }
     QString site(const QString& name) { return root.makeSite(name); }
     void remember(const QString& name, const QString& password) {
         SettingsStore store = settings();
@@ -350,6 +352,44 @@ TEST_F(PublishTool, ThePasswordComesFromTheSettingsOrTheEnvironment) {
         const Result r = tool(withPort({"ls", "a"}), row.environment);
         EXPECT_EQ(r.exit, row.exit) << row.stored.toStdString() << " " << r.err.toStdString();
         EXPECT_TRUE(r.err.contains(row.error)) << r.err.toStdString();
+    }
+}
+
+TEST_F(PublishTool, AnUnvouchedCertificateIsRefusedUnlessItsFingerprintIsGivenOrStored) {
+    TestCertificates certificates;
+    const ServerTls tls = certificates.selfSigned("IP:127.0.0.1");
+    const QString print = TestCertificates::fingerprint(tls.certificate);
+    const QString other =
+        TestCertificates::fingerprint(certificates.selfSigned("IP:127.0.0.1").certificate);
+    startServer(0, tls);
+    site("a");
+    remember("a", server->password());
+    struct Row {
+        const char* what;
+        QStringList args;
+        QString stored;  // "tlscert"
+        bool opens;
+    } rows[] = {
+        {"given", {"--trust-fingerprint", print}, {}, true},
+        {"given as plain hex", {"--trust-fingerprint", print.toLower().remove(':')}, {}, true},
+        {"another one given", {"--trust-fingerprint", other}, {}, false},
+        {"none given: one given before was not kept", {}, {}, false},
+        {"stored for the site", {}, print, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (!row.stored.isEmpty()) {
+            SettingsStore store = settings();
+            publish::storeTrustedCertificate(store, "a", row.stored);
+        }
+        const qsizetype logins = server->log().count("\"USER ");
+        const Result r = tool(withPort(QStringList{"ls", "a"} + row.args));
+        EXPECT_EQ(r.exit, row.opens ? 0 : 1) << r.err.toStdString();
+        // Refused, it names the fingerprint to give; accepted, it says nothing of it.
+        EXPECT_EQ(r.err.contains("--trust-fingerprint " + print), !row.opens)
+            << r.err.toStdString();
+        EXPECT_EQ(r.err.contains(print), !row.opens) << r.err.toStdString();
+        EXPECT_EQ(server->log().count("\"USER ") - logins, row.opens ? 1 : 0);
     }
 }
 
