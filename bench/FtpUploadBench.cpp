@@ -20,6 +20,7 @@
 #include <map>
 
 #include "BenchSupport.h"
+#include "FtpTools.h"
 #include "publish/FtpClient.h"
 #include "support/FtpServers.h"
 
@@ -59,15 +60,6 @@ Tree measure(const QString& folder) {
     return tree;
 }
 
-void runTool(const QString& program, const QStringList& arguments) {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, arguments);
-    if (!p.waitForFinished(-1) || p.exitCode() != 0) {
-        qFatal("%s failed: %s", qPrintable(program), p.readAll().constData());
-    }
-}
-
 // Each tool uploads the files of `local` into the remote folder `remote` (which exists).
 using Uploader =
     std::function<void(const zor::test::FtpServer&, const Tree& local, const QString& remote)>;
@@ -98,38 +90,16 @@ void withFtpClientMd5(const zor::test::FtpServer& server, const Tree& local,
     ftpClientUpload(server, local, remote, true);
 }
 
+zor::bench::FtpEndpoint endpoint(const zor::test::FtpServer& server) {
+    return {server.host(), server.port(), server.user(), server.password()};
+}
+
 void withLftp(const zor::test::FtpServer& server, const Tree& local, const QString& remote) {
-    runTool(QStringLiteral("lftp"),
-            {QStringLiteral("-u"), server.user() + u',' + server.password(), QStringLiteral("-p"),
-             QString::number(server.port()), QStringLiteral("-e"),
-             // No TLS on this server; without the setting lftp asks for it first. Nor does lftp
-             // set times and permissions (SITE UTIME, SITE CHMOD, refused here): like FtpClient,
-             // it only transfers.
-             QStringLiteral("set ftp:ssl-allow no; set ftp:use-site-utime off; "
-                            "set ftp:use-site-utime2 off; mirror -R --no-perms %1 %2; quit")
-                 .arg(local.folder, remote),
-             server.host()});
+    zor::bench::lftpMirror(endpoint(server), local.folder, remote);
 }
 
 void withCurl(const zor::test::FtpServer& server, const Tree& local, const QString& remote) {
-    // All uploads in one process, so curl keeps its control connection.
-    QTemporaryDir dir;
-    const QString config = dir.filePath(QStringLiteral("curl.cfg"));
-    QFile f(config);
-    if (!f.open(QIODevice::WriteOnly)) {
-        qFatal("cannot write %s", qPrintable(config));
-    }
-    for (const QString& name : QDir(local.folder).entryList(QDir::Files, QDir::Name)) {
-        f.write(QStringLiteral("url = \"ftp://%1:%2%3/%4\"\nupload-file = \"%5/%4\"\n")
-                    .arg(server.host())
-                    .arg(server.port())
-                    .arg(remote, name, local.folder)
-                    .toUtf8());
-    }
-    f.close();
-    runTool(QStringLiteral("curl"),
-            {QStringLiteral("-sS"), QStringLiteral("-u"), server.user() + u':' + server.password(),
-             QStringLiteral("-K"), config});
+    zor::bench::curlUpload(endpoint(server), local.folder, remote);
 }
 
 }  // namespace
