@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -23,6 +22,7 @@
 #include <memory>
 
 #include "BenchSupport.h"
+#include "FtpTools.h"
 #include "publish/FtpClient.h"
 #include "support/FtpServers.h"
 
@@ -64,15 +64,6 @@ Tree measure(const QString& folder) {
     return tree;
 }
 
-void runTool(const QString& program, const QStringList& arguments) {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, arguments);
-    if (!p.waitForFinished(-1) || p.exitCode() != 0) {
-        qFatal("%s failed: %s", qPrintable(program), p.readAll().constData());
-    }
-}
-
 // A server and how to reach it: over TLS when it has a certificate, whose fingerprint the
 // client trusts, as a user would after answering "Да, всегда для этого сайта".
 struct Target {
@@ -111,51 +102,28 @@ void withFtpClientMd5(const Target& target, const Tree& local, const QString& re
     ftpClientUpload(target, local, remote, true);
 }
 
+zor::bench::FtpEndpoint endpoint(const Target& target) {
+    const FtpServer& s = target.server;
+    return {s.host(), s.port(), s.user(), s.password()};
+}
+
 void withLftp(const Target& target, const Tree& local, const QString& remote) {
-    // Without TLS lftp would ask the plain server for it first. Nor does lftp set times and
-    // permissions (SITE UTIME, SITE CHMOD, refused here): like FtpClient, it only transfers.
-    const QString tls =
-        target.tls() ? QStringLiteral("set ftp:ssl-force true; set ssl:verify-certificate no")
-                     : QStringLiteral("set ftp:ssl-allow no");
-    const FtpServer& server = target.server;
-    runTool(QStringLiteral("lftp"),
-            {QStringLiteral("-u"), server.user() + u',' + server.password(), QStringLiteral("-p"),
-             QString::number(server.port()), QStringLiteral("-e"),
-             QStringLiteral("%1; set ftp:use-site-utime off; set ftp:use-site-utime2 off; "
-                            "mirror -R --no-perms %2 %3; quit")
-                 .arg(tls, local.folder, remote),
-             server.host()});
+    zor::bench::lftpMirror(endpoint(target), local.folder, remote, 1,
+                           target.tls() ? QStringLiteral("set ftp:ssl-force true; "
+                                                         "set ssl:verify-certificate no;")
+                                        : QStringLiteral("set ftp:ssl-allow no;"));
 }
 
 void withCurl(const Target& target, const Tree& local, const QString& remote) {
-    // All uploads in one process, so curl keeps its control connection.
-    QTemporaryDir dir;
-    const QString config = dir.filePath(QStringLiteral("curl.cfg"));
-    QFile f(config);
-    if (!f.open(QIODevice::WriteOnly)) {
-        qFatal("cannot write %s", qPrintable(config));
-    }
-    const FtpServer& server = target.server;
-    for (const QString& name : QDir(local.folder).entryList(QDir::Files, QDir::Name)) {
-        f.write(QStringLiteral("url = \"ftp://%1:%2%3/%4\"\nupload-file = \"%5/%4\"\n")
-                    .arg(server.host())
-                    .arg(server.port())
-                    .arg(remote, name, local.folder)
-                    .toUtf8());
-    }
-    f.close();
-    // Without --fail-early curl's exit code is only the last transfer's.
-    QStringList arguments{QStringLiteral("-sS"), QStringLiteral("--fail-early"),
-                          QStringLiteral("-u"),  server.user() + u':' + server.password(),
-                          QStringLiteral("-K"),  config};
+    QStringList extra;
     if (target.tls()) {
         // Over TLS 1.3 curl offers data connections a session the server does not take for the
         // control connection's ("522 … session reuse required") now and then; over TLS 1.2 it
         // keeps to the control connection's session.
-        arguments << QStringLiteral("--ssl-reqd") << QStringLiteral("-k")
-                  << QStringLiteral("--tls-max") << QStringLiteral("1.2");
+        extra << QStringLiteral("--ssl-reqd") << QStringLiteral("-k") << QStringLiteral("--tls-max")
+              << QStringLiteral("1.2");
     }
-    runTool(QStringLiteral("curl"), arguments);
+    zor::bench::curlUpload(endpoint(target), local.folder, remote, extra);
 }
 
 const std::vector<std::pair<const char*, Uploader>> Tools{{"FtpClient", withFtpClient},

@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "app/CertificateQuestion.h"
@@ -82,8 +83,17 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
     EncryptionBox->addItems({QStringLiteral("Защищённое соединение, если сервер умеет"),
                              QStringLiteral("Только защищённое соединение"),
                              QStringLiteral("Без шифрования")});
-    Edit1->setToolTip(QStringLiteral("Имя или адрес сервера; другой порт \u2014 через двоеточие: "
-                                     "ftp.example.ru:2121"));
+    SessionsBox = new QSpinBox;
+    SessionsBox->setObjectName(QStringLiteral("SessionsBox"));
+    SessionsBox->setRange(1, publish::MaxSessions);
+    SessionsBox->setValue(publish::DefaultSessions);
+    SessionsBox->setToolTip(QStringLiteral(
+        "Сколько файлов передавать одновременно. Чем дальше сервер, тем больше это ускоряет "
+        "загрузку; если сервер не допускает столько соединений, программа запомнит, сколько он "
+        "принял."));
+    Edit1->setToolTip(
+        QStringLiteral("Имя или адрес сервера; другой порт \u2014 через двоеточие: "
+                       "ftp.example.ru:2121"));
     CheckBox4 = new QCheckBox(QStringLiteral("Проверять сайт после загрузки"));
     CheckBox4->setObjectName(QStringLiteral("CheckBox4"));
     CheckBox4->setChecked(true);
@@ -152,9 +162,15 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
     grid->addWidget(Edit4, 4, 0, 1, 3);
     grid->addWidget(labelFor(EncryptionBox, new QLabel(QStringLiteral("Шифрование"))), 5, 0);
     grid->addWidget(EncryptionBox, 5, 1, 1, 2);
-    grid->addWidget(CheckBox2, 6, 0, 1, 3);
-    grid->addWidget(CheckBox1, 7, 0, 1, 3);
-    grid->addWidget(GroupBox1, 8, 0, 1, 3);
+    auto* sessionsRow = new QHBoxLayout;
+    sessionsRow->addWidget(SessionsBox);
+    sessionsRow->addStretch();
+    grid->addWidget(labelFor(SessionsBox, new QLabel(QStringLiteral("Одновременных соединений"))),
+                    6, 0);
+    grid->addLayout(sessionsRow, 6, 1, 1, 2);
+    grid->addWidget(CheckBox2, 7, 0, 1, 3);
+    grid->addWidget(CheckBox1, 8, 0, 1, 3);
+    grid->addWidget(GroupBox1, 9, 0, 1, 3);
     grid->setColumnStretch(1, 1);
 
     auto* left = new QVBoxLayout;
@@ -200,10 +216,12 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
     connectGuarded(CheckBox2, &QCheckBox::toggled, this, [this] { CheckBox2Click(); });
     connectGuarded(EncryptionBox, &QComboBox::currentIndexChanged, this,
                    [this] { EncryptionBoxChange(); });
+    connectGuarded(SessionsBox, &QSpinBox::valueChanged, this, [this] { SessionsBoxChange(); });
     IdFTP1.AskTrust = [this](const publish::ServerCertificate& c) { return askTrust(c); };
     // Only the user's click stores the switch; opening a site sets it quietly.
     connectGuarded(CheckBox4, &QCheckBox::clicked, this, [this] { CheckBox4Click(); });
     Label3->installEventFilter(this);
+    SessionsBox->installEventFilter(this);
     Edit3->installEventFilter(this);
 
     connect(ListBox1, &QListWidget::itemClicked, this,
@@ -240,6 +258,7 @@ void UploadScreen::showAccount() {
     Edit3->setText(a.password);
     Edit4->setText(a.remoteFolder);
     EncryptionBox->setCurrentIndex(static_cast<int>(a.encryption));
+    SessionsBox->setValue(a.sessions);
     if (publish::accountComplete(a)) {
         CheckBox2->setChecked(true);
     }
@@ -299,6 +318,17 @@ void UploadScreen::EncryptionBoxChange() {
     }
 }
 
+void UploadScreen::SessionsBoxChange() {
+    const int chosen = SessionsBox->value();
+    if (chosen == state_.ftpAccount.sessions) {
+        return;  // showing a site's own number
+    }
+    state_.ftpAccount.sessions = chosen;
+    if (!state_.siteName.isEmpty()) {
+        publish::storeSessions(settings_, state_.siteName, chosen);
+    }
+}
+
 publish::CertificateTrust UploadScreen::askTrust(const publish::ServerCertificate& certificate) {
     const publish::CertificateTrust answer = askCertificateTrust(&form_, certificate);
     if (answer == publish::CertificateTrust::Always && !state_.siteName.isEmpty()) {
@@ -315,6 +345,11 @@ void UploadScreen::CheckBox4Click() {
 }
 
 bool UploadScreen::eventFilter(QObject* watched, QEvent* event) {
+    // A wheel turned over the screen on its way elsewhere changes nothing unasked.
+    if (watched == SessionsBox && event->type() == QEvent::Wheel && !SessionsBox->hasFocus()) {
+        event->ignore();
+        return true;
+    }
     if (watched == Label3) {
         if (event->type() == QEvent::Enter) {
             Label1->setText(Edit3->text());
@@ -487,6 +522,8 @@ void UploadScreen::uploadAndCheck(const QString& title, bool all) {
             [this] { publish::letEventsRun(IdFTP1); }, progress.progressFn());
         showCheckResult(checked.text, checked.passed || checked.cancelled);
     });
+    // A server that took fewer sessions has lowered the site's number.
+    SessionsBox->setValue(state_.ftpAccount.sessions);
 }
 
 void UploadScreen::showCheckResult(const QString& text, bool passed) {
@@ -510,6 +547,7 @@ void UploadScreen::Button6Click() {
     // The page list may have been rebuilt, even by a synchronisation that failed at its end.
     if (ran) {
         form_.pagesScreen()->showPageList();
+        SessionsBox->setValue(state_.ftpAccount.sessions);
     }
     if (result && !result->declined) {
         dialogs::showMessage(&form_, publish::syncDoneText(*result));

@@ -16,6 +16,7 @@ class QListWidget;
 class QListWidgetItem;
 class QMenu;
 class QPushButton;
+class QSpinBox;
 
 namespace zor {
 class SettingsStore;
@@ -59,6 +60,7 @@ public:
     void CheckBox1Click();  // "Хочу создать директорию"
     void CheckBox2Click();  // "Запомнить данные" changed state
     void EncryptionBoxChange();
+    void SessionsBoxChange();
     void CheckBox4Click();  // "Проверять сайт после загрузки" clicked
 
     publish::FtpClient IdFTP1;
@@ -73,6 +75,7 @@ public:
     QCheckBox* CheckBox1;   // "Хочу создать директорию"
     QCheckBox* CheckBox2;   // "Запомнить данные"
     QComboBox* EncryptionBox;  // the connection's protection, in FtpEncryption's order
+    QSpinBox* SessionsBox;     // "Одновременных соединений"
     QCheckBox* CheckBox4;   // "Проверять сайт после загрузки"
     QLabel* Label4;         // what the check of the published site found
     QGroupBox* GroupBox1;   // Edit5 and "Создать"

@@ -22,6 +22,7 @@ QString ftpKey(const QString& siteName) {
 
 const QString EncryptionName = QStringLiteral("tls");
 const QString CertificateName = QStringLiteral("tlscert");
+const QString SessionsName = QStringLiteral("sessions");
 
 }  // namespace
 
@@ -43,6 +44,7 @@ StoredAccount loadFtpAccount(SettingsStore& store, const QString& siteName) {
     }
     a.encryption = key.read(EncryptionName);
     a.trustedCertificate = key.read(CertificateName);
+    a.sessions = key.read(SessionsName);
     return a;
 }
 
@@ -72,6 +74,16 @@ void storeEncryption(SettingsStore& store, const QString& siteName, FtpEncryptio
     SettingsKey(store, ftpKey(siteName)).write(EncryptionName, encryptionValue(encryption));
 }
 
+int sessionsFromValue(const std::optional<QString>& value) {
+    bool ok = false;
+    const int n = value ? value->toInt(&ok) : 0;
+    return ok && n >= 1 && n <= MaxSessions ? n : DefaultSessions;
+}
+
+void storeSessions(SettingsStore& store, const QString& siteName, int sessions) {
+    SettingsKey(store, ftpKey(siteName)).write(SessionsName, QString::number(sessions));
+}
+
 void storeTrustedCertificate(SettingsStore& store, const QString& siteName,
                              const QString& fingerprint) {
     SettingsKey(store, ftpKey(siteName)).write(CertificateName, fingerprint);
@@ -86,6 +98,7 @@ FtpAccount rememberedAccount(SettingsStore& store, const QString& siteName) {
     a.remoteFolder = withSingleLeadingSlash(stored.remoteFolder.value_or(QStringLiteral("/")));
     a.encryption = encryptionFromValue(stored.encryption);
     a.trustedCertificate = stored.trustedCertificate.value_or(QString());
+    a.sessions = sessionsFromValue(stored.sessions);
     return a;
 }
 
@@ -98,6 +111,7 @@ void storeFtpAccount(SettingsStore& store, const QString& siteName, const FtpAcc
     key.write(QStringLiteral("kydkach"), account.remoteFolder);
     key.write(QStringLiteral("pass"), scramblePassword(account.password));
     key.write(EncryptionName, encryptionValue(account.encryption));
+    key.write(SessionsName, QString::number(account.sessions));
 }
 
 void forgetFtpAccount(SettingsStore& store, const QString& siteName) {

@@ -11,8 +11,8 @@ class SettingsStore;
 
 // The FTP account as remembered per site under the "\ftp" key: "host", "username", "kydkach"
 // (the remote folder) and "pass" (the password, scrambled); beside them, kept whether or not the
-// account is remembered, "tls" (the connection's protection) and "tlscert" (the fingerprint of
-// a certificate the user trusted for the site).
+// account is remembered, "tls" (the connection's protection), "tlscert" (the fingerprint of
+// a certificate the user trusted for the site) and "sessions" (how many at once).
 namespace zor::publish {
 
 // Added to every byte of the password (in the site's 8-bit code page) when it is stored.
@@ -21,10 +21,16 @@ inline constexpr unsigned char PasswordShift = 0x2D;
 QString scramblePassword(const QString& password);
 QString unscramblePassword(const QString& scrambled);
 
+// Sessions a command may use at once: "sessions" under the "\ftp" key, 1 to MaxSessions; no
+// value or any other text counts as DefaultSessions.
+inline constexpr int DefaultSessions = 3;
+inline constexpr int MaxSessions = 4;
+int sessionsFromValue(const std::optional<QString>& value);
+
 // The stored values; a value that is absent stays empty here and is not applied.
 struct StoredAccount {
     std::optional<QString> host, userName, remoteFolder, password;  // password unscrambled
-    std::optional<QString> encryption, trustedCertificate;
+    std::optional<QString> encryption, trustedCertificate, sessions;
 };
 
 // "tls": "auto" (TLS when the server offers it; also any other or no stored text, so a site
@@ -44,6 +50,7 @@ void storeFtpAccount(SettingsStore& store, const QString& siteName, const FtpAcc
 // certificate stay.
 void forgetFtpAccount(SettingsStore& store, const QString& siteName);
 void storeEncryption(SettingsStore& store, const QString& siteName, FtpEncryption encryption);
+void storeSessions(SettingsStore& store, const QString& siteName, int sessions);
 void storeTrustedCertificate(SettingsStore& store, const QString& siteName,
                              const QString& fingerprint);
 

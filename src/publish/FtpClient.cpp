@@ -407,7 +407,14 @@ void FtpClient::UploadFile(const QString& localPath, const QString& remotePath,
         // Most servers say nothing after STOR until the data connection is open.
         send(stor, pacer);
         openData(port, pacer);
-        startReply({110, 125, 150}, pacer);
+        // Bytes that fit into the connection's buffers wait there for a server that has not
+        // answered yet; a server that refuses the file then says so in the start reply, read
+        // after them, and nothing is taken for sent.
+        const bool early = SendBeforeStartReply && !data_.tls() &&
+                           file.size() <= MaxSentBeforeStartReply;
+        if (!early) {
+            startReply({110, 125, 150}, pacer);
+        }
 
         QByteArray buffer(ChunkSize, Qt::Uninitialized);
         qint64 sent = 0;
@@ -455,6 +462,9 @@ void FtpClient::UploadFile(const QString& localPath, const QString& remotePath,
         }
         // Closing the data connection marks the end of the file.
         data_.finish(pacer);
+        if (early) {
+            startReply({110, 125, 150}, pacer);
+        }
         finishTransfer(pacer);
         if (md5) {
             *sentDigest = md5->hexDigest();

@@ -63,6 +63,13 @@ public:
     // Runs when OpenSession has logged in: IsEncrypted and TlsRefused then tell how.
     std::function<void()> SessionOpened;
 
+    // A small file on a plain data connection goes out as soon as the connection is made,
+    // without waiting for the server's start reply, which is read afterwards: the same
+    // commands and replies in the same order, one round trip fewer per file. Off: the first
+    // byte waits for the start reply.
+    bool SendBeforeStartReply = true;
+    static constexpr qint64 MaxSentBeforeStartReply = 64 * 1024;
+
     FtpEncryption Encryption = FtpEncryption::Off;
     // A certificate the system's trusted certificates do not vouch for (or that names another
     // host) is taken without a question when its SHA-256 fingerprint is this one.
@@ -101,6 +108,8 @@ public:
     // Whether the control connection is open; a connection the server has closed in the
     // meantime is closed here and counts as not open.
     bool IsConnected();
+    // The fingerprint of the certificate the open session accepted; empty without TLS.
+    const QString& AcceptedFingerprint() const { return acceptedFingerprint_; }
     // Whether the open session runs over TLS.
     bool IsEncrypted() const { return control_.isOpen() && control_.tls(); }
     // Whether the open session is plain because the server refused "AUTH TLS".

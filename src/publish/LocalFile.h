@@ -34,6 +34,7 @@ public:
                 QStringLiteral("\u00AB%1\u00BB \u2014 не файл, его нельзя передать на сервер.")
                     .arg(path));
         }
+        f.size_ = st.st_size;
         return f;
     }
 
@@ -50,13 +51,17 @@ public:
         return f;
     }
 
-    LocalFile(LocalFile&& other) noexcept : path_(other.path_), fd_(std::exchange(other.fd_, -1)) {}
+    LocalFile(LocalFile&& other) noexcept
+        : path_(other.path_), fd_(std::exchange(other.fd_, -1)), size_(other.size_) {}
     LocalFile& operator=(LocalFile&&) = delete;
     ~LocalFile() {
         if (fd_ >= 0) {
             ::close(fd_);
         }
     }
+
+    // Its size when it was opened for reading.
+    qint64 size() const { return size_; }
 
     qsizetype read(char* buffer, qsizetype size) {
         for (;;) {
@@ -104,6 +109,7 @@ private:
 
     QString path_;
     int fd_;
+    qint64 size_ = 0;
 };
 
 // Counts lines the way the site's text files are split (CR LF, LF or CR ends a line; a last line

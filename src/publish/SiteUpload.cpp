@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -11,6 +12,7 @@
 #include "publish/FileChangeCache.h"
 #include "publish/FileDigest.h"
 #include "publish/FtpClient.h"
+#include "publish/SessionPool.h"
 #include "site/PageIndex.h"
 #include "site/SiteWorkspace.h"
 
@@ -146,6 +148,57 @@ PendingUpload digestChanged(PublishJob& job, FileChangeCache& cache, bool ignore
     return pending;
 }
 
+// The index files among `files`: with several sessions they go last, after every other file
+// has arrived, so the published index never names a page that is not there yet.
+QList<SiteFile> heldBack(const QString& sitePath, const QList<SiteFile>& files) {
+    QList<SiteFile> held;
+    for (const SiteFile& f : files) {
+        if (f.localPath == site::titleIndexPath(sitePath) ||
+            f.localPath == site::fileIndexPath(sitePath)) {
+            held.append(f);
+        }
+    }
+    return held;
+}
+
+// The changed files but the held-back ones, over the command's session and further ones. Each
+// is recorded when its own transfer is confirmed; the first failure is thrown once every
+// session has ended. A server that takes fewer sessions than asked is remembered for the site.
+void sendOverSessions(PublishJob& job, const FtpAccount& account, FileChangeCache& cache,
+                      const QList<SiteFile>& changed, const QList<SiteFile>& held,
+                      UploadResult& result) {
+    QList<SiteFile> files;
+    QList<Transfer> transfers;
+    for (const SiteFile& f : changed) {
+        const auto same = [&f](const SiteFile& h) { return h.localPath == f.localPath; };
+        if (std::none_of(held.begin(), held.end(), same)) {
+            files.append(f);
+            files.last().size = QFileInfo(f.localPath).size();
+            transfers.append(
+                {f.localPath, account.remoteFolder + f.name, f.name, files.last().size, {}});
+        }
+    }
+    const int sessions = sessionsWanted(account);
+    const PoolOutcome outcome = transferOverSessions(
+        job.ftp, sessions - 1, u'/' + account.remoteFolder, transfers, TransferDirection::Upload,
+        false,
+        // Counted among all the files, the held-back ones too.
+        [&](Stage stage, int k, int, const QString& name, qint64 size) {
+            job.report(stage, k, static_cast<int>(changed.size()), name, size);
+        },
+        Stage::Sending,
+        [&](qsizetype i, const QString& digest) {
+            cache.record(files[i].name, digest);
+            ++result.sent;
+            result.bytes += files[i].size;
+            result.files.append(files[i]);
+        });
+    rememberSessions(job, outcome, sessions);
+    if (outcome.failure) {
+        std::rethrow_exception(outcome.failure);
+    }
+}
+
 UploadResult upload(PublishJob& job, bool ignoreRecords, UploadMode mode) {
     checkSiteOpen(job.state);
     site::writeIndexFiles(job.state);
@@ -191,11 +244,9 @@ UploadResult upload(PublishJob& job, bool ignoreRecords, UploadMode mode) {
         closeIfOpen(ftp);
         return result;
     }
-    for (qsizetype k = 0; k < pending.changed.size(); ++k) {
-        SiteFile file = pending.changed[k];
+    const auto sendOne = [&](SiteFile file, int k, int n) {
         file.size = QFileInfo(file.localPath).size();
-        job.report(Stage::Sending, static_cast<int>(k + 1),
-                   static_cast<int>(pending.changed.size()), file.name, file.size);
+        job.report(Stage::Sending, k, n, file.name, file.size);
         letEventsRun(ftp);
         // What is recorded is the digest of the bytes that went out: another program may have
         // changed the file since it was checked, even while it was being sent.
@@ -204,16 +255,23 @@ UploadResult upload(PublishJob& job, bool ignoreRecords, UploadMode mode) {
         // Recorded only once the server has confirmed the transfer: a file whose transfer
         // failed stays changed and goes again next time. An abort the server reports before
         // closing the transfer normally is no confirmation.
-        const FtpReply& end = ftp.LastTransferEnd();
-        if (end.code == 426 || end.code == 450) {
-            throw FtpError(QStringLiteral("Сервер не принял файл \u00AB%1\u00BB полностью:\n%2")
-                               .arg(file.name, end.text()),
-                           end.code);
-        }
+        checkUploadConfirmed(ftp, file.name);
         cache.record(file.name, sent);
         ++result.sent;
         result.bytes += file.size;
         result.files.append(file);
+    };
+    const int n = static_cast<int>(pending.changed.size());
+    const QList<SiteFile> indexFiles = heldBack(job.state.sitePath, pending.changed);
+    if (sessionsWanted(account) > 1 && n - indexFiles.size() >= 2) {
+        sendOverSessions(job, account, cache, pending.changed, indexFiles, result);
+        for (qsizetype k = 0; k < indexFiles.size(); ++k) {
+            sendOne(indexFiles[k], n - static_cast<int>(indexFiles.size() - k) + 1, n);
+        }
+    } else {
+        for (qsizetype k = 0; k < pending.changed.size(); ++k) {
+            sendOne(pending.changed[k], static_cast<int>(k + 1), n);
+        }
     }
     closeIfOpen(ftp);
     letEventsRun(ftp);

@@ -17,6 +17,7 @@
 #include "publish/FileChangeCache.h"
 #include "publish/FileDigest.h"
 #include "publish/FtpClient.h"
+#include "publish/SessionPool.h"
 #include "publish/SyncBackup.h"
 #include "site/PageIndex.h"
 #include "site/SiteWorkspace.h"
@@ -334,12 +335,36 @@ SyncResult synchronise(PublishJob& job, const ConfirmReplace& confirm) {
                             .arg(site::MaxPages));
     }
     const int n = static_cast<int>(pages);
-    for (int page = n; page >= 1; --page) {
-        const QString name = QStringLiteral("/mf/pages/%1.tq").arg(page);
-        job.report(Stage::Receiving, n - page + 2, n + 1, name, -1);
-        ftp.DownloadFile(remoteRoot + name, fetched.filePath(QStringLiteral("%1.tq").arg(page)),
-                         {MaxPageBytes, -1});
-        letEventsRun(ftp);
+    const int sessions = sessionsWanted(account);
+    if (sessions > 1 && n >= 2) {
+        QList<Transfer> transfers;
+        for (int page = n; page >= 1; --page) {
+            const QString name = QStringLiteral("/mf/pages/%1.tq").arg(page);
+            transfers.append({fetched.filePath(QStringLiteral("%1.tq").arg(page)),
+                              remoteRoot + name,
+                              name,
+                              -1,
+                              {MaxPageBytes, -1}});
+        }
+        // All or nothing anyway: the first failure stops every session.
+        const PoolOutcome outcome = transferOverSessions(
+            ftp, sessions - 1, QString(), transfers, TransferDirection::Download, true,
+            [&job, n](Stage stage, int k, int, const QString& name, qint64 size) {
+                job.report(stage, k + 1, n + 1, name, size);
+            },
+            Stage::Receiving, [](qsizetype, const QString&) {});
+        rememberSessions(job, outcome, sessions);
+        if (outcome.failure) {
+            std::rethrow_exception(outcome.failure);
+        }
+    } else {
+        for (int page = n; page >= 1; --page) {
+            const QString name = QStringLiteral("/mf/pages/%1.tq").arg(page);
+            job.report(Stage::Receiving, n - page + 2, n + 1, name, -1);
+            ftp.DownloadFile(remoteRoot + name, fetched.filePath(QStringLiteral("%1.tq").arg(page)),
+                             {MaxPageBytes, -1});
+            letEventsRun(ftp);
+        }
     }
     closeIfOpen(ftp);
 

@@ -33,6 +33,8 @@ struct FtpAccount {
     // The SHA-256 fingerprint of a certificate the user trusted for this site, though the
     // system does not vouch for it; empty when none.
     QString trustedCertificate{};
+    // How many sessions an upload or a synchronisation may use at once (1 to 4).
+    int sessions = 3;
 };
 
 // The open site in memory. One instance for the whole run, owned by the main window and passed

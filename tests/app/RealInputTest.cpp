@@ -45,6 +45,7 @@ TEST_F(RealInputTest, ADoubleClickOnTheUploadIconUploadsEvenWhenTheServerIsSlowT
     FaultFtpServer server("slow-greeting");  // 1.5 s before its "220"
     publish::storeFtpAccount(*settings, "alpha",
                              {server.host(), server.user(), server.password(), "/"});
+    publish::storeSessions(*settings, "alpha", 1);  // one login a command
     start();
     form().uploadScreen()->IdFTP1.Port = server.port();
     showForm();

@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
 
 #include "AppFixture.h"
@@ -251,6 +252,39 @@ TEST_F(UploadScreenTest, EnteringTheScreenListsAndADoubleClickOnTheIconUploads) 
     EXPECT_FALSE(upload().IdFTP1.IsConnected());
 }
 
+TEST_F(UploadScreenTest, TheSessionsChosenAreKeptAndAServerThatTakesFewerLowersThem) {
+    VsftpdServer server(0, {}, 2);  // two sessions from one address at most
+    for (int i = 0; i < 10; ++i) {
+        writeFile(root.sitePath("alpha") + QStringLiteral("/mf/other/f%1.bin").arg(i),
+                  QByteArray(20000 + i, static_cast<char>('a' + i)));
+    }
+    startWith(server);
+    // No account is remembered, so entering the screen lists nothing: the server counts only
+    // the upload's sessions.
+    click(child<app::ClickLabel>("Label31"));
+    QSpinBox* box = upload().SessionsBox;
+    EXPECT_EQ(box->value(), 3);
+    QTest::keyClicks(upload().Edit1, server.host());
+    QTest::keyClicks(upload().Edit2, server.user());
+    QTest::keyClicks(upload().Edit3, server.password());
+    upload().Edit4->selectAll();
+    QTest::keyClicks(upload().Edit4, server.writableFolder());
+    click(box);
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(box, "4");
+    EXPECT_EQ(stored("sessions"), "4");
+
+    click(child<QPushButton>("Button2"));
+    // Nothing alarming is said; the files are there, and the site asks for two from now on.
+    EXPECT_EQ(box->value(), 2);
+    EXPECT_EQ(stored("sessions"), "2");
+    for (int i = 0; i < 10; ++i) {
+        const QString name = QStringLiteral("/mf/other/f%1.bin").arg(i);
+        EXPECT_EQ(readFile(server.localPath(server.writableFolder() + name)),
+                  readFile(root.sitePath("alpha") + name));
+    }
+}
+
 TEST_F(UploadScreenTest, TheBrowserWalksCreatesRenamesAndDeletes) {
     PyftpdlibServer server;
     QDir().mkpath(server.localPath("/docs/img"));
@@ -359,6 +393,7 @@ TEST_F(UploadScreenTest, ALongUploadShowsItsProgressAndCancelStopsIt) {
     FaultFtpServer server("slow-stor");  // takes about 1.6 MB/s
     writeFile(root.sitePath("alpha") + "/mf/img/big.bin", QByteArray(4 * 1024 * 1024, 'x'));
     remember("alpha", server, "/");
+    publish::storeSessions(*settings, "alpha", 1);  // the other files wait behind the big one
     startWith(server);
     Qt::WindowModality modality = Qt::NonModal;
     QStringList shown;
@@ -531,6 +566,7 @@ TEST_F(UploadScreenTest, AnUnvouchedCertificateIsAskedAboutAndOnlyAYesLetsTheUpl
     const ServerTls tls = certificates.selfSigned("IP:127.0.0.1");
     const QString print = TestCertificates::fingerprint(tls.certificate);
     VsftpdServer server(0, tls);
+    publish::storeSessions(*settings, "alpha", 1);  // one login a command
     startWith(server);
     clickLabel("Label31");
     QTest::keyClicks(upload().Edit1, server.host());

@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QTest>
 #include <memory>
 
 #include "FtpTestSupport.h"
@@ -159,6 +160,7 @@ TEST_P(Publishing, FirstUploadSendsEverythingThenOnlyWhatChanged) {
     UploadResult first = upload(a);
     const QStringList files = siteFileNames(a.sitePath);  // now with etc/file.txt
     EXPECT_EQ(first.sent, files.size());
+    EXPECT_EQ(sent.size(), files.size());
     EXPECT_EQ(asSet(sent), asSet(files));
     for (const QString& folder : mfFolderGroup() + etcFolderGroup()) {
         EXPECT_TRUE(QFileInfo(onServer(folder)).isDir()) << folder.toStdString();
@@ -456,6 +458,7 @@ TEST(PublishingFaults, AFileRefusedByTheServerIsSentAgainNextTime) {
     PublishingBase p;
     p.useServer(std::make_unique<VsftpdServer>());
     OpenSiteState a = p.openNewSite("a");
+    a.ftpAccount.sessions = 1;  // one file after the other: the refusal ends the upload
     writeFile(a.sitePath + "/robots.txt", "old rules");
     writeFile(a.sitePath + "/mf/img/logo.png", "old logo");
     p.upload(a);
@@ -551,6 +554,7 @@ TEST(PublishingFaults, AFirstUploadMakesTheMissingGroupThenWalksTheNineFoldersIn
     PublishingBase p;
     FaultFtpServer& server = p.useFaultServer("normal");  // its listing holds "etc" only
     OpenSiteState a = p.openNewSite("a");
+    a.ftpAccount.sessions = 1;
     for (const char* name : {"/robots.txt", "/mf/top.css", "/mf/img/a.png", "/mf/music/a.mp3",
                              "/mf/other/a.zip", "/etc/desing/a.css", "/etc/blocs/a.tq"}) {
         writeFile(a.sitePath + name, name);
@@ -605,6 +609,152 @@ TEST(PublishingFaults, CancelWhileABigFileIsCheckedStopsBeforeTheServer) {
     EXPECT_THROW(uploadChangedFiles(j), FtpCancelled);
     EXPECT_EQ(pumpsDuringBig, 8);
     EXPECT_TRUE(server.receivedLines().isEmpty());
+}
+
+namespace {
+
+// The commands of every session, as the scripted server received them: the verb and argument
+// of each line; STOR arguments without the RemoteFolder "/" in front.
+struct Wire {
+    QStringList lines, stored;
+    int logins = 0;
+    explicit Wire(const FaultFtpServer& server) {
+        for (const QByteArray& line : server.receivedLines()) {
+            const QString text = QString::fromLatin1(line.chopped(2));
+            lines.append(text);
+            logins += text.startsWith("USER ");
+            if (text.startsWith("STOR /")) {
+                stored.append(text.mid(6));
+            }
+        }
+    }
+};
+
+// Site "a" with `count` files in mf/other, f0.bin, f1.bin, …, of different sizes.
+OpenSiteState siteWithFiles(PublishingBase& p, int count, int sessions) {
+    OpenSiteState a = p.openNewSite("a");
+    a.ftpAccount.sessions = sessions;
+    for (int i = 0; i < count; ++i) {
+        writeFile(a.sitePath + QStringLiteral("/mf/other/f%1.bin").arg(i),
+                  randomBytes(1000 + i * 7000, static_cast<quint32>(i)));
+    }
+    return a;
+}
+
+}  // namespace
+
+TEST(ParallelSessions, OneSessionKeepsTheExchangeOfOneFileAfterAnother) {
+    PublishingBase p;
+    FaultFtpServer& server = p.useFaultServer("normal");  // its listing holds "etc" only
+    OpenSiteState a = siteWithFiles(p, 3, 1);
+    p.upload(a);
+    // QUIT goes out without waiting for the server.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.receivedLines().contains("QUIT\r\n"); }));
+    const Wire wire(server);
+    QStringList expected{"AUTH TLS",
+                         "USER " + server.user(),
+                         "PASS " + server.password(),
+                         "TYPE I",
+                         "SYST",
+                         "CWD //",
+                         "PASV",
+                         "LIST",
+                         "MKD //mf/",
+                         "MKD //mf/music/",
+                         "MKD //mf/img/",
+                         "MKD //mf/other/",
+                         "MKD //mf/pages/"};
+    for (const QString& name : wire.stored) {
+        expected << "PASV"
+                 << "STOR /" + name;
+    }
+    expected << "QUIT";
+    EXPECT_EQ(wire.lines.join('\n').toStdString(), expected.join('\n').toStdString());
+    EXPECT_EQ(asSet(wire.stored), asSet(PublishingBase::siteFileNames(a.sitePath)));
+    EXPECT_EQ(wire.stored.size(), PublishingBase::siteFileNames(a.sitePath).size());
+}
+
+TEST(ParallelSessions, ThreeSessionsSendEveryFileOnceAndTheIndexFilesLast) {
+    PublishingBase p;
+    FaultFtpServer& server = p.useFaultServer("normal");
+    OpenSiteState a = siteWithFiles(p, 12, 3);
+    const UploadResult r = p.upload(a);
+    const QStringList files = PublishingBase::siteFileNames(a.sitePath);
+    const Wire wire(server);
+    EXPECT_EQ(wire.logins, 3);
+    EXPECT_EQ(wire.stored.size(), files.size());
+    EXPECT_EQ(asSet(wire.stored), asSet(files));
+    EXPECT_EQ(asSet(wire.stored.mid(wire.stored.size() - 2)),
+              (QSet<QString>{"/etc/head.txt", "/etc/file.txt"}));
+    EXPECT_EQ(r.sent, files.size());
+    qint64 bytes = 0;
+    for (const QString& name : files) {
+        bytes += QFileInfo(a.sitePath + name).size();
+        EXPECT_EQ(p.recorded("a", name), md5Of(a.sitePath + name)) << name.toStdString();
+    }
+    qint64 arrived = 0;
+    for (qint64 size : server.storedSizes()) {
+        arrived += size;
+    }
+    EXPECT_EQ(arrived, bytes);
+    EXPECT_EQ(server.storedSizes().size(), files.size());
+}
+
+TEST(ParallelSessions, ADroppedSessionLosesOnlyItsFileAndTheNextUploadSendsWhatIsMissing) {
+    PublishingBase p;
+    FaultFtpServer& server = p.useFaultServer("drop-once-stor");
+    OpenSiteState a = siteWithFiles(p, 8, 3);
+    writeFile(a.sitePath + "/mf/other/drop.bin", randomBytes(200 * 1024, 9));
+    EXPECT_THROW(p.upload(a), FtpError);
+    const QStringList files = PublishingBase::siteFileNames(a.sitePath);
+    for (const QString& name : files) {
+        const bool missing = name == "/mf/other/drop.bin" || name.startsWith("/etc/head") ||
+                             name.startsWith("/etc/file");
+        const std::optional<QString> expected =
+            missing ? std::nullopt : std::optional(md5Of(a.sitePath + name));
+        EXPECT_EQ(p.recorded("a", name), expected) << name.toStdString();
+    }
+    // The others went on to the end; the index files stayed behind.
+    EXPECT_EQ(Wire(server).stored.size(), files.size() - 2);
+    EXPECT_FALSE(p.ftp.IsConnected());
+
+    p.upload(a);
+    EXPECT_EQ(asSet(p.sent),
+              (QSet<QString>{"/mf/other/drop.bin", "/etc/head.txt", "/etc/file.txt"}));
+    for (const QString& name : files) {
+        EXPECT_EQ(p.recorded("a", name), md5Of(a.sitePath + name)) << name.toStdString();
+    }
+}
+
+TEST(ParallelSessions, CancelStopsAllThreeSessionsAndRecordsNothingUnfinished) {
+    PublishingBase p;
+    FaultFtpServer& server = p.useFaultServer("slow-stor");  // about 1.6 MB/s a session
+    OpenSiteState a = p.openNewSite("a");
+    a.ftpAccount.sessions = 3;
+    p.upload(a);  // the site's own files, so only the big ones are left to send
+    const qsizetype descriptors = openDescriptors();
+    for (int i = 0; i < 4; ++i) {
+        writeFile(a.sitePath + QStringLiteral("/mf/other/big%1.bin").arg(i),
+                  randomBytes(4 * 1024 * 1024, static_cast<quint32>(i)));
+    }
+    qint64 moved = 0;
+    p.ftp.Progress = [&](qint64 bytes) { moved = bytes; };
+    // Cancel once three files are on their way and some bytes have moved.
+    p.ftp.Pump = [&] {
+        if (p.sent.size() >= 3 && moved > 0) {
+            throw FtpCancelled();
+        }
+    };
+    EXPECT_THROW(p.upload(a), FtpCancelled);
+    EXPECT_FALSE(p.ftp.IsConnected());
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(p.recorded("a", QStringLiteral("/mf/other/big%1.bin").arg(i)), std::nullopt);
+    }
+    // The server's own account, once it has one: three transfers broken off, none completed.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.cutSizes().size() == 3; }, 10000))
+        << server.output().toStdString();
+    EXPECT_EQ(Wire(server).stored.size(), server.storedSizes().size() + 3);
+    EXPECT_EQ(openDescriptors(), descriptors);
 }
 
 TEST(RemoteBrowserTest, ListsEntersCreatesRenamesAndDeletesOnVsftpd) {

@@ -192,7 +192,8 @@ TrustedAuthorities::~TrustedAuthorities() {
     }
 }
 
-VsftpdServer::VsftpdServer(qint64 maxRate, const std::optional<ServerTls>& tls) {
+VsftpdServer::VsftpdServer(qint64 maxRate, const std::optional<ServerTls>& tls,
+                           int maxPerAddress) {
     if (::geteuid() != 0) {
         fail(QStringLiteral("vsftpd must be started as root to lock anonymous users in its root"));
     }
@@ -255,11 +256,13 @@ VsftpdServer::VsftpdServer(qint64 maxRate, const std::optional<ServerTls>& tls) 
                                "secure_email_list_enable=YES\n"
                                "email_password_file=%4\n"
                                "anon_max_rate=%5\n"
+                               "max_per_ip=%7\n"
                                "ftpd_banner=%6\n")
                     .arg(port)
                     .arg(root_, empty, passwords)
                     .arg(maxRate)
                     .arg(QString::fromLatin1(banner))
+                    .arg(maxPerAddress)
                     .toUtf8());
         if (tls) {
             f.write(

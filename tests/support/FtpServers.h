@@ -87,7 +87,10 @@ private:
 // diagnostics go to log().
 class VsftpdServer : public FtpServer {
 public:
-    explicit VsftpdServer(qint64 maxRate = 0, const std::optional<ServerTls>& tls = {});
+    // `maxPerAddress`: sessions it takes at once from one address (0: no limit); beyond them it
+    // answers "421 There are too many connections from your internet address." and hangs up.
+    explicit VsftpdServer(qint64 maxRate = 0, const std::optional<ServerTls>& tls = {},
+                          int maxPerAddress = 0);
     QByteArray log() const { return logText("vsftpd.log"); }
 };
 

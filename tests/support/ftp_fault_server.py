@@ -116,6 +116,18 @@ class Session:
         return True
 
 
+DROP_LOCK = threading.Lock()
+DROPPED = []
+
+
+def take_drop():
+    """True the first time only, whichever session asks."""
+    with DROP_LOCK:
+        first = not DROPPED
+        DROPPED.append(True)
+        return first
+
+
 def serve(s):
     """Runs one session; returns when it is over."""
     if SCENARIO == "silent":
@@ -180,7 +192,9 @@ def serve(s):
         elif verb == "STOR":
             data = s.accept_data()
             s.reply("150 Send it.")
-            if SCENARIO in ("drop-mid-stor", "reset-mid-stor"):
+            # "drop-once-stor" drops the session that first sends a file named "drop...".
+            dropping = SCENARIO == "drop-once-stor" and "/drop" in arg and take_drop()
+            if SCENARIO in ("drop-mid-stor", "reset-mid-stor") or dropping:
                 got = 0
                 while got < 65536:
                     chunk = data.recv(65536 - got)
@@ -188,7 +202,7 @@ def serve(s):
                         break
                     got += len(chunk)
                 reset(data)
-                if SCENARIO == "drop-mid-stor":
+                if SCENARIO == "drop-mid-stor" or dropping:
                     return
                 s.reply("426 Connection reset by peer; transfer aborted.",
                         "226 Closing data connection.")

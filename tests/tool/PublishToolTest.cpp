@@ -473,15 +473,16 @@ TEST_F(PublishTool, CtrlCDuringALongUploadEndsItAndRecordsOnlyWhatTheServerConfi
     prepare(p, withPort({"upload", "a"}), QString());
     p.start();
     ASSERT_TRUE(p.waitForStarted());
-    // The third file starts only once the server has confirmed the second.
+    // Three files go at once, one a session: the seventh starts only once the server has
+    // confirmed four, two of them at least in the folders counted below.
     QByteArray progress;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!progress.contains("Отправка файлов: 3 из ") &&
+    while (!progress.contains("Отправка файлов: 7 из ") &&
            std::chrono::steady_clock::now() < deadline && p.state() == QProcess::Running) {
         p.waitForReadyRead(100);
         progress += p.readAllStandardError();
     }
-    ASSERT_TRUE(progress.contains("Отправка файлов: 3 из ")) << progress.data();
+    ASSERT_TRUE(progress.contains("Отправка файлов: 7 из ")) << progress.data();
     ::kill(static_cast<pid_t>(p.processId()), SIGINT);
     const Result r = finish(p);
     EXPECT_EQ(r.exit, 130) << (progress + r.err.toUtf8()).data();

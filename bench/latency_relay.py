@@ -1,0 +1,163 @@
+#!/usr/bin/python3
+"""An FTP-aware TCP relay that puts a distant server on loopback, for benchmarks.
+
+Usage: latency_relay.py SERVER_PORT DELAY_MS. Listens on 127.0.0.1 and a free port, prints
+"PORT <n>", and relays every control connection to 127.0.0.1:SERVER_PORT.
+
+Each byte, either way, on the control connection and on every passive data connection, arrives
+DELAY_MS after it was sent; the end of a stream travels behind its bytes. A new connection
+costs what a real link's handshake costs: the relay reaches the server one and a half round
+trips after the client connected (when the server would see the handshake's last packet), so
+its greeting or its accepting a data connection comes no sooner than there, and nothing the
+client sends reaches the server before then. Replies to PASV (227) and EPSV (229) are rewritten
+to name a one-shot data listener of the relay's own, which relays to the server's data port the
+same way. At most 16 MiB are in flight each way, so the delay is paid once per exchange and
+does not cap the throughput of a big transfer.
+
+Runs until killed.
+"""
+import asyncio
+import re
+import sys
+import time
+
+HOST = "127.0.0.1"
+IN_FLIGHT = 16 * 1024 * 1024
+CHUNK = 256 * 1024
+
+PASV = re.compile(rb"^227 (.*?)(\d+),(\d+),(\d+),(\d+),(\d+),(\d+)(.*)$", re.S)
+EPSV = re.compile(rb"^229 (.*)\(\|\|\|(\d+)\|\)(.*)$", re.S)
+
+
+class Pipe:
+    """One direction of a relayed connection: reads now, writes each chunk DELAY later."""
+
+    def __init__(self, delay, reader, writer, not_before=0.0, rewrite=None):
+        self.delay = delay
+        self.reader = reader
+        self.writer = writer
+        self.not_before = not_before
+        self.rewrite = rewrite
+        self.queue = asyncio.Queue()
+        self.in_flight = 0
+        self.room = asyncio.Event()
+        self.room.set()
+
+    async def read(self):
+        pending = b""
+        try:
+            while True:
+                data = await self.reader.read(CHUNK)
+                if not data:
+                    break
+                if self.rewrite:
+                    pending += data
+                    lines = pending.split(b"\n")
+                    pending = lines.pop()
+                    data = b"".join([await self.rewrite(line + b"\n") for line in lines])
+                    if not data:
+                        continue
+                await self.room.wait()
+                self.in_flight += len(data)
+                if self.in_flight >= IN_FLIGHT:
+                    self.room.clear()
+                self.queue.put_nowait((time.monotonic() + self.delay, data))
+        except (ConnectionError, OSError):
+            pass
+        if pending:
+            self.queue.put_nowait((time.monotonic() + self.delay, pending))
+        self.queue.put_nowait((time.monotonic() + self.delay, None))
+
+    async def write(self):
+        try:
+            while True:
+                due, data = await self.queue.get()
+                wait = max(due, self.not_before) - time.monotonic()
+                if wait > 0:
+                    await asyncio.sleep(wait)
+                if data is None:
+                    if self.writer.can_write_eof():
+                        self.writer.write_eof()
+                    await self.writer.drain()
+                    return
+                self.writer.write(data)
+                await self.writer.drain()
+                self.in_flight -= len(data)
+                if self.in_flight < IN_FLIGHT:
+                    self.room.set()
+        except (ConnectionError, OSError):
+            pass
+
+
+async def relay(delay, client_reader, client_writer, server_port, rewrite=None):
+    """Relays one accepted client connection to the server's port, both ways delayed."""
+    # The server takes the connection when the client's last handshake packet would reach it;
+    # what the client sends meanwhile is on its way and arrives no sooner than that.
+    opened = time.monotonic() + 3 * delay
+    up = Pipe(delay, client_reader, None, not_before=opened)
+    reading = asyncio.ensure_future(up.read())
+    await asyncio.sleep(max(0.0, opened - time.monotonic()))
+    try:
+        server_reader, server_writer = await asyncio.open_connection(HOST, server_port)
+    except OSError:
+        reading.cancel()
+        client_writer.close()
+        return
+    up.writer = server_writer
+    down = Pipe(delay, server_reader, client_writer, rewrite=rewrite)
+    await asyncio.gather(reading, up.write(), down.read(), down.write())
+    for w in (server_writer, client_writer):
+        w.close()
+
+
+async def data_listener(delay, server_port):
+    """A listener for one data connection; returns its port."""
+    done = asyncio.Event()
+    server = None
+
+    async def accept(reader, writer):
+        server.close()
+        await relay(delay, reader, writer, server_port)
+        done.set()
+
+    server = await asyncio.start_server(accept, HOST, 0)
+    port = server.sockets[0].getsockname()[1]
+
+    async def expire():
+        # A data connection nobody opened is given up after a while.
+        try:
+            await asyncio.wait_for(done.wait(), 120)
+        except asyncio.TimeoutError:
+            server.close()
+
+    asyncio.ensure_future(expire())
+    return port
+
+
+async def control(delay, server_port, reader, writer):
+    async def rewrite(line):
+        m = PASV.match(line)
+        if m:
+            port = await data_listener(delay, int(m.group(6)) * 256 + int(m.group(7)))
+            return b"227 %s127,0,0,1,%d,%d%s" % (m.group(1), port // 256, port % 256, m.group(8))
+        m = EPSV.match(line)
+        if m:
+            port = await data_listener(delay, int(m.group(2)))
+            return b"229 %s(|||%d|)%s" % (m.group(1), port, m.group(3))
+        return line
+
+    await relay(delay, reader, writer, server_port, rewrite)
+
+
+async def main():
+    server_port = int(sys.argv[1])
+    delay = float(sys.argv[2]) / 1000.0
+    server = await asyncio.start_server(
+        lambda r, w: control(delay, server_port, r, w), HOST, 0)
+    print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
+    async with server:
+        await server.serve_forever()
+
+
+if __name__ == "__main__":
+    asyncio.run(main())
