@@ -137,6 +137,7 @@ void FtpClient::OpenSession() {
         received_.clear();
         replyOwed_ = true;
         tlsRefused_ = false;
+        handshakeBeforeStart_ = false;
         acceptedFingerprint_.clear();
         const HostAndPort address = parseHostField(Host, Port);
         control_.connectToHost(address.host, address.port, pacer);
@@ -264,14 +265,54 @@ void FtpClient::openData(quint16 port, Pacer& pacer) {
     }
 }
 
+std::optional<FtpReply> FtpClient::replyWithin(std::chrono::milliseconds wait) {
+    const auto until = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        if (auto reply = bufferedReply()) {
+            return reply;
+        }
+        char chunk[4096];
+        const qsizetype n = control_.receiveNow(chunk, sizeof chunk);
+        if (n == 0) {
+            throw ConnectionLost(
+                QStringLiteral("Сервер %1 закрыл соединение.").arg(control_.peerName()));
+        }
+        if (n > 0) {
+            received_.append(chunk, n);
+            continue;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            return std::nullopt;
+        }
+        Pacer slice(left, Pump);
+        try {
+            TcpConnection::waitEither(control_, POLLIN, data_, 0, slice);
+        } catch (const ConnectionTimedOut&) {
+            return std::nullopt;
+        }
+    }
+}
+
 FtpReply FtpClient::startReply(std::initializer_list<int> accepted, Pacer& pacer) {
     if (!data_.tls()) {
         return expect(readReply(pacer), accepted);
     }
-    // Servers differ in the order: some answer first and then take the data connection's
-    // handshake, others finish the handshake before they answer. Both go on side by side.
     const PacerLimit whole(pacer, Pacer::Limit::Reply);
+    // The handshake waits for the answer: a server may take bytes that reach a data connection
+    // before it has read the command for a connection gone astray and drop it. A server that
+    // keeps its answer until the handshake is done is let have it first, side by side with the
+    // answer, for the rest of the session.
     std::optional<FtpReply> start;
+    if (!handshakeBeforeStart_) {
+        start = replyWithin(std::min<std::chrono::milliseconds>(MaxStartWait, Timeout / 2));
+        if (start) {
+            expect(*start, accepted);
+        } else {
+            handshakeBeforeStart_ = true;
+        }
+    }
     for (;;) {
         short handshake = 0;
         try {
@@ -410,8 +451,8 @@ void FtpClient::UploadFile(const QString& localPath, const QString& remotePath,
         // Bytes that fit into the connection's buffers wait there for a server that has not
         // answered yet; a server that refuses the file then says so in the start reply, read
         // after them, and nothing is taken for sent.
-        const bool early = SendBeforeStartReply && !data_.tls() &&
-                           file.size() <= MaxSentBeforeStartReply;
+        const bool early =
+            SendBeforeStartReply && !data_.tls() && file.size() <= MaxSentBeforeStartReply;
         if (!early) {
             startReply({110, 125, 150}, pacer);
         }

@@ -23,8 +23,8 @@ struct DownloadLimit {
 
 // The publishing commands' FTP client: one control connection, passive data connections, binary
 // transfers, optionally all of it over TLS ("AUTH TLS", then every data connection resuming the
-// control connection's TLS session). Every operation blocks the calling (UI) thread until done; while it waits or moves
-// data it runs Pump, so the window stays alive and the user can cancel.
+// control connection's TLS session). Every operation blocks the calling (UI) thread until done;
+// while it waits or moves data it runs Pump, so the window stays alive and the user can cancel.
 //
 // Failures throw FtpError (local files: FileError). After a refused command the session stays
 // open and usable. After anything that leaves a reply owed by the server (a time-out, a broken
@@ -137,6 +137,9 @@ private:
     quint16 enterPassive(Pacer& pacer);
     void openData(quint16 port, Pacer& pacer);
     FtpReply startReply(std::initializer_list<int> accepted, Pacer& pacer);
+    // A reply, if one comes within `wait`.
+    std::optional<FtpReply> replyWithin(std::chrono::milliseconds wait);
+    static constexpr std::chrono::milliseconds MaxStartWait{2000};
     void receiveData(const QByteArray& line, Pacer& pacer,
                      const std::function<void(QByteArrayView)>& sink);
     void finishTransfer(Pacer& pacer);
@@ -150,6 +153,7 @@ private:
     std::unique_ptr<TlsContext> tls_;  // made when first needed
     QString acceptedFingerprint_;      // of the open session's certificate
     bool tlsRefused_ = false;
+    bool handshakeBeforeStart_ = false;  // this server answers a transfer only after its handshake
     struct Login {
         QString host, user, password;
         int port = 0;
