@@ -152,7 +152,8 @@ TEST(CommandLine, WhatCannotGoOnTheWireAsTypedIsRefusedAndNamed) {
         {QStringLiteral("USER \U0001F600"), "знак «\U0001F600»"},
     };
     for (const auto& [text, says] : cases) {
-        EXPECT_THAT([&] { commandLine(text); }, ThrowsMessage<FtpError>(HasSubstr(says)));
+        EXPECT_THAT([&line = text] { commandLine(line); },
+                    ThrowsMessage<FtpError>(HasSubstr(says)));
     }
 }
 
