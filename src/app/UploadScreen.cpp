@@ -43,6 +43,9 @@ QPushButton* button(const char* name, const QString& text) {
 QLabel* caption(const QString& text) {
     auto* l = new QLabel(text);
     l->setWordWrap(true);
+    // A grid gives a wrapped label spanning columns the height of one line; at the window's
+    // smallest width this one takes two.
+    l->setMinimumHeight(2 * l->fontMetrics().lineSpacing());
     return l;
 }
 
@@ -162,12 +165,14 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
     grid->addWidget(Edit4, 4, 0, 1, 3);
     grid->addWidget(labelFor(EncryptionBox, new QLabel(QStringLiteral("Шифрование"))), 5, 0);
     grid->addWidget(EncryptionBox, 5, 1, 1, 2);
+    // On a row of its own: in the label column its caption would crowd the fields above.
     auto* sessionsRow = new QHBoxLayout;
+    sessionsRow->addWidget(
+        labelFor(SessionsBox, new QLabel(QStringLiteral("Одновременных соединений"))));
+    sessionsRow->setSpacing(8);
     sessionsRow->addWidget(SessionsBox);
     sessionsRow->addStretch();
-    grid->addWidget(labelFor(SessionsBox, new QLabel(QStringLiteral("Одновременных соединений"))),
-                    6, 0);
-    grid->addLayout(sessionsRow, 6, 1, 1, 2);
+    grid->addLayout(sessionsRow, 6, 0, 1, 3);
     grid->addWidget(CheckBox2, 7, 0, 1, 3);
     grid->addWidget(CheckBox1, 8, 0, 1, 3);
     grid->addWidget(GroupBox1, 9, 0, 1, 3);
