@@ -265,8 +265,7 @@ void FtpClient::openData(quint16 port, Pacer& pacer) {
     }
 }
 
-std::optional<FtpReply> FtpClient::replyWithin(std::chrono::milliseconds wait) {
-    const auto until = std::chrono::steady_clock::now() + wait;
+std::optional<FtpReply> FtpClient::replyArrived() {
     for (;;) {
         if (auto reply = bufferedReply()) {
             return reply;
@@ -277,9 +276,18 @@ std::optional<FtpReply> FtpClient::replyWithin(std::chrono::milliseconds wait) {
             throw ConnectionLost(
                 QStringLiteral("Сервер %1 закрыл соединение.").arg(control_.peerName()));
         }
-        if (n > 0) {
-            received_.append(chunk, n);
-            continue;
+        if (n < 0) {
+            return std::nullopt;
+        }
+        received_.append(chunk, n);
+    }
+}
+
+std::optional<FtpReply> FtpClient::replyWithin(std::chrono::milliseconds wait) {
+    const auto until = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        if (auto reply = replyArrived()) {
+            return reply;
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             until - std::chrono::steady_clock::now());
@@ -326,19 +334,9 @@ FtpReply FtpClient::startReply(std::initializer_list<int> accepted, Pacer& pacer
             throw;
         }
         if (!start) {
-            start = bufferedReply();
+            start = replyArrived();
             if (start) {
                 expect(*start, accepted);
-                continue;
-            }
-            char chunk[4096];
-            const qsizetype n = control_.receiveNow(chunk, sizeof chunk);
-            if (n == 0) {
-                throw ConnectionLost(
-                    QStringLiteral("Сервер %1 закрыл соединение.").arg(control_.peerName()));
-            }
-            if (n > 0) {
-                received_.append(chunk, n);
                 continue;
             }
         } else if (handshake == 0) {

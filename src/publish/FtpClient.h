@@ -137,6 +137,8 @@ private:
     quint16 enterPassive(Pacer& pacer);
     void openData(quint16 port, Pacer& pacer);
     FtpReply startReply(std::initializer_list<int> accepted, Pacer& pacer);
+    // A reply that has arrived, without waiting for one.
+    std::optional<FtpReply> replyArrived();
     // A reply, if one comes within `wait`.
     std::optional<FtpReply> replyWithin(std::chrono::milliseconds wait);
     static constexpr std::chrono::milliseconds MaxStartWait{2000};
