@@ -97,9 +97,13 @@ void FtpServer::start(const QString& program, const QStringList& arguments) {
 void FtpServer::readAnnouncedPort() {
     const bool announced = waitUntil(
         [this] {
-            for (const QByteArray& line : output().split('\n')) {
-                if (line.startsWith("PORT ")) {
-                    port_ = line.mid(5).trimmed().toInt();
+            QList<QByteArray> lines = output().split('\n');
+            lines.removeLast();  // only a whole line names the port; a line being written waits
+            for (const QByteArray& line : lines) {
+                bool ok = false;
+                const int port = line.startsWith("PORT ") ? line.mid(5).trimmed().toInt(&ok) : 0;
+                if (ok && port > 0 && port < 65536) {
+                    port_ = port;
                     return true;
                 }
             }

@@ -36,8 +36,14 @@ DRIP_FOR = 30
 DRIP_STEP = 0.2
 
 
+LOG_LOCK = threading.Lock()
+
+
 def log(text):
-    print(text, flush=True)
+    """One whole line at a time: sessions run in threads, and print() writes the line end apart."""
+    with LOG_LOCK:
+        sys.stdout.write(text + "\n")
+        sys.stdout.flush()
 
 
 def listener(backlog):
