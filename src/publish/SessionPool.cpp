@@ -162,13 +162,13 @@ private:
     bool stop_ = false;                // no more transfers are handed out
     std::atomic<bool> cancel_{false};  // every session stops what it does
     std::vector<std::unique_ptr<Moved>> moved_;
+    std::vector<std::unique_ptr<FtpClient>> clients_;  // the further sessions, one a worker
     std::vector<std::thread> threads_;
 };
 
 void Pool::worker(int slot, const QString& folder) {
     Moved& moved = *moved_[static_cast<size_t>(slot)];
-    FtpClient ftp;
-    copySessionSettings(first_, ftp);
+    FtpClient& ftp = *clients_[static_cast<size_t>(slot - 1)];
     ftp.Pump = [this] {
         if (cancel_) {
             throw FtpCancelled();
@@ -304,6 +304,9 @@ PoolOutcome Pool::run(int extra, const QString& folder, const ProgressFn& report
     moved_.push_back(std::make_unique<Moved>());
     for (int i = 1; i <= extra; ++i) {
         moved_.push_back(std::make_unique<Moved>());
+        // Taken from the first session here, before any worker runs beside it.
+        clients_.push_back(std::make_unique<FtpClient>());
+        copySessionSettings(first_, *clients_.back());
     }
     Moved& own = *moved_.front();
     // The first session's own transfers show the bytes of all sessions.
