@@ -154,7 +154,9 @@ async def main():
     delay = float(sys.argv[2]) / 1000.0
     server = await asyncio.start_server(
         lambda r, w: control(delay, server_port, r, w), HOST, 0)
-    print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
+    # One write for the whole line, which print() would split under PYTHONUNBUFFERED.
+    sys.stdout.write("PORT %d\n" % server.sockets[0].getsockname()[1])
+    sys.stdout.flush()
     async with server:
         await server.serve_forever()
 

@@ -40,7 +40,8 @@ LOG_LOCK = threading.Lock()
 
 
 def log(text):
-    """One whole line at a time: sessions run in threads, and print() writes the line end apart."""
+    """One whole line in one write: sessions run in threads, and print() writes its parts one by
+    one under PYTHONUNBUFFERED, so lines of two sessions could run into each other."""
     with LOG_LOCK:
         sys.stdout.write(text + "\n")
         sys.stdout.flush()

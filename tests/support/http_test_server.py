@@ -24,7 +24,9 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         pass
 
     def do_GET(self):
-        print("GET " + self.path, flush=True)
+        # One write for the whole line, which print() would split under PYTHONUNBUFFERED.
+        sys.stdout.write("GET " + self.path + "\n")
+        sys.stdout.flush()
         segments = self.path.split("?")[0].split("/")
         if len(segments) > 3 and segments[1] == "redirect":
             left = int(segments[2])

@@ -7,6 +7,7 @@ it for the login and the data connections.
 """
 import argparse
 import logging
+import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
@@ -43,5 +44,7 @@ Handler.authorizer = authorizer
 Handler.proto_cmds = {k: v for k, v in Handler.proto_cmds.items() if k not in args.without}
 
 server = FTPServer(("127.0.0.1", 0), Handler)
-print("PORT", server.address[1], flush=True)
+# One write for the whole line: with PYTHONUNBUFFERED, print() writes its parts one by one.
+sys.stdout.write(f"PORT {server.address[1]}\n")
+sys.stdout.flush()
 server.serve_forever()
