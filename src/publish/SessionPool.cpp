@@ -162,7 +162,7 @@ private:
     bool stop_ = false;                // no more transfers are handed out
     std::atomic<bool> cancel_{false};  // every session stops what it does
     std::vector<std::unique_ptr<Moved>> moved_;
-    std::vector<std::unique_ptr<FtpClient>> clients_;  // the further sessions, one a worker
+    std::vector<std::unique_ptr<FtpClient>> clients_;  // the further sessions, one for each worker
     std::vector<std::thread> threads_;
 };
 
