@@ -1,11 +1,15 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+
+#include "support/FtpServers.h"
 
 // The usual command-line FTP tools, as the benchmarks run them against the same server as our
 // client: lftp's "mirror -R" and one curl process for many files.
@@ -16,6 +20,16 @@ struct FtpEndpoint {
     int port = 21;
     QString user, password;
 };
+
+// A new folder "run<n>" under the server's writable folder, open to the server's own user (vsftpd
+// writes as "ftp"): its remote name, and its local path in `local`.
+inline QString newRunFolder(const test::FtpServer& server, int run, QString& local) {
+    const QString remote = QStringLiteral("%1/run%2").arg(server.writableFolder()).arg(run);
+    local = server.localPath(remote);
+    QDir().mkpath(local);
+    ::chmod(QFile::encodeName(local).constData(), 0777);
+    return remote;
+}
 
 inline void runTool(const QString& program, const QStringList& arguments) {
     QProcess p;

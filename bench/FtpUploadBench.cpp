@@ -7,7 +7,6 @@
 //   ftp_upload_bench [rounds = 3] [small files = 2000] [big file MiB = 512] [plain|tls|both]
 //
 // Figures swing between runs on a shared machine; only the ratios of one run compare.
-#include <sys/stat.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -214,11 +213,8 @@ int main(int argc, char** argv) {
                 const auto& [name, upload] =
                     Tools[(turn + static_cast<size_t>(round) - 1) % Tools.size()];
                 for (const Tree* tree : {&small, &big}) {
-                    const QString remote =
-                        QStringLiteral("%1/run%2").arg(server.writableFolder()).arg(++run);
-                    const QString onServer = server.localPath(remote);
-                    QDir().mkpath(onServer);
-                    ::chmod(QFile::encodeName(onServer).constData(), 0777);
+                    QString onServer;
+                    const QString remote = zor::bench::newRunFolder(server, ++run, onServer);
 
                     const auto start = Clock::now();
                     upload(f.target, *tree, remote);

@@ -7,7 +7,6 @@
 //   latency_upload_bench [rounds = 3] [delays in ms = 0,10,30] [small files = 500] [MiB = 64]
 //
 // Figures swing between runs on a shared machine; only the ratios of one run compare.
-#include <sys/stat.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -191,11 +190,8 @@ int main(int argc, char** argv) {
                 for (const bool big : {false, true}) {
                     // lftp and curl send the small files only; the site upload sends the
                     // site's own few files besides, and its figure counts them.
-                    const QString remote =
-                        QStringLiteral("%1/run%2").arg(server.writableFolder()).arg(++run);
-                    const QString onServer = server.localPath(remote);
-                    QDir().mkpath(onServer);
-                    ::chmod(QFile::encodeName(onServer).constData(), 0777);
+                    QString onServer;
+                    const QString remote = zor::bench::newRunFolder(server, ++run, onServer);
                     const auto start = Clock::now();
                     const int sent = upload(b, at, big, remote);
                     const double s = std::chrono::duration<double>(Clock::now() - start).count();
