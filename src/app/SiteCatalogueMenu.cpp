@@ -2,7 +2,6 @@
 
 #include <QComboBox>
 #include <QFileInfo>
-#include <QMessageBox>
 
 #include "app/TForm1.h"
 #include "platform/CommandGuard.h"
@@ -97,7 +96,7 @@ void SiteCatalogueMenu::N5Click() {
                                  "Удалить сайт \u00AB%1\u00BB вместе со всеми его страницами и "
                                  "файлами? Это действие нельзя отменить.")
                                  .arg(doomed);
-    if (QMessageBox::question(&form_, QStringLiteral("Удалить"), question) != QMessageBox::Yes) {
+    if (!dialogs::ask(&form_, QStringLiteral("Удалить"), question)) {
         return;
     }
     sitesbox->removeItem(sitesbox->findText(doomed));

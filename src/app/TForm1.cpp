@@ -304,6 +304,7 @@ bool TForm1::offerFirstSite() {
                        "\u00ABНовый\u00BB (или нажмите Ctrl+N, когда список выбран).")
             .arg(QDir::toNativeSeparators(state_.sitesRoot)),
         QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
     QPushButton* create = box.addButton(QStringLiteral("Создать сайт"), QMessageBox::AcceptRole);
     // Without the picture the style gives standard buttons only, so the two look alike.
     box.button(QMessageBox::Ok)->setIcon(QIcon());
@@ -417,10 +418,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 bool TForm1::leaveUnsaved(const ZorError& error, const QString& question) {
-    return QMessageBox::question(this, QStringLiteral("ZOR OD"),
-                                 QStringLiteral("Не удалось сохранить сайт \u00AB%1\u00BB:\n%2\n\n")
-                                         .arg(state_.siteName, error.text()) +
-                                     question) == QMessageBox::Yes;
+    return dialogs::ask(this, QStringLiteral("ZOR OD"),
+                        QStringLiteral("Не удалось сохранить сайт \u00AB%1\u00BB:\n%2\n\n")
+                                .arg(state_.siteName, error.text()) +
+                            question);
 }
 
 }  // namespace zor::app

@@ -11,7 +11,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSpinBox>
@@ -27,6 +26,7 @@
 #include "platform/SettingsStore.h"
 #include "publish/AccountSettings.h"
 #include "publish/RemoteBrowser.h"
+#include "publish/SessionPool.h"
 #include "publish/SiteCheck.h"
 #include "publish/SiteUpload.h"
 #include "publish/Synchronise.h"
@@ -223,6 +223,10 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
                    [this] { EncryptionBoxChange(); });
     connectGuarded(SessionsBox, &QSpinBox::valueChanged, this, [this] { SessionsBoxChange(); });
     IdFTP1.AskTrust = [this](const publish::ServerCertificate& c) { return askTrust(c); };
+    IdFTP1.AskPlainLogin = [this] { return askPlainLogin(); };
+    IdFTP1.SecuredLogin = [this] {
+        publish::rememberTlsSeen(settings_, state_.siteName, state_.ftpAccount);
+    };
     // Only the user's click stores the switch; opening a site sets it quietly.
     connectGuarded(CheckBox4, &QCheckBox::clicked, this, [this] { CheckBox4Click(); });
     Label3->installEventFilter(this);
@@ -341,6 +345,20 @@ publish::CertificateTrust UploadScreen::askTrust(const publish::ServerCertificat
         state_.ftpAccount.trustedCertificate = certificate.fingerprint;
     }
     return answer;
+}
+
+bool UploadScreen::askPlainLogin() {
+    if (state_.ftpAccount.plainAccepted) {
+        return true;
+    }
+    const bool yes = dialogs::ask(&form_, QStringLiteral("Шифрование"),
+                                  QStringLiteral("Сервер не поддерживает шифрование: пароль будет "
+                                                 "передан открытым текстом. Продолжить?"),
+                                  false);
+    if (yes) {
+        publish::rememberPlainAccepted(settings_, state_.siteName, state_.ftpAccount);
+    }
+    return yes;
 }
 
 void UploadScreen::CheckBox4Click() {
@@ -513,19 +531,27 @@ void UploadScreen::uploadAndCheck(const QString& title, bool all) {
         publish::PublishJob job{state_, settings_, IdFTP1, progress.progressFn()};
         const publish::UploadResult uploaded =
             all ? publish::uploadAllFiles(job) : publish::uploadChangedFiles(job);
+        // A server that took fewer sessions has lowered the site's number: said beneath.
+        const QString fewer = uploaded.fewerSessions > 0
+                                  ? u'\n' + publish::fewerSessionsText(uploaded.fewerSessions)
+                                  : QString();
         if (!CheckBox4->isChecked()) {
+            if (!fewer.isEmpty()) {
+                showCheckResult(QStringLiteral("Файлы закачаны.") + fewer, true);
+            }
             return;
         }
         if (!publish::siteAddressSet(state_.siteAddress)) {
             showCheckResult(QStringLiteral("Файлы закачаны. Сайт не проверен: его адрес не указан "
-                                           "(экран \u00ABУправление страницами\u00BB)."),
+                                           "(экран \u00ABУправление страницами\u00BB).") +
+                                fewer,
                             true);
             return;
         }
         const publish::SiteCheckResult checked = publish::checkPublishedSite(
             state_, publish::pagesToCheck(uploaded.files, state_.pageCount()),
             [this] { publish::letEventsRun(IdFTP1); }, progress.progressFn());
-        showCheckResult(checked.text, checked.passed || checked.cancelled);
+        showCheckResult(checked.text + fewer, checked.passed || checked.cancelled);
     });
     // A server that took fewer sessions has lowered the site's number.
     SessionsBox->setValue(state_.ftpAccount.sessions);
@@ -544,9 +570,7 @@ void UploadScreen::Button6Click() {
         publish::PublishJob job{state_, settings_, IdFTP1, progress.progressFn()};
         result = publish::synchronise(job, [this](const publish::ReplaceQuestion& question) {
             // No is the default: the answer decides whether work typed here is replaced.
-            return QMessageBox::question(&form_, QStringLiteral("Синхронизация"), question.text,
-                                         QMessageBox::Yes | QMessageBox::No,
-                                         QMessageBox::No) == QMessageBox::Yes;
+            return dialogs::ask(&form_, QStringLiteral("Синхронизация"), question.text, false);
         });
     });
     // The page list may have been rebuilt, even by a synchronisation that failed at its end.

@@ -95,6 +95,8 @@ private:
     // A certificate the system cannot vouch for: asked, and remembered for the site when the
     // user trusts it always.
     publish::CertificateTrust askTrust(const publish::ServerCertificate& certificate);
+    // A server without TLS: asked once for the site before the password goes in the clear.
+    bool askPlainLogin();
     // An upload, then, when switched on and the site has an address, the check of the published
     // site under the same progress; its result goes into Label4.
     void uploadAndCheck(const QString& title, bool all);

@@ -8,7 +8,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QTabWidget>
 #include <QTextDocument>
 #include <QVBoxLayout>
@@ -273,8 +272,7 @@ bool TForm2::FormClose() {
         const QString name = Edit1->text();
         checkBlockName(name);
         if (replacesOtherBlock(state_, name, openedBlock_) &&
-            QMessageBox::question(this, EditorCaption, replaceBlockQuestion(name)) !=
-                QMessageBox::Yes) {
+            !dialogs::ask(this, EditorCaption, replaceBlockQuestion(name))) {
             return false;
         }
         saveBlock(state_, host_, text, name);

@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QPainter>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -18,6 +17,7 @@
 
 #include "files/MediaFiles.h"
 #include "platform/CommandGuard.h"
+#include "platform/Dialogs.h"
 #include "platform/Errors.h"
 #include "platform/Fonts.h"
 
@@ -341,9 +341,8 @@ void TForm4::SpeedButton3Click() {
         return;
     }
     const QString name = item->text();
-    if (QMessageBox::question(this, QStringLiteral("Удалить"),
-                              QStringLiteral("Удалить файл \u00AB%1\u00BB?").arg(name)) !=
-        QMessageBox::Yes) {
+    if (!dialogs::ask(this, QStringLiteral("Удалить"),
+                      QStringLiteral("Удалить файл \u00AB%1\u00BB?").arg(name))) {
         return;
     }
     Label3->hide();

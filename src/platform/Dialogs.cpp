@@ -7,13 +7,23 @@ namespace zor::dialogs {
 
 void showError(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("ZOR OD"), text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
 void showMessage(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::Information, QStringLiteral("ZOR OD"), text, QMessageBox::Ok,
                     parent);
+    box.setTextFormat(Qt::PlainText);
     box.exec();
+}
+
+bool ask(QWidget* parent, const QString& caption, const QString& text, bool yesByDefault) {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                    parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(yesByDefault ? QMessageBox::Yes : QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 std::optional<QString> inputQuery(QWidget* parent, const QString& caption, const QString& prompt,

@@ -23,6 +23,8 @@ QString ftpKey(const QString& siteName) {
 const QString EncryptionName = QStringLiteral("tls");
 const QString CertificateName = QStringLiteral("tlscert");
 const QString SessionsName = QStringLiteral("sessions");
+const QString TlsSeenName = QStringLiteral("tlsseen");
+const QString PlainAcceptedName = QStringLiteral("plainok");
 
 }  // namespace
 
@@ -45,6 +47,8 @@ StoredAccount loadFtpAccount(SettingsStore& store, const QString& siteName) {
     a.encryption = key.read(EncryptionName);
     a.trustedCertificate = key.read(CertificateName);
     a.sessions = key.read(SessionsName);
+    a.tlsSeen = key.read(TlsSeenName);
+    a.plainAccepted = key.read(PlainAcceptedName);
     return a;
 }
 
@@ -89,6 +93,20 @@ void storeTrustedCertificate(SettingsStore& store, const QString& siteName,
     SettingsKey(store, ftpKey(siteName)).write(CertificateName, fingerprint);
 }
 
+void rememberTlsSeen(SettingsStore& store, const QString& siteName, FtpAccount& account) {
+    if (!account.tlsSeen && !siteName.isEmpty()) {
+        SettingsKey(store, ftpKey(siteName)).write(TlsSeenName, QStringLiteral("1"));
+        account.tlsSeen = true;
+    }
+}
+
+void rememberPlainAccepted(SettingsStore& store, const QString& siteName, FtpAccount& account) {
+    if (!account.plainAccepted && !siteName.isEmpty()) {
+        SettingsKey(store, ftpKey(siteName)).write(PlainAcceptedName, QStringLiteral("1"));
+        account.plainAccepted = true;
+    }
+}
+
 FtpAccount rememberedAccount(SettingsStore& store, const QString& siteName) {
     const StoredAccount stored = loadFtpAccount(store, siteName);
     FtpAccount a;
@@ -99,6 +117,8 @@ FtpAccount rememberedAccount(SettingsStore& store, const QString& siteName) {
     a.encryption = encryptionFromValue(stored.encryption);
     a.trustedCertificate = stored.trustedCertificate.value_or(QString());
     a.sessions = sessionsFromValue(stored.sessions);
+    a.tlsSeen = stored.tlsSeen == QStringLiteral("1");
+    a.plainAccepted = stored.plainAccepted == QStringLiteral("1");
     return a;
 }
 

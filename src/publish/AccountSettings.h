@@ -12,7 +12,9 @@ class SettingsStore;
 // The FTP account as remembered per site under the "\ftp" key: "host", "username", "kydkach"
 // (the remote folder) and "pass" (the password, scrambled); beside them, kept whether or not the
 // account is remembered, "tls" (the connection's protection), "tlscert" (the fingerprint of
-// a certificate the user trusted for the site) and "sessions" (how many at once).
+// a certificate the user trusted for the site), "tlsseen" ("1" once a login over TLS worked),
+// "plainok" ("1" once the user let the password go in the clear to a server without TLS) and
+// "sessions" (how many at once).
 namespace zor::publish {
 
 // Added to every byte of the password (in the site's 8-bit code page) when it is stored.
@@ -30,7 +32,7 @@ int sessionsFromValue(const std::optional<QString>& value);
 // The stored values; a value that is absent stays empty here and is not applied.
 struct StoredAccount {
     std::optional<QString> host, userName, remoteFolder, password;  // password unscrambled
-    std::optional<QString> encryption, trustedCertificate, sessions;
+    std::optional<QString> encryption, trustedCertificate, sessions, tlsSeen, plainAccepted;
 };
 
 // "tls": "auto" (TLS when the server offers it; also any other or no stored text, so a site
@@ -53,5 +55,8 @@ void storeEncryption(SettingsStore& store, const QString& siteName, FtpEncryptio
 void storeSessions(SettingsStore& store, const QString& siteName, int sessions);
 void storeTrustedCertificate(SettingsStore& store, const QString& siteName,
                              const QString& fingerprint);
+// A login over TLS worked for the site; stored once.
+void rememberTlsSeen(SettingsStore& store, const QString& siteName, FtpAccount& account);
+void rememberPlainAccepted(SettingsStore& store, const QString& siteName, FtpAccount& account);
 
 }  // namespace zor::publish

@@ -6,6 +6,7 @@
 #include "platform/TextFile.h"
 #include "publish/FileDigest.h"
 #include "publish/LocalFile.h"
+#include "publish/ProgressText.h"
 
 namespace zor::publish {
 namespace {
@@ -38,6 +39,10 @@ private:
 
 const QString BusyText =
     QStringLiteral("Соединение с сервером FTP занято другой командой. Дождитесь её окончания.");
+
+const QString EndedWithoutCloseNotice = QStringLiteral(
+    "защищённое соединение для передачи данных оборвалось без завершения, и "
+    "сервер не подтвердил, что всё пришло.");
 
 }  // namespace
 
@@ -143,6 +148,9 @@ void FtpClient::OpenSession() {
         control_.connectToHost(address.host, address.port, pacer);
         expect(readReply(pacer), {220});
         const bool secure = Encryption != FtpEncryption::Off && secureControl(pacer);
+        if (tlsRefused_ && AskPlainLogin && !AskPlainLogin()) {
+            throw FtpCancelled();
+        }
         if (command(QStringLiteral("USER ") + Username, {230, 331}, pacer).code == 331) {
             command(QStringLiteral("PASS ") + Password, {230}, pacer);
         }
@@ -157,6 +165,9 @@ void FtpClient::OpenSession() {
         closeControl();
         throw;
     }
+    if (IsEncrypted() && SecuredLogin) {
+        SecuredLogin();
+    }
     if (SessionOpened) {
         SessionOpened();
     }
@@ -168,6 +179,19 @@ bool FtpClient::secureControl(Pacer& pacer) {
     if (reply.code != 234) {
         const bool refused = reply.code == 500 || reply.code == 502 || reply.code == 504 ||
                              reply.code == 530 || reply.code == 534;
+        if (refused && Encryption == FtpEncryption::IfAvailable && TlsKnown) {
+            throw FtpError(
+                QStringLiteral("Сервер %1 больше не предлагает защищённое соединение: на "
+                               "«AUTH TLS» он ответил «%2 %3», хотя раньше этот сайт соединялся "
+                               "с ним по TLS. Так бывает, когда кто-то между вами и сервером "
+                               "пытается узнать пароль; пароль не отправлен. Если шифрование на "
+                               "сервере действительно отключено, выберите на экране загрузки "
+                               "«%4».")
+                    .arg(control_.peerName())
+                    .arg(reply.code)
+                    .arg(reply.text().trimmed(), QStringLiteral("Без шифрования")),
+                reply.code);
+        }
         if (refused && Encryption == FtpEncryption::IfAvailable) {
             tlsRefused_ = true;
             return false;
@@ -354,8 +378,9 @@ FtpReply FtpClient::startReply(std::initializer_list<int> accepted, Pacer& pacer
     return *start;
 }
 
-void FtpClient::receiveData(const QByteArray& line, Pacer& pacer,
-                            const std::function<void(QByteArrayView)>& sink) {
+bool FtpClient::receiveData(const QByteArray& line, Pacer& pacer,
+                            const std::function<void(QByteArrayView)>& sink,
+                            const QString& failure) {
     const quint16 port = enterPassive(pacer);
     openData(port, pacer);
     send(line, pacer);
@@ -372,34 +397,57 @@ void FtpClient::receiveData(const QByteArray& line, Pacer& pacer,
             pacer.tick();
         }
     }
+    const bool clean = data_.endedCleanly();
     data_.close();
-    finishTransfer(pacer);
+    finishTransfer(pacer, failure);
+    return clean;
 }
 
-void FtpClient::finishTransfer(Pacer& pacer) {
-    const FtpReply end = expect(readReply(pacer), {225, 226, 250, 426, 450});
-    lastTransferEnd_ = end;
-    if (end.code == 426 || end.code == 450) {
-        // The server reports the transfer aborted on its side, then closes it with one more reply.
-        replyOwed_ = true;
-        expect(readReply(pacer), {225, 226});
+void FtpClient::finishTransfer(Pacer& pacer, const QString& failure) {
+    const FtpReply end = readReply(pacer);
+    if (end.code == 226 || end.code == 250) {
+        return;
     }
+    if (end.code == 0) {
+        expect(end, {226, 250});
+    }
+    if (end.code == 426 && !replyArrived()) {
+        // A server that aborted at our ABOR closes the transfer with one more reply; one that
+        // gave up by itself says nothing more. Unless that reply has come already, the session
+        // goes, so that a late one cannot pass for the answer to the next command.
+        replyOwed_ = true;
+    }
+    const QString words = end.text().trimmed().isEmpty()
+                              ? QStringLiteral("Сервер ответил кодом %1.").arg(end.code)
+                              : end.text();
+    throw FtpError(failure + u'\n' + words, end.code);
+}
+
+QString FtpClient::cutListingText() const {
+    return QStringLiteral("Список файлов папки получен с сервера %1 не полностью:")
+        .arg(control_.peerName());
 }
 
 void FtpClient::ListFolder(QStringList& lines) {
     run([&](Pacer& pacer) {
         QByteArray listing;
         LineCounter counter;
-        receiveData(commandLine(u"LIST"), pacer, [&](QByteArrayView bytes) {
-            listing.append(bytes);
-            counter.add(bytes);
-            if (listing.size() > MaxListingBytes || counter.lines() > MaxListingLines) {
-                throw FtpError(QStringLiteral("Сервер %1 прислал слишком длинный список файлов "
-                                              "папки (больше %2 или %3); чтение прервано.")
-                                   .arg(control_.peerName(), megabytes(MaxListingBytes),
-                                        lineCount(MaxListingLines)));
-            }
-        });
+        const bool clean = receiveData(
+            commandLine(u"LIST"), pacer,
+            [&](QByteArrayView bytes) {
+                listing.append(bytes);
+                counter.add(bytes);
+                if (listing.size() > MaxListingBytes || counter.lines() > MaxListingLines) {
+                    throw FtpError(QStringLiteral("Сервер %1 прислал слишком длинный список файлов "
+                                                  "папки (больше %2 или %3); чтение прервано.")
+                                       .arg(control_.peerName(), megabytes(MaxListingBytes),
+                                            lineCount(MaxListingLines)));
+                }
+            },
+            cutListingText());
+        if (!clean) {
+            throw FtpError(cutListingText() + u'\n' + EndedWithoutCloseNotice);
+        }
         lines.append(textfile::splitLines(textfile::fromCp1251(listing)));
     });
 }
@@ -411,29 +459,51 @@ void FtpClient::DownloadFile(const QString& remotePath, const QString& localPath
         LocalFile file = LocalFile::create(localPath);
         qint64 received = 0;
         LineCounter counter;
-        receiveData(retr, pacer, [&](QByteArrayView bytes) {
-            received += bytes.size();
-            if (limit.maxBytes >= 0 && received > limit.maxBytes) {
-                throw FtpError(
-                    QStringLiteral("Файл \u00AB%1\u00BB на сервере %2 больше %3; "
-                                   "скачивание прервано.")
-                        .arg(remotePath, control_.peerName(), megabytes(limit.maxBytes)));
-            }
-            if (limit.maxLines >= 0) {
-                counter.add(bytes);
-                if (counter.lines() > limit.maxLines) {
+        const QString cut = QStringLiteral("Файл \u00AB%1\u00BB получен с сервера %2 не полностью:")
+                                .arg(remotePath, control_.peerName());
+        const bool clean = receiveData(
+            retr, pacer,
+            [&](QByteArrayView bytes) {
+                received += bytes.size();
+                if (limit.shared && !limit.shared->take(bytes.size())) {
                     throw FtpError(
-                        QStringLiteral("Файл \u00AB%1\u00BB на сервере %2 длиннее %3; "
-                                       "скачивание прервано.")
-                            .arg(remotePath, control_.peerName(), lineCount(limit.maxLines)));
+                        QStringLiteral("Файлы на сервере %1 вместе больше %2; скачивание "
+                                       "прервано.")
+                            .arg(control_.peerName(), sizeText(limit.shared->maxBytes())));
                 }
-            }
-            file.write(bytes);
-            if (Progress) {
-                Progress(received);
-            }
-        });
+                if (limit.maxBytes >= 0 && received > limit.maxBytes) {
+                    throw FtpError(
+                        QStringLiteral("Файл \u00AB%1\u00BB на сервере %2 больше %3; "
+                                       "скачивание прервано.")
+                            .arg(remotePath, control_.peerName(), megabytes(limit.maxBytes)));
+                }
+                if (limit.maxLines >= 0) {
+                    counter.add(bytes);
+                    if (counter.lines() > limit.maxLines) {
+                        throw FtpError(
+                            QStringLiteral("Файл \u00AB%1\u00BB на сервере %2 длиннее %3; "
+                                           "скачивание прервано.")
+                                .arg(remotePath, control_.peerName(), lineCount(limit.maxLines)));
+                    }
+                }
+                file.write(bytes);
+                if (Progress) {
+                    Progress(received);
+                }
+            },
+            cut);
         file.close();
+        if (!clean) {
+            // Without the close notice only the server's own count of the file's bytes says
+            // whether all of them came.
+            const FtpReply size = command(QStringLiteral("SIZE ") + remotePath,
+                                          {213, 500, 501, 502, 504, 550}, pacer);
+            bool ok = false;
+            const qint64 whole = size.lines.value(0).trimmed().toLongLong(&ok);
+            if (size.code != 213 || !ok || whole != received) {
+                throw FtpError(cut + u'\n' + EndedWithoutCloseNotice);
+            }
+        }
     });
 }
 
@@ -504,7 +574,8 @@ void FtpClient::UploadFile(const QString& localPath, const QString& remotePath,
         if (early) {
             startReply({110, 125, 150}, pacer);
         }
-        finishTransfer(pacer);
+        finishTransfer(pacer, QStringLiteral("Сервер %1 не подтвердил приём файла \u00AB%2\u00BB:")
+                                  .arg(control_.peerName(), remotePath));
         if (md5) {
             *sentDigest = md5->hexDigest();
         }

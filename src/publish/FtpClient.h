@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <initializer_list>
@@ -14,12 +15,29 @@
 
 namespace zor::publish {
 
+// A bound several downloads share, whichever sessions move them: the bytes they may bring
+// together.
+class SharedDownloadBound {
+public:
+    explicit SharedDownloadBound(qint64 maxBytes) : max_(maxBytes) {}
+    // Counts bytes that arrived; false once all downloads together have passed the bound.
+    bool take(qint64 bytes) { return (taken_ += bytes) <= max_; }
+    qint64 maxBytes() const { return max_; }
+
+private:
+    const qint64 max_;
+    std::atomic<qint64> taken_{0};
+};
+
 // Bounds on what one download may bring; a server that sends more is cut off with an FtpError
 // before memory or the disk fill up. Negative: no bound.
 struct DownloadLimit {
     qint64 maxBytes = -1;
     qint64 maxLines = -1;  // lines as the site's text files count them (CR LF, LF or CR)
+    std::shared_ptr<SharedDownloadBound> shared = nullptr;  // with other downloads, when set
 };
+
+class Md5;
 
 // The publishing commands' FTP client: one control connection, passive data connections, binary
 // transfers, optionally all of it over TLS ("AUTH TLS", then every data connection resuming the
@@ -31,8 +49,6 @@ struct DownloadLimit {
 // connection, an exception from Pump or Progress) the control connection is dropped, since the
 // next command would read a stale answer: IsConnected() is then false and the next command logs
 // in again.
-class Md5;
-
 class FtpClient {
 public:
     FtpClient();
@@ -62,6 +78,8 @@ public:
 
     // Runs when OpenSession has logged in: IsEncrypted and TlsRefused then tell how.
     std::function<void()> SessionOpened;
+    // Runs when OpenSession has logged in over TLS, before SessionOpened.
+    std::function<void()> SecuredLogin;
 
     // A small file on a plain data connection goes out as soon as the connection is made,
     // without waiting for the server's start reply, which is read afterwards: the same
@@ -71,6 +89,14 @@ public:
     static constexpr qint64 MaxSentBeforeStartReply = 64 * 1024;
 
     FtpEncryption Encryption = FtpEncryption::Off;
+    // The server has spoken TLS with this site before (a login over TLS, a certificate the user
+    // trusted): with IfAvailable, a refusal of "AUTH TLS" is then no reason to go on without it
+    // but a sign that someone on the way is trying to read the password, and fails as with
+    // Required.
+    bool TlsKnown = false;
+    // With IfAvailable, asked when the server refuses TLS, before the user name goes out; false
+    // ends the login there. Without it the login goes on in the clear.
+    std::function<bool()> AskPlainLogin;
     // A certificate the system's trusted certificates do not vouch for (or that names another
     // host) is taken without a question when its SHA-256 fingerprint is this one.
     QString TrustedFingerprint;
@@ -93,12 +119,14 @@ public:
     void DeleteRemoteFile(const QString& path);
     void RenameRemote(const QString& oldPath, const QString& newPath);
     // Sends the local file's bytes unchanged. A data connection that breaks before every byte
-    // went out is an error, whatever the server replies. With `sentDigest`, the MD5 of exactly
-    // the bytes that went out is written there (the file may change while it is read).
+    // went out is an error, whatever the server replies, and so is any end reply but 226 or 250.
+    // With `sentDigest`, the MD5 of exactly the bytes that went out is written there (the file
+    // may change while it is read).
     void UploadFile(const QString& localPath, const QString& remotePath,
                     QString* sentDigest = nullptr);
     // Writes the remote file into a new local file, created (empty) before the transfer; fails
-    // with "Destination file already exists." when the local file exists.
+    // with "Destination file already exists." when the local file exists. Over TLS a data
+    // connection that ends without the close notice counts only when SIZE gives what arrived.
     void DownloadFile(const QString& remotePath, const QString& localPath,
                       DownloadLimit limit = {});
     // Sends QUIT without waiting for its answer and closes.
@@ -120,9 +148,6 @@ public:
 
     // The last reply the server sent.
     const FtpReply& LastReply() const { return lastReply_; }
-    // The first end reply of the last transfer. 426 or 450 there means the server reported it
-    // aborted on its side, even though the operation returned normally.
-    const FtpReply& LastTransferEnd() const { return lastTransferEnd_; }
 
 private:
     template <typename Operation>
@@ -142,16 +167,20 @@ private:
     // A reply, if one comes within `wait`.
     std::optional<FtpReply> replyWithin(std::chrono::milliseconds wait);
     static constexpr std::chrono::milliseconds MaxStartWait{2000};
-    void receiveData(const QByteArray& line, Pacer& pacer,
-                     const std::function<void(QByteArrayView)>& sink);
-    void finishTransfer(Pacer& pacer);
+    // A listing or a download; false when the data connection ended without its TLS close
+    // notice.
+    bool receiveData(const QByteArray& line, Pacer& pacer,
+                     const std::function<void(QByteArrayView)>& sink, const QString& failure);
+    QString cutListingText() const;
+    // Reads the transfer's end reply: only 226 and 250 confirm it. Any other is thrown, led by
+    // `failure`, in the server's words.
+    void finishTransfer(Pacer& pacer, const QString& failure);
     void closeControl();
 
     TcpConnection control_{TcpConnection::Role::Control};
     TcpConnection data_{TcpConnection::Role::Data};
     QByteArray received_;  // control connection bytes not yet taken as a reply
     FtpReply lastReply_;
-    FtpReply lastTransferEnd_;
     std::unique_ptr<TlsContext> tls_;  // made when first needed
     QString acceptedFingerprint_;      // of the open session's certificate
     bool tlsRefused_ = false;

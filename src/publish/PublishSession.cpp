@@ -46,6 +46,9 @@ void applyAccount(FtpClient& ftp, const FtpAccount& account) {
     ftp.Password = account.password;
     ftp.Encryption = account.encryption;
     ftp.TrustedFingerprint = account.trustedCertificate;
+    // A certificate trusted for the site, or a login over TLS seen before, proves the server
+    // speaks TLS: a refusal of it now is not taken at its word.
+    ftp.TlsKnown = account.tlsSeen || !account.trustedCertificate.isEmpty();
 }
 
 void openIfClosed(FtpClient& ftp) {

@@ -46,8 +46,9 @@ void checkAccount(const FtpAccount& account);
 // ZorError naming the field when `value` holds a character outside Windows-1251. The password's
 // characters are not repeated in the message.
 void checkFieldText(const QString& value, const QString& fieldCaption, bool secret = false);
-// Host, user name, password, the protection and the trusted certificate into the client (the
-// port stays as it is; a "host:port" in the host field stands in for it).
+// Host, user name, password, the protection, the trusted certificate and whether the server is
+// known to speak TLS into the client (the port stays as it is; a "host:port" in the host field
+// stands in for it).
 void applyAccount(FtpClient& ftp, const FtpAccount& account);
 // Opens a session unless one is open that logged in with the client's account; one that logged
 // in with another account (the user has since changed the fields) is closed first.

@@ -19,11 +19,26 @@ int sessionsWanted(const FtpAccount& account) {
     return std::clamp(account.sessions, 1, MaxSessions);
 }
 
-void rememberSessions(PublishJob& job, const PoolOutcome& outcome, int asked) {
-    if (outcome.fewerAccepted && outcome.sessions < asked) {
-        storeSessions(job.settings, job.state.siteName, outcome.sessions);
-        job.state.ftpAccount.sessions = outcome.sessions;
+int rememberSessions(PublishJob& job, const PoolOutcome& outcome, int asked) {
+    if (!outcome.fewerAccepted || outcome.sessions >= asked) {
+        return 0;
     }
+    storeSessions(job.settings, job.state.siteName, outcome.sessions);
+    job.state.ftpAccount.sessions = outcome.sessions;
+    return outcome.sessions;
+}
+
+QString fewerSessionsText(int sessions) {
+    const int rest10 = sessions % 10;
+    const QString word = sessions % 100 >= 11 && sessions % 100 <= 14 ? QStringLiteral("соединений")
+                         : rest10 == 1                ? QStringLiteral("соединение")
+                         : rest10 >= 2 && rest10 <= 4 ? QStringLiteral("соединения")
+                                                      : QStringLiteral("соединений");
+    return QStringLiteral(
+               "Сервер принял только %1 %2 одновременно; для этого сайта столько их "
+               "теперь и будет.")
+        .arg(sessions)
+        .arg(word);
 }
 
 void copySessionSettings(const FtpClient& from, FtpClient& to) {
@@ -38,16 +53,10 @@ void copySessionSettings(const FtpClient& from, FtpClient& to) {
     // password. Its certificate is taken as the first one's was, without asking again.
     to.Encryption = from.IsEncrypted() ? FtpEncryption::Required : FtpEncryption::Off;
     to.TrustedFingerprint = from.AcceptedFingerprint();
+    to.TlsKnown = from.IsEncrypted();
     to.AskTrust = nullptr;
-}
-
-void checkUploadConfirmed(const FtpClient& ftp, const QString& name) {
-    const FtpReply& end = ftp.LastTransferEnd();
-    if (end.code == 426 || end.code == 450) {
-        throw FtpError(QStringLiteral("Сервер не принял файл \u00AB%1\u00BB полностью:\n%2")
-                           .arg(name, end.text()),
-                       end.code);
-    }
+    to.AskPlainLogin = nullptr;
+    to.SecuredLogin = nullptr;
 }
 
 namespace {
@@ -65,12 +74,17 @@ struct Event {
     bool turnedAway = false;  // NotOpened: the server refused the session
 };
 
-// Whether a failed log-in of a further session means the server will not take that many.
+// Whether a failed log-in of a further session means the server will not take that many: it
+// said so (421, 530), refused the connection or dropped it. A time-out, a handshake that
+// failed or an answer that makes no sense says nothing of how many sessions it takes.
 bool turnedAway(const FtpError& e) {
-    if (dynamic_cast<const ConnectionTimedOut*>(&e)) {
+    if (e.replyCode() == 421 || e.replyCode() == 530) {
+        return true;
+    }
+    if (dynamic_cast<const TlsHandshakeFailed*>(&e)) {
         return false;
     }
-    return e.replyCode() == 421 || e.replyCode() == 530 || e.replyCode() == 0;
+    return dynamic_cast<const ConnectionRefused*>(&e) || dynamic_cast<const ConnectionLost*>(&e);
 }
 
 class Pool {
@@ -80,11 +94,7 @@ public:
         : first_(first),
           transfers_(transfers),
           direction_(direction),
-          stopAtFirstFailure_(stopAtFirstFailure) {
-        for (const Transfer& t : transfers_) {
-            totalBytes_ += t.size > 0 ? t.size : 0;
-        }
-    }
+          stopAtFirstFailure_(stopAtFirstFailure) {}
 
     ~Pool() { stopAll(); }
     Pool(const Pool&) = delete;
@@ -94,10 +104,15 @@ public:
                     const std::function<void(qsizetype, const QString&)>& confirmed);
 
 private:
-    // Bytes a session has moved: of the files it finished, and of the one it moves now.
+    // The transfer a session moves now, and its bytes so far.
     struct Moved {
-        std::atomic<qint64> finished{0};
+        std::atomic<qsizetype> index{-1};
         std::atomic<qint64> current{0};
+        void begin(qsizetype i) {
+            current = 0;
+            index = i;
+        }
+        void end() { index = -1; }
     };
 
     qsizetype take() {
@@ -121,7 +136,6 @@ private:
         QString digest;
         if (direction_ == TransferDirection::Upload) {
             ftp.UploadFile(t.localPath, t.remotePath, &digest);
-            checkUploadConfirmed(ftp, t.name);
         } else {
             ftp.DownloadFile(t.remotePath, t.localPath, t.limit);
         }
@@ -141,19 +155,21 @@ private:
             }
         }
     }
-    qint64 movedBytes() const {
-        qint64 sum = 0;
+    // The bytes transfer `index` has moved: as its session counts them while it runs, all of
+    // it once over.
+    qint64 movedOf(qsizetype index) const {
         for (const auto& m : moved_) {
-            sum += m->finished + m->current;
+            if (m->index == index) {
+                return m->current;
+            }
         }
-        return sum;
+        return std::max<qint64>(transfers_[index].size, 0);
     }
 
     FtpClient& first_;
     const QList<Transfer>& transfers_;
     TransferDirection direction_;
     bool stopAtFirstFailure_;
-    qint64 totalBytes_ = 0;
 
     std::mutex mutex_;
     std::condition_variable wake_;
@@ -197,16 +213,17 @@ void Pool::worker(int slot, const QString& folder) {
     post(Event(Event::Opened));
     for (qsizetype i = take(); i >= 0; i = take()) {
         const Transfer& t = transfers_[i];
+        moved.begin(i);
         post(Event(Event::Begun, i));
         try {
             QString digest = move(ftp, t);
-            moved.finished += t.size > 0 ? t.size : moved.current.load();
-            moved.current = 0;
+            moved.end();
             post(Event(Event::Done, i, std::move(digest)));
         } catch (const FtpCancelled&) {
+            moved.end();
             break;
         } catch (...) {
-            moved.current = 0;
+            moved.end();
             post(Event(Event::Failed, i, QString(), std::current_exception()));
             break;
         }
@@ -228,15 +245,17 @@ PoolOutcome Pool::run(int extra, const QString& folder, const ProgressFn& report
     int running = extra;  // workers not ended yet
     const auto progress = first_.Progress;
     const auto pump = first_.Pump;
+    qsizetype shown = -1;  // the transfer announced last
     const auto showMoved = [&] {
-        if (progress) {
-            progress(movedBytes());
+        if (progress && shown >= 0) {
+            progress(movedOf(shown));
         }
     };
     const auto announce = [&](qsizetype index) {
         ++started;
+        shown = index;
         if (report) {
-            report(stage, started, n, transfers_[index].name, totalBytes_ > 0 ? totalBytes_ : -1);
+            report(stage, started, n, transfers_[index].name, transfers_[index].size);
         }
         showMoved();
     };
@@ -339,17 +358,18 @@ PoolOutcome Pool::run(int extra, const QString& folder, const ProgressFn& report
                 const qsizetype i = take();
                 if (i >= 0) {
                     const Transfer& t = transfers_[i];
+                    own.begin(i);
                     announce(i);
                     try {
                         const QString digest = move(first_, t);
-                        own.finished += t.size > 0 ? t.size : own.current.load();
-                        own.current = 0;
+                        own.end();
                         ++outcome.confirmed;
                         confirmed(i, digest);
                     } catch (const FtpCancelled&) {
+                        own.end();
                         throw;
                     } catch (const ZorError&) {
-                        own.current = 0;
+                        own.end();
                         firstTakes = false;
                         fail(std::current_exception());
                     }

@@ -16,8 +16,8 @@ namespace zor::publish {
 struct Transfer {
     QString localPath;
     QString remotePath;
-    QString name;        // as the progress names it
-    qint64 size = -1;    // bytes, when known
+    QString name;         // as the progress names it
+    qint64 size = -1;     // bytes, when known
     DownloadLimit limit;  // a download's bounds
 };
 
@@ -28,7 +28,7 @@ struct PoolOutcome {
     // Fewer sessions than asked for could be opened: the server turned one away (too many
     // connections, a refused or closed connection), so asking for as many again is pointless.
     bool fewerAccepted = false;
-    int confirmed = 0;            // transfers the server confirmed
+    int confirmed = 0;           // transfers the server confirmed
     std::exception_ptr failure;  // the first transfer that failed; empty when none did
 };
 
@@ -46,25 +46,23 @@ struct PoolOutcome {
 // from the first session's pump (a Cancel) or from `confirmed` stops every session and is
 // thrown once they have all ended, after what they had confirmed by then was passed on.
 //
-// Progress goes to `report` (item k of n started, named, with the size of all transfers) and
-// to the first client's Progress (bytes moved over all sessions).
-PoolOutcome transferOverSessions(FtpClient& first, int extra, const QString& folder,
-                                 const QList<Transfer>& transfers, TransferDirection direction,
-                                 bool stopAtFirstFailure, const ProgressFn& report, Stage stage,
-                                 const std::function<void(qsizetype index, const QString& digest)>&
-                                     confirmed);
+// Progress goes to `report` (item k of n started, named, with its own size) and to the first
+// client's Progress (the bytes the last transfer announced has moved, whichever session moves
+// it), so that what is shown reads as for one session.
+PoolOutcome transferOverSessions(
+    FtpClient& first, int extra, const QString& folder, const QList<Transfer>& transfers,
+    TransferDirection direction, bool stopAtFirstFailure, const ProgressFn& report, Stage stage,
+    const std::function<void(qsizetype index, const QString& digest)>& confirmed);
 
 // How many sessions a command on the open site asks for (its account's, within bounds).
 int sessionsWanted(const FtpAccount& account);
 // After a run that found the server taking fewer sessions than `asked`: the site asks for no
-// more than it took from now on.
-void rememberSessions(PublishJob& job, const PoolOutcome& outcome, int asked);
+// more than it took from now on. Returns that number, or 0 when nothing changed.
+int rememberSessions(PublishJob& job, const PoolOutcome& outcome, int asked);
+// What the command's closing message says of a lowered number of sessions.
+QString fewerSessionsText(int sessions);
 
 // The session settings an extra session copies from the command's own, open one.
 void copySessionSettings(const FtpClient& from, FtpClient& to);
-
-// An upload's end reply of 426 or 450 means the server gave up on the file, though it then
-// closed the transfer normally: no confirmation.
-void checkUploadConfirmed(const FtpClient& ftp, const QString& name);
 
 }  // namespace zor::publish

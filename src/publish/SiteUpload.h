@@ -62,6 +62,7 @@ struct UploadResult {
     qint64 bytes = 0;       // their bytes
     QList<SiteFile> files;  // the files sent (dry run: those that would be)
     QStringList folders;    // the remote folders made (dry run: those that would be)
+    int fewerSessions = 0;  // the number of sessions the server took, when it took fewer
 };
 
 // "Закачать изменённые файлы": refuses when no site is open; rewrites the index files from the

@@ -320,9 +320,10 @@ SyncResult synchronise(PublishJob& job, const ConfirmReplace& confirm) {
     }
     const QString remoteRoot = u'/' + account.remoteFolder;
     const QString fetchedIndex = fetched.filePath(QStringLiteral("head.txt"));
+    const auto all = std::make_shared<SharedDownloadBound>(MaxSyncBytes);
     job.report(Stage::Receiving, 1, 1, QStringLiteral("/etc/head.txt"), -1);
     ftp.DownloadFile(remoteRoot + QStringLiteral("/etc/head.txt"), fetchedIndex,
-                     {MaxIndexBytes, site::MaxPages + 2});
+                     {MaxIndexBytes, site::MaxPages + 2, all});
     letEventsRun(ftp);
 
     // The pages are the lines between the header and the end marker.
@@ -336,6 +337,7 @@ SyncResult synchronise(PublishJob& job, const ConfirmReplace& confirm) {
     }
     const int n = static_cast<int>(pages);
     const int sessions = sessionsWanted(account);
+    int fewerSessions = 0;
     if (sessions > 1 && n >= 2) {
         QList<Transfer> transfers;
         for (int page = n; page >= 1; --page) {
@@ -344,7 +346,7 @@ SyncResult synchronise(PublishJob& job, const ConfirmReplace& confirm) {
                               remoteRoot + name,
                               name,
                               -1,
-                              {MaxPageBytes, -1}});
+                              {MaxPageBytes, -1, all}});
         }
         // All or nothing anyway: the first failure stops every session.
         const PoolOutcome outcome = transferOverSessions(
@@ -353,7 +355,7 @@ SyncResult synchronise(PublishJob& job, const ConfirmReplace& confirm) {
                 job.report(stage, k + 1, n + 1, name, size);
             },
             Stage::Receiving, [](qsizetype, const QString&) {});
-        rememberSessions(job, outcome, sessions);
+        fewerSessions = rememberSessions(job, outcome, sessions);
         if (outcome.failure) {
             std::rethrow_exception(outcome.failure);
         }
@@ -362,20 +364,32 @@ SyncResult synchronise(PublishJob& job, const ConfirmReplace& confirm) {
             const QString name = QStringLiteral("/mf/pages/%1.tq").arg(page);
             job.report(Stage::Receiving, n - page + 2, n + 1, name, -1);
             ftp.DownloadFile(remoteRoot + name, fetched.filePath(QStringLiteral("%1.tq").arg(page)),
-                             {MaxPageBytes, -1});
+                             {MaxPageBytes, -1, all});
             letEventsRun(ftp);
         }
     }
     closeIfOpen(ftp);
 
-    if (n <= 0) {
-        return {static_cast<int>(job.state.pageList.size()), false, QString()};
+    qint64 bytes = 0;
+    for (const QFileInfo& f : QDir(fetched.path()).entryInfoList(QDir::Files)) {
+        bytes += f.size();
     }
-    return replaceLocal(job, fetched.path(), n, confirm);
+    SyncResult result;
+    if (n <= 0) {
+        result.entries = static_cast<int>(job.state.pageList.size());
+    } else {
+        result = replaceLocal(job, fetched.path(), n, confirm);
+    }
+    result.bytes = bytes;
+    result.fewerSessions = fewerSessions;
+    return result;
 }
 
 QString syncDoneText(const SyncResult& result) {
     QString text = QStringLiteral("Готово!\nСкачано файлов ") + QString::number(result.entries);
+    if (result.fewerSessions > 0) {
+        text += u'\n' + fewerSessionsText(result.fewerSessions);
+    }
     if (!result.backupFolder.isEmpty()) {
         text += QStringLiteral(
                     "\n\nПрежние версии заменённых файлов сохранены в папке "

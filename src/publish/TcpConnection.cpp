@@ -81,7 +81,7 @@ void Pacer::setLimit(Limit limit) {
 }
 
 milliseconds Pacer::limitLength() const {
-    return limit_ == Limit::Reply ? 2 * timeout_ : timeout_;
+    return limit_ == Limit::Rate ? timeout_ : 2 * timeout_;
 }
 
 milliseconds Pacer::limitLeft() const {
@@ -163,11 +163,23 @@ void TcpConnection::finish(Pacer& pacer) {
                 }
                 awaitTls(s, pacer);
             }
+            // A peer that keeps sending instead of ending gets no more than one time-out in all
+            // (the data moving counts as no progress here) and MaxDrainedBytes.
+            Pacer drain(pacer.timeout() / 2, pacer.pumpFn());
+            const PacerLimit once(drain, Pacer::Limit::Reply);
             char rest[4096];
-            while (receiveSome(rest, sizeof rest, pacer) > 0) {
+            qsizetype drained = 0;
+            while (drained <= MaxDrainedBytes) {
+                const qsizetype n = receiveSome(rest, sizeof rest, drain);
+                if (n == 0) {
+                    break;
+                }
+                drained += n;
             }
         } catch (const ConnectionLost&) {
             // Everything went out before; whether it all arrived is the end reply's to say.
+        } catch (const ConnectionTimedOut&) {
+            // Likewise: the peer did not end in time, and the end reply says what it got.
         }
     }
     close();
@@ -238,10 +250,14 @@ void TcpConnection::connectToHost(const QString& host, int port, Pacer& pacer) {
             return;
         }
     }
-    throw FtpError(QStringLiteral("Не удалось подключиться к серверу %1 (порт %2): %3.")
-                       .arg(host)
-                       .arg(port)
-                       .arg(reason));
+    const QString text = QStringLiteral("Не удалось подключиться к серверу %1 (порт %2): %3.")
+                             .arg(host)
+                             .arg(port)
+                             .arg(reason);
+    if (refused_) {
+        throw ConnectionRefused(text);
+    }
+    throw FtpError(text);
 }
 
 void TcpConnection::connectToPeerOf(const TcpConnection& other, quint16 port, Pacer& pacer) {
@@ -271,6 +287,7 @@ void TcpConnection::connectToPeerOf(const TcpConnection& other, quint16 port, Pa
 bool TcpConnection::tryConnect(const void* address, unsigned length, Pacer& pacer,
                                QString& reason) {
     const auto* sa = static_cast<const sockaddr*>(address);
+    refused_ = false;
     fd_ = ::socket(sa->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd_ < 0) {
         reason = socketErrorText(errno);
@@ -297,6 +314,7 @@ bool TcpConnection::tryConnect(const void* address, unsigned length, Pacer& pace
             }
         }
     }
+    refused_ = error == ECONNREFUSED;
     if (error != 0) {
         reason = socketErrorText(error);
         close();
@@ -321,6 +339,7 @@ bool pollReady(pollfd* fds, nfds_t count, Pacer& pacer) {
         const int rc = ::poll(fds, count, static_cast<int>(slice.count()));
         // Errors and hang-ups count as ready: the call that follows reports them.
         if (rc > 0 || (rc < 0 && errno != EINTR)) {
+            pacer.tick();
             return true;
         }
         idle -= std::chrono::duration_cast<milliseconds>(steady_clock::now() - start);
@@ -361,8 +380,8 @@ void TcpConnection::awaitTls(TlsStream::Status status, Pacer& pacer) {
 }
 
 void TcpConnection::beginTls(const TlsContext& context, TcpConnection* resume) {
-    tls_ = std::make_unique<TlsStream>(context, fd_, peerName_,
-                                       resume ? resume->tls_.get() : nullptr);
+    tls_ =
+        std::make_unique<TlsStream>(context, fd_, peerName_, resume ? resume->tls_.get() : nullptr);
 }
 
 short TcpConnection::continueTls() {
@@ -374,7 +393,7 @@ short TcpConnection::continueTls() {
         case TlsStream::Status::WantWrite:
             return POLLOUT;
         default:
-            throw ConnectionLost(
+            throw TlsHandshakeFailed(
                 (role_ == Role::Control
                      ? QStringLiteral("Не удалось установить защищённое соединение с сервером "
                                       "%1: %2.")
@@ -385,6 +404,9 @@ short TcpConnection::continueTls() {
 }
 
 void TcpConnection::startTls(const TlsContext& context, TcpConnection* resume, Pacer& pacer) {
+    // A peer that sends its handshake a byte now and then keeps every single wait short; the
+    // whole of it must still end in time.
+    const PacerLimit whole(pacer, Pacer::Limit::Handshake);
     beginTls(context, resume);
     while (const short events = continueTls()) {
         if (!waitReady(events, pacer)) {
@@ -395,6 +417,7 @@ void TcpConnection::startTls(const TlsContext& context, TcpConnection* resume, P
 
 qsizetype TcpConnection::receiveSome(char* buffer, qsizetype size, Pacer& pacer) {
     for (;;) {
+        pacer.tick();
         // Data that keeps arriving in dribs is no excuse once the limit has run out.
         if (pacer.limitLeft() <= milliseconds::zero()) {
             throwTimedOut(pacer);
@@ -462,6 +485,7 @@ void TcpConnection::sendAll(QByteArrayView bytes, Pacer& pacer) {
     const char* p = bytes.data();
     qsizetype left = bytes.size();
     while (left > 0) {
+        pacer.tick();
         if (pacer.limitLeft() <= milliseconds::zero()) {
             throwTimedOut(pacer);
         }
@@ -514,6 +538,10 @@ bool TcpConnection::sendNoWait(QByteArrayView bytes) {
     return n == bytes.size();
 }
 
+bool TcpConnection::endedCleanly() const {
+    return !tls_ || tls_->closeNotified();
+}
+
 bool TcpConnection::peerHasClosed() const {
     if (fd_ < 0) {
         return true;
@@ -527,6 +555,12 @@ void TcpConnection::throwTimedOut(const Pacer& pacer) {
         if (pacer.limit() == Pacer::Limit::Reply) {
             throw ConnectionTimedOut(QStringLiteral("Сервер %1 не прислал ответ целиком за %2 с.")
                                          .arg(peerName_, seconds(pacer.limitLength())));
+        }
+        if (pacer.limit() == Pacer::Limit::Handshake) {
+            throw ConnectionTimedOut(
+                QStringLiteral("Сервер %1 не установил защищённое соединение за %2 с; соединение "
+                               "прервано.")
+                    .arg(peerName_, seconds(pacer.limitLength())));
         }
         throw ConnectionTimedOut(QStringLiteral("Сервер %1 передаёт данные слишком медленно "
                                                 "(меньше 1 КБ за %2 с); передача прервана.")

@@ -25,26 +25,42 @@ public:
     using FtpError::FtpError;
 };
 
+// The peer would not take the connection at all.
+class ConnectionRefused : public FtpError {
+public:
+    using FtpError::FtpError;
+};
+
+// The TLS handshake failed: the two sides found no protection they share, or the peer broke
+// the handshake off.
+class TlsHandshakeFailed : public ConnectionLost {
+public:
+    using ConnectionLost::ConnectionLost;
+};
+
 // The limits of one client operation: how long any single wait may last without progress, and
 // the pump that lets the window live meanwhile. The pump runs at most every `interval`, both
 // while a wait lasts and between chunks of a transfer (tick()). Time spent in the pump (a
 // dialog the user keeps open, say) is not the server's and counts towards no limit.
 //
 // On top of the inactivity limit one further limit may be in force, so that a server dripping
-// a byte now and then cannot hold a command for ever: a whole reply within twice the time-out,
-// or data moving at least MinRateBytes within every time-out.
+// a byte now and then cannot hold a command for ever: a whole reply, or a whole TLS handshake,
+// within twice the time-out, or data moving at least MinRateBytes within every time-out.
 class Pacer {
 public:
     static constexpr std::chrono::milliseconds interval{20};
     static constexpr qint64 MinRateBytes = 1024;
 
-    enum class Limit { None, Reply, Rate };
+    enum class Limit { None, Reply, Handshake, Rate };
 
     Pacer(std::chrono::milliseconds timeout, const std::function<void()>& pump)
         : timeout_(timeout), pump_(pump) {}
     std::chrono::milliseconds timeout() const { return timeout_; }
     bool pumping() const { return static_cast<bool>(pump_); }
+    const std::function<void()>& pumpFn() const { return pump_; }
     void run();
+    // Runs the pump when its interval has passed, whatever the connection does meanwhile: a
+    // peer sending a byte every few milliseconds must not keep it (and Cancel) waiting.
     void tick();
 
     // Puts a limit in force from now on (Limit::None lifts it).
@@ -108,16 +124,21 @@ public:
     bool isOpen() const { return fd_ >= 0; }
     // With TLS, the close notice goes out first if it can without waiting.
     void close();
-    // Ends a connection that has said all it had: with TLS, the close notice, then waits for the
-    // peer's end, so nothing the peer still sends turns the close into a reset that could cut
-    // off the last bytes. Plain: close().
+    // Ends a connection that has said all it had: with TLS, the close notice, then a short wait
+    // for the peer's end (at most one time-out and MaxDrainedBytes of whatever it still sends),
+    // so that its last words do not turn the close into a reset that could cut off our last
+    // bytes. Plain: close(). Whether everything arrived is the end reply's to say.
     void finish(Pacer& pacer);
+    static constexpr qsizetype MaxDrainedBytes = 16 * 1024;
     // Closes with a reset rather than an orderly end, so the peer cannot take a transfer cut
     // short for a complete one.
     void abort();
 
     // Receives what is there, waiting for at least one byte; 0 when the peer closed.
     qsizetype receiveSome(char* buffer, qsizetype size, Pacer& pacer);
+    // After receiveSome gave 0: whether the peer ended as it should. Over TLS only its close
+    // notice does; an end of the TCP stream without it may be anyone on the way cutting it.
+    bool endedCleanly() const;
     void sendAll(QByteArrayView bytes, Pacer& pacer);
     // One attempt that never waits; false when not everything went out.
     bool sendNoWait(QByteArrayView bytes);
@@ -143,6 +164,7 @@ public:
     const QString& peerName() const { return peerName_; }
 
 private:
+    // False with the reason in words, and refused_ set when the peer refused.
     bool tryConnect(const void* address, unsigned length, Pacer& pacer, QString& reason);
     bool waitReady(short events, Pacer& pacer);
     // After a TLS step that did not complete: waits as it asks, or throws.
@@ -153,6 +175,7 @@ private:
 
     Role role_;
     int fd_ = -1;
+    bool refused_ = false;  // the last attempt to connect was refused
     QString peerName_;
     std::unique_ptr<TlsStream> tls_;
 };

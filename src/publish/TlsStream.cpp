@@ -1,12 +1,12 @@
 #include "publish/TlsStream.h"
 
+#include <arpa/inet.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
+#include <sys/socket.h>
 #include <QUrl>
 #include <algorithm>
-#include <arpa/inet.h>
-#include <sys/socket.h>
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
@@ -60,11 +60,12 @@ QString text(const ASN1_STRING* s) {
                              ASN1_STRING_length(s));
 }
 
-// The DNS names and addresses of the certificate's alternative names, else its common name.
+// The DNS names and addresses of the certificate's alternative names. Its common name is not
+// one of them: the host is checked against these alone, as every current client does.
 QStringList namesOf(X509* cert) {
     QStringList names;
-    auto* alternatives = static_cast<GENERAL_NAMES*>(
-        X509_get_ext_d2i(cert, NID_subject_alt_name, nullptr, nullptr));
+    auto* alternatives =
+        static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(cert, NID_subject_alt_name, nullptr, nullptr));
     for (int i = 0; i < sk_GENERAL_NAME_num(alternatives); ++i) {
         const GENERAL_NAME* n = sk_GENERAL_NAME_value(alternatives, i);
         if (n->type == GEN_DNS) {
@@ -82,13 +83,6 @@ QStringList namesOf(X509* cert) {
         }
     }
     GENERAL_NAMES_free(alternatives);
-    if (names.isEmpty()) {
-        const X509_NAME* subject = X509_get_subject_name(cert);
-        const int i = X509_NAME_get_index_by_NID(subject, NID_commonName, -1);
-        if (i >= 0) {
-            names.append(text(X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, i))));
-        }
-    }
     return names;
 }
 
@@ -96,22 +90,31 @@ QString problemText(int error, const ServerCertificate& c) {
     switch (error) {
         case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
         case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-            return QStringLiteral("сертификат подписан самим сервером, а не удостоверяющим "
-                                  "центром");
+            return QStringLiteral(
+                "сертификат подписан самим сервером, а не удостоверяющим "
+                "центром");
         case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
         case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
         case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-            return QStringLiteral("сертификат выдан удостоверяющим центром, которого нет среди "
-                                  "доверенных в системе");
+            return QStringLiteral(
+                "сертификат выдан удостоверяющим центром, которого нет среди "
+                "доверенных в системе");
         case X509_V_ERR_CERT_HAS_EXPIRED:
             return QStringLiteral("срок действия сертификата истёк");
         case X509_V_ERR_CERT_NOT_YET_VALID:
             return QStringLiteral("срок действия сертификата ещё не начался");
         case X509_V_ERR_HOSTNAME_MISMATCH:
         case X509_V_ERR_IP_ADDRESS_MISMATCH:
+            if (c.names.isEmpty()) {
+                return QStringLiteral(
+                           "в сертификате не перечислены имена, для которых он выдан "
+                           "(subjectAltName), поэтому он не подтверждает, что выдан "
+                           "для \u00AB%1\u00BB; имя в поле владельца (CN) для этого "
+                           "не годится")
+                    .arg(c.host);
+            }
             return QStringLiteral("сертификат выдан не для \u00AB%1\u00BB, а для: %2")
-                .arg(c.host, c.names.isEmpty() ? QStringLiteral("(имя не указано)")
-                                               : c.names.join(QStringLiteral(", ")));
+                .arg(c.host, c.names.join(QStringLiteral(", ")));
         case X509_V_ERR_CERT_REVOKED:
             return QStringLiteral("сертификат отозван");
         default:
@@ -175,6 +178,9 @@ TlsContext::TlsContext() : ctx_(SSL_CTX_new(TLS_client_method())) {
                            .arg(lastOpenSslError()));
     }
     SSL_CTX_set_min_proto_version(ctx_, TLS1_2_VERSION);
+    // A renegotiation could bring another certificate than the one checked and accepted, in
+    // the middle of a session; FTP needs none.
+    SSL_CTX_set_options(ctx_, SSL_OP_NO_RENEGOTIATION);
     // The system's trusted certificates; a missing store only means nothing is vouched for.
     SSL_CTX_set_default_verify_paths(ctx_);
     ERR_clear_error();
@@ -213,6 +219,8 @@ TlsStream::TlsStream(const TlsContext& context, int fd, const QString& host, Tls
         SSL_ctrl(ssl_, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
                  const_cast<char*>(name.constData()));
         SSL_set1_host(ssl_, name.constData());
+        // The names a certificate is issued for are its subjectAltName; a CN alone proves none.
+        SSL_set_hostflags(ssl_, X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
     }
     if (resume) {
         if (ssl_session_st* s = resume->session()) {
@@ -250,6 +258,7 @@ TlsStream::Status TlsStream::status(int rc, const char* step) {
             return Status::WantWrite;
         case SSL_ERROR_ZERO_RETURN:
             ERR_clear_error();
+            closeNotified_ = true;
             return Status::Closed;
         case SSL_ERROR_SYSCALL: {
             const QString queued = lastOpenSslError();
@@ -382,7 +391,8 @@ ServerCertificate TlsStream::certificate() const {
 
 QString certificateDetails(const ServerCertificate& c) {
     const auto when = [](const QDateTime& t) {
-        return t.isValid() ? t.toString(QStringLiteral("dd.MM.yyyy HH:mm 'UTC'")) : QStringLiteral("?");
+        return t.isValid() ? t.toString(QStringLiteral("dd.MM.yyyy HH:mm 'UTC'"))
+                           : QStringLiteral("?");
     };
     QStringList lines;
     for (const QString& problem : c.problems) {

@@ -46,6 +46,9 @@ public:
     bool handshakeDone() const { return handshakeDone_; }
     // Done with `got` > 0, or Closed when the peer ended the stream (close notice or plain end).
     Status read(char* buffer, qsizetype size, qsizetype& got);
+    // After read() gave Closed: whether the peer sent its close notice, rather than just ending
+    // the TCP stream, which anyone on the way can do.
+    bool closeNotified() const { return closeNotified_; }
     // Done with `written` > 0 bytes taken (maybe fewer than `size`).
     Status write(const char* data, qsizetype size, qsizetype& written);
     // Sends the close notice; Done once it went out.
@@ -68,6 +71,7 @@ private:
     ssl_st* ssl_;
     ssl_session_st* session_ = nullptr;
     bool handshakeDone_ = false;
+    bool closeNotified_ = false;
     QString host_;
     QString failure_;
     std::vector<int> verifyErrors_;

@@ -33,6 +33,12 @@ struct FtpAccount {
     // The SHA-256 fingerprint of a certificate the user trusted for this site, though the
     // system does not vouch for it; empty when none.
     QString trustedCertificate{};
+    // A login over TLS has worked for this site: from then on a server that refuses TLS is no
+    // longer taken at its word (someone on the way may be after the password).
+    bool tlsSeen = false;
+    // The user agreed once that this site's server, which has no TLS, gets the password in
+    // the clear.
+    bool plainAccepted = false;
     // How many sessions an upload or a synchronisation may use at once (1 to 4).
     int sessions = 3;
 };

@@ -12,6 +12,7 @@
 #include "design/TemplateCompiler.h"
 #include "pages/Sitemap.h"
 #include "platform/SettingsStore.h"
+#include "publish/AccountSettings.h"
 #include "publish/FtpClient.h"
 #include "publish/RemoteBrowser.h"
 #include "publish/SiteCheck.h"
@@ -60,6 +61,15 @@ QString counted(qsizetype n, const char* noun) {
     return QStringLiteral("%1 %2%3").arg(n).arg(QLatin1String(noun), n == 1 ? "" : "s");
 }
 
+// Said after a summary when the server took fewer sessions than the site asked for.
+QString fewerSessionsNote(int sessions) {
+    return sessions > 0 ? QStringLiteral(
+                              "; the server took only %1 at once, and the site asks "
+                              "for no more from now on")
+                              .arg(counted(sessions, "session"))
+                        : QString();
+}
+
 QJsonArray jsonList(const QStringList& items) {
     return QJsonArray::fromStringList(items);
 }
@@ -95,6 +105,9 @@ public:
             progress_.pump();
         };
         ftp_.Progress = [this](qint64 bytes) { progress_.moved(bytes); };
+        ftp_.SecuredLogin = [this] {
+            publish::rememberTlsSeen(*settings_, site_.name, state_.ftpAccount);
+        };
         ftp_.SessionOpened = [this] {
             if (!ftp_.IsEncrypted()) {
                 progress_.finish();
@@ -205,9 +218,10 @@ private:
             request_.dryRun ? QStringLiteral("would upload") : QStringLiteral("uploaded");
         Outcome o{request_.dryRun ? names : QStringList(),
                   QStringLiteral("%1 %2 of %3, %4, %5")
-                      .arg(what)
-                      .arg(r.sent)
-                      .arg(counted(r.considered, "file"), binarySize(r.bytes), elapsed()),
+                          .arg(what)
+                          .arg(r.sent)
+                          .arg(counted(r.considered, "file"), binarySize(r.bytes), elapsed()) +
+                      fewerSessionsNote(r.fewerSessions),
                   {{"dryRun", request_.dryRun},
                    {"all", request_.all},
                    {"considered", r.considered},
@@ -215,7 +229,8 @@ private:
                    {"bytes", r.bytes},
                    {"seconds", seconds()},
                    {"files", jsonList(names)},
-                   {"folders", jsonList(r.folders)}}};
+                   {"folders", jsonList(r.folders)},
+                   {"sessions", state_.ftpAccount.sessions}}};
         if (!request_.dryRun) {
             checkSite(r, o);
         }
@@ -275,14 +290,15 @@ private:
         const int pages = std::max(files - 1, 0);
         QJsonObject json{{"pages", pages},
                          {"files", files},
-                         {"bytes", progress_.bytesMoved()},
+                         {"bytes", r.bytes},
                          {"seconds", seconds()},
                          {"pageListEntries", r.entries},
                          {"backup", r.backupFolder}};
         if (pages == 0) {
             return {{},
                     QStringLiteral("the server's title index lists no pages: nothing changed, %1")
-                        .arg(elapsed()),
+                            .arg(elapsed()) +
+                        fewerSessionsNote(r.fewerSessions),
                     json};
         }
         const QString kept =
@@ -291,8 +307,9 @@ private:
                 : QStringLiteral("; replaced files kept in %1").arg(r.backupFolder);
         return {{},
                 QStringLiteral("synchronised %1: downloaded %2, %3, %4%5")
-                    .arg(counted(pages, "page"), counted(files, "file"),
-                         binarySize(progress_.bytesMoved()), elapsed(), kept),
+                        .arg(counted(pages, "page"), counted(files, "file"), binarySize(r.bytes),
+                             elapsed(), kept) +
+                    fewerSessionsNote(r.fewerSessions),
                 json};
     }
 
@@ -354,6 +371,12 @@ int run(const QStringList& arguments) {
             } else {
                 writeOut(o.items.isEmpty() ? o.summary + u'\n'
                                            : o.items.join(u'\n') + u'\n' + o.summary + u'\n');
+            }
+            if (outputFailed()) {
+                writeErr(
+                    QStringLiteral("Не удалось вывести итог команды: стандартный вывод "
+                                   "недоступен (закрыт или переполнен).\n"));
+                return ExitFailed;
             }
             return o.exitCode;
         } catch (const publish::IncompleteAccount& e) {

@@ -13,10 +13,17 @@ namespace {
 constexpr std::chrono::milliseconds DrawInterval{100};
 constexpr int BarWidth = 20;
 
-void write(std::FILE* stream, const QString& text) {
+bool outFailed = false;
+
+// Writes as it is: only the progress line's own escapes come here unfiltered.
+void writeRaw(std::FILE* stream, const QString& text) {
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
-    std::fflush(stream);
+    const bool written = std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()),
+                                     stream) == static_cast<size_t>(bytes.size()) &&
+                         std::fflush(stream) == 0;
+    if (!written && stream == stdout) {
+        outFailed = true;
+    }
 }
 
 int terminalColumns() {
@@ -29,12 +36,27 @@ int terminalColumns() {
 
 }  // namespace
 
+QString printable(const QString& text) {
+    QString out = text;
+    for (QChar& c : out) {
+        const char16_t u = c.unicode();
+        if ((u < 0x20 && u != u'\n' && u != u'\t') || (u >= 0x7F && u <= 0x9F)) {
+            c = QChar(0xFFFD);
+        }
+    }
+    return out;
+}
+
 void writeOut(const QString& text) {
-    write(stdout, text);
+    writeRaw(stdout, printable(text));
 }
 
 void writeErr(const QString& text) {
-    write(stderr, text);
+    writeRaw(stderr, printable(text));
+}
+
+bool outputFailed() {
+    return outFailed;
 }
 
 QString binarySize(qint64 bytes) {
@@ -112,17 +134,18 @@ void ProgressReporter::draw() {
     }
     // The name gives way from its start, so the line never wraps.
     const qsizetype room = terminalColumns() - 1 - line.size() - 2;
+    const QString name = printable(i.name);
     if (room > 1) {
-        line += QStringLiteral("  ") +
-                (i.name.size() <= room ? i.name : u'\u2026' + i.name.right(room - 1));
+        line +=
+            QStringLiteral("  ") + (name.size() <= room ? name : u'\u2026' + name.right(room - 1));
     }
-    writeErr(u'\r' + line + QStringLiteral("\x1b[K"));
+    writeRaw(stderr, u'\r' + line + QStringLiteral("\x1b[K"));
     drawn_ = true;
 }
 
 void ProgressReporter::finish() {
     if (drawn_) {
-        writeErr(QStringLiteral("\r\x1b[K"));
+        writeRaw(stderr, QStringLiteral("\r\x1b[K"));
         drawn_ = false;
     }
 }

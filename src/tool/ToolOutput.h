@@ -9,8 +9,15 @@
 // What zorod-publish prints: progress on standard error, the summary on standard output.
 namespace zor::tool {
 
+// Both replace control characters in `text` (but line breaks and tabs) first: server replies,
+// file names and page titles must not move the cursor, clear the screen or retitle the window.
 void writeOut(const QString& text);
 void writeErr(const QString& text);
+// Whether any write to standard output failed (a full disk, a closed pipe): the summary may be
+// lost, so the command cannot count as done.
+bool outputFailed();
+// `text` with every control character but line breaks and tabs replaced by U+FFFD.
+QString printable(const QString& text);
 
 // "512 B", "18.2 KiB", "3.0 MiB": the summary's sizes.
 QString binarySize(qint64 bytes);

@@ -43,9 +43,10 @@ TEST_F(RealInputTest, ADoubleClickOnTheUploadIconUploadsEvenWhenTheServerIsSlowT
     ASSERT_EQ(QGuiApplication::platformName(), "xcb") << "run under xvfb-run with the xcb platform";
     root.makeSite("alpha");
     FaultFtpServer server("slow-greeting");  // 1.5 s before its "220"
-    publish::storeFtpAccount(*settings, "alpha",
-                             {server.host(), server.user(), server.password(), "/"});
-    publish::storeSessions(*settings, "alpha", 1);  // one login a command
+    FtpAccount account{server.host(), server.user(), server.password(), "/"};
+    publish::storeFtpAccount(*settings, "alpha", account);
+    publish::rememberPlainAccepted(*settings, "alpha", account);  // no TLS there
+    publish::storeSessions(*settings, "alpha", 1);                // one login a command
     start();
     form().uploadScreen()->IdFTP1.Port = server.port();
     showForm();

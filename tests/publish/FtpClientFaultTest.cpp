@@ -138,18 +138,44 @@ TEST_F(Fault, PassiveAddressWithoutParenthesesOrOfAnotherMachine) {
     }
 }
 
-TEST_F(Fault, Aborted426Then226CompletesTheOperation) {
-    start("abort-426");
-    makeUpload("small file");
-    client_.OpenSession();
-    EXPECT_EQ(listing().size(), 2);
-    client_.DownloadFile("//f.bin", local("down.bin"));
-    EXPECT_EQ(readFile(local("down.bin")).size(), 1024 * 1024);
-    upload();
-    EXPECT_EQ(client_.LastReply().code, 226);
-    // Both replies were read: the next command gets its own answer.
-    client_.ChangeFolder("//");
-    EXPECT_EQ(client_.LastReply().code, 250);
+// Only 226 or 250 confirm a transfer. Whatever else ends it is a failure in the server's own
+// words, at once (a lone 426 costs no time-out), and leaves the conversation in step.
+TEST_F(Fault, ATransferNotConfirmedBy226Or250Fails) {
+    const struct {
+        const char* scenario;
+        const char* says;
+    } rows[] = {
+        {"end-426", "Failure writing network stream."},         // the usual form, without ABOR
+        {"abort-426", "Connection closed; transfer aborted."},  // and a 226 after it
+        {"end-451", "Local error in processing."},
+        {"end-225", "no transfer in progress"},
+    };
+    for (const auto& row : rows) {
+        start(QString::fromLatin1(row.scenario));
+        makeUpload("small file");
+        client_.OpenSession();
+        for (const auto& [what, transfer] :
+             {std::pair<const char*, std::function<void()>>{"upload", [&] { upload(); }},
+              {"download",
+               [&] {
+                   QFile::remove(local("down.bin"));
+                   client_.DownloadFile("//f.bin", local("down.bin"));
+               }},
+              {"listing", [&] { listing(); }}}) {
+            SCOPED_TRACE(std::string(row.scenario) + ", " + what);
+            QElapsedTimer timer;
+            timer.start();
+            EXPECT_THAT(transfer, ThrowsMessage<FtpError>(HasSubstr(row.says)));
+            EXPECT_LT(milliseconds(timer.elapsed()), Limit);
+            // The next command gets its own answer, over the same session or a new one.
+            if (!client_.IsConnected()) {
+                client_.OpenSession();
+            }
+            client_.ChangeFolder("//");
+            EXPECT_EQ(client_.LastReply().code, 250);
+        }
+        client_.DropConnection();
+    }
 }
 
 struct Breakdown {
@@ -251,6 +277,174 @@ TEST_F(Fault, AnAnswerThatNeverEndsIsCutOff) {
             EXPECT_LE(QFileInfo(local("f.bin")).size(), c.limit.maxBytes);
         }
     }
+}
+
+// Servers that keep a command going by sending: now and then, at a trickle, or without end.
+// None may hold it past its limits, and Cancel is heard within a fraction of a second.
+TEST_F(Fault, NoServerHoldsACommandPastItsLimitsOrKeepsCancelOff) {
+    TlsRun tls;
+    const ServerTls certificate = tls.certificates.signedFor("IP:127.0.0.1");
+    enum Outcome { Completes, Cancelled, TimesOut };
+    const struct {
+        const char* scenario;
+        bool encrypted;
+        Outcome outcome;
+    } rows[] = {
+        // Sends on after the upload's end: the end reply decides, soon.
+        {"tls-endless-after-stor", true, Completes},
+        // A byte every 4 ms, faster than any wait gives up.
+        {"trickle-greeting", false, Cancelled},
+        {"tls-trickle-handshake", true, Cancelled},
+        // A byte every 0.7 s keeps the handshake alive, not within its limit.
+        {"tls-drip-handshake", true, TimesOut},
+    };
+    constexpr milliseconds CancelAfter{300};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.scenario);
+        server_ = std::make_unique<FaultFtpServer>(
+            QString::fromLatin1(row.scenario),
+            row.encrypted ? std::optional(certificate) : std::nullopt);
+        pointAt(client_, *server_);
+        client_.Timeout = Limit;
+        client_.Encryption = row.encrypted ? FtpEncryption::Required : FtpEncryption::Off;
+        makeUpload(randomBytes(100000, 7));
+        QElapsedTimer timer;
+        timer.start();
+        client_.Pump = [&] {
+            if (row.outcome == Cancelled && milliseconds(timer.elapsed()) > CancelAfter) {
+                throw FtpCancelled();
+            }
+        };
+        const auto command = [&] {
+            client_.OpenSession();
+            upload();
+        };
+        switch (row.outcome) {
+            case Completes:
+                command();
+                EXPECT_EQ(server_->storedSizes(), QList<qint64>{100000});
+                EXPECT_LT(milliseconds(timer.elapsed()), 2 * Limit);
+                break;
+            case Cancelled:
+                EXPECT_THROW(command(), FtpCancelled);
+                EXPECT_LT(milliseconds(timer.elapsed()), CancelAfter + milliseconds(500));
+                break;
+            case TimesOut:
+                EXPECT_THAT(command, ThrowsMessage<ConnectionTimedOut>(HasSubstr("защищённ")));
+                EXPECT_LT(milliseconds(timer.elapsed()), 2 * Limit + milliseconds(500));
+                break;
+        }
+        client_.Pump = nullptr;
+        client_.DropConnection();
+    }
+}
+
+// Over TLS a data connection must end with the close notice: an end without it may be an
+// attacker on the way cutting the file short, whatever the server then replies.
+TEST_F(Fault, AnEncryptedDownloadCutWithoutTheCloseNoticeFails) {
+    TlsRun tls;
+    const ServerTls certificate = tls.certificates.signedFor("IP:127.0.0.1");
+    for (const auto& [scenario, whole] :
+         {std::pair{"tls", true}, std::pair{"tls-cut-data", false}}) {
+        SCOPED_TRACE(scenario);
+        server_ = std::make_unique<FaultFtpServer>(QString::fromLatin1(scenario), certificate);
+        pointAt(client_, *server_);
+        client_.Timeout = Limit;
+        client_.Encryption = FtpEncryption::Required;
+        client_.OpenSession();
+        QFile::remove(local("down.bin"));
+        const auto download = [&] { client_.DownloadFile("//f.bin", local("down.bin")); };
+        if (whole) {
+            download();
+            EXPECT_EQ(readFile(local("down.bin")), everyByte(4096));
+            EXPECT_EQ(listing().size(), 2);
+        } else {
+            EXPECT_THAT(download, ThrowsMessage<FtpError>(HasSubstr("не полностью")));
+            if (!client_.IsConnected()) {
+                client_.OpenSession();
+            }
+            EXPECT_THAT([&] { listing(); }, ThrowsMessage<FtpError>(HasSubstr("не полностью")));
+        }
+        client_.DropConnection();
+    }
+}
+
+// A server that renegotiates in the middle of a session could show another certificate than
+// the one checked; the client takes no part in it.
+TEST_F(Fault, ARenegotiationWithAnotherCertificateIsRefused) {
+    TlsRun tls;
+    server_ = std::make_unique<FaultFtpServer>("tls-renegotiate",
+                                               tls.certificates.signedFor("IP:127.0.0.1"),
+                                               tls.certificates.selfSigned("IP:127.0.0.1"));
+    pointAt(client_, *server_);
+    client_.Timeout = Limit;
+    client_.Encryption = FtpEncryption::Required;
+    client_.OpenSession();
+    try {
+        listing();
+        client_.ChangeFolder("//");
+    } catch (const FtpError&) {
+        // Refusing may cost the session; that is all it may cost.
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server_->output().contains("C 4c495354"); }, 5000));
+    client_.DropConnection();
+    EXPECT_FALSE(server_->output().contains("RENEGOTIATED")) << server_->output().toStdString();
+}
+
+// "Encryption if the server can": a server that refuses it gets the password only where no
+// encrypted login has been seen for the site, and only once the user has agreed.
+TEST_F(Fault, ARefusalOfTlsSendsThePasswordOnlyWhereNothingSpeaksAgainstIt) {
+    const struct {
+        const char* what;
+        FtpEncryption encryption;
+        bool tlsKnown;
+        std::optional<bool> answer;  // to the question; nullopt: none may come
+        bool logsIn;
+    } rows[] = {
+        {"a new site, the user agrees", FtpEncryption::IfAvailable, false, true, true},
+        {"a new site, the user declines", FtpEncryption::IfAvailable, false, false, false},
+        {"TLS was seen for the site", FtpEncryption::IfAvailable, true, {}, false},
+        {"encryption switched off", FtpEncryption::Off, false, {}, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        start("normal");  // "AUTH TLS" gets a 500
+        client_.Encryption = row.encryption;
+        client_.TlsKnown = row.tlsKnown;
+        bool asked = false;
+        client_.AskPlainLogin = [&] {
+            asked = true;
+            return row.answer.value_or(false);
+        };
+        if (row.logsIn) {
+            client_.OpenSession();
+            client_.CloseSession();
+        } else {
+            EXPECT_THROW(client_.OpenSession(), FtpError);
+            EXPECT_FALSE(client_.IsConnected());
+        }
+        EXPECT_EQ(asked, row.answer.has_value());
+        const QList<QByteArray> said = received(row.logsIn ? 2 : 1);
+        EXPECT_EQ(said.contains("PASS secret\r\n"), row.logsIn);
+    }
+    // The refusal where TLS was seen says what changed and how to go without it on purpose.
+    start("normal");
+    client_.Encryption = FtpEncryption::IfAvailable;
+    client_.TlsKnown = true;
+    EXPECT_THAT(
+        [&] { client_.OpenSession(); },
+        ThrowsMessage<FtpError>(AllOf(HasSubstr("больше не"), HasSubstr("Без шифрования"))));
+}
+
+// Downloads that share a bound stop once together they pass it, whichever session moves them.
+TEST_F(Fault, DownloadsSharingABoundStopWhenTogetherTheyPassIt) {
+    start("normal");  // each RETR sends 1 MiB
+    client_.OpenSession();
+    DownloadLimit limit;
+    limit.shared = std::make_shared<SharedDownloadBound>(3 * 1024 * 1024 / 2);
+    client_.DownloadFile("//1.bin", local("1.bin"), limit);
+    EXPECT_THAT([&] { client_.DownloadFile("//2.bin", local("2.bin"), limit); },
+                ThrowsMessage<FtpError>(HasSubstr("вместе больше 1,5 МБ")));
 }
 
 TEST(OffThread, ABlockedCallHoldsOffNeitherThePumpNorTheTimeOut) {

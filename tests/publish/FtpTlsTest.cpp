@@ -27,6 +27,8 @@ TEST(FtpTls, CertificatesAreCheckedAskedAndRemembered) {
     const ServerTls signedHere = certificates.signedFor("IP:127.0.0.1");
     const ServerTls signedElsewhere = certificates.signedFor("DNS:other.example");
     const QString elsewhere = "не для \u00AB127.0.0.1\u00BB, а для: other.example";
+    // Names only in the subject's CN count for nothing, as in every current client.
+    const QString noNames = "не перечислены имена";
     struct Row {
         const char* what;
         ServerTls tls;
@@ -34,6 +36,7 @@ TEST(FtpTls, CertificatesAreCheckedAskedAndRemembered) {
         std::optional<CertificateTrust> answer;  // nullopt: no question may come
         QString problem;                         // in the question
         bool opens;
+        const char* host = "127.0.0.1";
     } rows[] = {
         {"trusted by the run's authority", signedHere, {}, {}, {}, true},
         {"self-signed, once", selfSigned, {}, CertificateTrust::Once, "подписан самим", true},
@@ -42,12 +45,26 @@ TEST(FtpTls, CertificatesAreCheckedAskedAndRemembered) {
         {"self-signed, refused", selfSigned, {}, CertificateTrust::No, {}, false},
         {"changed since remembered", selfSigned, otherPrint, CertificateTrust::Once, {}, true},
         {"issued for another name", signedElsewhere, {}, CertificateTrust::Once, elsewhere, true},
+        {"its name in CN only",
+         certificates.signedWithoutAltNames("localhost"),
+         {},
+         CertificateTrust::No,
+         noNames,
+         false,
+         "localhost"},
+        {"its address in CN only",
+         certificates.signedWithoutAltNames("127.0.0.1"),
+         {},
+         CertificateTrust::Once,
+         noNames,
+         true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         VsftpdServer server(0, row.tls);
         FtpClient client;
         pointAt(client, server);
+        client.Host = QString::fromLatin1(row.host);
         client.Encryption = FtpEncryption::Required;
         client.TrustedFingerprint = row.remembered;
         std::optional<ServerCertificate> asked;

@@ -45,7 +45,8 @@ struct PublishingBase {
     SettingsStore settings{root.settingsPath()};
     FtpClient ftp;
     std::unique_ptr<FtpServer> server;
-    QStringList sent;  // the files each upload set out to send, in order
+    QStringList sent;                     // the files each upload set out to send, in order
+    QMap<QString, qint64> reportedSizes;  // the size each sent file was announced with
 
     void useServer(std::unique_ptr<FtpServer> s) {
         server = std::move(s);
@@ -68,9 +69,11 @@ struct PublishingBase {
         return state;
     }
     PublishJob job(OpenSiteState& state) {
-        return {state, settings, ftp, [this](Stage stage, int, int, const QString& name, qint64) {
+        return {state, settings, ftp,
+                [this](Stage stage, int, int, const QString& name, qint64 size) {
                     if (stage == Stage::Sending) {
                         sent.append(name);
+                        reportedSizes[name] = size;
                     }
                 }};
     }
@@ -678,6 +681,8 @@ TEST(ParallelSessions, ThreeSessionsSendEveryFileOnceAndTheIndexFilesLast) {
     PublishingBase p;
     FaultFtpServer& server = p.useFaultServer("normal");
     OpenSiteState a = siteWithFiles(p, 12, 3);
+    qint64 mostShown = 0;  // the progress reads as for one file at a time
+    p.ftp.Progress = [&](qint64 bytes) { mostShown = std::max(mostShown, bytes); };
     const UploadResult r = p.upload(a);
     const QStringList files = PublishingBase::siteFileNames(a.sitePath);
     const Wire wire(server);
@@ -687,17 +692,40 @@ TEST(ParallelSessions, ThreeSessionsSendEveryFileOnceAndTheIndexFilesLast) {
     EXPECT_EQ(asSet(wire.stored.mid(wire.stored.size() - 2)),
               (QSet<QString>{"/etc/head.txt", "/etc/file.txt"}));
     EXPECT_EQ(r.sent, files.size());
-    qint64 bytes = 0;
+    qint64 bytes = 0, largest = 0;
     for (const QString& name : files) {
-        bytes += QFileInfo(a.sitePath + name).size();
+        const qint64 size = QFileInfo(a.sitePath + name).size();
+        bytes += size;
+        largest = std::max(largest, size);
         EXPECT_EQ(p.recorded("a", name), md5Of(a.sitePath + name)) << name.toStdString();
+        EXPECT_EQ(p.reportedSizes.value(name), size) << name.toStdString();
     }
+    EXPECT_GT(mostShown, 0);
+    EXPECT_LE(mostShown, largest);
     qint64 arrived = 0;
     for (qint64 size : server.storedSizes()) {
         arrived += size;
     }
     EXPECT_EQ(arrived, bytes);
     EXPECT_EQ(server.storedSizes().size(), files.size());
+}
+
+// Only a server that turns further sessions away lowers the number the site asks for; one that
+// fails them for another reason says nothing of how many it takes.
+TEST(ParallelSessions, OnlyATurnedAwaySessionLowersTheNumberAndTheResultSaysSo) {
+    for (const auto& [scenario, lowered] :
+         {std::pair{"garbled-further-sessions", false}, std::pair{"drop-further-sessions", true}}) {
+        SCOPED_TRACE(scenario);
+        PublishingBase p;
+        p.useFaultServer(scenario);
+        OpenSiteState a = siteWithFiles(p, 6, 3);
+        const UploadResult r = p.upload(a);
+        EXPECT_EQ(r.sent, PublishingBase::siteFileNames(a.sitePath).size());
+        EXPECT_EQ(r.fewerSessions, lowered ? 1 : 0);
+        EXPECT_EQ(a.ftpAccount.sessions, lowered ? 1 : 3);
+        EXPECT_EQ(p.settings.readValue("software\\ZOR-OD\\a\\ftp", "sessions"),
+                  lowered ? std::optional<QString>("1") : std::nullopt);
+    }
 }
 
 TEST(ParallelSessions, ADroppedSessionLosesOnlyItsFileAndTheNextUploadSendsWhatIsMissing) {
@@ -736,9 +764,11 @@ TEST(ParallelSessions, CancelStopsAllThreeSessionsAndRecordsNothingUnfinished) {
     const qsizetype storedBefore = server.storedSizes().size();
     const qsizetype descriptors = openDescriptors();
     QStringList big;
+    // Larger than what the system buffers on both sides together: the server's small window
+    // keeps each file from being gone before Cancel.
     for (int i = 0; i < 4; ++i) {
         big << QStringLiteral("/mf/other/big%1.bin").arg(i);
-        writeFile(a.sitePath + big.last(), randomBytes(4 * 1024 * 1024, static_cast<quint32>(i)));
+        writeFile(a.sitePath + big.last(), randomBytes(8 * 1024 * 1024, static_cast<quint32>(i)));
     }
     qint64 moved = 0;
     p.ftp.Progress = [&](qint64 bytes) { moved = bytes; };
@@ -746,8 +776,8 @@ TEST(ParallelSessions, CancelStopsAllThreeSessionsAndRecordsNothingUnfinished) {
     // moved. A session slow to log in may let another finish a whole file first: that one is
     // stored.
     p.ftp.Pump = [&] {
-        const qsizetype inFlight = Wire(server).stored.size() - storsBefore -
-                                   (server.storedSizes().size() - storedBefore);
+        const qsizetype inFlight =
+            Wire(server).stored.size() - storsBefore - (server.storedSizes().size() - storedBefore);
         if (moved > 0 && inFlight >= 3) {
             throw FtpCancelled();
         }
@@ -759,7 +789,9 @@ TEST(ParallelSessions, CancelStopsAllThreeSessionsAndRecordsNothingUnfinished) {
     const qsizetype begun = Wire(server).stored.size() - storsBefore;
     EXPECT_GE(begun, 3);
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return server.cutSizes().size() + server.storedSizes().size() - storedBefore == begun; },
+        [&] {
+            return server.cutSizes().size() + server.storedSizes().size() - storedBefore == begun;
+        },
         10000))
         << server.output().toStdString();
     const qsizetype whole = server.storedSizes().size() - storedBefore;

@@ -45,6 +45,10 @@ void DialogDriver::poll() {
             return box->button(static_cast<QMessageBox::StandardButton>(b));
         };
         seen_.append(text);
+        // Texts carry server replies, file names and titles: never taken for markup.
+        if (box->textFormat() != Qt::PlainText) {
+            unexpected("message box not in plain text: " + text);
+        }
         const Kind kind = question ? Kind::Question : Kind::Message;
         // A test that answers this one itself, as a user would.
         if (!expected_.empty() && expected_.front().kind == kind &&

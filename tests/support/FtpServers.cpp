@@ -140,11 +140,17 @@ ServerTls TestCertificates::selfSigned(const QString& names) {
     return make(names, false);
 }
 
-ServerTls TestCertificates::make(const QString& names, bool signedByAuthority) {
+ServerTls TestCertificates::signedWithoutAltNames(const QString& commonName) {
+    return make(QString(), true, commonName);
+}
+
+ServerTls TestCertificates::make(const QString& names, bool signedByAuthority,
+                                 const QString& commonName) {
     const QString base = dir_.filePath(QStringLiteral("server%1").arg(++made_));
     ServerTls made{base + QStringLiteral(".pem"), base + QStringLiteral(".key")};
     const QString subject =
-        QStringLiteral("/O=ZOR OD tests/CN=") + names.section(u',', 0, 0).section(u':', 1);
+        QStringLiteral("/O=ZOR OD tests/CN=") +
+        (names.isEmpty() ? commonName : names.section(u',', 0, 0).section(u':', 1));
     const QStringList key =
         words("-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout %1 -subj %2",
               {made.key, subject});
@@ -157,8 +163,9 @@ ServerTls TestCertificates::make(const QString& names, bool signedByAuthority) {
     const QString request = base + QStringLiteral(".csr");
     const QString extensions = base + QStringLiteral(".ext");
     QFile ext(extensions);
-    if (!ext.open(QIODevice::WriteOnly) ||
-        ext.write((QStringLiteral("subjectAltName=") + names + u'\n').toUtf8()) <= 0) {
+    const QString extension = names.isEmpty() ? QStringLiteral("basicConstraints=CA:FALSE")
+                                              : QStringLiteral("subjectAltName=") + names;
+    if (!ext.open(QIODevice::WriteOnly) || ext.write((extension + u'\n').toUtf8()) <= 0) {
         throw std::runtime_error("cannot write the certificate's extensions");
     }
     ext.close();
@@ -196,8 +203,7 @@ TrustedAuthorities::~TrustedAuthorities() {
     }
 }
 
-VsftpdServer::VsftpdServer(qint64 maxRate, const std::optional<ServerTls>& tls,
-                           int maxPerAddress) {
+VsftpdServer::VsftpdServer(qint64 maxRate, const std::optional<ServerTls>& tls, int maxPerAddress) {
     if (::geteuid() != 0) {
         fail(QStringLiteral("vsftpd must be started as root to lock anonymous users in its root"));
     }
@@ -324,10 +330,17 @@ PyftpdlibServer::PyftpdlibServer(const QStringList& without, const std::optional
     readAnnouncedPort();
 }
 
-FaultFtpServer::FaultFtpServer(const QString& scenario) {
+FaultFtpServer::FaultFtpServer(const QString& scenario, const std::optional<ServerTls>& tls,
+                               const std::optional<ServerTls>& other) {
     user_ = QStringLiteral("tester");
     password_ = QStringLiteral("secret");
-    start(Python, {supportFile("ftp_fault_server.py"), scenario});
+    QStringList arguments{supportFile("ftp_fault_server.py"), scenario};
+    for (const auto& t : {tls, other}) {
+        if (t) {
+            arguments << t->certificate << t->key;
+        }
+    }
+    start(Python, arguments);
     readAnnouncedPort();
 }
 

@@ -52,12 +52,14 @@ public:
     // `names` as subjectAltName wants them: "IP:127.0.0.1,DNS:localhost".
     ServerTls signedFor(const QString& names);
     ServerTls selfSigned(const QString& names);
+    // Signed, with `commonName` as its subject's CN and no subjectAltName at all.
+    ServerTls signedWithoutAltNames(const QString& commonName);
     QString authorityFile() const { return dir_.filePath(QStringLiteral("ca.pem")); }
     // "AB:CD:…", as the client shows it.
     static QString fingerprint(const QString& certificateFile);
 
 private:
-    ServerTls make(const QString& names, bool signedByAuthority);
+    ServerTls make(const QString& names, bool signedByAuthority, const QString& commonName = {});
     QTemporaryDir dir_;
     int made_ = 0;
 };
@@ -104,10 +106,13 @@ public:
                              const std::optional<ServerTls>& tls = {});
 };
 
-// The scripted server of tests/support/ftp_fault_server.py, running one scenario.
+// The scripted server of tests/support/ftp_fault_server.py, running one scenario; with `tls`,
+// it answers "AUTH TLS" with that certificate (and a "tls-renegotiate" server switches to
+// `other` in the middle of the session).
 class FaultFtpServer : public FtpServer {
 public:
-    explicit FaultFtpServer(const QString& scenario);
+    explicit FaultFtpServer(const QString& scenario, const std::optional<ServerTls>& tls = {},
+                            const std::optional<ServerTls>& other = {});
     // Every command line received so far, exactly as it came (line end included).
     QList<QByteArray> receivedLines() const;
     // The byte counts of completed uploads, and of those the client broke off.

@@ -277,7 +277,13 @@ TEST_F(PublishTool, SyncBringsThePublishedPagesIntoASecondSite) {
 
     const Result r = tool(withPort({"sync", "b", "--replace-changed"}));
     EXPECT_EQ(r.exit, 0) << r.err.toStdString();
-    EXPECT_TRUE(r.out.startsWith("synchronised 3 pages: downloaded 4 files, "))
+    // The bytes that came, counted once over the sessions that fetched them.
+    qint64 fetched = QFileInfo(onServer("/etc/head.txt")).size();
+    for (int n = 1; n <= 3; ++n) {
+        fetched += QFileInfo(onServer(QStringLiteral("/mf/pages/%1.tq").arg(n))).size();
+    }
+    EXPECT_TRUE(r.out.startsWith(
+        QStringLiteral("synchronised 3 pages: downloaded 4 files, %1 B, ").arg(fetched)))
         << r.out.toStdString();
     const QString keptIn = "; replaced files kept in ";
     const QString backup = r.out.mid(r.out.indexOf(keptIn) + keptIn.size()).trimmed();
@@ -291,6 +297,45 @@ TEST_F(PublishTool, SyncBringsThePublishedPagesIntoASecondSite) {
     // As the window saves the site afterwards, the file index follows the three titles.
     EXPECT_EQ(readFile(site::fileIndexPath(b)),
               crlf({"#    path", "0001 1.tq", "0002 2.tq", "0003 3.tq", "#"}));
+}
+
+// What the tool prints is text for a terminal or a log, never commands to it, and a summary that
+// could not be written is no success.
+TEST_F(PublishTool, OutputHoldsNoControlCharactersAndAFailedWriteFails) {
+    const QString a = site("a");
+    // Names as anyone can give them, with an escape that would clear the screen and a C1
+    // control that some terminals take for one.
+    writeFile(a + "/mf/img/x\x1b[2J.png", "x");
+    writeFile(a + QString::fromUtf8("/mf/img/y\xc2\x9b"
+                                    "31m.png"),
+              "y");
+    const Result r = tool({"status", "a"});
+    ASSERT_EQ(r.exit, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QString::fromUtf8("/mf/img/x\xef\xbf\xbd[2J.png")))
+        << r.out.toStdString();
+    for (const QChar c : r.out) {
+        EXPECT_TRUE(c >= u' ' ? c.unicode() < 0x7F || c.unicode() > 0x9F : c == u'\n')
+            << "character " << static_cast<int>(c.unicode());
+    }
+
+    // Standard output on a full disk, and on a pipe nobody reads any more.
+    QProcess full;
+    prepare(full, {"status", "a", "--json"}, QString());
+    full.setStandardOutputFile(QStringLiteral("/dev/full"));
+    full.start();
+    EXPECT_EQ(finish(full).exit, 1);
+    QProcess closed;
+    prepare(closed, {}, QString());
+    closed.setProgram(QStringLiteral("/usr/bin/python3"));
+    closed.setArguments({"-c",
+                         "import os, subprocess, sys\n"
+                         "r, w = os.pipe()\n"
+                         "os.close(r)\n"
+                         "sys.exit(subprocess.run(sys.argv[1:], stdout=w).returncode)\n",
+                         QStringLiteral(ZOROD_PUBLISH_PROGRAM), "status", "a"});
+    closed.start();
+    const Result r2 = finish(closed);
+    EXPECT_EQ(r2.exit, 1) << r2.err.toStdString();
 }
 
 TEST_F(PublishTool, LsListsFoldersThenFilesAsTheRemoteBrowserDoes) {
