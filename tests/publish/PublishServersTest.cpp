@@ -488,6 +488,8 @@ TEST(PublishingFaults, ATransferCutShortIsNotRecordedAndGoesAgain) {
     PublishingBase p;
     FaultFtpServer& server = p.useFaultServer("reset-mid-stor");
     OpenSiteState a = p.openNewSite("a");
+    // One session: with more, whichever file's failure came first would be the one reported.
+    a.ftpAccount.sessions = 1;
     // The server takes a file in full, then reports the transfer aborted (426, then 226).
     writeFile(a.sitePath + "/robots.txt", "arrives, but the server calls it aborted");
     EXPECT_THAT(
