@@ -5,16 +5,14 @@
 #include <QLocale>
 #include <QTranslator>
 
-#ifndef ZOROD_VERSION
-#error "ZOROD_VERSION must name the project's version"
-#endif
+#include "Version.h"
 
 namespace zor::startup {
 
 void setProgramNames() {
     QCoreApplication::setApplicationName(QStringLiteral("zorod"));
     QCoreApplication::setOrganizationName(QStringLiteral("ZOR-OD"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(ZOROD_VERSION));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(version::Text));
 }
 
 void installRussianToolkitTexts() {
