@@ -1,11 +1,17 @@
 #include "platform/Startup.h"
 
+#include <sys/stat.h>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+#include <cerrno>
 
 #include "Version.h"
+#include "platform/Errors.h"
 
 namespace zor::startup {
 
@@ -21,6 +27,41 @@ void installRussianToolkitTexts() {
                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         QCoreApplication::installTranslator(qtRussian);
     }
+}
+
+QString programDataFolder(const QString& executableFolder, bool systemWide) {
+    const QFileInfo beside(executableFolder);
+    if (!systemWide && beside.isDir() && beside.isWritable()) {
+        return QDir::cleanPath(beside.absoluteFilePath());
+    }
+    const QString named = qEnvironmentVariable(HomeVariable);
+    const QString folder =
+        QDir::cleanPath(named.isEmpty() ? QDir::home().filePath(QLatin1String(HomeFolderName))
+                                        : QDir::current().absoluteFilePath(named));
+    const QFileInfo info(folder);
+    if (info.isDir()) {
+        return folder;
+    }
+    // ZOROD_HOME may name a folder whose parents are new too.
+    QDir().mkpath(info.absolutePath());
+    const int failed = info.exists()                                               ? ENOTDIR
+                       : ::mkdir(QFile::encodeName(folder).constData(), 0777) != 0 ? errno
+                                                                                   : 0;
+    if (failed != 0) {
+        throw FileError(fileErrorText(
+            QStringLiteral("Не удалось создать папку программы"), QDir::toNativeSeparators(folder),
+            failed == ENOTDIR ? QStringLiteral("это файл, а не папка") : systemErrorText(failed)));
+    }
+    return folder;
+}
+
+QString programDataFolder() {
+#ifdef ZOROD_SYSTEM_INSTALL
+    const bool systemWide = true;
+#else
+    const bool systemWide = false;
+#endif
+    return programDataFolder(QCoreApplication::applicationDirPath(), systemWide);
 }
 
 }  // namespace zor::startup
