@@ -44,9 +44,10 @@ QString programDataFolder(const QString& executableFolder, bool systemWide) {
     }
     // ZOROD_HOME may name a folder whose parents are new too.
     QDir().mkpath(info.absolutePath());
-    const int failed = info.exists()                                               ? ENOTDIR
-                       : ::mkdir(QFile::encodeName(folder).constData(), 0777) != 0 ? errno
-                                                                                   : 0;
+    int failed = ENOTDIR;  // a file of that name
+    if (!info.exists()) {
+        failed = ::mkdir(QFile::encodeName(folder).constData(), 0777) == 0 ? 0 : errno;
+    }
     if (failed != 0) {
         throw FileError(fileErrorText(
             QStringLiteral("Не удалось создать папку программы"), QDir::toNativeSeparators(folder),
