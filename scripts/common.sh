@@ -3,16 +3,26 @@
 
 ZOROD_SRC=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-ZOROD_PACKAGES=(
+# What building the two programs needs (the toolbar icons are taken from oxygen-icon-theme).
+ZOROD_BUILD_PACKAGES=(
   g++ cmake ninja-build pkg-config
-  qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin qt6-webchannel-dev libgl-dev
-  qt6-translations-l10n fonts-liberation fonts-dejavu-core libqt6svg6
-  libsqlite3-dev libcurl4-openssl-dev libssl-dev
+  qt6-base-dev qt6-webengine-dev qt6-webchannel-dev libgl-dev
+  libsqlite3-dev libcurl4-openssl-dev libssl-dev oxygen-icon-theme
+)
+
+# Building, running and testing.
+ZOROD_PACKAGES=(
+  "${ZOROD_BUILD_PACKAGES[@]}"
+  libqt6webenginecore6-bin qt6-translations-l10n fonts-liberation fonts-dejavu-core libqt6svg6
   libgtest-dev libgmock-dev libbenchmark-dev
   vsftpd python3-pyftpdlib python3-openssl openssl php-cli lftp curl libxml2-utils apache2 libapache2-mod-php
   xvfb xauth xdotool chromium
-  oxygen-icon-theme desktop-file-utils
+  desktop-file-utils
 )
+
+# What scripts/package needs besides the build: CPack's DEB generator finds the programs with
+# file and their libraries' packages with dpkg-shlibdeps; then the checks of the package.
+ZOROD_PACKAGE_TOOLS=(dpkg-dev file lintian appstream desktop-file-utils)
 
 # What scripts/fuzz needs besides: clang and its sanitizer and libFuzzer runtimes.
 ZOROD_FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
@@ -38,6 +48,7 @@ zorod_build() {
   case $preset in
     asan) dir="$ZOROD_SRC/build-asan" ;;
     fuzz) dir="$ZOROD_SRC/build-fuzz" ;;
+    package) dir="$ZOROD_SRC/build-package" ;;
     *) dir="$ZOROD_SRC/build" ;;
   esac
   log=$(mktemp)

@@ -35,8 +35,16 @@ int main(int argc, char** argv) {
     if (!notice.isEmpty()) {
         zor::dialogs::showMessage(nullptr, notice);
     }
-    // Sites live in the program's own folder; the command line is not read.
-    zor::app::Application windows(QCoreApplication::applicationDirPath(), *settings);
+    // Sites live in the program's data folder: its own folder, or the user's when the program
+    // is installed for everyone. The command line is not read.
+    QString sitesRoot;
+    try {
+        sitesRoot = zor::startup::programDataFolder();
+    } catch (const zor::ZorError& e) {
+        zor::dialogs::showError(nullptr, e.text());
+        return 1;
+    }
+    zor::app::Application windows(sitesRoot, *settings);
     windows.form1().show();
     return QApplication::exec();
 }

@@ -297,12 +297,13 @@ void TForm1::FormCreate() {
 bool TForm1::offerFirstSite() {
     QMessageBox box(
         QMessageBox::Information, QStringLiteral("ZOR OD"),
-        QStringLiteral("В папке программы \u00AB%1\u00BB пока нет ни одного сайта.\n\n"
+        QStringLiteral("Сайты хранятся в папке \u00AB%1\u00BB, по папке на сайт. В ней пока "
+                       "нет ни одного сайта.\n\n"
                        "Нажмите \u00ABСоздать сайт\u00BB, чтобы создать первый сайт и сразу "
                        "открыть его. Новые сайты потом можно создавать и из списка сайтов "
                        "вверху окна: щёлкните по нему правой кнопкой мыши и выберите "
                        "\u00ABНовый\u00BB (или нажмите Ctrl+N, когда список выбран).")
-            .arg(QDir::toNativeSeparators(state_.sitesRoot)),
+            .arg(QDir::toNativeSeparators(QDir::cleanPath(state_.sitesRoot))),
         QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
     QPushButton* create = box.addButton(QStringLiteral("Создать сайт"), QMessageBox::AcceptRole);

@@ -12,6 +12,7 @@
 #include "design/TemplateCompiler.h"
 #include "pages/Sitemap.h"
 #include "platform/SettingsStore.h"
+#include "platform/Startup.h"
 #include "publish/AccountSettings.h"
 #include "publish/FtpClient.h"
 #include "publish/RemoteBrowser.h"
@@ -39,7 +40,17 @@ struct SiteFolder {
 };
 
 SiteFolder siteFolder(const QString& given) {
-    const QString path = QDir::cleanPath(QDir::current().absoluteFilePath(given));
+    QString path = QDir::cleanPath(QDir::current().absoluteFilePath(given));
+    // A bare name that is no folder here is a site where the window keeps them.
+    if (!QFileInfo::exists(path) && !given.contains(u'/')) {
+        const QString sites = startup::programDataFolder();
+        if (!QFileInfo::exists(sites + u'/' + given)) {
+            throw FileError(QStringLiteral("Папка сайта \u00AB%1\u00BB не найдена ни в текущей "
+                                           "папке, ни в папке сайтов \u00AB%2\u00BB.")
+                                .arg(given, sites));
+        }
+        path = sites + u'/' + given;
+    }
     const QFileInfo info(path);
     if (!info.exists()) {
         throw FileError(QStringLiteral("Папка сайта \u00AB%1\u00BB не найдена.").arg(path));

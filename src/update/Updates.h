@@ -5,6 +5,8 @@
 #include <functional>
 #include <optional>
 
+#include "Version.h"
+
 // Asking the update server for a newer distribution and for the extensions a site lacks, and
 // installing the chosen ones into the site's "extentions" folder.
 namespace zor::update {
@@ -17,8 +19,8 @@ inline const QString BuiltInUpdateServer = QStringLiteral("https://zorod.example
 QString UpdateServer();
 
 // The program's own version, the one its caption shows.
-inline constexpr int ProgramMajor = 3;
-inline constexpr int ProgramMinor = 0;
+inline constexpr int ProgramMajor = version::Major;
+inline constexpr int ProgramMinor = version::Minor;
 
 // Bounds for what the server may send: lists and notices are small text files.
 inline constexpr qint64 MaxListBytes = 1 << 20;

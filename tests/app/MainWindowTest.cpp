@@ -104,8 +104,11 @@ TEST_F(MainWindowTest, NoSiteAtAllTellsHowToCreateOne) {
 TEST_F(MainWindowTest, FirstRunCreatesTheFirstSiteAndOpensIt) {
     QDir(root.sitePath("alpha")).removeRecursively();
     QDir(root.sitePath("beta")).removeRecursively();
-    // A name that cannot be a folder brings the offer back after its error; so does Cancel.
-    dialogs.expectQuestion("Создать сайт", QString("Создать сайт"));
+    // The offer says where the sites go. A name that cannot be a folder brings it back after
+    // its error; so does Cancel.
+    dialogs.expectQuestion(
+        "Сайты хранятся в папке \u00AB" + QDir::cleanPath(root.root()) + "\u00BB",
+        QString("Создать сайт"));
     dialogs.expectInput(QString("a/b"));
     dialogs.expectMessage("не подходит");
     dialogs.expectQuestion("Создать сайт", QString("Создать сайт"));

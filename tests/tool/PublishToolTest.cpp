@@ -458,6 +458,27 @@ TEST_F(PublishTool, AFolderThatIsNoSiteIsRefused) {
     }
 }
 
+TEST_F(PublishTool, ASiteNamedAloneIsFoundWhereTheInstalledProgramKeepsItsSites) {
+    // Installed into the user's folder, the sites are beside the tool: it finds them by name
+    // from any working folder, where a site of that name comes first.
+    TempRoot installed;
+    const QString program = installed.root() + "zorod-publish";
+    ASSERT_TRUE(QFile::copy(QStringLiteral(ZOROD_PUBLISH_PROGRAM), program));
+    installed.makeSite("mysite");
+    site("here");
+    const std::pair<const char*, int> rows[] = {{"mysite", 0}, {"here", 0}, {"none", 1}};
+    for (const auto& [name, exit] : rows) {
+        QProcess p;
+        prepare(p, {"status", name}, QString());
+        p.setProgram(program);
+        p.start();
+        const Result r = finish(p);
+        EXPECT_EQ(r.exit, exit) << name << r.err.toStdString();
+        // Not found, it says where it looked.
+        EXPECT_EQ(r.err.contains(QDir::cleanPath(installed.root())), exit != 0);
+    }
+}
+
 TEST_F(PublishTool, WhileTheWindowHoldsTheSettingsNothingIsTouched) {
     const QString a = site("a");
     const QByteArray titles = readFile(site::titleIndexPath(a));  // "# path" until a save
