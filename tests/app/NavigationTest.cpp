@@ -72,6 +72,11 @@ TEST_F(NavigationTest, HelpTopicsAndBackLeadThroughTheHelpIndex) {
         clickLabel(label);
         EXPECT_EQ(screen(), helpScreen);
         EXPECT_EQ(header(), caption);
+        // The lead-in, the screen's first text, takes one line of the window's width.
+        const auto* lead = form().currentScreen()->findChild<QLabel*>();
+        EXPECT_EQ(lead->height(), lead->fontMetrics().lineSpacing()) << helpScreen;
+        EXPECT_LE(lead->fontMetrics().horizontalAdvance(lead->text()), lead->width()) << helpScreen;
+        EXPECT_FALSE(lead->font().bold()) << helpScreen;
         clickLabel((QByteArray(helpScreen) + "Back").constData());
         EXPECT_EQ(screen(), "HelpIndexScreen");
         EXPECT_EQ(header(), "Справка");
