@@ -1,4 +1,5 @@
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
@@ -18,6 +19,7 @@
 #include "platform/TextFile.h"
 #include "publish/AccountSettings.h"
 #include "publish/FileChangeCache.h"
+#include "publish/SiteCheck.h"
 #include "site/PageIndex.h"
 #include "site/SiteWorkspace.h"
 #include "support/FtpServers.h"
@@ -304,6 +306,11 @@ TEST_F(UploadScreenTest, TheBrowserWalksCreatesRenamesAndDeletes) {
     const QStringList listed = items(files);
     EXPECT_EQ(QSet<QString>(listed.begin(), listed.end()), (QSet<QString>{"a.txt", "b.txt"}));
 
+    for (QMenu* menu : {upload().PopupMenu1, upload().PopupMenu2}) {
+        for (const QAction* action : menu->actions()) {
+            EXPECT_FALSE(action->icon().availableSizes().isEmpty()) << action->text().toStdString();
+        }
+    }
     // A right click beside the entries opens nothing; on an entry it selects it and opens.
     rightClick(files->viewport(), QPoint(5, files->viewport()->height() - 3));
     EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
@@ -523,6 +530,32 @@ TEST_F(UploadScreenTest, AnUploadEndsWithTheCheckOfThePublishedSiteUnlessSwitche
     EXPECT_EQ(result->text(), "Проверка сайта прервана; файлы закачаны.");
     EXPECT_EQ(silent.requests(), QStringList{"/silent/index.php?in=1"});
     EXPECT_FALSE(form().publishing());
+}
+
+TEST_F(UploadScreenTest, TheSiteCheckSwitchIsStoredHoweverTheUserChangesIt) {
+    publish::storeSiteCheckEnabled(*settings, "beta", false);
+    start();
+    clickLabel("Label31");
+    auto* check = child<QCheckBox>("CheckBox4");
+    auto after = [&](const QString& site) {
+        return settings->readValue("software\\ZOR-OD\\" + site + "\\check", "after");
+    };
+    // Opening a site shows its setting and stores nothing.
+    chooseSite("beta");
+    EXPECT_FALSE(check->isChecked());
+    chooseSite("alpha");
+    EXPECT_TRUE(check->isChecked());
+    EXPECT_EQ(after("alpha"), std::nullopt);
+
+    // Space on the focused box, then a screen reader's toggle.
+    check->setFocus();
+    QTest::keyClick(check, Qt::Key_Space);
+    EXPECT_EQ(after("alpha"), "0");
+    QAccessible::queryAccessibleInterface(check)->actionInterface()->doAction(
+        QAccessibleActionInterface::toggleAction());
+    EXPECT_TRUE(check->isChecked());
+    EXPECT_EQ(after("alpha"), "1");
+    EXPECT_EQ(after("beta"), "0");
 }
 
 TEST_F(UploadScreenTest, TheChosenEncryptionIsKeptForTheSiteAndUsedWhenItIsOpenedAgain) {
