@@ -1,6 +1,7 @@
 #include "files/TForm4.h"
 
 #include <QButtonGroup>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QFrame>
 #include <QGridLayout>
@@ -270,7 +271,14 @@ void TForm4::SpeedButton1Click() {
     QFileDialog dialog(this, QStringLiteral("Выберите копируемый файл"));
     dialog.setObjectName(QStringLiteral("OpenDialog1"));
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(QStringLiteral("Все файлы (*.*)"));
+    // The toolkit takes "*.*" literally and would hide every name without a dot, which the
+    // copy refuses with its own message. The filter matches every file and keeps its familiar
+    // caption in the dialog's own widgets, made here rather than when the dialog shows.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilter(QStringLiteral("Все файлы (*)"));
+    if (auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) {
+        types->setItemText(0, QStringLiteral("Все файлы (*.*)"));
+    }
     if (!rememberedPath_.isEmpty()) {
         dialog.selectFile(rememberedPath_);
     }

@@ -95,6 +95,7 @@ TEST_F(FileManagerTest, CopiesIntoEachCategoryUnderItsOwnNameAndShowsTheLink) {
         const SeenFileDialog dialog = seen.takeFirst();
         EXPECT_EQ(dialog.title, "Выберите копируемый файл");
         EXPECT_EQ(dialog.nameFilters, QStringList{"Все файлы (*.*)"});
+        EXPECT_EQ(dialog.patterns, QStringList{"*"});  // names without a dot are listed too
         // The dialog offers the file of the last copy.
         EXPECT_EQ(dialog.preselected, previous);
         EXPECT_EQ(fm->pyt->text(), source);
