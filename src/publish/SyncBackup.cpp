@@ -65,12 +65,22 @@ QString makeBackupFolder(const QString& sitePath, const QDateTime& now) {
         QStringLiteral("Не удалось создать папку для копий в \u00AB%1\u00BB.").arg(folder));
 }
 
-void keepFile(const QString& path, const QString& kept) {
+void keepEntry(const QString& path, const QString& kept) {
     makePath(QFileInfo(kept).absolutePath());
     if (::link(QFile::encodeName(path).constData(), QFile::encodeName(kept).constData()) == 0) {
         return;
     }
     copyFileAtomically(path, kept);
+}
+
+void keepFile(const QString& path, const QString& kept) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        makePath(QFileInfo(kept).absolutePath());
+        copyFileAtomically(path, kept);
+        return;
+    }
+    keepEntry(path, kept);
 }
 
 void keepBytes(const QByteArray& bytes, const QString& kept) {

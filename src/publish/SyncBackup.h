@@ -15,10 +15,14 @@ inline constexpr int KeptBackups = 10;
 // "_3" … after it when one of that second exists), and returns its path.
 QString makeBackupFolder(const QString& sitePath, const QDateTime& now);
 
-// Keeps the file at `path` as `kept`, creating the folders on the way: a hard link where the
-// file system allows (whatever is renamed over `path` later leaves the kept bytes alone), a copy
-// otherwise.
+// Keeps the bytes of the file at `path` as `kept`, creating the folders on the way: a hard link
+// where the file system allows (whatever is renamed over `path` later leaves the kept bytes
+// alone), a copy otherwise. A symbolic link is kept as a copy of the file it leads to: the link
+// itself would lead nowhere from the backup, and a hard link to its file would change with it.
 void keepFile(const QString& path, const QString& kept);
+// Keeps the entry at `path` itself as `kept` (a symbolic link stays that link), for putting it
+// back with a rename.
+void keepEntry(const QString& path, const QString& kept);
 void keepBytes(const QByteArray& bytes, const QString& kept);
 
 // Removes all but the newest `keep` backups of the site, counting `made` (the one just made, or

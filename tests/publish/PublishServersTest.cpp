@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -393,6 +394,21 @@ TEST_F(SyncKeeping, NoLocalChangeAsksNothingTitlesNotYetSavedDo) {
     EXPECT_TRUE(kept.contains(textfile::toCp1251(u"Адреса"))) << kept.toStdString();
     EXPECT_EQ(kept.size(), onDisk.size() - textfile::toCp1251(u"Контакты").size() +
                                textfile::toCp1251(u"Адреса").size());
+}
+
+TEST_F(SyncKeeping, APageThatIsARelativeLinkIsKeptByTheBytesItLeadsTo) {
+    OpenSiteState a = publishThreePages("two", "three");
+    const QString page = site::pageFilePath(a.sitePath, 2);
+    writeFile(a.sitePath + "/mf/other/two.html", "edited through the link");
+    ASSERT_TRUE(QFile::remove(page));
+    ASSERT_EQ(::symlink("../other/two.html", QFile::encodeName(page).constData()), 0);
+
+    const SyncResult r = sync(a, true);
+    const QString kept = r.backupFolder + "/mf/pages/2.tq";
+    EXPECT_FALSE(QFileInfo(kept).isSymLink());
+    EXPECT_EQ(readFile(kept), "edited through the link");
+    EXPECT_EQ(readFile(page), "two");
+    EXPECT_EQ(readFile(a.sitePath + "/mf/other/two.html"), "edited through the link");
 }
 
 TEST_F(SyncKeeping, TheEleventhBackupRemovesTheOldest) {
