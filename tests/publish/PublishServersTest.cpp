@@ -353,7 +353,7 @@ TEST_F(SyncKeeping, UnsentWorkIsNamedKeptOnNoAndBackedUpOnYes) {
     EXPECT_EQ(readFile(site::pageFilePath(a.sitePath, 3)), "three from elsewhere");
     ASSERT_EQ(backups(a.sitePath).size(), 1);
     EXPECT_EQ(r.backupFolder, site::backupsFolder(a.sitePath) + '/' + backups(a.sitePath)[0]);
-    EXPECT_TRUE(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d$")
+    EXPECT_TRUE(QRegularExpression("^0001_\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d$")
                     .match(backups(a.sitePath)[0])
                     .hasMatch());
     EXPECT_TRUE(syncDoneText(r).contains(r.backupFolder));
