@@ -134,6 +134,13 @@ TForm4::TForm4(OpenSiteState& state, QWidget* parent) : QDialog(parent), state_(
     Label3->setBuddy(Edit1);
     Label3->hide();
     Edit1->hide();
+    linkNote = steady(new QLabel(QStringLiteral(
+        "Адрес сайта ещё не указан, поэтому ссылка дана от корня сайта. Полный адрес появится в "
+        "ссылке, когда Вы укажете адрес сайта на экране \u00ABУправление страницами\u00BB.")));
+    linkNote->setObjectName(QStringLiteral("linkNote"));
+    linkNote->setFont(arialFont(11));
+    linkNote->setWordWrap(true);
+    linkNote->hide();
 
     // The panel for browsing what is already in the site.
     auto* panel = new QFrame;
@@ -183,6 +190,7 @@ TForm4::TForm4(OpenSiteState& state, QWidget* parent) : QDialog(parent), state_(
     layout->addWidget(pyt);
     layout->addWidget(Label3);
     layout->addWidget(Edit1);
+    layout->addWidget(linkNote);
     layout->addSpacing(3);
     layout->addWidget(panel, 1);
 
@@ -237,6 +245,7 @@ void TForm4::showEvent(QShowEvent* event) {
 void TForm4::done(int result) {
     Label3->hide();
     Edit1->hide();
+    linkNote->hide();
     setChosen(QString(), QString());
     QDialog::done(result);
 }
@@ -261,6 +270,7 @@ void TForm4::showLink(const QString& link) {
     Edit1->setText(link);
     Label3->show();
     Edit1->show();
+    linkNote->setVisible(!hasSiteAddress(addressText_ ? addressText_() : QString()));
     Edit1->setFocus();
     Edit1->selectAll();  // ready to be copied
 }
@@ -356,6 +366,7 @@ void TForm4::SpeedButton3Click() {
     }
     Label3->hide();
     Edit1->hide();
+    linkNote->hide();
     try {
         deleteMediaFile(state_.sitePath, browseCategory(), name);
     } catch (...) {
