@@ -134,9 +134,9 @@ TForm4::TForm4(OpenSiteState& state, QWidget* parent) : QDialog(parent), state_(
     Label3->setBuddy(Edit1);
     Label3->hide();
     Edit1->hide();
-    linkNote = steady(new QLabel(QStringLiteral(
+    linkNote = new QLabel(QStringLiteral(
         "Адрес сайта ещё не указан, поэтому ссылка дана от корня сайта. Полный адрес появится в "
-        "ссылке, когда Вы укажете адрес сайта на экране \u00ABУправление страницами\u00BB.")));
+        "ссылке, когда Вы укажете адрес сайта на экране \u00ABУправление страницами\u00BB."));
     linkNote->setObjectName(QStringLiteral("linkNote"));
     linkNote->setFont(arialFont(11));
     linkNote->setWordWrap(true);
@@ -193,6 +193,12 @@ TForm4::TForm4(OpenSiteState& state, QWidget* parent) : QDialog(parent), state_(
     layout->addWidget(linkNote);
     layout->addSpacing(3);
     layout->addWidget(panel, 1);
+    // The window is as tall again as the note under a link without the site's address: the
+    // browse panel takes that room while the note is hidden, and keeps its own when it shows.
+    setFixedHeight(height() +
+                   linkNote->heightForWidth(width() - layout->contentsMargins().left() -
+                                            layout->contentsMargins().right()) +
+                   layout->spacing());
 
     connectGuarded(SpeedButton1, &QPushButton::clicked, this, [this] { SpeedButton1Click(); });
     connectGuarded(button1, &QPushButton::clicked, this, [this] { button1Click(); });
