@@ -190,7 +190,7 @@ TEST(UploadTest, CandidatesAreTheDottedRegularFilesOfTheNineFolders) {
                                     "/mf/top.css", "/mf/img/logo.png", "/mf/music/song.mp3",
                                     "/mf/other/empty.txt", "/mf/pages/1.tq", "/mf/pages/.htaccess",
                                     "/etc/head.txt", "/etc/file.txt", "/etc/desing/theme.html",
-                                    "/etc/blocs/menu.tq"}));
+                                    "/etc/desing/head.png", "/etc/blocs/menu.tq"}));
 }
 
 // Each synchronisation makes a backup and prunes: the ten made last stay, whatever the clock
