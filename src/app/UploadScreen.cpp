@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "app/CertificateQuestion.h"
+#include "app/Icons.h"
 #include "app/PagesScreen.h"
 #include "app/PublishProgress.h"
 #include "app/ScreenMargins.h"
@@ -129,13 +130,15 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
     // The menus open only from the lists' own handlers; the shortcut is shown, not bound.
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    QAction* n2 = PopupMenu1->addAction(QStringLiteral("Переименовать"));
+    const QIcon renameIcon = themeIcon(QStringLiteral("edit-rename"));
+    QAction* n2 = PopupMenu1->addAction(renameIcon, QStringLiteral("Переименовать"));
     n2->setObjectName(QStringLiteral("N2"));
     PopupMenu2 = new QMenu(this);
     PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
-    QAction* n3 = PopupMenu2->addAction(QStringLiteral("Удалить\tShift+Del"));
+    QAction* n3 = PopupMenu2->addAction(themeIcon(QStringLiteral("edit-delete")),
+                                        QStringLiteral("Удалить\tShift+Del"));
     n3->setObjectName(QStringLiteral("N3"));
-    QAction* n4 = PopupMenu2->addAction(QStringLiteral("Переименовать"));
+    QAction* n4 = PopupMenu2->addAction(renameIcon, QStringLiteral("Переименовать"));
     n4->setObjectName(QStringLiteral("N4"));
 
     auto* upChanged = button("Button2", QStringLiteral("Закачать изменённые файлы"));
@@ -227,8 +230,9 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
     IdFTP1.SecuredLogin = [this] {
         publish::rememberTlsSeen(settings_, state_.siteName, state_.ftpAccount);
     };
-    // Only the user's click stores the switch; opening a site sets it quietly.
-    connectGuarded(CheckBox4, &QCheckBox::clicked, this, [this] { CheckBox4Click(); });
+    // Every change is stored, by mouse, keyboard or a screen reader; opening a site sets the
+    // box to what is stored, which stores nothing.
+    connectGuarded(CheckBox4, &QCheckBox::toggled, this, [this] { CheckBox4Click(); });
     Label3->installEventFilter(this);
     SessionsBox->installEventFilter(this);
     Edit3->installEventFilter(this);
@@ -362,8 +366,9 @@ bool UploadScreen::askPlainLogin() {
 }
 
 void UploadScreen::CheckBox4Click() {
-    if (!state_.siteName.isEmpty()) {
-        publish::storeSiteCheckEnabled(settings_, state_.siteName, CheckBox4->isChecked());
+    const bool on = CheckBox4->isChecked();
+    if (!state_.siteName.isEmpty() && on != publish::siteCheckEnabled(settings_, state_.siteName)) {
+        publish::storeSiteCheckEnabled(settings_, state_.siteName, on);
     }
 }
 

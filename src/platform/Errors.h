@@ -36,5 +36,7 @@ public:
 QString systemErrorText(int errorNumber);
 // "<what> «<path>»: <reason>", the shape of every file error the user reads.
 QString fileErrorText(const QString& what, const QString& path, const QString& reason);
+// A count of bytes with the word in its case: "1 байт", "44 байта", "5 байт", "21 байт".
+QString byteCountText(qint64 bytes);
 
 }  // namespace zor

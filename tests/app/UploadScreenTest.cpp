@@ -1,4 +1,5 @@
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
@@ -18,6 +19,7 @@
 #include "platform/TextFile.h"
 #include "publish/AccountSettings.h"
 #include "publish/FileChangeCache.h"
+#include "publish/SiteCheck.h"
 #include "site/PageIndex.h"
 #include "site/SiteWorkspace.h"
 #include "support/FtpServers.h"
@@ -577,6 +579,32 @@ TEST_F(UploadScreenTest, APlainLoginIsAskedAboutOnceAndRefusedWhereTlsWasSeen) {
     }
     EXPECT_EQ(stored("plainok"), QString("1"));
     EXPECT_EQ(stored("tlsseen"), QString("1"));
+}
+
+TEST_F(UploadScreenTest, TheSiteCheckSwitchIsStoredHoweverTheUserChangesIt) {
+    publish::storeSiteCheckEnabled(*settings, "beta", false);
+    start();
+    clickLabel("Label31");
+    auto* check = child<QCheckBox>("CheckBox4");
+    auto after = [&](const QString& site) {
+        return settings->readValue("software\\ZOR-OD\\" + site + "\\check", "after");
+    };
+    // Opening a site shows its setting and stores nothing.
+    chooseSite("beta");
+    EXPECT_FALSE(check->isChecked());
+    chooseSite("alpha");
+    EXPECT_TRUE(check->isChecked());
+    EXPECT_EQ(after("alpha"), std::nullopt);
+
+    // Space on the focused box, then a screen reader's toggle.
+    check->setFocus();
+    QTest::keyClick(check, Qt::Key_Space);
+    EXPECT_EQ(after("alpha"), "0");
+    QAccessible::queryAccessibleInterface(check)->actionInterface()->doAction(
+        QAccessibleActionInterface::toggleAction());
+    EXPECT_TRUE(check->isChecked());
+    EXPECT_EQ(after("alpha"), "1");
+    EXPECT_EQ(after("beta"), "0");
 }
 
 TEST_F(UploadScreenTest, TheChosenEncryptionIsKeptForTheSiteAndUsedWhenItIsOpenedAgain) {
