@@ -98,7 +98,7 @@ void PublishProgress::reject() {
 
 void PublishProgress::pump() {
     if (cancel_) {
-        throw publish::FtpCancelled();
+        throw Cancelled();
     }
     const auto now = std::chrono::steady_clock::now();
     if (now - lastPump_ < PumpInterval) {
@@ -113,7 +113,7 @@ void PublishProgress::pump() {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
     if (cancel_) {
-        throw publish::FtpCancelled();
+        throw Cancelled();
     }
 }
 

@@ -30,7 +30,7 @@ public:
 
     // For the command's PublishJob.
     publish::ProgressFn progressFn();
-    // Cancel pressed: the client's pump throws FtpCancelled at its next run.
+    // Cancel pressed: the client's pump throws Cancelled at its next run.
     void requestCancel();
     bool cancelRequested() const { return cancel_; }
 

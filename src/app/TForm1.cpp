@@ -28,6 +28,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
 #include "platform/Shell.h"
+#include "publish/AccountSettings.h"
 #include "publish/PublishSession.h"
 #include "site/PageIndex.h"
 #include "site/SiteCatalogue.h"
@@ -356,7 +357,7 @@ void TForm1::sitesboxSelect() {
 
 void TForm1::openSite(const QString& name) {
     setSiteCaption(name);
-    QStringList errors = site::loadOpenSite(state_, settings_, name);
+    QStringList errors = publish::loadOpenSite(state_, settings_, name);
     auto step = [&errors](const std::function<void()>& fn, const std::function<void()>& onError) {
         try {
             fn();

@@ -62,7 +62,7 @@ public:
         bar_->setValue(k - 1);
     }
 
-    // Lets pending events run now and then; throws DownloadCancelled once Cancel was pressed.
+    // Lets pending events run now and then; throws Cancelled once Cancel was pressed.
     void pump() {
         if (!cancel_) {
             const auto now = std::chrono::steady_clock::now();
@@ -74,7 +74,7 @@ public:
                                                         : QEventLoop::ExcludeUserInputEvents);
         }
         if (cancel_) {
-            throw update::DownloadCancelled();
+            throw Cancelled();
         }
     }
 
@@ -197,7 +197,7 @@ bool UpdatesScreen::runNetwork(const QString& title,
         try {
             command(progress);
             finished = true;
-        } catch (const update::DownloadCancelled&) {
+        } catch (const Cancelled&) {
         } catch (const ZorError& e) {
             error = e.text();
         } catch (const std::exception& e) {

@@ -4,7 +4,7 @@
 #include <functional>
 
 #include "site/OpenSiteState.h"
-#include "update/Download.h"
+#include "platform/Http.h"
 #include "update/Updates.h"
 
 class QLabel;
@@ -33,7 +33,7 @@ public:
     // The updater "Скачать" starts: the executable "update" in the open site's folder.
     QString updaterPath() const;
 
-    update::CurlDownloader http;
+    CurlHttpClient http;
     QString server = update::UpdateServer();
 
     QPushButton* SpeedButton11;  // "Расширения"

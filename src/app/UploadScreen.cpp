@@ -409,7 +409,7 @@ void UploadScreen::runPublishing(const QString& title,
             command(progress);
         } catch (const publish::CommandRefused& e) {
             message = e.text();
-        } catch (const publish::FtpCancelled&) {
+        } catch (const Cancelled&) {
             // Stopped by the user, who needs no message; the command has closed its session.
         } catch (const ZorError& e) {
             error = e.text();
@@ -553,9 +553,11 @@ void UploadScreen::uploadAndCheck(const QString& title, bool all) {
                             true);
             return;
         }
+        SiteHttp.Pump = [this] { publish::letEventsRun(IdFTP1); };
+        const auto unhook = qScopeGuard([this] { SiteHttp.Pump = nullptr; });
         const publish::SiteCheckResult checked = publish::checkPublishedSite(
-            state_, publish::pagesToCheck(uploaded.files, state_.pageCount()),
-            [this] { publish::letEventsRun(IdFTP1); }, progress.progressFn());
+            SiteHttp, state_, publish::pagesToCheck(uploaded.files, state_.pageCount()),
+            progress.progressFn());
         showCheckResult(checked.text + fewer, checked.passed || checked.cancelled);
     });
     // A server that took fewer sessions has lowered the site's number.

@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 
+#include "platform/Http.h"
 #include "publish/FtpClient.h"
 #include "site/OpenSiteState.h"
 
@@ -64,6 +65,7 @@ public:
     void CheckBox4Click();  // "Проверять сайт после загрузки" clicked
 
     publish::FtpClient IdFTP1;
+    CurlHttpClient SiteHttp;  // asks the published site for its pages after an upload
 
     QLineEdit* Edit1;       // host
     QLineEdit* Edit2;       // user name

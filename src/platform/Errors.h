@@ -19,6 +19,13 @@ private:
     std::string utf8_;
 };
 
+// The user stopped a long command (Cancel, Esc, Ctrl+C): thrown by its pump, it ends the
+// command where it stands; a window says nothing more of it.
+class Cancelled : public ZorError {
+public:
+    Cancelled() : ZorError(QStringLiteral("Передача прервана пользователем.")) {}
+};
+
 // A file or folder of the site could not be read, written, created or removed.
 class FileError : public ZorError {
 public:

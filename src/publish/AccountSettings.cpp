@@ -4,6 +4,7 @@
 #include "platform/TextFile.h"
 #include "publish/PublishSession.h"
 #include "publish/RemoteBrowser.h"
+#include "site/SiteOpening.h"
 
 namespace zor::publish {
 namespace {
@@ -120,6 +121,18 @@ FtpAccount rememberedAccount(SettingsStore& store, const QString& siteName) {
     a.tlsSeen = stored.tlsSeen == QStringLiteral("1");
     a.plainAccepted = stored.plainAccepted == QStringLiteral("1");
     return a;
+}
+
+QStringList loadOpenSite(OpenSiteState& state, SettingsStore& store, const QString& name) {
+    QStringList errors = site::loadOpenSite(state, name);
+    try {
+        state.ftpAccount = rememberedAccount(store, name);
+    } catch (const ZorError& e) {
+        state.ftpAccount = FtpAccount{};
+        state.ftpAccount.remoteFolder = QStringLiteral("/");
+        errors.append(e.text());
+    }
+    return errors;
 }
 
 void storeFtpAccount(SettingsStore& store, const QString& siteName, const FtpAccount& account) {

@@ -45,6 +45,10 @@ StoredAccount loadFtpAccount(SettingsStore& store, const QString& siteName);
 // "/" unless one is stored (any run of leading slashes shortened to one, as the folder field
 // does).
 FtpAccount rememberedAccount(SettingsStore& store, const QString& siteName);
+// Opening a site as the window and the tool do: the site's own steps (site::loadOpenSite), then
+// its account as remembered; an account that cannot be read leaves an empty one with the folder
+// "/", and its error after the others.
+QStringList loadOpenSite(OpenSiteState& state, SettingsStore& store, const QString& name);
 // Writes all four values (the password scrambled). Refuses, writing nothing, a password that
 // Windows-1251 cannot hold.
 void storeFtpAccount(SettingsStore& store, const QString& siteName, const FtpAccount& account);

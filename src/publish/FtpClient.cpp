@@ -149,7 +149,7 @@ void FtpClient::OpenSession() {
         expect(readReply(pacer), {220});
         const bool secure = Encryption != FtpEncryption::Off && secureControl(pacer);
         if (tlsRefused_ && AskPlainLogin && !AskPlainLogin()) {
-            throw FtpCancelled();
+            throw Cancelled();
         }
         if (command(QStringLiteral("USER ") + Username, {230, 331}, pacer).code == 331) {
             command(QStringLiteral("PASS ") + Password, {230}, pacer);

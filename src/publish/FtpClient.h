@@ -68,7 +68,7 @@ public:
     std::chrono::milliseconds Timeout{std::chrono::seconds(30)};
 
     // Runs at most every 20 ms while the client waits and between chunks of a transfer. It may
-    // process window events; it may throw (FtpCancelled when the user pressed Cancel) to abort
+    // process window events; it may throw (Cancelled when the user pressed Cancel) to abort
     // the operation, which closes the data connection and drops the session. It must not throw
     // from inside event processing: set a flag there and throw after processing returns.
     std::function<void()> Pump;

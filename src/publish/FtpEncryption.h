@@ -6,15 +6,12 @@
 #include <functional>
 
 #include "publish/FtpError.h"
+#include "site/FtpAccount.h"
 
 namespace zor::publish {
 
-// How a site's FTP connection is protected (explicit TLS: "AUTH TLS" after the greeting).
-enum class FtpEncryption {
-    IfAvailable,  // TLS when the server offers it, else the plain exchange, said so in progress
-    Required,     // TLS or nothing
-    Off,          // the plain exchange only
-};
+// The protection is the site's choice, kept with its account.
+using zor::FtpEncryption;
 
 // What the user is shown of a server's certificate before trusting it.
 struct ServerCertificate {

@@ -17,10 +17,4 @@ private:
     int replyCode_;
 };
 
-// Thrown by a pump whose command was cancelled by the user (see FtpClient::Pump).
-class FtpCancelled : public FtpError {
-public:
-    FtpCancelled() : FtpError(QStringLiteral("Передача прервана пользователем.")) {}
-};
-
 }  // namespace zor::publish

@@ -55,7 +55,7 @@ void applyAccount(FtpClient& ftp, const FtpAccount& account);
 void openIfClosed(FtpClient& ftp);
 void closeIfOpen(FtpClient& ftp);
 void dropIfOpen(FtpClient& ftp);
-// Lets pending window messages run (through the client's pump, which may throw FtpCancelled).
+// Lets pending window messages run (through the client's pump, which may throw Cancelled).
 void letEventsRun(FtpClient& ftp);
 
 // Held by each command that talks to the server: when the command ends with an error (or a

@@ -187,7 +187,7 @@ void Pool::worker(int slot, const QString& folder) {
     FtpClient& ftp = *clients_[static_cast<size_t>(slot - 1)];
     ftp.Pump = [this] {
         if (cancel_) {
-            throw FtpCancelled();
+            throw Cancelled();
         }
     };
     ftp.Progress = [&moved](qint64 bytes) { moved.current = bytes; };
@@ -196,7 +196,7 @@ void Pool::worker(int slot, const QString& folder) {
         if (!folder.isEmpty()) {
             ftp.ChangeFolder(folder);
         }
-    } catch (const FtpCancelled&) {
+    } catch (const Cancelled&) {
         post(Event(Event::Ended));
         return;
     } catch (const FtpError& e) {
@@ -219,7 +219,7 @@ void Pool::worker(int slot, const QString& folder) {
             QString digest = move(ftp, t);
             moved.end();
             post(Event(Event::Done, i, std::move(digest)));
-        } catch (const FtpCancelled&) {
+        } catch (const Cancelled&) {
             moved.end();
             break;
         } catch (...) {
@@ -365,7 +365,7 @@ PoolOutcome Pool::run(int extra, const QString& folder, const ProgressFn& report
                         own.end();
                         ++outcome.confirmed;
                         confirmed(i, digest);
-                    } catch (const FtpCancelled&) {
+                    } catch (const Cancelled&) {
                         own.end();
                         throw;
                     } catch (const ZorError&) {

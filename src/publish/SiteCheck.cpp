@@ -5,11 +5,11 @@
 #include <QStringDecoder>
 #include <algorithm>
 
+#include "platform/Http.h"
 #include "platform/SettingsStore.h"
 #include "platform/TextFile.h"
 #include "publish/FtpError.h"
 #include "site/SiteWorkspace.h"
-#include "update/Download.h"
 
 namespace zor::publish {
 namespace {
@@ -173,9 +173,9 @@ QString phpErrorLine(const QString& html) {
     return shortened(QString(line).remove(tags).simplified());
 }
 
-PageFailure judgePage(const update::HttpPage& answer, const CheckedPage& page,
+PageFailure judgePage(const HttpPage& answer, const CheckedPage& page,
                       const QString& siteBase, bool titleRequired) {
-    using Failure = update::HttpPage::Failure;
+    using Failure = HttpPage::Failure;
     if (answer.failure == Failure::NoAnswer) {
         return {QStringLiteral("сайт не отвечает"), answer.failureText};
     }
@@ -223,15 +223,24 @@ PageFailure judgePage(const update::HttpPage& answer, const CheckedPage& page,
     return {};
 }
 
-SiteCheckResult checkPublishedSite(const OpenSiteState& state, const QList<int>& pages,
-                                   const std::function<void()>& pump, const ProgressFn& progress) {
+SiteCheckResult checkPublishedSite(HttpClient& http, const OpenSiteState& state,
+                                   const QList<int>& pages, const ProgressFn& progress) {
     const QString& base = state.siteAddress;
     const bool titleRequired = templateShowsTitle(state.sitePath);
-    update::CurlDownloader http;
+    // A visitor would not wait longer for a page; the client's own limits return afterwards.
+    struct Limits {
+        HttpClient& http;
+        std::chrono::milliseconds connect, total;
+        std::chrono::seconds stall;
+        ~Limits() {
+            http.ConnectTimeout = connect;
+            http.TotalTimeout = total;
+            http.StallTimeout = stall;
+        }
+    } restore{http, http.ConnectTimeout, http.TotalTimeout, http.StallTimeout};
     http.ConnectTimeout = SiteCheckTimeout;
     http.StallTimeout = SiteCheckTimeout;
     http.TotalTimeout = SiteCheckTimeout;
-    http.Pump = pump;
     const auto titleOf = [&state](int n) {
         return n >= 1 && n <= state.pageCount() ? state.pageTitles[n] : QString();
     };
@@ -244,10 +253,10 @@ SiteCheckResult checkPublishedSite(const OpenSiteState& state, const QList<int>&
             progress(Stage::Verifying, static_cast<int>(k + 1), static_cast<int>(pages.size()),
                      page.address, -1);
         }
-        update::HttpPage answer;
+        HttpPage answer;
         try {
             answer = http.Fetch(page.address, MaxCheckedPageBytes);
-        } catch (const FtpCancelled&) {
+        } catch (const Cancelled&) {
             result.cancelled = true;
             result.text = QStringLiteral("Проверка сайта прервана; файлы закачаны.");
             return result;

@@ -10,9 +10,8 @@
 #include "publish/SiteUpload.h"
 
 namespace zor {
+class HttpClient;
 class SettingsStore;
-}
-namespace zor::update {
 struct HttpPage;
 }
 
@@ -72,7 +71,7 @@ struct PageFailure {
 };
 // Empty cause when the page passes: status 200, its title (when required) in the <title>, and
 // no PHP error text in it. `siteBase` is the address index.php should be found under.
-PageFailure judgePage(const update::HttpPage& answer, const CheckedPage& page,
+PageFailure judgePage(const HttpPage& answer, const CheckedPage& page,
                       const QString& siteBase, bool titleRequired);
 
 struct SiteCheckResult {
@@ -82,11 +81,11 @@ struct SiteCheckResult {
     QString text;  // what the user reads
 };
 
-// Asks for the pages of the open site one after another and stops at the first that fails.
-// `pump` runs while a page is awaited and may throw FtpCancelled to stop the check, which then
-// ends cancelled. Neither the upload's outcome nor its records are touched.
-SiteCheckResult checkPublishedSite(const OpenSiteState& state, const QList<int>& pages,
-                                   const std::function<void()>& pump,
-                                   const ProgressFn& progress = {});
+// Asks `http` for the pages of the open site one after another, each within SiteCheckTimeout,
+// and stops at the first that fails. The client's pump runs while a page is awaited and may
+// throw Cancelled to stop the check, which then ends cancelled. Neither the upload's outcome nor
+// its records are touched.
+SiteCheckResult checkPublishedSite(HttpClient& http, const OpenSiteState& state,
+                                   const QList<int>& pages, const ProgressFn& progress = {});
 
 }  // namespace zor::publish

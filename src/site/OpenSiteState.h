@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <vector>
 
-#include "publish/FtpEncryption.h"
+#include "site/FtpAccount.h"
 #include "site/SiteWorkspace.h"
 
 namespace zor {
@@ -21,26 +21,6 @@ public:
 
 private:
     std::vector<QString> entries_;
-};
-
-// The FTP account of the open site, following the upload screen's fields.
-struct FtpAccount {
-    QString host;
-    QString userName;
-    QString password;      // plain text in memory; scrambled only in the settings store
-    QString remoteFolder;  // RemoteFolder
-    publish::FtpEncryption encryption = publish::FtpEncryption::IfAvailable;
-    // The SHA-256 fingerprint of a certificate the user trusted for this site, though the
-    // system does not vouch for it; empty when none.
-    QString trustedCertificate{};
-    // A login over TLS has worked for this site: from then on a server that refuses TLS is no
-    // longer taken at its word (someone on the way may be after the password).
-    bool tlsSeen = false;
-    // The user agreed once that this site's server, which has no TLS, gets the password in
-    // the clear.
-    bool plainAccepted = false;
-    // How many sessions an upload or a synchronisation may use at once (1 to 4).
-    int sessions = 3;
 };
 
 // The open site in memory. One instance for the whole run, owned by the main window and passed

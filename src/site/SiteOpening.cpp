@@ -1,13 +1,12 @@
 #include "site/SiteOpening.h"
 
 #include "platform/Errors.h"
-#include "publish/AccountSettings.h"
 #include "site/PageIndex.h"
 #include "site/SiteCatalogue.h"
 
 namespace zor::site {
 
-QStringList loadOpenSite(OpenSiteState& state, SettingsStore& settings, const QString& name) {
+QStringList loadOpenSite(OpenSiteState& state, const QString& name) {
     state.siteName = name;
     state.sitePath = state.sitesRoot + name;
     removeStaleSaves(state.sitePath);
@@ -15,13 +14,6 @@ QStringList loadOpenSite(OpenSiteState& state, SettingsStore& settings, const QS
     try {
         readPageTitleIndex(state);
     } catch (const ZorError& e) {
-        errors.append(e.text());
-    }
-    try {
-        state.ftpAccount = publish::rememberedAccount(settings, name);
-    } catch (const ZorError& e) {
-        state.ftpAccount = FtpAccount{};
-        state.ftpAccount.remoteFolder = QStringLiteral("/");
         errors.append(e.text());
     }
     return errors;

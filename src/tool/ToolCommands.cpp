@@ -11,6 +11,7 @@
 
 #include "design/TemplateCompiler.h"
 #include "pages/Sitemap.h"
+#include "platform/Http.h"
 #include "platform/SettingsStore.h"
 #include "platform/Startup.h"
 #include "publish/AccountSettings.h"
@@ -111,7 +112,7 @@ public:
         ftp_.Port = request.port.value_or(21);
         ftp_.Pump = [this] {
             if (caughtSignal() != 0) {
-                throw publish::FtpCancelled();
+                throw Cancelled();
             }
             progress_.pump();
         };
@@ -151,7 +152,7 @@ private:
     void open() {
         settings_ = std::make_unique<SettingsStore>(SettingsStore::defaultPath());
         state_.sitesRoot = site_.root;
-        const QStringList errors = site::loadOpenSite(state_, *settings_, site_.name);
+        const QStringList errors = publish::loadOpenSite(state_, *settings_, site_.name);
         if (!errors.isEmpty()) {
             throw ZorError(site::partlyOpenedText(site_.name, errors));
         }
@@ -262,11 +263,12 @@ private:
         }
         state_.siteAddress = pages::normaliseAddress(*address);
         progress_.finish();
+        http_.Pump = ftp_.Pump;
         const publish::SiteCheckResult c = publish::checkPublishedSite(
-            state_, publish::pagesToCheck(uploaded.files, state_.pageCount()), ftp_.Pump,
+            http_, state_, publish::pagesToCheck(uploaded.files, state_.pageCount()),
             progress_.progressFn());
         if (c.cancelled) {
-            throw publish::FtpCancelled();  // reported as any interrupted command is
+            throw Cancelled();  // reported as any interrupted command is
         }
         o.summary += u'\n' + c.text;
         o.json.insert(QStringLiteral("check"), QJsonObject{{"passed", c.passed},
@@ -350,6 +352,7 @@ private:
     std::unique_ptr<SettingsStore> settings_;
     OpenSiteState state_;
     publish::FtpClient ftp_;
+    CurlHttpClient http_;
     ProgressReporter progress_;
     QElapsedTimer clock_;
 };
@@ -413,7 +416,7 @@ int run(const QStringList& arguments) {
     }
     // However the command ended, a caught signal is why.
     if (const int caught = caughtSignal()) {
-        error = publish::FtpCancelled().text();
+        error = Cancelled().text();
         status = 128 + caught;
     }
     writeErr(error + u'\n');

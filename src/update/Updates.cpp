@@ -11,7 +11,7 @@
 #include "platform/Errors.h"
 #include "platform/TextFile.h"
 #include "site/SiteWorkspace.h"
-#include "update/Download.h"
+#include "platform/Http.h"
 
 namespace zor::update {
 namespace {
@@ -88,7 +88,7 @@ bool isSafeExtensionName(QStringView name) {
     return true;
 }
 
-UpdateCheck::UpdateCheck(Downloader& http, QString server, QString sitePath)
+UpdateCheck::UpdateCheck(HttpClient& http, QString server, QString sitePath)
     : http_(http), server_(std::move(server)), sitePath_(std::move(sitePath)) {}
 
 QString UpdateCheck::extensionsFolder() const {

@@ -9,9 +9,11 @@
 
 // Asking the update server for a newer distribution and for the extensions a site lacks, and
 // installing the chosen ones into the site's "extentions" folder.
-namespace zor::update {
+namespace zor {
+class HttpClient;
+}
 
-class Downloader;
+namespace zor::update {
 
 // The update server's base address (scheme and host). ZOROD_UPDATE_SERVER, when set, replaces
 // the built-in one, for a local mirror and for tests of the whole program.
@@ -48,7 +50,7 @@ struct SystemCheck {
 // download gives nullopt (and leaves no "update.tmp" behind). Local file errors throw.
 class UpdateCheck {
 public:
-    UpdateCheck(Downloader& http, QString server, QString sitePath);
+    UpdateCheck(HttpClient& http, QString server, QString sitePath);
 
     std::optional<SystemCheck> checkSystem();
     // The catalogue lines whose extension the site has not installed, in catalogue order.
@@ -71,7 +73,7 @@ private:
     std::optional<QStringList> fetchList(const QString& path);
     QString extensionsFolder() const;
 
-    Downloader& http_;
+    HttpClient& http_;
     QString server_;
     QString sitePath_;
 };

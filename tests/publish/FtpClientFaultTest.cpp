@@ -284,7 +284,7 @@ TEST_F(Fault, AnAnswerThatNeverEndsIsCutOff) {
 TEST_F(Fault, NoServerHoldsACommandPastItsLimitsOrKeepsCancelOff) {
     TlsRun tls;
     const ServerTls certificate = tls.certificates.signedFor("IP:127.0.0.1");
-    enum Outcome { Completes, Cancelled, TimesOut };
+    enum Outcome { Completes, Stopped, TimesOut };
     const struct {
         const char* scenario;
         bool encrypted;
@@ -293,8 +293,8 @@ TEST_F(Fault, NoServerHoldsACommandPastItsLimitsOrKeepsCancelOff) {
         // Sends on after the upload's end: the end reply decides, soon.
         {"tls-endless-after-stor", true, Completes},
         // A byte every 4 ms, faster than any wait gives up.
-        {"trickle-greeting", false, Cancelled},
-        {"tls-trickle-handshake", true, Cancelled},
+        {"trickle-greeting", false, Stopped},
+        {"tls-trickle-handshake", true, Stopped},
         // A byte every 0.7 s keeps the handshake alive, not within its limit.
         {"tls-drip-handshake", true, TimesOut},
     };
@@ -311,8 +311,8 @@ TEST_F(Fault, NoServerHoldsACommandPastItsLimitsOrKeepsCancelOff) {
         QElapsedTimer timer;
         timer.start();
         client_.Pump = [&] {
-            if (row.outcome == Cancelled && milliseconds(timer.elapsed()) > CancelAfter) {
-                throw FtpCancelled();
+            if (row.outcome == Stopped && milliseconds(timer.elapsed()) > CancelAfter) {
+                throw Cancelled();
             }
         };
         const auto command = [&] {
@@ -325,8 +325,8 @@ TEST_F(Fault, NoServerHoldsACommandPastItsLimitsOrKeepsCancelOff) {
                 EXPECT_EQ(server_->storedSizes(), QList<qint64>{100000});
                 EXPECT_LT(milliseconds(timer.elapsed()), 2 * Limit);
                 break;
-            case Cancelled:
-                EXPECT_THROW(command(), FtpCancelled);
+            case Stopped:
+                EXPECT_THROW(command(), Cancelled);
                 EXPECT_LT(milliseconds(timer.elapsed()), CancelAfter + milliseconds(500));
                 break;
             case TimesOut:
@@ -420,7 +420,8 @@ TEST_F(Fault, ARefusalOfTlsSendsThePasswordOnlyWhereNothingSpeaksAgainstIt) {
             client_.OpenSession();
             client_.CloseSession();
         } else {
-            EXPECT_THROW(client_.OpenSession(), FtpError);
+            // A refusal, or the user's no (a cancel).
+            EXPECT_THROW(client_.OpenSession(), ZorError);
             EXPECT_FALSE(client_.IsConnected());
         }
         EXPECT_EQ(asked, row.answer.has_value());
@@ -459,11 +460,11 @@ TEST(OffThread, ABlockedCallHoldsOffNeitherThePumpNorTheTimeOut) {
     int calls = 0;
     const std::function<void()> pump = [&calls] {
         if (++calls == 5) {
-            throw FtpCancelled();
+            throw Cancelled();
         }
     };
     Pacer pacer(std::chrono::seconds(30), pump);
-    EXPECT_THROW(runOffThread(blocked, pacer), FtpCancelled);
+    EXPECT_THROW(runOffThread(blocked, pacer), Cancelled);
     EXPECT_EQ(calls, 5);
 
     const std::function<void()> noPump;
@@ -510,12 +511,12 @@ TEST_F(Fault, PumpRunsWhileWaitingAndCanCancel) {
     int calls = 0;
     client_.Pump = [&] {
         if (++calls == 3) {
-            throw FtpCancelled();
+            throw Cancelled();
         }
     };
     QElapsedTimer timer;
     timer.start();
-    EXPECT_THROW(client_.OpenSession(), FtpCancelled);
+    EXPECT_THROW(client_.OpenSession(), Cancelled);
     EXPECT_LT(milliseconds(timer.elapsed()), Limit);
     EXPECT_EQ(calls, 3);
     expectClosedLeavingNothingOpen();
@@ -529,10 +530,10 @@ TEST_F(Fault, CancelInTheMiddleOfAnUploadLeavesAUsableClient) {
     client_.Progress = [&](qint64 bytes) { sent = bytes; };
     client_.Pump = [&] {
         if (sent > 0) {
-            throw FtpCancelled();
+            throw Cancelled();
         }
     };
-    EXPECT_THROW(upload(), FtpCancelled);
+    EXPECT_THROW(upload(), Cancelled);
     EXPECT_GT(sent, 0);
     EXPECT_LT(sent, 32 * 1024 * 1024);
     // The server still owes the end of that transfer, so the session is gone.

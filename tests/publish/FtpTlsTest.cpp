@@ -154,11 +154,11 @@ TEST(FtpTls, CancelDuringAnEncryptedUploadDropsTheSession) {
     client.Progress = [&](qint64 bytes) { moved = bytes; };
     client.Pump = [&] {
         if (moved > 100 * 1024) {
-            throw FtpCancelled();
+            throw Cancelled();
         }
     };
     client.OpenSession();
-    EXPECT_THROW(client.UploadFile(file, QStringLiteral("/www/big.bin")), FtpCancelled);
+    EXPECT_THROW(client.UploadFile(file, QStringLiteral("/www/big.bin")), Cancelled);
     EXPECT_FALSE(client.IsConnected());
     EXPECT_EQ(openDescriptors(), descriptors);
 }

@@ -7,6 +7,7 @@
 #include "design/TemplateCompiler.h"
 #include "editor/EditorSave.h"
 #include "platform/SettingsStore.h"
+#include "publish/AccountSettings.h"
 #include "publish/FileChangeCache.h"
 #include "publish/SiteUpload.h"
 #include "site/PageIndex.h"
@@ -88,7 +89,7 @@ TEST_P(SaveOntoABadDisk, SaysWhyInRussianAndKeepsTheOldFiles) {
     site::createSite(state.sitesRoot, "site");
     TempRoot settingsRoot;
     SettingsStore settings(settingsRoot.settingsPath());
-    ASSERT_EQ(site::loadOpenSite(state, settings, "site"), QStringList());
+    ASSERT_EQ(publish::loadOpenSite(state, settings, "site"), QStringList());
     state.sitemapEnabled = true;
     state.siteAddress = "http://example.org/";
     design::compileSavedTemplate(state);  // index.php and the rest exist before
@@ -112,7 +113,7 @@ TEST_P(SaveOntoABadDisk, SaysWhyInRussianAndKeepsTheOldFiles) {
     disk.empty();
     OpenSiteState again;
     again.sitesRoot = state.sitesRoot;
-    EXPECT_EQ(site::loadOpenSite(again, settings, "site"), QStringList());
+    EXPECT_EQ(publish::loadOpenSite(again, settings, "site"), QStringList());
     EXPECT_EQ(again.pageList, listBefore);
     EXPECT_EQ(filesIn(state.sitePath), before);
 }
@@ -133,7 +134,7 @@ TEST(UploadWithFullSettings, StopsWithAMessageAndKeepsTheRecords) {
     OpenSiteState state;
     state.sitesRoot = root.root();
     root.makeSite("a");
-    ASSERT_EQ(site::loadOpenSite(state, *settings, "a"), QStringList());
+    ASSERT_EQ(publish::loadOpenSite(state, *settings, "a"), QStringList());
     state.ftpAccount = {server.host(), server.user(), server.password(), server.writableFolder()};
     const QString key = "software\\ZOR-OD\\a\\files";
     auto upload = [&] {

@@ -460,7 +460,7 @@ TEST_F(SyncKeeping, ACancelOnceTheFilesAreReplacedStillListsThePages) {
     bool cancelPressed = false;
     ftp.Pump = [&] {
         if (cancelPressed) {
-            throw FtpCancelled();
+            throw Cancelled();
         }
     };
     PublishJob j = job(a);
@@ -624,10 +624,10 @@ TEST(PublishingFaults, CancelWhileABigFileIsCheckedStopsBeforeTheServer) {
     // The user presses Cancel while the big file is read; the window must see it there.
     p.ftp.Pump = [&] {
         if (checking == "/mf/other/big.bin" && ++pumpsDuringBig == 8) {
-            throw FtpCancelled();
+            throw Cancelled();
         }
     };
-    EXPECT_THROW(uploadChangedFiles(j), FtpCancelled);
+    EXPECT_THROW(uploadChangedFiles(j), Cancelled);
     EXPECT_EQ(pumpsDuringBig, 8);
     EXPECT_TRUE(server.receivedLines().isEmpty());
 }
@@ -797,10 +797,10 @@ TEST(ParallelSessions, CancelStopsAllThreeSessionsAndRecordsNothingUnfinished) {
         const qsizetype inFlight =
             Wire(server).stored.size() - storsBefore - (server.storedSizes().size() - storedBefore);
         if (moved > 0 && inFlight >= 3) {
-            throw FtpCancelled();
+            throw Cancelled();
         }
     };
-    EXPECT_THROW(p.upload(a), FtpCancelled);
+    EXPECT_THROW(p.upload(a), Cancelled);
     EXPECT_FALSE(p.ftp.IsConnected());
     // The server's own account, once it has one: every transfer begun was broken off or
     // completed, and only the completed ones are recorded.

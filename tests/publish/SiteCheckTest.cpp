@@ -13,12 +13,12 @@
 #include "support/FtpServers.h"
 #include "support/Http.h"
 #include "support/TempSite.h"
-#include "update/Download.h"
+#include "platform/Http.h"
 
 using namespace zor;
 using namespace zor::publish;
 using namespace zor::test;
-using Failure = update::HttpPage::Failure;
+using Failure = HttpPage::Failure;
 
 TEST(SiteCheck, EachAnswerIsJudgedByStatusTitleAndPhpErrorText) {
     struct Case {
@@ -71,7 +71,7 @@ TEST(SiteCheck, EachAnswerIsJudgedByStatusTitleAndPhpErrorText) {
     const CheckedPage page{1, "http://h/index.php?in=1", "Главная"};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        update::HttpPage answer;
+        HttpPage answer;
         answer.failure = c.status == 0 ? Failure::NoAnswer : Failure::None;
         answer.failureText = c.status == 0 ? "соединение не установлено" : "";
         answer.status = c.status;
@@ -112,16 +112,16 @@ TEST(SiteCheck, AFetchIsCutAtItsLimitAndGivesUpAtItsTimeOut) {
     QTemporaryDir folder;
     HttpFileServer server(folder.path());
     ASSERT_TRUE(server.started());
-    update::CurlDownloader http;
+    CurlHttpClient http;
     http.TotalTimeout = std::chrono::milliseconds(300);
 
-    const update::HttpPage endless = http.Fetch(server.address() + "/endless", 100000);
+    const HttpPage endless = http.Fetch(server.address() + "/endless", 100000);
     EXPECT_EQ(endless.failure, Failure::None);
     EXPECT_EQ(endless.status, 200);
     EXPECT_TRUE(endless.truncated);
     EXPECT_EQ(endless.body.size(), 100000);
 
-    const update::HttpPage silent = http.Fetch(server.address() + "/silent", 100000);
+    const HttpPage silent = http.Fetch(server.address() + "/silent", 100000);
     EXPECT_EQ(silent.failure, Failure::NoAnswer);
     EXPECT_EQ(silent.failureText, "нет ответа за 1 с");
 }
@@ -162,7 +162,8 @@ struct SiteCheckServers : ::testing::Test {
         PublishJob job{state, settings, ftp, {}};
         const UploadResult sent = uploadAllFiles(job);
         state.siteAddress = address;
-        return checkPublishedSite(state, pagesToCheck(sent.files, state.pageCount()), {});
+        CurlHttpClient http;
+        return checkPublishedSite(http, state, pagesToCheck(sent.files, state.pageCount()));
     }
 };
 

@@ -108,7 +108,7 @@ TEST_F(SaveKillTest, AKilledSaveLeavesEveryFileOldOrNewAndTheNextOpeningCleansUp
         OpenSiteState state;
         state.sitesRoot = root.root();
         SettingsStore settings(root.settingsPath());
-        EXPECT_EQ(site::loadOpenSite(state, settings, "site"), QStringList());
+        EXPECT_EQ(site::loadOpenSite(state, "site"), QStringList());
         EXPECT_EQ(leftovers(), QStringList());
         EXPECT_TRUE(state.pageCount() == 40 || state.pageCount() == 65) << state.pageCount();
     }

@@ -7,7 +7,7 @@
 #include "platform/Errors.h"
 #include "support/Http.h"
 #include "support/TempSite.h"
-#include "update/Download.h"
+#include "platform/Http.h"
 #include "update/Updates.h"
 
 using namespace zor;
@@ -20,7 +20,7 @@ const QByteArray Body = everyByte(16);
 struct UpdateServerTest : ::testing::Test, ServedFolder {
     TempRoot root;
     QString site = root.makeSite("site");
-    update::CurlDownloader http;
+    CurlHttpClient http;
 
     void SetUp() override { ASSERT_TRUE(server.started()); }
     update::UpdateCheck check() { return {http, server.address(), site}; }

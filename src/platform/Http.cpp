@@ -1,4 +1,4 @@
-#include "update/Download.h"
+#include "platform/Http.h"
 
 #include <curl/curl.h>
 #include <QCoreApplication>
@@ -8,7 +8,7 @@
 
 #include "platform/AtomicFile.h"
 
-namespace zor::update {
+namespace zor {
 namespace {
 
 // How long one wait for the network lasts before the pump runs again.
@@ -100,7 +100,7 @@ void initialiseOnce() {
 // One easy handle set up as every request of the program is, and driven to its end.
 class Request {
 public:
-    Request(const CurlDownloader& client, const QString& address) : pump_(client.Pump) {
+    Request(const HttpClient& client, const QString& address) : pump_(client.Pump) {
         initialiseOnce();
         easy_.reset(curl_easy_init());
         multi_.reset(curl_multi_init());
@@ -206,7 +206,7 @@ HttpPage::Failure failureOf(CURLcode code) {
     }
 }
 
-QString failureText(CURLcode code, const CurlDownloader& client, const char* detail) {
+QString failureText(CURLcode code, const HttpClient& client, const char* detail) {
     const QString details = QString::fromUtf8(detail).trimmed();
     switch (code) {
         case CURLE_COULDNT_RESOLVE_HOST:
@@ -228,7 +228,7 @@ QString failureText(CURLcode code, const CurlDownloader& client, const char* det
 
 }  // namespace
 
-bool CurlDownloader::DownloadToFile(const QString& address, const QString& localPath,
+bool CurlHttpClient::DownloadToFile(const QString& address, const QString& localPath,
                                     qint64 maxBytes) {
     AtomicFile file(localPath);
     Transfer transfer{file, maxBytes, 0, nullptr};
@@ -251,7 +251,7 @@ bool CurlDownloader::DownloadToFile(const QString& address, const QString& local
     return true;
 }
 
-HttpPage CurlDownloader::Fetch(const QString& address, qint64 maxBytes) {
+HttpPage CurlHttpClient::Fetch(const QString& address, qint64 maxBytes) {
     HttpPage page;
     Memory memory{page.body, maxBytes};
     Request request(*this, address);
@@ -276,4 +276,4 @@ HttpPage CurlDownloader::Fetch(const QString& address, qint64 maxBytes) {
     return page;
 }
 
-}  // namespace zor::update
+}  // namespace zor

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+// The FTP account a site publishes to, as the site keeps it. Publishing works with it; the site
+// only holds it, and knows nothing of how a session uses it.
+namespace zor {
+
+// How a site's FTP connection is protected (explicit TLS: "AUTH TLS" after the greeting).
+enum class FtpEncryption {
+    IfAvailable,  // TLS when the server offers it, else the plain exchange, said so in progress
+    Required,     // TLS or nothing
+    Off,          // the plain exchange only
+};
+
+// The FTP account of the open site, following the upload screen's fields.
+struct FtpAccount {
+    QString host;
+    QString userName;
+    QString password;      // plain text in memory; scrambled only in the settings store
+    QString remoteFolder;  // RemoteFolder
+    FtpEncryption encryption = FtpEncryption::IfAvailable;
+    // The SHA-256 fingerprint of a certificate the user trusted for this site, though the
+    // system does not vouch for it; empty when none.
+    QString trustedCertificate{};
+    // A login over TLS has worked for this site: from then on a server that refuses TLS is no
+    // longer taken at its word (someone on the way may be after the password).
+    bool tlsSeen = false;
+    // The user agreed once that this site's server, which has no TLS, gets the password in
+    // the clear.
+    bool plainAccepted = false;
+    // How many sessions an upload or a synchronisation may use at once (1 to 4).
+    int sessions = 3;
+};
+
+}  // namespace zor
