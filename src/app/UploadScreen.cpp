@@ -402,7 +402,7 @@ void UploadScreen::runPublishing(const QString& title,
         try {
             publish::checkSiteOpen(state_);
             command(progress);
-        } catch (const publish::CommandRefused& e) {
+        } catch (const CommandRefused& e) {
             message = e.text();
         } catch (const Cancelled&) {
             // Stopped by the user, who needs no message; the command has closed its session.
