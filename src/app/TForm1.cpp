@@ -332,8 +332,12 @@ void TForm1::SaveOpenSite() {
     upload_->saveAccount();
 }
 
+void TForm1::showPageList() {
+    pages_->showPageList();
+}
+
 void TForm1::sitesboxSelect() {
-    if (publishing_) {
+    if (commands_.busy()) {
         selectSiteEntry(state_.siteName);  // the open site stays open
         return;
     }
@@ -403,7 +407,7 @@ void TForm1::setBlockListEntry(int index, const QString& text) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    if (publishing_) {
+    if (commands_.busy()) {
         event->ignore();  // the running command's own Cancel ends it first
         return;
     }

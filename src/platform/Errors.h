@@ -26,6 +26,13 @@ public:
     Cancelled() : ZorError(QStringLiteral("Передача прервана пользователем.")) {}
 };
 
+// A command that refuses to start (something it needs is missing): the window shows it as a
+// message, not as an error.
+class CommandRefused : public ZorError {
+public:
+    using ZorError::ZorError;
+};
+
 // A file or folder of the site could not be read, written, created or removed.
 class FileError : public ZorError {
 public:
