@@ -101,12 +101,16 @@ QString titleOfLine(const QString& line) {
 }
 
 QString siteTitleOfLine(const QString& line) {
-    qsizetype colon = line.indexOf(u':');  // 0-based; the 1-based position is colon + 1
-    qsizetype length = colon + 1 - 7;
+    // A page line is "0001 Site : Page": the four-digit page number and a space (five
+    // characters), the site title, then " : ". The site title ends before the space in front of
+    // the first colon.
+    constexpr qsizetype titleStart = 5;
+    const qsizetype colon = line.indexOf(u':');
+    const qsizetype length = colon - 1 - titleStart;
     if (colon < 0 || length <= 0) {
         return {};
     }
-    return line.mid(5, length);
+    return line.mid(titleStart, length);
 }
 
 void applyPageTitleIndex(const QStringList& lines, OpenSiteState& state) {
