@@ -420,7 +420,8 @@ TEST_F(Fault, ARefusalOfTlsSendsThePasswordOnlyWhereNothingSpeaksAgainstIt) {
             client_.OpenSession();
             client_.CloseSession();
         } else {
-            EXPECT_THROW(client_.OpenSession(), FtpError);
+            // A refusal, or the user's no (a cancel).
+            EXPECT_THROW(client_.OpenSession(), ZorError);
             EXPECT_FALSE(client_.IsConnected());
         }
         EXPECT_EQ(asked, row.answer.has_value());
