@@ -510,10 +510,12 @@ void UploadScreen::uploadAndCheck(const QString& title, bool all) {
         return;
     }
     Label4->clear();
-    runPublishing(title, [this, all](PublishProgress& progress) {
+    QString refused;
+    runPublishing(title, [this, all, &title, &refused](PublishProgress& progress) {
         publish::PublishJob job{state_, settings_, IdFTP1, progress.progressFn()};
         const publish::UploadResult uploaded =
             all ? publish::uploadAllFiles(job) : publish::uploadChangedFiles(job);
+        askAboutRemoved(job, uploaded, title, refused);
         // A server that took fewer sessions has lowered the site's number: said beneath.
         const QString fewer = uploaded.fewerSessions > 0
                                   ? u'\n' + publish::fewerSessionsText(uploaded.fewerSessions)
@@ -540,6 +542,31 @@ void UploadScreen::uploadAndCheck(const QString& title, bool all) {
     });
     // A server that took fewer sessions has lowered the site's number.
     SessionsBox->setValue(state_.ftpAccount.sessions);
+    if (!refused.isEmpty()) {
+        dialogs::showError(&form_, refused);
+    }
+}
+
+void UploadScreen::askAboutRemoved(publish::PublishJob& job, const publish::UploadResult& uploaded,
+                                   const QString& title, QString& refused) {
+    QStringList names;
+    for (const publish::RemovedFile& f : uploaded.removed) {
+        if (!f.kept) {
+            names.append(f.name);
+        }
+    }
+    if (names.isEmpty()) {
+        return;
+    }
+    // No is the default: the answer decides whether anything goes from the server.
+    if (!dialogs::ask(&form_, title, publish::removedFilesQuestion(names), false)) {
+        publish::keepOnServer(settings_, state_.siteName, names);
+        return;
+    }
+    const publish::DeletionResult deleted = publish::deleteRemovedFiles(job, names);
+    if (!deleted.refused.isEmpty()) {
+        refused = publish::refusedDeletionsText(deleted.refused);
+    }
 }
 
 void UploadScreen::showCheckResult(const QString& text, bool passed) {

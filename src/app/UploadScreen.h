@@ -6,6 +6,7 @@
 
 #include "platform/Http.h"
 #include "publish/FtpClient.h"
+#include "publish/SiteUpload.h"
 #include "site/OpenSiteState.h"
 
 class QCheckBox;
@@ -103,6 +104,11 @@ private:
     // site under the same progress; its result goes into Label4.
     void uploadAndCheck(const QString& title, bool all);
     void showCheckResult(const QString& text, bool passed);
+    // Files the site sent once and has lost since: asked about after the upload, deleted from
+    // the server on a yes, kept and not asked about again on a no. What the server refused to
+    // delete goes into `refused`.
+    void askAboutRemoved(publish::PublishJob& job, const publish::UploadResult& uploaded,
+                         const QString& title, QString& refused);
     // Asks for a new name until one is given; nullopt when cancelled.
     std::optional<QString> askNewName(const QString& preset);
 

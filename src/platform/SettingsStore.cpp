@@ -294,6 +294,17 @@ void SettingsStore::writeString(const QString& keyPath, const QString& name, con
     }
 }
 
+void SettingsStore::deleteValue(const QString& keyPath, const QString& name) {
+    sqlite3_stmt* st = prepare("DELETE FROM vals WHERE path = ?1 AND name = ?2");
+    bindText(st, 1, keyPath);
+    bindText(st, 2, name);
+    const int rc = sqlite3_step(st);
+    sqlite3_finalize(st);
+    if (rc != SQLITE_DONE) {
+        fail(QStringLiteral("Не удалось удалить настройки"));
+    }
+}
+
 QStringList SettingsStore::valueNames(const QString& keyPath) {
     sqlite3_stmt* st = prepare("SELECT name FROM vals WHERE path = ?1 ORDER BY name");
     bindText(st, 1, keyPath);

@@ -50,6 +50,8 @@ public:
     std::optional<QString> readValue(const QString& keyPath, const QString& name);
     // Creates or replaces the value (and its key). Throws SettingsError when it cannot.
     void writeString(const QString& keyPath, const QString& name, const QString& value);
+    // Removes one value; nothing happens when there is none.
+    void deleteValue(const QString& keyPath, const QString& name);
     QStringList valueNames(const QString& keyPath);
     // Every value of the key by name, read at once.
     QHash<QString, QString> values(const QString& keyPath);

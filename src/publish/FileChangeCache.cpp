@@ -30,6 +30,11 @@ void FileChangeCache::record(const QString& name, const QString& digest) {
     recorded_.insert(name, digest);
 }
 
+void FileChangeCache::drop(const QString& name) {
+    store_.deleteValue(key_, name);
+    recorded_.remove(name);
+}
+
 void FileChangeCache::forget(SettingsStore& store, const QString& siteName) {
     store.deleteKey(filesKey(siteName));
 }

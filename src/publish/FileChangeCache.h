@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace zor {
@@ -20,6 +21,10 @@ public:
 
     std::optional<QString> recorded(const QString& name);
     void record(const QString& name, const QString& digest);
+    // Every name that has a record.
+    QStringList names() const { return recorded_.keys(); }
+    // Forgets one file: it is no longer on the server as far as the site knows.
+    void drop(const QString& name);
 
     // Forgets every file of the site, so the next upload sends them all.
     static void forget(SettingsStore& store, const QString& siteName);

@@ -72,6 +72,7 @@ enum class Stage {
     Sending,    // uploading changed files
     Receiving,  // downloading the published pages
     Verifying,  // asking the published site for its pages
+    Deleting,   // deleting from the server files the site no longer has
 };
 
 // Item k (from 1) of n of a stage: its name and its size in bytes (-1 when not known yet).

@@ -220,7 +220,7 @@ UploadResult upload(PublishJob& job, bool ignoreRecords, UploadMode mode) {
     QStringList lines;
     ftp.ListFolder(lines);
     const QString folderNames = listingFolderNames(lines);
-    UploadResult result{pending.considered, 0, 0, {}, {}, 0};
+    UploadResult result{pending.considered, 0, 0, {}, {}, 0, {}};
     const auto makeGroup = [&](const QStringList& group) {
         for (const QString& folder : group) {
             if (mode == UploadMode::Send) {
@@ -237,10 +237,17 @@ UploadResult upload(PublishJob& job, bool ignoreRecords, UploadMode mode) {
         makeGroup(etcFolderGroup());
     }
 
+    // What the site once sent and has lost since; found while the session is open.
+    const auto findRemoved = [&] {
+        result.removed =
+            stillOnServer(ftp, account.remoteFolder, goneFromSite(job.state.sitePath, cache), cache,
+                          job.settings, job.state.siteName, mode == UploadMode::Send);
+    };
     if (mode == UploadMode::DryRun) {
         result.sent = static_cast<int>(pending.changed.size());
         result.bytes = pending.bytes;
         result.files = pending.changed;
+        findRemoved();
         closeIfOpen(ftp);
         return result;
     }
@@ -271,6 +278,7 @@ UploadResult upload(PublishJob& job, bool ignoreRecords, UploadMode mode) {
             sendOne(pending.changed[k], static_cast<int>(k + 1), n);
         }
     }
+    findRemoved();
     closeIfOpen(ftp);
     letEventsRun(ftp);
     return result;

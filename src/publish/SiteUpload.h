@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include "publish/PublishSession.h"
+#include "publish/RemovedFiles.h"
 
 // Publishing a site: its files go to RemoteFolder on the server, each only when its MD5 differs
 // from the one recorded when it last reached the server.
@@ -63,6 +64,9 @@ struct UploadResult {
     QList<SiteFile> files;  // the files sent (dry run: those that would be)
     QStringList folders;    // the remote folders made (dry run: those that would be)
     int fewerSessions = 0;  // the number of sessions the server took, when it took fewer
+    // Files the site once sent and no longer has, still on the server; the upload deletes
+    // none of them (deleteRemovedFiles does, when asked).
+    QList<RemovedFile> removed;
 };
 
 // "Закачать изменённые файлы": refuses when no site is open; rewrites the index files from the

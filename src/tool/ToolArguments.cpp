@@ -28,7 +28,7 @@ const Command Commands[] = {
      "сервером.",
      "", false},
     {"upload", "Закачать изменённые файлы (с --all \u2014 все файлы) на сервер.",
-     "all dry-run address no-check", true},
+     "all dry-run address no-check delete-removed", true},
     {"sync", "Синхронизироваться: забрать с сервера страницы и их заголовки.", "replace-changed",
      true},
     {"ls", "Показать папку на сервере: сначала папки, потом файлы.", "", true},
@@ -47,6 +47,9 @@ const Option Options[] = {
      "Не проверять сайт после загрузки (иначе он проверяется, если его адрес известен и "
      "проверка не выключена на экране загрузки)."},
     {"all", nullptr, "Закачать все файлы, как \u00ABЗакачать все файлы\u00BB."},
+    {"delete-removed", nullptr,
+     "Удалить с сервера файлы, которые программа закачала, а из папки сайта они с тех пор "
+     "удалены (без этого параметра они только перечисляются)."},
     {"dry-run", nullptr,
      "Войти, просмотреть папку и показать, что было бы отправлено, ничего не отправляя и не "
      "записывая."},
@@ -240,6 +243,7 @@ ParsedArguments parseArguments(const QStringList& arguments) {
     r.dryRun = isSet("dry-run");
     r.replaceChanged = isSet("replace-changed");
     r.noCheck = isSet("no-check");
+    r.deleteRemoved = isSet("delete-removed");
     r.json = isSet("json");
     p.request = r;
     return p;

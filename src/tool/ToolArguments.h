@@ -28,6 +28,7 @@ struct ToolRequest {
     bool dryRun = false;
     bool replaceChanged = false;  // sync: replace pages changed since the last upload too
     bool noCheck = false;  // upload: the published site is not asked for its pages
+    bool deleteRemoved = false;  // upload: files the site no longer has go from the server
     bool json = false;
 };
 

@@ -226,14 +226,43 @@ private:
         const publish::UploadResult r =
             request_.all ? publish::uploadAllFiles(j, mode) : publish::uploadChangedFiles(j, mode);
         const QStringList names = namesOf(r.files);
+        QStringList removed;
+        for (const publish::RemovedFile& f : r.removed) {
+            removed.append(f.name);
+        }
+        // Deleted only when asked for, and never in a dry run.
+        publish::DeletionResult deletion;
+        if (request_.deleteRemoved && !request_.dryRun) {
+            deletion = publish::deleteRemovedFiles(j, removed);
+        }
         const QString what =
             request_.dryRun ? QStringLiteral("would upload") : QStringLiteral("uploaded");
-        Outcome o{request_.dryRun ? names : QStringList(),
-                  QStringLiteral("%1 %2 of %3, %4, %5")
-                          .arg(what)
-                          .arg(r.sent)
-                          .arg(counted(r.considered, "file"), binarySize(r.bytes), elapsed()) +
-                      fewerSessionsNote(r.fewerSessions),
+        QStringList items = request_.dryRun ? names : QStringList();
+        for (const QString& name : removed) {
+            const bool deleted = deletion.deleted.contains(name);
+            items.append((request_.deleteRemoved
+                              ? (request_.dryRun ? QStringLiteral("would delete ")
+                                 : deleted       ? QStringLiteral("deleted ")
+                                                 : QStringLiteral("not deleted "))
+                              : QStringLiteral("removed from the site: ")) +
+                         name);
+        }
+        QString summary = QStringLiteral("%1 %2 of %3, %4, %5")
+                              .arg(what)
+                              .arg(r.sent)
+                              .arg(counted(r.considered, "file"), binarySize(r.bytes), elapsed()) +
+                          fewerSessionsNote(r.fewerSessions);
+        if (!removed.isEmpty() && !request_.deleteRemoved) {
+            summary += QStringLiteral(
+                           "; %1 removed from the site stay on the server "
+                           "(--delete-removed deletes them)")
+                           .arg(counted(removed.size(), "file"));
+        } else if (!removed.isEmpty() && !request_.dryRun) {
+            summary += QStringLiteral("; deleted %1 removed from the site")
+                           .arg(counted(deletion.deleted.size(), "file"));
+        }
+        Outcome o{items,
+                  summary,
                   {{"dryRun", request_.dryRun},
                    {"all", request_.all},
                    {"considered", r.considered},
@@ -242,7 +271,15 @@ private:
                    {"seconds", seconds()},
                    {"files", jsonList(names)},
                    {"folders", jsonList(r.folders)},
-                   {"sessions", state_.ftpAccount.sessions}}};
+                   {"sessions", state_.ftpAccount.sessions},
+                   {"removed", jsonList(removed)},
+                   {"deleted", jsonList(deletion.deleted)},
+                   {"notDeleted", jsonList(deletion.refused)}}};
+        if (!deletion.refused.isEmpty()) {
+            // The rest is done; what the server would not delete fails the command.
+            o.summary += u'\n' + publish::refusedDeletionsText(deletion.refused);
+            o.exitCode = ExitFailed;
+        }
         if (!request_.dryRun) {
             checkSite(r, o);
         }

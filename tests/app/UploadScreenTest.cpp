@@ -477,6 +477,45 @@ TEST_F(UploadScreenTest, SynchronisingOverUnsentWorkAsksAndSaysWhereTheOldPagesA
         "typed after the upload");
 }
 
+// Files deleted from the site go from the server only after a yes, and nothing else does.
+TEST_F(UploadScreenTest, RemovedFilesAreAskedAboutOnceAndOnlyAYesDeletesThem) {
+    VsftpdServer server;
+    remember("alpha", server, server.writableFolder());
+    const QString site = root.sitePath("alpha");
+    for (const char* name : {"/mf/img/a.png", "/mf/img/b.png", "/etc/blocs/side.tq"}) {
+        writeFile(site + name, name);
+    }
+    startWith(server);
+    click(form().findChild<QPushButton*>("Button2"));
+    const auto onServer = [&](const char* name) {
+        return QFileInfo::exists(server.localPath(server.writableFolder() + name));
+    };
+    writeFile(server.localPath(server.writableFolder() + "/mf/img/theirs.png"), "not ours");
+
+    QFile::remove(site + "/mf/img/a.png");
+    QFile::remove(site + "/etc/blocs/side.tq");
+    dialogs.expectQuestion(
+        "Эти файлы удалены из папки сайта, но остались на сервере:\n"
+        "/etc/blocs/side.tq\n/mf/img/a.png\n\nУдалить их с сервера?",
+        QMessageBox::No);
+    click(form().findChild<QPushButton*>("Button2"));
+    ASSERT_TRUE(dialogs.satisfied());
+    click(form().findChild<QPushButton*>("Button2"));  // asks nothing more of them
+
+    QFile::remove(site + "/mf/img/b.png");
+    dialogs.expectQuestion("остались на сервере:\n/mf/img/b.png\n\n", QMessageBox::Yes);
+    click(form().findChild<QPushButton*>("Button2"));
+    ASSERT_TRUE(dialogs.satisfied());
+    EXPECT_FALSE(onServer("/mf/img/b.png"));
+    for (const char* stays : {"/mf/img/a.png", "/etc/blocs/side.tq", "/mf/img/theirs.png"}) {
+        EXPECT_TRUE(onServer(stays)) << stays;
+    }
+    publish::FileChangeCache cache(*settings, "alpha");
+    EXPECT_EQ(cache.recorded("/mf/img/b.png"), std::nullopt);
+    EXPECT_TRUE(cache.recorded("/mf/img/a.png").has_value());
+    EXPECT_TRUE(QDir(server.localPath(server.writableFolder() + "/mf/img")).exists());
+}
+
 TEST_F(UploadScreenTest, AnUploadEndsWithTheCheckOfThePublishedSiteUnlessSwitchedOff) {
     VsftpdServer server;
     {

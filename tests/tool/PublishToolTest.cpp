@@ -338,6 +338,45 @@ TEST_F(PublishTool, OutputHoldsNoControlCharactersAndAFailedWriteFails) {
     EXPECT_EQ(r2.exit, 1) << r2.err.toStdString();
 }
 
+// The tool names what the site has lost and deletes it only when told to; what the server
+// refuses to delete keeps its record and fails the command.
+TEST_F(PublishTool, RemovedFilesAreNamedAndDeletedOnlyWithTheFlag) {
+    startServer();
+    const QString a = site("a");
+    for (const char* name : {"/mf/img/a.png", "/mf/other/b.pdf"}) {
+        writeFile(a + name, name);
+    }
+    remember("a", server->password());
+    ASSERT_EQ(tool(withPort({"upload", "a"})).exit, 0);
+    writeFile(onServer("/mf/img/theirs.png"), "not ours");
+    QFile::remove(a + "/mf/img/a.png");
+    QFile::remove(a + "/mf/other/b.pdf");
+
+    const Result named = tool(withPort({"upload", "a"}));
+    EXPECT_EQ(named.exit, 0) << named.err.toStdString();
+    EXPECT_TRUE(
+        named.out.contains("removed from the site: /mf/img/a.png\n"
+                           "removed from the site: /mf/other/b.pdf\n"))
+        << named.out.toStdString();
+    EXPECT_TRUE(named.out.contains("2 files removed from the site stay on the server"));
+    EXPECT_TRUE(QFileInfo::exists(onServer("/mf/img/a.png")));
+
+    // The server will not delete in /mf/other: that one stays, recorded, and is named.
+    ASSERT_EQ(::chmod(QFile::encodeName(onServer("/mf/other")).constData(), 0555), 0);
+    const Result deleted = tool(withPort({"upload", "a", "--delete-removed", "--json"}));
+    EXPECT_EQ(deleted.exit, 1) << deleted.err.toStdString();
+    const QJsonObject json = QJsonDocument::fromJson(deleted.out.toUtf8()).object();
+    EXPECT_EQ(json["deleted"].toArray().toVariantList(), QVariantList{"/mf/img/a.png"});
+    EXPECT_EQ(json["notDeleted"].toArray().size(), 1);
+    EXPECT_FALSE(QFileInfo::exists(onServer("/mf/img/a.png")));
+    EXPECT_TRUE(QFileInfo::exists(onServer("/mf/other/b.pdf")));
+    EXPECT_TRUE(QFileInfo::exists(onServer("/mf/img/theirs.png")));
+    SettingsStore store = settings();
+    publish::FileChangeCache cache(store, "a");
+    EXPECT_EQ(cache.recorded("/mf/img/a.png"), std::nullopt);
+    EXPECT_TRUE(cache.recorded("/mf/other/b.pdf").has_value());
+}
+
 TEST_F(PublishTool, LsListsFoldersThenFilesAsTheRemoteBrowserDoes) {
     startServer();
     site("a");
