@@ -543,7 +543,7 @@ void UploadScreen::uploadAndCheck(const QString& title, bool all) {
     // A server that took fewer sessions has lowered the site's number.
     SessionsBox->setValue(state_.ftpAccount.sessions);
     if (!refused.isEmpty()) {
-        dialogs::showError(&form_, refused);
+        dialogs::showError(host_.mainWindow(), refused);
     }
 }
 
@@ -559,7 +559,7 @@ void UploadScreen::askAboutRemoved(publish::PublishJob& job, const publish::Uplo
         return;
     }
     // No is the default: the answer decides whether anything goes from the server.
-    if (!dialogs::ask(&form_, title, publish::removedFilesQuestion(names), false)) {
+    if (!dialogs::ask(host_.mainWindow(), title, publish::removedFilesQuestion(names), false)) {
         publish::keepOnServer(settings_, state_.siteName, names);
         return;
     }
