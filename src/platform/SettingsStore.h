@@ -50,6 +50,9 @@ public:
     std::optional<QString> readValue(const QString& keyPath, const QString& name);
     // Creates or replaces the value (and its key). Throws SettingsError when it cannot.
     void writeString(const QString& keyPath, const QString& name, const QString& value);
+    // Removes the value so that no copy of it stays in the database's files: for a secret that
+    // has moved elsewhere. Returns whether it existed. Not within a Batch.
+    bool eraseValue(const QString& keyPath, const QString& name);
     QStringList valueNames(const QString& keyPath);
     // Every value of the key by name, read at once.
     QHash<QString, QString> values(const QString& keyPath);
@@ -91,6 +94,7 @@ public:
     void write(const QString& name, const QString& value) {
         store_.writeString(path_, name, value);
     }
+    bool erase(const QString& name) { return store_.eraseValue(path_, name); }
 
 private:
     SettingsStore& store_;
