@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "editor/EditorHost.h"
+#include "platform/Keyring.h"
 #include "site/OpenSiteState.h"
 #include "update/Updates.h"
 
@@ -76,6 +77,8 @@ public:
 
     OpenSiteState& state() { return state_; }
     SettingsStore& settings() { return settings_; }
+    // Where remembered passwords are kept when the desktop has a keyring.
+    Keyring& keyring() { return keyring_; }
     DesignScreen* designScreen() const { return design_; }
     PagesScreen* pagesScreen() const { return pages_; }
     UploadScreen* uploadScreen() const { return upload_; }
@@ -110,6 +113,7 @@ private:
 
     OpenSiteState& state_;
     SettingsStore& settings_;
+    SecretServiceKeyring keyring_;
     QWidget* strip_ = nullptr;
     SiteCatalogueMenu* catalogue_ = nullptr;
     DesignScreen* design_ = nullptr;
