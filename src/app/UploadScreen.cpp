@@ -82,7 +82,7 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
     CheckBox2 = new QCheckBox(QStringLiteral("Запомнить данные"));
     CheckBox2->setObjectName(QStringLiteral("CheckBox2"));
     KeyringNote =
-        new QLabel(QStringLiteral("Связки ключей нет: пароль будет храниться в файле настроек."));
+        new QLabel(QStringLiteral("Связки ключей нет: пароль хранится в файле настроек."));
     KeyringNote->setObjectName(QStringLiteral("KeyringNote"));
     KeyringNote->setWordWrap(true);
     KeyringNote->setStyleSheet(QStringLiteral("color: rgb(105, 105, 105);"));
