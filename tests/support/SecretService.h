@@ -2,23 +2,20 @@
 
 #include <QByteArray>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 
 // A D-Bus session of the tests' own, in a temporary folder, with a GNOME Keyring daemon on it
-// whose login keyring is unlocked with Password. Nothing is started on demand on that bus, so
-// no keyring prompt can show. While the object lives it is this process's session bus
+// whose login keyring is unlocked. Nothing is started on demand on that bus, so no unlock
+// prompt can show. While the object lives it is this process's session bus
 // (DBUS_SESSION_BUS_ADDRESS); the user's own session and keyring are never touched. Both
-// daemons are stopped by their process id when the object goes. Throws std::runtime_error
-// when either does not come up.
+// daemons are stopped by their process id when it goes. Throws std::runtime_error when either
+// does not come up.
 namespace zor::test {
 
 class TestKeyring {
 public:
-    static constexpr const char* Password = "test keyring password";
-
     enum class Offer {
         Keyring,  // a session bus with a keyring on it
         BusOnly,  // a session bus with no Secret Service on it
@@ -29,12 +26,9 @@ public:
     TestKeyring(const TestKeyring&) = delete;
     TestKeyring& operator=(const TestKeyring&) = delete;
 
-    QString address() const { return address_; }
-    // The environment of a program that is to use this session (and no other).
-    QProcessEnvironment environment() const;
-    // secret-tool on this session: its standard output, then its standard error (where it
-    // writes the attributes); std::runtime_error when it fails.
-    QByteArray secretTool(const QStringList& arguments) const;
+    // What `secret-tool search` finds under the program's schema (and `attributes`): each entry's
+    // "[path]", "label = …", "secret = …" and "attribute.<name> = …" lines.
+    QString entries(const QStringList& attributes = {}) const;
     // Locks the login keyring: the next use asks to unlock it, which no prompt can answer here.
     void lock() const;
     // Stops and continues the keyring daemon: meanwhile the keyring is there and never answers.
@@ -42,9 +36,10 @@ public:
     void thaw();
 
 private:
+    QByteArray run(const QString& program, const QStringList& arguments) const;
+
     QTemporaryDir dir_;
     QProcess bus_, keyring_;
-    QString address_;
     QByteArray formerAddress_;
     bool hadAddress_;
     bool frozen_ = false;

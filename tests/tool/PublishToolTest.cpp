@@ -402,13 +402,15 @@ TEST_F(PublishTool, ThePasswordComesFromTheSettingsOrTheEnvironment) {
 }
 
 // "account" remembers as the window does: the password in the keyring where there is one, else
-// in the settings; either way the next command logs in without being given it.
+// (a bus without a Secret Service, no bus at all) in the settings; either way the next command
+// logs in without being given it.
 TEST_F(PublishTool, AccountRemembersThePasswordWhereTheWindowWould) {
     startServer();
     site("a");
-    for (const auto offer : {TestKeyring::Offer::Keyring, TestKeyring::Offer::NoBus}) {
+    for (const auto offer :
+         {TestKeyring::Offer::Keyring, TestKeyring::Offer::BusOnly, TestKeyring::Offer::NoBus}) {
         const bool keyring = offer == TestKeyring::Offer::Keyring;
-        SCOPED_TRACE(keyring ? "keyring" : "no session bus");
+        SCOPED_TRACE(static_cast<int>(offer));
         TestKeyring session(offer);
         const Result stored = tool(
             {"account", "a", "--host", server->host(), "--port", QString::number(server->port()),
