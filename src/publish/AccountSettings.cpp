@@ -55,15 +55,19 @@ void writeAccountWithoutPassword(SettingsKey& key, const FtpAccount& account) {
     key.write(SessionsName, QString::number(account.sessions));
 }
 
+// The host field's name and port; with a port no server has, the field as it is.
+HostAndPort hostOf(const FtpAccount& account) {
+    try {
+        return parseHostField(account.host, 21);
+    } catch (const FtpError&) {
+        return {account.host.trimmed(), 21};
+    }
+}
+
 }  // namespace
 
 KeyringAttributes passwordAttributes(const QString& siteName, const FtpAccount& account) {
-    HostAndPort address{account.host.trimmed(), 21};
-    try {
-        address = parseHostField(account.host, 21);
-    } catch (const FtpError&) {
-        // A port no server has: the entry is still the one of this host field.
-    }
+    const HostAndPort address = hostOf(account);
     return {{QStringLiteral("site"), siteName},
             {QStringLiteral("protocol"), QStringLiteral("ftp")},
             {QStringLiteral("host"), address.host},
@@ -72,12 +76,7 @@ KeyringAttributes passwordAttributes(const QString& siteName, const FtpAccount& 
 }
 
 QString passwordLabel(const FtpAccount& account) {
-    HostAndPort address{account.host.trimmed(), 21};
-    try {
-        address = parseHostField(account.host, 21);
-    } catch (const FtpError&) {
-    }
-    return QStringLiteral("ZOR OD: %1@%2").arg(account.userName, address.host);
+    return QStringLiteral("ZOR OD: %1@%2").arg(account.userName, hostOf(account).host);
 }
 
 QString scramblePassword(const QString& password) {
