@@ -67,6 +67,16 @@ TForm1::TForm1(OpenSiteState& state, SettingsStore& settings, const QString& sit
     pal.setColor(QPalette::Window, QColor(226, 226, 226));
     setPalette(pal);
     setAutoFillBackground(true);
+    // The window repaints while the keyring answers or shows its unlock prompt, and takes no
+    // input, nor closes, meanwhile.
+    keyring_.pump = [this] {
+        if (!isVisible()) {
+            return;  // still starting up: nothing on screen to keep alive
+        }
+        const bool was = std::exchange(publishing_, true);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        publishing_ = was;
+    };
 
     state_.sitesRoot = QDir(sitesRoot).absolutePath() + u'/';
     buildStrip();
@@ -362,7 +372,7 @@ void TForm1::sitesboxSelect() {
 
 void TForm1::openSite(const QString& name) {
     setSiteCaption(name);
-    QStringList errors = publish::loadOpenSite(state_, settings_, name);
+    QStringList errors = publish::loadOpenSite(state_, settings_, keyring_, name);
     auto step = [&errors](const std::function<void()>& fn, const std::function<void()>& onError) {
         try {
             fn();

@@ -6,6 +6,7 @@
 #include "app/ScreenHost.h"
 #include "editor/EditorHost.h"
 #include "platform/CommandGuard.h"
+#include "platform/Keyring.h"
 #include "site/OpenSiteState.h"
 #include "update/Updates.h"
 
@@ -77,6 +78,8 @@ public:
 
     OpenSiteState& state() { return state_; }
     SettingsStore& settings() { return settings_; }
+    // Where remembered passwords are kept when the desktop has a keyring.
+    Keyring& keyring() { return keyring_; }
     DesignScreen* designScreen() const { return design_; }
     PagesScreen* pagesScreen() const { return pages_; }
     UploadScreen* uploadScreen() const { return upload_; }
@@ -111,6 +114,7 @@ private:
 
     OpenSiteState& state_;
     SettingsStore& settings_;
+    SecretServiceKeyring keyring_;
     QWidget* strip_ = nullptr;
     SiteCatalogueMenu* catalogue_ = nullptr;
     DesignScreen* design_ = nullptr;

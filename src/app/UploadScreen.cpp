@@ -81,6 +81,12 @@ UploadScreen::UploadScreen(ScreenHost& host, OpenSiteState& state, SettingsStore
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
     CheckBox2 = new QCheckBox(QStringLiteral("Запомнить данные"));
     CheckBox2->setObjectName(QStringLiteral("CheckBox2"));
+    KeyringNote =
+        new QLabel(QStringLiteral("Связки ключей нет: пароль хранится в файле настроек."));
+    KeyringNote->setObjectName(QStringLiteral("KeyringNote"));
+    KeyringNote->setWordWrap(true);
+    KeyringNote->setStyleSheet(QStringLiteral("color: rgb(105, 105, 105);"));
+    KeyringNote->setVisible(false);
     EncryptionBox = new QComboBox;
     EncryptionBox->setObjectName(QStringLiteral("EncryptionBox"));
     EncryptionBox->addItems({QStringLiteral("Защищённое соединение, если сервер умеет"),
@@ -175,7 +181,10 @@ UploadScreen::UploadScreen(ScreenHost& host, OpenSiteState& state, SettingsStore
     sessionsRow->addWidget(SessionsBox);
     sessionsRow->addStretch();
     grid->addLayout(sessionsRow, 6, 0, 1, 3);
-    grid->addWidget(CheckBox2, 7, 0, 1, 3);
+    auto* rememberRow = new QHBoxLayout;
+    rememberRow->addWidget(CheckBox2);
+    rememberRow->addWidget(KeyringNote, 1);
+    grid->addLayout(rememberRow, 7, 0, 1, 3);
     grid->addWidget(CheckBox1, 8, 0, 1, 3);
     grid->addWidget(GroupBox1, 9, 0, 1, 3);
     grid->setColumnStretch(1, 1);
@@ -274,6 +283,7 @@ void UploadScreen::showAccount() {
     if (publish::accountComplete(a)) {
         CheckBox2->setChecked(true);
     }
+    KeyringNote->setVisible(!form_.keyring().present());
     CheckBox4->setChecked(state_.siteName.isEmpty() ||
                           publish::siteCheckEnabled(settings_, state_.siteName));
     Label4->clear();
@@ -281,7 +291,7 @@ void UploadScreen::showAccount() {
 
 void UploadScreen::saveAccount() {
     if (CheckBox2->isChecked()) {
-        publish::storeFtpAccount(settings_, state_.siteName, state_.ftpAccount);
+        publish::storeFtpAccount(settings_, form_.keyring(), state_.siteName, state_.ftpAccount);
     }
 }
 
@@ -312,9 +322,9 @@ void UploadScreen::CheckBox2Click() {
         return;
     }
     if (CheckBox2->isChecked()) {
-        publish::storeFtpAccount(settings_, state_.siteName, state_.ftpAccount);
+        publish::storeFtpAccount(settings_, form_.keyring(), state_.siteName, state_.ftpAccount);
     } else {
-        publish::forgetFtpAccount(settings_, state_.siteName);
+        publish::forgetFtpAccount(settings_, form_.keyring(), state_.siteName);
     }
 }
 

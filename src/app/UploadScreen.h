@@ -77,6 +77,7 @@ public:
     QLabel* Label3;         // "Пароль"
     QCheckBox* CheckBox1;   // "Хочу создать директорию"
     QCheckBox* CheckBox2;   // "Запомнить данные"
+    QLabel* KeyringNote;    // beside it, where no keyring is: the password goes into a file
     QComboBox* EncryptionBox;  // the connection's protection, in FtpEncryption's order
     QSpinBox* SessionsBox;     // "Одновременных соединений"
     QCheckBox* CheckBox4;   // "Проверять сайт после загрузки"

@@ -83,6 +83,8 @@ SettingsStore::SettingsStore(const QString& databasePath) : path_(databasePath) 
         // and a crash can lose at most the last moments, never corrupt the file.
         exec("PRAGMA journal_mode=WAL", opening);
         exec("PRAGMA synchronous=NORMAL", opening);
+        // What is deleted or replaced is overwritten, not left in free space in the file.
+        exec("PRAGMA secure_delete=ON", opening);
         checkIntact();
         exec("CREATE TABLE IF NOT EXISTS keys(path TEXT PRIMARY KEY) WITHOUT ROWID", opening);
         exec(
@@ -303,6 +305,18 @@ void SettingsStore::deleteValue(const QString& keyPath, const QString& name) {
     if (rc != SQLITE_DONE) {
         fail(QStringLiteral("Не удалось удалить настройки"));
     }
+}
+
+bool SettingsStore::eraseValue(const QString& keyPath, const QString& name) {
+    if (!valueExists(keyPath, name)) {
+        return false;
+    }
+    deleteValue(keyPath, name);
+    // Older pages may still hold it: in the journal until the next checkpoint, and in free pages
+    // written before deletions were overwritten. The database is rebuilt and the journal emptied.
+    exec("VACUUM", QStringLiteral("Не удалось удалить настройки"));
+    exec("PRAGMA wal_checkpoint(TRUNCATE)", QStringLiteral("Не удалось удалить настройки"));
+    return true;
 }
 
 QStringList SettingsStore::valueNames(const QString& keyPath) {

@@ -52,6 +52,9 @@ public:
     void writeString(const QString& keyPath, const QString& name, const QString& value);
     // Removes one value; nothing happens when there is none.
     void deleteValue(const QString& keyPath, const QString& name);
+    // Removes the value so that no copy of it stays in the database's files: for a secret that
+    // has moved elsewhere. Returns whether it existed. Not within a Batch.
+    bool eraseValue(const QString& keyPath, const QString& name);
     QStringList valueNames(const QString& keyPath);
     // Every value of the key by name, read at once.
     QHash<QString, QString> values(const QString& keyPath);
@@ -93,6 +96,7 @@ public:
     void write(const QString& name, const QString& value) {
         store_.writeString(path_, name, value);
     }
+    bool erase(const QString& name) { return store_.eraseValue(path_, name); }
 
 private:
     SettingsStore& store_;

@@ -2,6 +2,8 @@
 
 #include "platform/SettingsStore.h"
 #include "platform/TextFile.h"
+#include "publish/FtpError.h"
+#include "publish/FtpProtocol.h"
 #include "publish/PublishSession.h"
 #include "publish/RemoteBrowser.h"
 #include "site/SiteOpening.h"
@@ -26,8 +28,56 @@ const QString CertificateName = QStringLiteral("tlscert");
 const QString SessionsName = QStringLiteral("sessions");
 const QString TlsSeenName = QStringLiteral("tlsseen");
 const QString PlainAcceptedName = QStringLiteral("plainok");
+const QString PasswordName = QStringLiteral("pass");
+
+// Why the keyring did not do as asked, to follow "…: ".
+QString keyringTrouble(const KeyringResult& r) {
+    switch (r.status) {
+        case KeyringStatus::Locked:
+            return QStringLiteral("связка ключей осталась заблокированной");
+        case KeyringStatus::TimedOut:
+            return QStringLiteral("связка ключей не ответила вовремя");
+        case KeyringStatus::Failed:
+            return r.error.isEmpty() ? QStringLiteral("ошибка связки ключей")
+                                     : QStringLiteral("ошибка связки ключей (%1)").arg(r.error);
+        case KeyringStatus::Done:
+        case KeyringStatus::Absent:
+            break;
+    }
+    return QString();
+}
+
+void writeAccountWithoutPassword(SettingsKey& key, const FtpAccount& account) {
+    key.write(QStringLiteral("host"), account.host);
+    key.write(QStringLiteral("username"), account.userName);
+    key.write(QStringLiteral("kydkach"), account.remoteFolder);
+    key.write(EncryptionName, encryptionValue(account.encryption));
+    key.write(SessionsName, QString::number(account.sessions));
+}
+
+// The host field's name and port; with a port no server has, the field as it is.
+HostAndPort hostOf(const FtpAccount& account) {
+    try {
+        return parseHostField(account.host, 21);
+    } catch (const FtpError&) {
+        return {account.host.trimmed(), 21};
+    }
+}
 
 }  // namespace
+
+KeyringAttributes passwordAttributes(const QString& siteName, const FtpAccount& account) {
+    const HostAndPort address = hostOf(account);
+    return {{QStringLiteral("site"), siteName},
+            {QStringLiteral("protocol"), QStringLiteral("ftp")},
+            {QStringLiteral("host"), address.host},
+            {QStringLiteral("port"), QString::number(address.port)},
+            {QStringLiteral("user"), account.userName}};
+}
+
+QString passwordLabel(const FtpAccount& account) {
+    return QStringLiteral("ZOR OD: %1@%2").arg(account.userName, hostOf(account).host);
+}
 
 QString scramblePassword(const QString& password) {
     return shifted(password, PasswordShift);
@@ -42,7 +92,7 @@ StoredAccount loadFtpAccount(SettingsStore& store, const QString& siteName) {
     a.host = key.read(QStringLiteral("host"));
     a.userName = key.read(QStringLiteral("username"));
     a.remoteFolder = key.read(QStringLiteral("kydkach"));
-    if (auto pass = key.read(QStringLiteral("pass"))) {
+    if (auto pass = key.read(PasswordName)) {
         a.password = unscramblePassword(*pass);
     }
     a.encryption = key.read(EncryptionName);
@@ -108,7 +158,7 @@ void rememberPlainAccepted(SettingsStore& store, const QString& siteName, FtpAcc
     }
 }
 
-FtpAccount rememberedAccount(SettingsStore& store, const QString& siteName) {
+FtpAccount rememberedAccount(SettingsStore& store, Keyring& keyring, const QString& siteName) {
     const StoredAccount stored = loadFtpAccount(store, siteName);
     FtpAccount a;
     a.host = stored.host.value_or(QString());
@@ -120,13 +170,29 @@ FtpAccount rememberedAccount(SettingsStore& store, const QString& siteName) {
     a.sessions = sessionsFromValue(stored.sessions);
     a.tlsSeen = stored.tlsSeen == QStringLiteral("1");
     a.plainAccepted = stored.plainAccepted == QStringLiteral("1");
+    if (a.host.isEmpty() || a.userName.isEmpty()) {
+        return a;  // no account remembered, nor a password for one
+    }
+    if (!a.password.isEmpty()) {
+        // Remembered where no keyring was: the keyring takes it over. Should it fail, the
+        // settings keep the password and the next opening tries again.
+        if (keyring.store(passwordAttributes(siteName, a), passwordLabel(a), a.password).ok()) {
+            SettingsKey(store, ftpKey(siteName)).erase(PasswordName);
+        }
+        return a;
+    }
+    const KeyringResult found = keyring.load(passwordAttributes(siteName, a));
+    if (found.ok() && found.secret) {
+        a.password = *found.secret;
+    }
     return a;
 }
 
-QStringList loadOpenSite(OpenSiteState& state, SettingsStore& store, const QString& name) {
+QStringList loadOpenSite(OpenSiteState& state, SettingsStore& store, Keyring& keyring,
+                         const QString& name) {
     QStringList errors = site::loadOpenSite(state, name);
     try {
-        state.ftpAccount = rememberedAccount(store, name);
+        state.ftpAccount = rememberedAccount(store, keyring, name);
     } catch (const ZorError& e) {
         state.ftpAccount = FtpAccount{};
         state.ftpAccount.remoteFolder = QStringLiteral("/");
@@ -142,16 +208,73 @@ void storeFtpAccount(SettingsStore& store, const QString& siteName, const FtpAcc
     key.write(QStringLiteral("host"), account.host);
     key.write(QStringLiteral("username"), account.userName);
     key.write(QStringLiteral("kydkach"), account.remoteFolder);
-    key.write(QStringLiteral("pass"), scramblePassword(account.password));
+    key.write(PasswordName, scramblePassword(account.password));
     key.write(EncryptionName, encryptionValue(account.encryption));
     key.write(SessionsName, QString::number(account.sessions));
+}
+
+bool storeFtpAccount(SettingsStore& store, Keyring& keyring, const QString& siteName,
+                     const FtpAccount& account) {
+    if (!keyring.present()) {
+        storeFtpAccount(store, siteName, account);
+        return false;
+    }
+    SettingsKey key(store, ftpKey(siteName));
+    FtpAccount before;
+    before.host = key.read(QStringLiteral("host")).value_or(QString());
+    before.userName = key.read(QStringLiteral("username")).value_or(QString());
+    if (account.password.isEmpty()) {
+        writeAccountWithoutPassword(key, account);
+        return false;
+    }
+    const KeyringAttributes attributes = passwordAttributes(siteName, account);
+    const KeyringResult stored =
+        keyring.store(attributes, passwordLabel(account), account.password);
+    if (stored.status == KeyringStatus::Absent) {
+        storeFtpAccount(store, siteName, account);  // gone since it was asked
+        return false;
+    }
+    writeAccountWithoutPassword(key, account);
+    if (!stored.ok()) {
+        throw ZorError(QStringLiteral("Пароль не сохранён: %1. Хост, имя пользователя и папка "
+                                      "сохранены.")
+                           .arg(keyringTrouble(stored)));
+    }
+    key.erase(PasswordName);
+    // The entry of the account the site had before is no longer anybody's.
+    const KeyringAttributes old = passwordAttributes(siteName, before);
+    if (!before.host.isEmpty() && !before.userName.isEmpty() && old != attributes) {
+        keyring.remove(old);
+    }
+    return true;
 }
 
 void forgetFtpAccount(SettingsStore& store, const QString& siteName) {
     SettingsKey key(store, ftpKey(siteName));
     key.write(QStringLiteral("host"), QString());
     key.write(QStringLiteral("username"), QString());
-    key.write(QStringLiteral("pass"), QString());
+    key.write(PasswordName, QString());
+}
+
+void forgetFtpAccount(SettingsStore& store, Keyring& keyring, const QString& siteName) {
+    if (!keyring.present()) {
+        forgetFtpAccount(store, siteName);
+        return;
+    }
+    SettingsKey key(store, ftpKey(siteName));
+    FtpAccount before;
+    before.host = key.read(QStringLiteral("host")).value_or(QString());
+    before.userName = key.read(QStringLiteral("username")).value_or(QString());
+    key.write(QStringLiteral("host"), QString());
+    key.write(QStringLiteral("username"), QString());
+    key.erase(PasswordName);
+    const KeyringResult removed = keyring.remove({{QStringLiteral("site"), siteName}});
+    if (!removed.ok() && removed.status != KeyringStatus::Absent) {
+        throw ZorError(QStringLiteral("Пароль сайта \u00AB%1\u00BB не удалён из связки ключей: %2. "
+                                      "Удалите запись \u00AB%3\u00BB в программе для паролей "
+                                      "и ключей.")
+                           .arg(siteName, keyringTrouble(removed), passwordLabel(before)));
+    }
 }
 
 }  // namespace zor::publish

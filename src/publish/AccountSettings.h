@@ -3,6 +3,7 @@
 #include <QString>
 #include <optional>
 
+#include "platform/Keyring.h"
 #include "site/OpenSiteState.h"
 
 namespace zor {
@@ -15,6 +16,10 @@ class SettingsStore;
 // a certificate the user trusted for the site), "tlsseen" ("1" once a login over TLS worked),
 // "plainok" ("1" once the user let the password go in the clear to a server without TLS) and
 // "sessions" (how many at once).
+//
+// Where a keyring is at hand the password is kept there instead of "pass", under the site's
+// name, "ftp", the host and port and the user name; "pass" is then absent. Without a keyring,
+// and for a site whose password a copy without one remembered, it is "pass" as before.
 namespace zor::publish {
 
 // Added to every byte of the password (in the site's 8-bit code page) when it is stored.
@@ -40,20 +45,41 @@ struct StoredAccount {
 QString encryptionValue(FtpEncryption encryption);
 FtpEncryption encryptionFromValue(const std::optional<QString>& value);
 
+// The keyring entry of a site's password: attributes "site", "protocol" ("ftp"), "host" and
+// "port" (from the host field, 21 unless it names one) and "user"; labelled
+// "ZOR OD: <user>@<host>".
+KeyringAttributes passwordAttributes(const QString& siteName, const FtpAccount& account);
+QString passwordLabel(const FtpAccount& account);
+
+// The values as the settings hold them.
 StoredAccount loadFtpAccount(SettingsStore& store, const QString& siteName);
 // The account a site opens with: what is stored, empty where nothing is, and the remote folder
 // "/" unless one is stored (any run of leading slashes shortened to one, as the folder field
-// does).
-FtpAccount rememberedAccount(SettingsStore& store, const QString& siteName);
+// does). The password is the keyring's when the settings hold none. One they do hold moves
+// into the keyring, and leaves the settings once the keyring has confirmed it. A keyring that
+// stays locked or does not answer gives no password, and nothing is written.
+FtpAccount rememberedAccount(SettingsStore& store, Keyring& keyring, const QString& siteName);
 // Opening a site as the window and the tool do: the site's own steps (site::loadOpenSite), then
 // its account as remembered; an account that cannot be read leaves an empty one with the folder
 // "/", and its error after the others.
-QStringList loadOpenSite(OpenSiteState& state, SettingsStore& store, const QString& name);
-// Writes all four values (the password scrambled). Refuses, writing nothing, a password that
-// Windows-1251 cannot hold.
+QStringList loadOpenSite(OpenSiteState& state, SettingsStore& store, Keyring& keyring,
+                         const QString& name);
+
+// "Запомнить данные": host, user name and remote folder into the settings, the password into
+// the keyring, and "pass" removed once the keyring has it. An empty password leaves the keyring
+// as it is. Without a keyring, as storeFtpAccount below. Returns whether the password went into
+// the keyring. Throws ZorError, after writing the rest, when the keyring is there but did not
+// take the password.
+bool storeFtpAccount(SettingsStore& store, Keyring& keyring, const QString& siteName,
+                     const FtpAccount& account);
+// The same without a keyring: all four values (the password scrambled). Refuses, writing
+// nothing, a password that Windows-1251 cannot hold.
 void storeFtpAccount(SettingsStore& store, const QString& siteName, const FtpAccount& account);
-// Forgets host, user name and password; the remote folder, the protection and the trusted
-// certificate stay.
+// Forgets host, user name and password: the site's passwords leave the keyring too. The remote
+// folder, the protection and the trusted certificate stay. Throws ZorError, after the settings
+// are written, when the keyring is there but did not remove them.
+void forgetFtpAccount(SettingsStore& store, Keyring& keyring, const QString& siteName);
+// The same without a keyring: "host", "username" and "pass" set empty.
 void forgetFtpAccount(SettingsStore& store, const QString& siteName);
 void storeEncryption(SettingsStore& store, const QString& siteName, FtpEncryption encryption);
 void storeSessions(SettingsStore& store, const QString& siteName, int sessions);

@@ -32,12 +32,17 @@ const Command Commands[] = {
     {"sync", "Синхронизироваться: забрать с сервера страницы и их заголовки.", "replace-changed",
      true},
     {"ls", "Показать папку на сервере: сначала папки, потом файлы.", "", true},
+    {"account",
+     "Запомнить учётную запись FTP, как \u00ABЗапомнить данные\u00BB (пароль из "
+     "ZOROD_FTP_PASSWORD или с терминала \u2014 в связку ключей, где она есть).",
+     "host user folder port protocol", false},
 };
 
 struct Option {
     const char* name;
     const char* valueName;  // null for a switch
     const char* about;
+    const char* aboutAccount = nullptr;  // for the account command, when it reads otherwise
 };
 
 const Option Options[] = {
@@ -57,10 +62,12 @@ const Option Options[] = {
      "Заменить и страницы, изменённые после последней загрузки (без этого параметра "
      "синхронизация их не трогает и ничего не меняет); прежние версии сохраняются в "
      "etc/backup."},
-    {"host", "HOST", "Хост вместо сохранённого."},
-    {"user", "USER", "Имя пользователя вместо сохранённого."},
-    {"folder", "FOLDER", "Папка на сервере (\u00ABКуда закачивать\u00BB) вместо сохранённой."},
+    {"host", "HOST", "Хост вместо сохранённого.", "Хост FTP-сервера."},
+    {"user", "USER", "Имя пользователя вместо сохранённого.", "Имя пользователя."},
+    {"folder", "FOLDER", "Папка на сервере (\u00ABКуда закачивать\u00BB) вместо сохранённой.",
+     "Папка на сервере (\u00ABКуда закачивать\u00BB)."},
     {"port", "PORT", "Порт FTP-сервера (по умолчанию 21)."},
+    {"protocol", "PROTOCOL", "Протокол: ftp (он же по умолчанию)."},
     {"tls", "MODE",
      "Шифрование: auto \u2014 защищённое соединение, если сервер умеет; require \u2014 только "
      "защищённое; off \u2014 без шифрования. Без него \u2014 как выбрано для сайта."},
@@ -87,8 +94,8 @@ QString generalHelp(const QString& program) {
                        "Использование: %1 КОМАНДА ПАПКА_САЙТА [параметры]\n\n"
                        "Работа с сайтом ZOR OD без окна программы: для сценариев и заданий по "
                        "расписанию.\nУчётная запись FTP берётся из настроек сайта (\u00ABЗапомнить "
-                       "данные\u00BB); пароль можно передать в переменной окружения "
-                       "ZOROD_FTP_PASSWORD.\n\nКоманды:\n")
+                       "данные\u00BB); пароль \u2014 из переменной окружения ZOROD_FTP_PASSWORD, "
+                       "иначе из связки ключей, иначе из настроек.\n\nКоманды:\n")
                        .arg(program);
     for (const Command& c : Commands) {
         text += QStringLiteral("  %1%2\n")
@@ -165,8 +172,9 @@ ParsedArguments parseArguments(const QStringList& arguments) {
     for (const Option& o : Options) {
         const QString optionName = QLatin1String(o.name);
         if (accepted.contains(optionName)) {
+            const char* about = name == u"account" && o.aboutAccount ? o.aboutAccount : o.about;
             parser.addOption(
-                QCommandLineOption(optionName, QString::fromUtf8(o.about),
+                QCommandLineOption(optionName, QString::fromUtf8(about),
                                    o.valueName ? QLatin1String(o.valueName) : QString()));
         }
     }
@@ -238,6 +246,18 @@ ParsedArguments parseArguments(const QStringList& arguments) {
         }
         r.trustFingerprint = QString::fromLatin1(QByteArray::fromHex(hex.toLatin1()).toHex(':'))
                                  .toUpper();
+    }
+    if (const auto text = given("protocol")) {
+        if (text->trimmed().toLower() != u"ftp") {
+            return usageError(helpFor, QStringLiteral("--protocol: пока есть только ftp, а не "
+                                                      "\u00AB%1\u00BB.")
+                                           .arg(*text));
+        }
+        r.protocol = QStringLiteral("ftp");
+    }
+    if (name == u"account" &&
+        (!r.host || r.host->trimmed().isEmpty() || !r.user || r.user->isEmpty() || !r.folder)) {
+        return usageError(helpFor, QStringLiteral("нужны --host, --user и --folder."));
     }
     r.all = isSet("all");
     r.dryRun = isSet("dry-run");

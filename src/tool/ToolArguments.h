@@ -16,12 +16,13 @@ inline constexpr int ExitUsage = 2;
 inline constexpr int ExitCheckFailed = 3;
 
 struct ToolRequest {
-    QString command;                      // compile, sitemap, status, upload, sync, ls
+    QString command;                      // compile, sitemap, status, upload, sync, ls, account
     QString site;                         // the site folder as given
     std::optional<QString> remoteFolder;  // ls: the folder to list instead of the account's
     std::optional<QString> address;       // sitemap; upload: the address to check
     std::optional<QString> host, user, folder;
     std::optional<int> port;
+    std::optional<QString> protocol;  // account: "ftp"
     std::optional<publish::FtpEncryption> encryption;
     std::optional<QString> trustFingerprint;
     bool all = false;

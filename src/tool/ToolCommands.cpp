@@ -1,5 +1,6 @@
 #include "tool/ToolCommands.h"
 
+#include <termios.h>
 #include <unistd.h>
 #include <QDir>
 #include <QElapsedTimer>
@@ -7,11 +8,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <cerrno>
 #include <memory>
 
 #include "design/TemplateCompiler.h"
 #include "pages/Sitemap.h"
 #include "platform/Http.h"
+#include "platform/Keyring.h"
 #include "platform/SettingsStore.h"
 #include "platform/Startup.h"
 #include "publish/AccountSettings.h"
@@ -32,6 +35,49 @@ namespace {
 // Where the password may come from instead of the settings: an argument would show in the
 // process list to every user of the machine.
 const char* const PasswordVariable = "ZOROD_FTP_PASSWORD";
+
+// The password for the account command: from the environment, else typed on the terminal without
+// echo. Never an argument.
+QString accountPassword(const QString& prompt) {
+    if (qEnvironmentVariableIsSet(PasswordVariable)) {
+        return qEnvironmentVariable(PasswordVariable);
+    }
+    termios old{};
+    if (::isatty(STDIN_FILENO) != 1 || ::tcgetattr(STDIN_FILENO, &old) != 0) {
+        throw ZorError(QStringLiteral("Пароль не задан: задайте переменную %1 или запустите "
+                                      "команду в терминале, чтобы ввести его.")
+                           .arg(QLatin1String(PasswordVariable)));
+    }
+    writeErr(prompt);
+    termios quiet = old;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    QByteArray typed;
+    bool interrupted = false;
+    for (char c = 0; typed.size() < 4096;) {
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR && caughtSignal() == 0) {
+            continue;
+        }
+        if (n <= 0 || c == '\n') {
+            interrupted = n < 0;
+            break;
+        }
+        typed.append(c);
+    }
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
+    writeErr(QStringLiteral("\n"));
+    if (interrupted || caughtSignal() != 0) {
+        throw Cancelled();
+    }
+    if (typed.endsWith('\r')) {
+        typed.chop(1);
+    }
+    if (typed.isEmpty()) {
+        throw ZorError(QStringLiteral("Пароль не введён: учётная запись не сохранена."));
+    }
+    return QString::fromLocal8Bit(typed);
+}
 
 // The site folder as given: its name is the site's name in the settings.
 struct SiteFolder {
@@ -126,6 +172,11 @@ public:
                 writeErr(publish::plainConnectionNote(ftp_.TlsRefused()) + u'\n');
             }
         };
+        keyring_.pump = [] {
+            if (caughtSignal() != 0) {
+                throw Cancelled();
+            }
+        };
         clock_.start();
     }
 
@@ -136,6 +187,7 @@ public:
                     : c == u"status"  ? status()
                     : c == u"upload"  ? upload()
                     : c == u"sync"    ? sync()
+                    : c == u"account" ? account()
                                       : list();
         progress_.finish();
         return o;
@@ -143,6 +195,11 @@ public:
 
     void finish() { progress_.finish(); }
     const QString& siteName() const { return site_.name; }
+    // An account is remembered without its password: the keyring may have it.
+    bool keptElsewhere() const {
+        const FtpAccount& a = state_.ftpAccount;
+        return !a.host.isEmpty() && !a.userName.isEmpty() && a.password.isEmpty();
+    }
 
 private:
     // Opens the site as the main window does, then lets the command line and the environment
@@ -152,7 +209,12 @@ private:
     void open() {
         settings_ = std::make_unique<SettingsStore>(SettingsStore::defaultPath());
         state_.sitesRoot = site_.root;
-        const QStringList errors = publish::loadOpenSite(state_, *settings_, site_.name);
+        // A password given in the environment is the one used: the keyring is not asked, so a
+        // scheduled job never waits on its unlock prompt.
+        NoKeyring none;
+        Keyring& keyring =
+            qEnvironmentVariableIsSet(PasswordVariable) ? static_cast<Keyring&>(none) : keyring_;
+        const QStringList errors = publish::loadOpenSite(state_, *settings_, keyring, site_.name);
         if (!errors.isEmpty()) {
             throw ZorError(site::partlyOpenedText(site_.name, errors));
         }
@@ -363,6 +425,38 @@ private:
                 json};
     }
 
+    // "Запомнить данные" from a terminal: the given account replaces the remembered one; the
+    // protection and the number of sessions stay as chosen for the site.
+    Outcome account() {
+        settings_ = std::make_unique<SettingsStore>(SettingsStore::defaultPath());
+        NoKeyring none;
+        FtpAccount a = publish::rememberedAccount(*settings_, none, site_.name);
+        a.host = request_.host->trimmed();
+        if (request_.port) {
+            const QString name = publish::parseHostField(a.host, *request_.port).host;
+            const QString bracketed = name.contains(u':') ? u'[' + name + u']' : name;
+            a.host = bracketed + u':' + QString::number(*request_.port);
+        }
+        a.userName = *request_.user;
+        a.remoteFolder = publish::withSingleLeadingSlash(*request_.folder);
+        publish::checkFieldText(a.host, QStringLiteral("Хост"));
+        publish::checkFieldText(a.userName, QStringLiteral("Имя пользователя"));
+        a.password =
+            accountPassword(QStringLiteral("Пароль FTP для %1@%2: ").arg(a.userName, a.host));
+        const bool inKeyring = publish::storeFtpAccount(*settings_, keyring_, site_.name, a);
+        const QString where =
+            inKeyring ? QStringLiteral("the password is in the keyring")
+                      : QStringLiteral("no keyring here: the password is in the settings file");
+        return {{},
+                QStringLiteral("remembered %1@%2, folder %3, for site %4; %5")
+                    .arg(a.userName, a.host, a.remoteFolder, site_.name, where),
+                {{"site", site_.name},
+                 {"host", a.host},
+                 {"user", a.userName},
+                 {"folder", a.remoteFolder},
+                 {"passwordIn", inKeyring ? "keyring" : "settings"}}};
+    }
+
     Outcome list() {
         open();
         FtpAccount account = state_.ftpAccount;
@@ -388,6 +482,7 @@ private:
     SiteFolder site_;
     std::unique_ptr<SettingsStore> settings_;
     OpenSiteState state_;
+    SecretServiceKeyring keyring_;
     publish::FtpClient ftp_;
     CurlHttpClient http_;
     ProgressReporter progress_;
@@ -438,6 +533,13 @@ int run(const QStringList& arguments) {
                                    "\u00ABЗапомнить данные\u00BB на экране загрузки "
                                    "или задайте --host, --user и переменную %2.")
                                    .arg(command.siteName(), QLatin1String(PasswordVariable));
+            if (command.keptElsewhere()) {
+                error += QStringLiteral(
+                             "\nЕсли пароль сохранён в связке ключей, отсюда она недоступна или "
+                             "не разблокирована (так бывает в заданиях cron и по ssh): задайте "
+                             "переменную %1.")
+                             .arg(QLatin1String(PasswordVariable));
+            }
         } catch (const publish::UntrustedCertificate& e) {
             command.finish();
             error = e.text() + QStringLiteral(

@@ -25,6 +25,7 @@
 #include "site/SiteWorkspace.h"
 #include "support/FtpServers.h"
 #include "support/Http.h"
+#include "support/SecretService.h"
 
 using namespace zor;
 using namespace zor::test;
@@ -94,6 +95,8 @@ TEST_F(UploadScreenTest, RememberingWritesTheAccountAndForgettingKeepsTheFolder)
     EXPECT_EQ(stored("kydkach"), std::nullopt);
 
     showForm();
+    // Without a keyring, beside the box: the password goes into the settings file.
+    EXPECT_FALSE(upload().KeyringNote->isHidden());
     upload().CheckBox2->click();
     EXPECT_EQ(stored("host"), QString(""));
     EXPECT_EQ(stored("username"), QString(""));
@@ -110,6 +113,27 @@ TEST_F(UploadScreenTest, RememberingWritesTheAccountAndForgettingKeepsTheFolder)
     EXPECT_EQ(publish::unscramblePassword(*stored("pass")), "пароль");
     EXPECT_EQ(upload().Edit3->text(), "пароль");
     EXPECT_EQ(state().ftpAccount.password, "пароль");
+}
+
+// With a keyring the box keeps the password there and the settings none; the site opened again
+// shows it, and unticking takes it out of the keyring.
+TEST_F(UploadScreenTest, WithAKeyringRememberingKeepsThePasswordThere) {
+    TestKeyring keyring;
+    start();
+    showForm();
+    EXPECT_TRUE(upload().KeyringNote->isHidden());
+    upload().Edit1->setText("ftp.example.org");
+    upload().Edit2->setText("user");
+    upload().Edit3->setText("пароль");
+    upload().CheckBox2->click();
+    EXPECT_EQ(stored("pass"), std::nullopt);
+    EXPECT_TRUE(keyring.entries({"site", "alpha"}).contains("secret = пароль"));
+
+    chooseSite("beta");
+    chooseSite("alpha");
+    EXPECT_EQ(upload().Edit3->text(), "пароль");
+    upload().CheckBox2->click();
+    EXPECT_FALSE(keyring.entries({"site", "alpha"}).contains("пароль"));
 }
 
 TEST_F(UploadScreenTest, AnIncompleteAccountAsksForTheDataAndContactsNoServer) {

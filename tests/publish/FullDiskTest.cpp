@@ -25,6 +25,9 @@ using ::testing::ThrowsMessage;
 
 namespace {
 
+// These sites remember their accounts in the settings, as where no keyring is.
+NoKeyring noKeyring;
+
 using Files = std::map<QString, QByteArray>;
 
 // Every file under folder but the filler, by path.
@@ -89,7 +92,7 @@ TEST_P(SaveOntoABadDisk, SaysWhyInRussianAndKeepsTheOldFiles) {
     site::createSite(state.sitesRoot, "site");
     TempRoot settingsRoot;
     SettingsStore settings(settingsRoot.settingsPath());
-    ASSERT_EQ(publish::loadOpenSite(state, settings, "site"), QStringList());
+    ASSERT_EQ(publish::loadOpenSite(state, settings, noKeyring, "site"), QStringList());
     state.sitemapEnabled = true;
     state.siteAddress = "http://example.org/";
     design::compileSavedTemplate(state);  // index.php and the rest exist before
@@ -113,7 +116,7 @@ TEST_P(SaveOntoABadDisk, SaysWhyInRussianAndKeepsTheOldFiles) {
     disk.empty();
     OpenSiteState again;
     again.sitesRoot = state.sitesRoot;
-    EXPECT_EQ(publish::loadOpenSite(again, settings, "site"), QStringList());
+    EXPECT_EQ(publish::loadOpenSite(again, settings, noKeyring, "site"), QStringList());
     EXPECT_EQ(again.pageList, listBefore);
     EXPECT_EQ(filesIn(state.sitePath), before);
 }
@@ -134,7 +137,7 @@ TEST(UploadWithFullSettings, StopsWithAMessageAndKeepsTheRecords) {
     OpenSiteState state;
     state.sitesRoot = root.root();
     root.makeSite("a");
-    ASSERT_EQ(publish::loadOpenSite(state, *settings, "a"), QStringList());
+    ASSERT_EQ(publish::loadOpenSite(state, *settings, noKeyring, "a"), QStringList());
     state.ftpAccount = {server.host(), server.user(), server.password(), server.writableFolder()};
     const QString key = "software\\ZOR-OD\\a\\files";
     auto upload = [&] {

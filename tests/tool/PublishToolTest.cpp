@@ -22,6 +22,7 @@
 #include "site/SiteWorkspace.h"
 #include "support/FtpServers.h"
 #include "support/Http.h"
+#include "support/SecretService.h"
 #include "support/TempSite.h"
 
 using namespace zor;
@@ -436,6 +437,32 @@ TEST_F(PublishTool, ThePasswordComesFromTheSettingsOrTheEnvironment) {
         const Result r = tool(withPort({"ls", "a"}), row.environment);
         EXPECT_EQ(r.exit, row.exit) << row.stored.toStdString() << " " << r.err.toStdString();
         EXPECT_TRUE(r.err.contains(row.error)) << r.err.toStdString();
+    }
+}
+
+// "account" remembers as the window does: the password in the keyring where there is one, else
+// (a bus without a Secret Service, no bus at all) in the settings; either way the next command
+// logs in without being given it.
+TEST_F(PublishTool, AccountRemembersThePasswordWhereTheWindowWould) {
+    startServer();
+    site("a");
+    for (const auto offer :
+         {TestKeyring::Offer::Keyring, TestKeyring::Offer::BusOnly, TestKeyring::Offer::NoBus}) {
+        const bool keyring = offer == TestKeyring::Offer::Keyring;
+        SCOPED_TRACE(static_cast<int>(offer));
+        TestKeyring session(offer);
+        const Result stored = tool(
+            {"account", "a", "--host", server->host(), "--port", QString::number(server->port()),
+             "--user", server->user(), "--folder", "/www", "--json"},
+            server->password());
+        ASSERT_EQ(stored.exit, 0) << stored.err.toStdString();
+        const QJsonObject json = QJsonDocument::fromJson(stored.out.toUtf8()).object();
+        EXPECT_EQ(json["passwordIn"].toString(), keyring ? "keyring" : "settings");
+        EXPECT_EQ(settings().readValue("software\\ZOR-OD\\a\\ftp", "pass").has_value(), !keyring);
+
+        const Result listed = tool({"ls", "a"});
+        EXPECT_EQ(listed.exit, 0) << listed.err.toStdString();
+        EXPECT_TRUE(listed.out.contains("in /www")) << listed.out.toStdString();
     }
 }
 
