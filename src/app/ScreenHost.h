@@ -6,6 +6,7 @@ class QWidget;
 
 namespace zor {
 class CommandRunner;
+class Keyring;
 namespace editor {
 class TForm2;
 }
@@ -21,6 +22,8 @@ public:
     // The main window: the parent of every box a screen shows.
     virtual QWidget* mainWindow() = 0;
     virtual CommandRunner& commands() = 0;
+    // Where remembered passwords are kept when the desktop has a keyring.
+    virtual Keyring& keyring() = 0;
     // The editor window; throws while there is none.
     virtual editor::TForm2& editor() const = 0;
     // Loads the named site into the state and every screen; throws what failed to load.

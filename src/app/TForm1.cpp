@@ -73,9 +73,8 @@ TForm1::TForm1(OpenSiteState& state, SettingsStore& settings, const QString& sit
         if (!isVisible()) {
             return;  // still starting up: nothing on screen to keep alive
         }
-        const bool was = std::exchange(publishing_, true);
+        const CommandRunner::Hold hold(commands_);
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        publishing_ = was;
     };
 
     state_.sitesRoot = QDir(sitesRoot).absolutePath() + u'/';

@@ -79,7 +79,7 @@ public:
     OpenSiteState& state() { return state_; }
     SettingsStore& settings() { return settings_; }
     // Where remembered passwords are kept when the desktop has a keyring.
-    Keyring& keyring() { return keyring_; }
+    Keyring& keyring() override { return keyring_; }
     DesignScreen* designScreen() const { return design_; }
     PagesScreen* pagesScreen() const { return pages_; }
     UploadScreen* uploadScreen() const { return upload_; }

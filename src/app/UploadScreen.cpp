@@ -283,7 +283,7 @@ void UploadScreen::showAccount() {
     if (publish::accountComplete(a)) {
         CheckBox2->setChecked(true);
     }
-    KeyringNote->setVisible(!form_.keyring().present());
+    KeyringNote->setVisible(!host_.keyring().present());
     CheckBox4->setChecked(state_.siteName.isEmpty() ||
                           publish::siteCheckEnabled(settings_, state_.siteName));
     Label4->clear();
@@ -291,7 +291,7 @@ void UploadScreen::showAccount() {
 
 void UploadScreen::saveAccount() {
     if (CheckBox2->isChecked()) {
-        publish::storeFtpAccount(settings_, form_.keyring(), state_.siteName, state_.ftpAccount);
+        publish::storeFtpAccount(settings_, host_.keyring(), state_.siteName, state_.ftpAccount);
     }
 }
 
@@ -322,9 +322,9 @@ void UploadScreen::CheckBox2Click() {
         return;
     }
     if (CheckBox2->isChecked()) {
-        publish::storeFtpAccount(settings_, form_.keyring(), state_.siteName, state_.ftpAccount);
+        publish::storeFtpAccount(settings_, host_.keyring(), state_.siteName, state_.ftpAccount);
     } else {
-        publish::forgetFtpAccount(settings_, form_.keyring(), state_.siteName);
+        publish::forgetFtpAccount(settings_, host_.keyring(), state_.siteName);
     }
 }
 

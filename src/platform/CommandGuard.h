@@ -27,6 +27,22 @@ public:
     bool run(QWidget* window, const ProgressWindow::Setup& setup,
              const std::function<void(ProgressWindow&)>& command);
 
+    // Busy for as long as it lives, without a command of its own (a wait for the keyring, say):
+    // nothing starts meanwhile.
+    class Hold {
+    public:
+        explicit Hold(CommandRunner& runner) : runner_(runner), was_(runner.busy_) {
+            runner_.busy_ = true;
+        }
+        ~Hold() { runner_.busy_ = was_; }
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+    private:
+        CommandRunner& runner_;
+        bool was_;
+    };
+
 private:
     bool busy_ = false;
 };
