@@ -87,21 +87,27 @@ bool turnedAway(const FtpError& e) {
     return dynamic_cast<const ConnectionRefused*>(&e) || dynamic_cast<const ConnectionLost*>(&e);
 }
 
+using Confirmed = std::function<void(qsizetype index, const QString& digest)>;
+
 class Pool {
 public:
     Pool(FtpClient& first, const QList<Transfer>& transfers, TransferDirection direction,
-         bool stopAtFirstFailure)
+         bool stopAtFirstFailure, const ProgressFn& report, Stage stage, const Confirmed& confirmed)
         : first_(first),
           transfers_(transfers),
           direction_(direction),
-          stopAtFirstFailure_(stopAtFirstFailure) {}
+          stopAtFirstFailure_(stopAtFirstFailure),
+          report_(report),
+          stage_(stage),
+          confirmed_(confirmed),
+          firstProgress_(first.Progress),
+          firstPump_(first.Pump) {}
 
     ~Pool() { stopAll(); }
     Pool(const Pool&) = delete;
     Pool& operator=(const Pool&) = delete;
 
-    PoolOutcome run(int extra, const QString& folder, const ProgressFn& report, Stage stage,
-                    const std::function<void(qsizetype, const QString&)>& confirmed);
+    PoolOutcome run(int extra, const QString& folder);
 
 private:
     // The transfer a session moves now, and its bytes so far.
@@ -115,72 +121,105 @@ private:
         void end() { index = -1; }
     };
 
-    qsizetype take() {
-        const std::lock_guard lock(mutex_);
-        if (stop_ || next_ >= transfers_.size()) {
-            return -1;
-        }
-        return next_++;
-    }
-
-    void post(Event event) {
-        {
-            const std::lock_guard lock(mutex_);
-            events_.push_back(std::move(event));
-        }
-        wake_.notify_one();
-    }
-
-    // Moves one transfer over `ftp`; the digest of what was sent for an upload.
-    QString move(FtpClient& ftp, const Transfer& t) {
-        QString digest;
-        if (direction_ == TransferDirection::Upload) {
-            ftp.UploadFile(t.localPath, t.remotePath, &digest);
-        } else {
-            ftp.DownloadFile(t.remotePath, t.localPath, t.limit);
-        }
-        return digest;
-    }
-
-    void worker(int slot, const QString& folder);
-    void stopAll() {
-        {
-            const std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        cancel_ = true;
-        for (std::thread& t : threads_) {
-            if (t.joinable()) {
-                t.join();
-            }
-        }
-    }
+    // Worker threads and the calling thread alike.
+    qsizetype take();
+    void post(Event event);
+    QString move(FtpClient& ftp, const Transfer& t);
     // The bytes transfer `index` has moved: as its session counts them while it runs, all of
     // it once over.
-    qint64 movedOf(qsizetype index) const {
-        for (const auto& m : moved_) {
-            if (m->index == index) {
-                return m->current;
-            }
-        }
-        return std::max<qint64>(transfers_[index].size, 0);
-    }
+    qint64 movedOf(qsizetype index) const;
+
+    // A worker thread: the further session in `slot` (from 1).
+    void worker(int slot, const QString& folder);
+
+    // The calling thread.
+    void prepareSessions(int extra);
+    void takeOverFirst();
+    void giveBackFirst();
+    void startWorkers(int extra, const QString& folder);
+    void runSessions();
+    bool moveOwnNext();
+    void waitForEvents();
+    void handleEvents(bool inTransfer);
+    void handle(Event& e, bool inTransfer);
+    void passOnUnrecorded();
+    void record(qsizetype index, const QString& digest);
+    void announce(qsizetype index);
+    void showMoved();
+    void fail(std::exception_ptr error);
+    void stopSessions();
+    void stopAll();
+    void stopAfterError();
 
     FtpClient& first_;
     const QList<Transfer>& transfers_;
     TransferDirection direction_;
     bool stopAtFirstFailure_;
+    const ProgressFn& report_;
+    Stage stage_;
+    const Confirmed& confirmed_;
+    // The first client's own progress and pump, taken over while the sessions run.
+    const std::function<void(qint64)> firstProgress_;
+    const std::function<void()> firstPump_;
 
+    // Shared with the workers.
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Event> events_;
     qsizetype next_ = 0;
     bool stop_ = false;                // no more transfers are handed out
     std::atomic<bool> cancel_{false};  // every session stops what it does
-    std::vector<std::unique_ptr<Moved>> moved_;
+    std::vector<std::unique_ptr<Moved>> moved_;        // the first session's, then each worker's
     std::vector<std::unique_ptr<FtpClient>> clients_;  // the further sessions, one for each worker
     std::vector<std::thread> threads_;
+
+    // The calling thread's own.
+    PoolOutcome outcome_;
+    int started_ = 0;         // transfers announced
+    int running_ = 0;         // workers not ended yet
+    qsizetype shown_ = -1;    // the transfer announced last
+    bool firstTakes_ = true;  // the first session takes transfers of its own
+    // Confirmations seen while the first session's own transfer ran: passed on after it, so
+    // that what they cause (a settings store that cannot write) never counts as that
+    // transfer's failure.
+    std::deque<Event> unrecorded_;
 };
+
+qsizetype Pool::take() {
+    const std::lock_guard lock(mutex_);
+    if (stop_ || next_ >= transfers_.size()) {
+        return -1;
+    }
+    return next_++;
+}
+
+void Pool::post(Event event) {
+    {
+        const std::lock_guard lock(mutex_);
+        events_.push_back(std::move(event));
+    }
+    wake_.notify_one();
+}
+
+// Moves one transfer over `ftp`; the digest of what was sent for an upload.
+QString Pool::move(FtpClient& ftp, const Transfer& t) {
+    QString digest;
+    if (direction_ == TransferDirection::Upload) {
+        ftp.UploadFile(t.localPath, t.remotePath, &digest);
+    } else {
+        ftp.DownloadFile(t.remotePath, t.localPath, t.limit);
+    }
+    return digest;
+}
+
+qint64 Pool::movedOf(qsizetype index) const {
+    for (const auto& m : moved_) {
+        if (m->index == index) {
+            return m->current;
+        }
+    }
+    return std::max<qint64>(transfers_[index].size, 0);
+}
 
 void Pool::worker(int slot, const QString& folder) {
     Moved& moved = *moved_[static_cast<size_t>(slot)];
@@ -237,168 +276,223 @@ void Pool::worker(int slot, const QString& folder) {
     post(Event(Event::Ended));
 }
 
-PoolOutcome Pool::run(int extra, const QString& folder, const ProgressFn& report, Stage stage,
-                      const std::function<void(qsizetype, const QString&)>& confirmed) {
-    PoolOutcome outcome;
-    const int n = static_cast<int>(transfers_.size());
-    int started = 0;
-    int running = extra;  // workers not ended yet
-    const auto progress = first_.Progress;
-    const auto pump = first_.Pump;
-    qsizetype shown = -1;  // the transfer announced last
-    const auto showMoved = [&] {
-        if (progress && shown >= 0) {
-            progress(movedOf(shown));
-        }
-    };
-    const auto announce = [&](qsizetype index) {
-        ++started;
-        shown = index;
-        if (report) {
-            report(stage, started, n, transfers_[index].name, transfers_[index].size);
-        }
-        showMoved();
-    };
-    const auto fail = [&](std::exception_ptr error) {
-        if (!outcome.failure) {
-            outcome.failure = std::move(error);
-        }
-        if (stopAtFirstFailure_) {
-            {
-                const std::lock_guard lock(mutex_);
-                stop_ = true;
-            }
-            cancel_ = true;
-        }
-    };
-    // Confirmations seen while the first session's own transfer ran: passed on after it, so
-    // that what they cause (a settings store that cannot write) never counts as that
-    // transfer's failure.
-    std::deque<Event> unrecorded;
-    const auto record = [&](const Event& e) {
-        ++outcome.confirmed;
-        confirmed(e.index, e.digest);
-    };
-    // Whatever the workers said so far; confirmations are passed on here, on this thread, and
-    // outside the first session's transfers.
-    const auto handleEvents = [&](bool inTransfer) {
-        while (!inTransfer && !unrecorded.empty()) {
-            const Event e = std::move(unrecorded.front());
-            unrecorded.pop_front();
-            record(e);
-        }
-        std::deque<Event> events;
-        {
-            const std::lock_guard lock(mutex_);
-            events.swap(events_);
-        }
-        for (Event& e : events) {
-            switch (e.kind) {
-                case Event::Opened:
-                    ++outcome.sessions;
-                    break;
-                case Event::NotOpened:
-                    outcome.fewerAccepted = outcome.fewerAccepted || e.turnedAway;
-                    break;
-                case Event::Begun:
-                    announce(e.index);
-                    break;
-                case Event::Done:
-                    if (inTransfer) {
-                        unrecorded.push_back(std::move(e));
-                    } else {
-                        record(e);
-                    }
-                    break;
-                case Event::Failed:
-                    fail(e.error);
-                    break;
-                case Event::Ended:
-                    --running;
-                    break;
-            }
-        }
-    };
-
-    moved_.push_back(std::make_unique<Moved>());
-    for (int i = 1; i <= extra; ++i) {
-        moved_.push_back(std::make_unique<Moved>());
-        // Taken from the first session here, before any worker runs beside it.
-        clients_.push_back(std::make_unique<FtpClient>());
-        copySessionSettings(first_, *clients_.back());
-    }
-    Moved& own = *moved_.front();
-    // The first session's own transfers show the bytes of all sessions.
-    struct Restore {
-        FtpClient& ftp;
-        std::function<void(qint64)> progress;
-        std::function<void()> pump;
-        ~Restore() {
-            ftp.Progress = std::move(progress);
-            ftp.Pump = std::move(pump);
-        }
-    } restore{first_, progress, pump};
-    first_.Progress = [&](qint64 bytes) { own.current = bytes; };
-    first_.Pump = [&] {
-        handleEvents(true);
-        showMoved();
-        if (pump) {
-            pump();
-        }
-    };
-
+PoolOutcome Pool::run(int extra, const QString& folder) {
+    prepareSessions(extra);
+    // However the run ends, every worker has ended before the first client is given back.
+    struct GiveBack {
+        Pool& pool;
+        ~GiveBack() { pool.giveBackFirst(); }
+    } giveBack{*this};
+    takeOverFirst();
     try {
-        for (int i = 1; i <= extra; ++i) {
-            threads_.emplace_back([this, i, folder] { worker(i, folder); });
-        }
-        bool firstTakes = true;
-        for (;;) {
-            handleEvents(false);
-            if (firstTakes) {
-                const qsizetype i = take();
-                if (i >= 0) {
-                    const Transfer& t = transfers_[i];
-                    own.begin(i);
-                    announce(i);
-                    try {
-                        const QString digest = move(first_, t);
-                        own.end();
-                        ++outcome.confirmed;
-                        confirmed(i, digest);
-                    } catch (const Cancelled&) {
-                        own.end();
-                        throw;
-                    } catch (const ZorError&) {
-                        own.end();
-                        firstTakes = false;
-                        fail(std::current_exception());
-                    }
-                    continue;
-                }
-                firstTakes = false;
-            }
-            if (running == 0) {
-                break;
-            }
-            {
-                std::unique_lock lock(mutex_);
-                wake_.wait_for(lock, Pacer::interval, [this] { return !events_.empty(); });
-            }
-            letEventsRun(first_);
-        }
-        handleEvents(false);
+        startWorkers(extra, folder);
+        runSessions();
     } catch (...) {
-        // A Cancel, or a confirmation that could not be recorded: every session stops, and what
-        // the others had confirmed meanwhile is passed on before the command ends.
-        stopAll();
-        try {
-            handleEvents(false);
-        } catch (...) {
-        }
+        stopAfterError();
         throw;
     }
     stopAll();
-    return outcome;
+    return outcome_;
+}
+
+// The bytes of each session, and a client for each further one with the settings of the
+// first: taken here, before any worker runs beside it.
+void Pool::prepareSessions(int extra) {
+    moved_.push_back(std::make_unique<Moved>());
+    for (int i = 1; i <= extra; ++i) {
+        moved_.push_back(std::make_unique<Moved>());
+        clients_.push_back(std::make_unique<FtpClient>());
+        copySessionSettings(first_, *clients_.back());
+    }
+}
+
+// While the sessions run, the first session's own transfers show the bytes of all sessions,
+// and whenever it lets events run it takes in what the workers said.
+void Pool::takeOverFirst() {
+    Moved& own = *moved_.front();
+    first_.Progress = [&own](qint64 bytes) { own.current = bytes; };
+    first_.Pump = [this] {
+        handleEvents(true);
+        showMoved();
+        if (firstPump_) {
+            firstPump_();
+        }
+    };
+}
+
+void Pool::giveBackFirst() {
+    first_.Progress = firstProgress_;
+    first_.Pump = firstPump_;
+}
+
+void Pool::startWorkers(int extra, const QString& folder) {
+    running_ = extra;
+    for (int i = 1; i <= extra; ++i) {
+        threads_.emplace_back([this, i, folder] { worker(i, folder); });
+    }
+}
+
+// What the workers said, then the first session's next transfer while it takes any; once it
+// takes none, waiting until every worker has ended.
+void Pool::runSessions() {
+    for (;;) {
+        handleEvents(false);
+        if (moveOwnNext()) {
+            continue;
+        }
+        if (running_ == 0) {
+            break;
+        }
+        waitForEvents();
+    }
+    handleEvents(false);
+}
+
+// The first session moves the next transfer not taken yet. False when it took none: none is
+// left, or one of its own failed and it takes no more.
+bool Pool::moveOwnNext() {
+    if (!firstTakes_) {
+        return false;
+    }
+    const qsizetype i = take();
+    if (i < 0) {
+        firstTakes_ = false;
+        return false;
+    }
+    Moved& own = *moved_.front();
+    own.begin(i);
+    announce(i);
+    try {
+        const QString digest = move(first_, transfers_[i]);
+        own.end();
+        record(i, digest);
+    } catch (const Cancelled&) {
+        own.end();
+        throw;
+    } catch (const ZorError&) {
+        own.end();
+        firstTakes_ = false;
+        fail(std::current_exception());
+    }
+    return true;
+}
+
+// Until a worker says something, or a pacing interval at most; then the window's events.
+void Pool::waitForEvents() {
+    {
+        std::unique_lock lock(mutex_);
+        wake_.wait_for(lock, Pacer::interval, [this] { return !events_.empty(); });
+    }
+    letEventsRun(first_);
+}
+
+// Whatever the workers said so far; confirmations are passed on here, on this thread, and
+// outside the first session's transfers.
+void Pool::handleEvents(bool inTransfer) {
+    if (!inTransfer) {
+        passOnUnrecorded();
+    }
+    std::deque<Event> events;
+    {
+        const std::lock_guard lock(mutex_);
+        events.swap(events_);
+    }
+    for (Event& e : events) {
+        handle(e, inTransfer);
+    }
+}
+
+void Pool::handle(Event& e, bool inTransfer) {
+    switch (e.kind) {
+        case Event::Opened:
+            ++outcome_.sessions;
+            break;
+        case Event::NotOpened:
+            outcome_.fewerAccepted = outcome_.fewerAccepted || e.turnedAway;
+            break;
+        case Event::Begun:
+            announce(e.index);
+            break;
+        case Event::Done:
+            if (inTransfer) {
+                unrecorded_.push_back(std::move(e));
+            } else {
+                record(e.index, e.digest);
+            }
+            break;
+        case Event::Failed:
+            fail(e.error);
+            break;
+        case Event::Ended:
+            --running_;
+            break;
+    }
+}
+
+void Pool::passOnUnrecorded() {
+    while (!unrecorded_.empty()) {
+        const Event e = std::move(unrecorded_.front());
+        unrecorded_.pop_front();
+        record(e.index, e.digest);
+    }
+}
+
+void Pool::record(qsizetype index, const QString& digest) {
+    ++outcome_.confirmed;
+    confirmed_(index, digest);
+}
+
+void Pool::announce(qsizetype index) {
+    ++started_;
+    shown_ = index;
+    if (report_) {
+        report_(stage_, started_, static_cast<int>(transfers_.size()), transfers_[index].name,
+                transfers_[index].size);
+    }
+    showMoved();
+}
+
+void Pool::showMoved() {
+    if (firstProgress_ && shown_ >= 0) {
+        firstProgress_(movedOf(shown_));
+    }
+}
+
+void Pool::fail(std::exception_ptr error) {
+    if (!outcome_.failure) {
+        outcome_.failure = std::move(error);
+    }
+    if (stopAtFirstFailure_) {
+        stopSessions();
+    }
+}
+
+// No more transfers are handed out, and every session stops what it does.
+void Pool::stopSessions() {
+    {
+        const std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    cancel_ = true;
+}
+
+void Pool::stopAll() {
+    stopSessions();
+    for (std::thread& t : threads_) {
+        if (t.joinable()) {
+            t.join();
+        }
+    }
+}
+
+// A Cancel, or a confirmation that could not be recorded: every session stops, and what the
+// others had confirmed meanwhile is passed on before the command ends.
+void Pool::stopAfterError() {
+    stopAll();
+    try {
+        handleEvents(false);
+    } catch (...) {
+    }
 }
 
 }  // namespace
@@ -408,8 +502,8 @@ PoolOutcome transferOverSessions(
     TransferDirection direction, bool stopAtFirstFailure, const ProgressFn& report, Stage stage,
     const std::function<void(qsizetype index, const QString& digest)>& confirmed) {
     extra = std::max(0, std::min<int>(extra, static_cast<int>(transfers.size()) - 1));
-    Pool pool(first, transfers, direction, stopAtFirstFailure);
-    return pool.run(extra, folder, report, stage, confirmed);
+    Pool pool(first, transfers, direction, stopAtFirstFailure, report, stage, confirmed);
+    return pool.run(extra, folder);
 }
 
 }  // namespace zor::publish
