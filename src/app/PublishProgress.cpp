@@ -124,7 +124,7 @@ void PublishProgress::refresh() {
     stage_->setText(item_.stageText());
     name_->setText(item_.name);
     if (item_.stage == publish::Stage::Checking || item_.stage == publish::Stage::Verifying ||
-        item_.stage == publish::Stage::Deleting) {
+        item_.stage == publish::Stage::Deleting || item_.stage == publish::Stage::Retrying) {
         // Reading is quick per file; the files done tell more than the bytes of one. A page
         // asked for has no size to tell.
         bar_->setRange(0, item_.n);

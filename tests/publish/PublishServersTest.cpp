@@ -47,6 +47,7 @@ struct PublishingBase {
     std::unique_ptr<FtpServer> server;
     QStringList sent;                     // the files each upload set out to send, in order
     QMap<QString, qint64> reportedSizes;  // the size each sent file was announced with
+    int retries = DefaultRetries;
 
     void useServer(std::unique_ptr<FtpServer> s) {
         server = std::move(s);
@@ -75,7 +76,8 @@ struct PublishingBase {
                         sent.append(name);
                         reportedSizes[name] = size;
                     }
-                }};
+                },
+                retries};
     }
     UploadResult upload(OpenSiteState& state) {
         sent.clear();
@@ -490,6 +492,7 @@ TEST(PublishingFaults, ATransferCutShortIsNotRecordedAndGoesAgain) {
     OpenSiteState a = p.openNewSite("a");
     // One session: with more, whichever file's failure came first would be the one reported.
     a.ftpAccount.sessions = 1;
+    p.retries = 0;  // each failure ends the command, as a last retry's would
     // The server takes a file in full, then reports the transfer aborted (426, then 226).
     writeFile(a.sitePath + "/robots.txt", "arrives, but the server calls it aborted");
     EXPECT_THAT(
@@ -507,7 +510,7 @@ TEST(PublishingFaults, ATransferCutShortIsNotRecordedAndGoesAgain) {
     int robots = 0, big = 0;
     for (const QByteArray& line : server.receivedLines()) {
         robots += line == "STOR //robots.txt\r\n";
-        big += line == "STOR //mf/img/big.bin\r\n";
+        big += line == "STOR //mf/img/big.bin.zorod-part\r\n";  // a large file's temporary name
     }
     EXPECT_EQ(robots, 2);
     EXPECT_EQ(big, 1);
@@ -619,9 +622,10 @@ TEST(PublishingFaults, CancelWhileABigFileIsCheckedStopsBeforeTheServer) {
 namespace {
 
 // The commands of every session, as the scripted server received them: the verb and argument
-// of each line; STOR arguments without the RemoteFolder "/" in front.
+// of each line; STOR arguments without the RemoteFolder "/" in front, and a large file's
+// temporary name as the name it is renamed to.
 struct Wire {
-    QStringList lines, stored;
+    QStringList lines, stored, renamed;
     int logins = 0;
     explicit Wire(const FaultFtpServer& server) {
         for (const QByteArray& line : server.receivedLines()) {
@@ -629,7 +633,10 @@ struct Wire {
             lines.append(text);
             logins += text.startsWith("USER ");
             if (text.startsWith("STOR /")) {
-                stored.append(text.mid(6));
+                stored.append(text.mid(6).remove(QRegularExpression("\\.zorod-part$")));
+            }
+            if (text.startsWith("RNTO /")) {
+                renamed.append(text.mid(6));
             }
         }
     }
@@ -733,6 +740,7 @@ TEST(ParallelSessions, OnlyATurnedAwaySessionLowersTheNumberAndTheResultSaysSo) 
 TEST(ParallelSessions, ADroppedSessionLosesOnlyItsFileAndTheNextUploadSendsWhatIsMissing) {
     PublishingBase p;
     FaultFtpServer& server = p.useFaultServer("drop-once-stor");
+    p.retries = 0;  // the file is not tried again in the same command
     OpenSiteState a = siteWithFiles(p, 8, 3);
     writeFile(a.sitePath + "/mf/other/drop.bin", randomBytes(200 * 1024, 9));
     EXPECT_THROW(p.upload(a), FtpError);
