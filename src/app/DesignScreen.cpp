@@ -10,8 +10,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "app/ScreenHost.h"
 #include "app/ScreenMargins.h"
-#include "app/TForm1.h"
 #include "design/TemplateCompiler.h"
 #include "editor/EditorSave.h"
 #include "editor/TForm2.h"
@@ -35,8 +35,8 @@ QString toFileText(const QString& boxText) {
     return t;
 }
 
-DesignScreen::DesignScreen(TForm1& form, OpenSiteState& state, QWidget* parent)
-    : QWidget(parent), form_(form), state_(state) {
+DesignScreen::DesignScreen(ScreenHost& host, OpenSiteState& state, QWidget* parent)
+    : QWidget(parent), host_(host), state_(state) {
     auto* intro = new QLabel(QStringLiteral(
         "Вы можете менять стандартную тему сайта как Вам захочется. У нас есть ряд обозначений "
         "(псевдокоды). Для изменеия дизайна Вы должны их знать"));
@@ -142,7 +142,7 @@ void DesignScreen::ListBox2Click() {
     if (!picked) {
         return;
     }
-    editor::TForm2& form2 = form_.editor();
+    editor::TForm2& form2 = host_.editor();
     if (picked->text() == NewItemEntry) {
         // The picked entry becomes the new block's when the editor saves it.
         ListBox2->addItem(NewItemEntry);

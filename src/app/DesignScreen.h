@@ -10,13 +10,13 @@ class QListWidget;
 
 namespace zor::app {
 
-class TForm1;
+class ScreenHost;
 
 // The design screen: the template box, "Сохранить" (save and compile) and the block list.
 class DesignScreen : public QWidget {
     Q_OBJECT
 public:
-    DesignScreen(TForm1& form, OpenSiteState& state, QWidget* parent = nullptr);
+    DesignScreen(ScreenHost& host, OpenSiteState& state, QWidget* parent = nullptr);
 
     // Opening a site: the block list from "etc/blocs", then (later) the template box.
     void loadBlockList();
@@ -34,7 +34,7 @@ public:
     QListWidget* ListBox2;  // BlockList
 
 private:
-    TForm1& form_;
+    ScreenHost& host_;
     OpenSiteState& state_;
     bool templateLoaded_ = false;  // the box holds the site's template as read from its file
 };

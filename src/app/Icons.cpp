@@ -127,6 +127,14 @@ QPixmap drawIcon(Icon icon, int size) {
     return pm;
 }
 
+QIcon themeIcon(const QString& name) {
+    QIcon icon;
+    for (const char* size : {"16", "32"}) {
+        icon.addFile(QStringLiteral(":/zorod/icons/%1/%2.png").arg(QLatin1String(size), name));
+    }
+    return icon;
+}
+
 QIcon programIcon() {
     return QIcon(QStringLiteral(":/icons/zorod.svg"));
 }

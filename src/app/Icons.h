@@ -10,6 +10,9 @@ enum class Icon { Welcome, Design, Pages, Upload, FileManager, Updates, Develope
 
 QPixmap drawIcon(Icon icon, int size = 16);
 
+// A picture of the icon theme the editor's toolbar uses, built into the program ("edit-rename").
+QIcon themeIcon(const QString& name);
+
 // The program's own icon, for its windows (the SVG also installed beside the program).
 QIcon programIcon();
 

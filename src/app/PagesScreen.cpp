@@ -7,8 +7,8 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include "app/ScreenHost.h"
 #include "app/ScreenMargins.h"
-#include "app/TForm1.h"
 #include "editor/TForm2.h"
 #include "pages/PageCatalogue.h"
 #include "pages/Sitemap.h"
@@ -19,9 +19,9 @@
 
 namespace zor::app {
 
-PagesScreen::PagesScreen(TForm1& form, OpenSiteState& state, SettingsStore& settings,
+PagesScreen::PagesScreen(ScreenHost& host, OpenSiteState& state, SettingsStore& settings,
                          QWidget* parent)
-    : QWidget(parent), form_(form), state_(state), settings_(settings) {
+    : QWidget(parent), host_(host), state_(state), settings_(settings) {
     auto* help = new QLabel(QStringLiteral(
         "Вам доступно редактирование страниц визуальным редактором. Для этого выберите "
         "соответствующий заголовок из выпадающего списка, откроется окно визуального редактора. "
@@ -137,7 +137,7 @@ void PagesScreen::ComboBox1Select() {
     }
     const pages::PageOpening page =
         pages::planPageOpening(state_, index, ComboBox1->itemText(index));
-    editor::TForm2& form2 = form_.editor();
+    editor::TForm2& form2 = host_.editor();
     if (page.isNew) {
         // The list ends with a new-page entry again; the picked one becomes the new page when
         // the editor saves it.

@@ -14,13 +14,13 @@ class SettingsStore;
 
 namespace zor::app {
 
-class TForm1;
+class ScreenHost;
 
 // The pages screen: the page list, the site's display name and the sitemap switch.
 class PagesScreen : public QWidget {
     Q_OBJECT
 public:
-    PagesScreen(TForm1& form, OpenSiteState& state, SettingsStore& settings,
+    PagesScreen(ScreenHost& host, OpenSiteState& state, SettingsStore& settings,
                 QWidget* parent = nullptr);
 
     // Shows PageList in the list control (no selection) and SiteTitle in "Имя сайта".
@@ -41,7 +41,7 @@ public:
     QCheckBox* CheckBox3;  // "Создавать карту сайта"
 
 private:
-    TForm1& form_;
+    ScreenHost& host_;
     OpenSiteState& state_;
     SettingsStore& settings_;
 };

@@ -3,15 +3,15 @@
 #include <QComboBox>
 #include <QFileInfo>
 
-#include "app/TForm1.h"
+#include "app/ScreenHost.h"
 #include "platform/CommandGuard.h"
 #include "platform/Dialogs.h"
 #include "site/SiteCatalogue.h"
 
 namespace zor::app {
 
-SiteCatalogueMenu::SiteCatalogueMenu(TForm1& form, OpenSiteState& state, QComboBox* box)
-    : QMenu(box), form_(form), state_(state), sitesbox(box) {
+SiteCatalogueMenu::SiteCatalogueMenu(ScreenHost& host, OpenSiteState& state, QComboBox* box)
+    : QMenu(box), host_(host), state_(state), sitesbox(box) {
     setObjectName(QStringLiteral("PopupMenu3"));
     auto addCommand = [this](const char* name, const QString& text, const QKeySequence& keys,
                              void (SiteCatalogueMenu::*handler)()) {
@@ -39,15 +39,15 @@ SiteCatalogueMenu::SiteCatalogueMenu(TForm1& form, OpenSiteState& state, QComboB
 void SiteCatalogueMenu::SpeedButton1Click() {
     const QString open = state_.siteName;
     if (createSite()) {
-        form_.selectSiteEntry(open);  // the open site stays the selected one
+        host_.selectSiteEntry(open);  // the open site stays the selected one
     }
 }
 
 std::optional<QString> SiteCatalogueMenu::createSite() {
-    if (form_.publishing()) {
+    if (host_.commands().busy()) {
         return std::nullopt;
     }
-    const auto name = dialogs::inputQuery(&form_, QStringLiteral("Новый сайт"),
+    const auto name = dialogs::inputQuery(host_.mainWindow(), QStringLiteral("Новый сайт"),
                                           QStringLiteral("Пожалуйста, укажите имя"));
     if (!name || name->isEmpty()) {
         return std::nullopt;
@@ -58,10 +58,10 @@ std::optional<QString> SiteCatalogueMenu::createSite() {
 }
 
 void SiteCatalogueMenu::N1Click() {
-    if (form_.publishing() || state_.siteName.isEmpty()) {
+    if (host_.commands().busy() || state_.siteName.isEmpty()) {
         return;
     }
-    const auto name = dialogs::inputQuery(&form_, QStringLiteral("Переименовать"),
+    const auto name = dialogs::inputQuery(host_.mainWindow(), QStringLiteral("Переименовать"),
                                           QStringLiteral("Пожалуйста, укажите новое имя"));
     if (!name || name->isEmpty()) {
         return;
@@ -69,18 +69,18 @@ void SiteCatalogueMenu::N1Click() {
     // Nothing below changes unless the folder really has the new name.
     site::renameSite(state_.sitesRoot, state_.siteName, *name);
     sitesbox->setItemText(sitesbox->findText(state_.siteName), *name);
-    form_.setSiteCaption(*name);
+    host_.setSiteCaption(*name);
     state_.siteName = *name;
     state_.sitePath = state_.sitesRoot + *name;
-    form_.selectSiteEntry(*name);
+    host_.selectSiteEntry(*name);
 }
 
 void SiteCatalogueMenu::N5Click() {
-    if (form_.publishing() || state_.siteName.isEmpty()) {
+    if (host_.commands().busy() || state_.siteName.isEmpty()) {
         return;
     }
     if (sitesbox->count() == 1) {
-        dialogs::showMessage(&form_,
+        dialogs::showMessage(host_.mainWindow(),
                              QStringLiteral("Это Ваш единственный сайт! Его нельзя удалить!"));
         return;
     }
@@ -96,26 +96,26 @@ void SiteCatalogueMenu::N5Click() {
                                  "Удалить сайт \u00AB%1\u00BB вместе со всеми его страницами и "
                                  "файлами? Это действие нельзя отменить.")
                                  .arg(doomed);
-    if (!dialogs::ask(&form_, QStringLiteral("Удалить"), question)) {
+    if (!dialogs::ask(host_.mainWindow(), QStringLiteral("Удалить"), question)) {
         return;
     }
     sitesbox->removeItem(sitesbox->findText(doomed));
     sitesbox->setCurrentIndex(0);
     // The site about to go is not saved first: its folder is removed right after.
     state_.siteName.clear();
-    form_.openSite(sitesbox->itemText(0));
+    host_.openSite(sitesbox->itemText(0));
     site::DeleteFolderTree(state_.sitesRoot + doomed, [this](const QString& message) {
-        dialogs::showMessage(&form_, message);
+        dialogs::showMessage(host_.mainWindow(), message);
     });
 }
 
 void SiteCatalogueMenu::N6Click() {
-    if (form_.publishing() || state_.siteName.isEmpty()) {
+    if (host_.commands().busy() || state_.siteName.isEmpty()) {
         return;
     }
     const QString copy = state_.siteName + QStringLiteral(" - копия");
     site::CopyFolderTree(state_.sitesRoot + state_.siteName, state_.sitesRoot + copy);
-    form_.setSiteCaption(copy);
+    host_.setSiteCaption(copy);
     sitesbox->addItem(copy);
     sitesbox->setCurrentIndex(sitesbox->count() - 1);
     state_.siteName = copy;

@@ -9,14 +9,14 @@ class QComboBox;
 
 namespace zor::app {
 
-class TForm1;
+class ScreenHost;
 
 // The site selector's menu and its commands on the catalogue of sites. Its shortcuts act while
 // the selector has the keyboard focus.
 class SiteCatalogueMenu : public QMenu {
     Q_OBJECT
 public:
-    SiteCatalogueMenu(TForm1& form, OpenSiteState& state, QComboBox* sitesbox);
+    SiteCatalogueMenu(ScreenHost& host, OpenSiteState& state, QComboBox* sitesbox);
 
     void SpeedButton1Click();  // "Новый"
     // Asks for a name and creates the site, appending it to the selector; the name, or nullopt
@@ -27,7 +27,7 @@ public:
     void N6Click();  // "Сделать копию"
 
 private:
-    TForm1& form_;
+    ScreenHost& host_;
     OpenSiteState& state_;
     QComboBox* sitesbox;
 };

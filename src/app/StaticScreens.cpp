@@ -126,8 +126,10 @@ HelpScreen makeHelpScreen(HelpTopic topic) {
     s.page->setObjectName(QLatin1String(c.objectName));
     auto* layout = new QVBoxLayout(s.page);
     layout->setContentsMargins(ScreenMargins);
+    // The lead-in is plain text on one line (the longest just fits the window); only "Назад"
+    // is bold.
     auto* lead = text(c.lead);
-    lead->setFont(arial(13, true));
+    lead->setWordWrap(false);
     layout->addWidget(lead);
     layout->addWidget(text(c.body));
     if (topic == HelpTopic::Upload) {

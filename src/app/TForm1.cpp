@@ -219,10 +219,11 @@ void TForm1::buildScreens() {
                               mainMenu_,       themes.page,     pagesHelp.page, uploadHelp.page,
                               extensions.page, develop.page,    developers,     updates,
                               helpIndex_,      fileManager.page};
-    for (int i = 0; i < 14; ++i) {
-        PageControl1->addWidget(tabSheet(i + 1, pages[i]));
+    int sheet = 0;  // the sheets are numbered from 1, in this order
+    for (QWidget* page : pages) {
+        PageControl1->addWidget(tabSheet(++sheet, page));
     }
-    PageControl1->setCurrentIndex(4);  // the main menu
+    PageControl1->setCurrentWidget(mainMenu_->parentWidget());  // the main menu's sheet
 
     navigateOn(menu["Label74"], welcome);
     navigateOn(menu["Label29"], design_);
@@ -332,8 +333,12 @@ void TForm1::SaveOpenSite() {
     upload_->saveAccount();
 }
 
+void TForm1::showPageList() {
+    pages_->showPageList();
+}
+
 void TForm1::sitesboxSelect() {
-    if (publishing_) {
+    if (commands_.busy()) {
         selectSiteEntry(state_.siteName);  // the open site stays open
         return;
     }
@@ -403,7 +408,7 @@ void TForm1::setBlockListEntry(int index, const QString& text) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    if (publishing_) {
+    if (commands_.busy()) {
         event->ignore();  // the running command's own Cancel ends it first
         return;
     }

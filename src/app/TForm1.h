@@ -3,7 +3,9 @@
 #include <QWidget>
 #include <functional>
 
+#include "app/ScreenHost.h"
 #include "editor/EditorHost.h"
+#include "platform/CommandGuard.h"
 #include "site/OpenSiteState.h"
 #include "update/Updates.h"
 
@@ -32,7 +34,7 @@ class UpdatesScreen;
 
 // The main window: the top strip with the site selector, the fourteen screens, opening and
 // saving the open site, and the site's state.
-class TForm1 : public QWidget, public editor::EditorHost {
+class TForm1 : public QWidget, public editor::EditorHost, public ScreenHost {
     Q_OBJECT
 public:
     // The caption carries the version the update check compares with, so the two cannot part.
@@ -48,8 +50,7 @@ public:
     // The windows shown modally from here; they are created after this one.
     void setFileManager(QDialog* form4) { form4_ = form4; }
     void setEditor(editor::TForm2* form2) { form2_ = form2; }
-    // The editor window; throws while there is none.
-    editor::TForm2& editor() const;
+    editor::TForm2& editor() const override;
 
     // Shows a screen and names it in header (header first, as every navigation command does).
     void showScreen(QWidget* screen, const QString& headerText);
@@ -59,10 +60,9 @@ public:
     // remote folder.
     void enterUploadScreen();
 
-    // While a publishing or update command runs, nothing may switch, change or close the open
-    // site, nor start another such command.
-    bool publishing() const { return publishing_; }
-    void setPublishing(bool on) { publishing_ = on; }
+    QWidget* mainWindow() override { return this; }
+    // Publishing and update commands run here, one at a time.
+    CommandRunner& commands() override { return commands_; }
 
     // Site catalogue; its menu commands are in SiteCatalogueMenu.
     void sitesboxSelect();  // open the picked site (saving the open one first)
@@ -70,9 +70,10 @@ public:
     // Loads the named site into the state and every screen. Every part is loaded even when
     // another fails, so nothing of the previously open site stays on screen; the errors are
     // thrown together at the end.
-    void openSite(const QString& name);
-    void setSiteCaption(const QString& name);
-    void selectSiteEntry(const QString& name);
+    void openSite(const QString& name) override;
+    void setSiteCaption(const QString& name) override;
+    void selectSiteEntry(const QString& name) override;
+    void showPageList() override;
 
     OpenSiteState& state() { return state_; }
     SettingsStore& settings() { return settings_; }
@@ -120,7 +121,7 @@ private:
     QWidget* helpIndex_ = nullptr;
     QDialog* form4_ = nullptr;
     editor::TForm2* form2_ = nullptr;
-    bool publishing_ = false;
+    CommandRunner commands_;
 };
 
 }  // namespace zor::app

@@ -1,100 +1,22 @@
 #include "app/UpdatesScreen.h"
 
-#include <QCoreApplication>
-#include <QDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QProcess>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
-#include <QTimer>
 #include <QVBoxLayout>
-#include <chrono>
 
-#include "app/PublishProgress.h"
+#include "app/ScreenHost.h"
 #include "app/ScreenMargins.h"
-#include "app/TForm1.h"
 #include "editor/TForm2.h"
 #include "platform/CommandGuard.h"
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
 
 namespace zor::app {
-
-// The progress of one command on the update server, with Cancel: window-modal over the main
-// window once the command lasts; until then its pump lets no user input through.
-class UpdateProgress : public QDialog {
-public:
-    UpdateProgress(QWidget* window, const QString& title) : QDialog(window) {
-        setObjectName(QStringLiteral("UpdateProgress"));
-        setWindowTitle(title);
-        setWindowModality(Qt::WindowModal);
-        setMinimumWidth(420);
-        stage_ = new QLabel(QStringLiteral("Соединение с сервером обновлений\u2026"));
-        name_ = new QLabel;
-        name_->setTextFormat(Qt::PlainText);
-        bar_ = new QProgressBar;
-        bar_->setRange(0, 0);
-        bar_->setTextVisible(false);
-        cancelButton_ = new QPushButton(QStringLiteral("Отмена"));
-        cancelButton_->setObjectName(QStringLiteral("CancelButton"));
-        connect(cancelButton_, &QPushButton::clicked, this, [this] { reject(); });
-        auto* layout = new QVBoxLayout(this);
-        layout->addWidget(stage_);
-        layout->addWidget(name_);
-        layout->addWidget(bar_);
-        auto* buttons = new QHBoxLayout;
-        buttons->addStretch();
-        buttons->addWidget(cancelButton_);
-        layout->addLayout(buttons);
-        showTimer_.setSingleShot(true);
-        connect(&showTimer_, &QTimer::timeout, this, [this] { show(); });
-        showTimer_.start(PublishProgress::ShowAfter);
-    }
-
-    void setItem(int k, int n, const QString& name) {
-        stage_->setText(QStringLiteral("Установка расширений: %1 из %2").arg(k).arg(n));
-        name_->setText(name);
-        bar_->setRange(0, n);
-        bar_->setValue(k - 1);
-    }
-
-    // Lets pending events run now and then; throws Cancelled once Cancel was pressed.
-    void pump() {
-        if (!cancel_) {
-            const auto now = std::chrono::steady_clock::now();
-            if (now - lastPump_ < std::chrono::milliseconds(20)) {
-                return;
-            }
-            lastPump_ = now;
-            QCoreApplication::processEvents(isVisible() ? QEventLoop::AllEvents
-                                                        : QEventLoop::ExcludeUserInputEvents);
-        }
-        if (cancel_) {
-            throw Cancelled();
-        }
-    }
-
-protected:
-    void reject() override {  // Cancel, Esc and the window's close button
-        cancel_ = true;
-        cancelButton_->setEnabled(false);
-        stage_->setText(QStringLiteral("Прерывание\u2026"));
-    }
-
-private:
-    QLabel* stage_;
-    QLabel* name_;
-    QProgressBar* bar_;
-    QPushButton* cancelButton_;
-    QTimer showTimer_;
-    bool cancel_ = false;
-    std::chrono::steady_clock::time_point lastPump_{};
-};
-
 namespace {
 
 const QString CheckFailed =
@@ -119,8 +41,8 @@ QLabel* resultLabel(const char* name, const QString& text) {
 
 }  // namespace
 
-UpdatesScreen::UpdatesScreen(TForm1& form, OpenSiteState& state, QWidget* parent)
-    : QWidget(parent), form_(form), state_(state) {
+UpdatesScreen::UpdatesScreen(ScreenHost& host, OpenSiteState& state, QWidget* parent)
+    : QWidget(parent), host_(host), state_(state) {
     setObjectName(QStringLiteral("UpdatesScreen"));
     auto* intro =
         new QLabel(QStringLiteral("Выберите какие обновления Вы хотите проверить: "
@@ -177,37 +99,18 @@ update::UpdateCheck UpdatesScreen::check() {
 }
 
 bool UpdatesScreen::runNetwork(const QString& title,
-                               const std::function<void(UpdateProgress&)>& command) {
-    if (form_.publishing()) {
-        return false;
-    }
-    if (state_.siteName.isEmpty()) {
-        throw ZorError(QStringLiteral("Сайт не открыт: сначала создайте или выберите сайт."));
-    }
-    bool finished = false;
-    QString error;
-    {
-        form_.setPublishing(true);
-        UpdateProgress progress(&form_, title);
-        http.Pump = [&progress] { progress.pump(); };
-        const auto done = qScopeGuard([this] {
-            http.Pump = nullptr;
-            form_.setPublishing(false);
-        });
-        try {
-            command(progress);
-            finished = true;
-        } catch (const Cancelled&) {
-        } catch (const ZorError& e) {
-            error = e.text();
-        } catch (const std::exception& e) {
-            error = QString::fromUtf8(e.what());
+                               const std::function<void(ProgressWindow&)>& command) {
+    const ProgressWindow::Setup setup{QStringLiteral("UpdateProgress"), title,
+                                      QStringLiteral("Соединение с сервером обновлений\u2026"),
+                                      false};
+    return host_.commands().run(host_.mainWindow(), setup, [&](ProgressWindow& progress) {
+        if (state_.siteName.isEmpty()) {
+            throw ZorError(QStringLiteral("Сайт не открыт: сначала создайте или выберите сайт."));
         }
-    }
-    if (!error.isEmpty()) {
-        dialogs::showError(&form_, error);
-    }
-    return finished;
+        http.Pump = [&progress] { progress.pump(); };
+        const auto unhook = qScopeGuard([this] { http.Pump = nullptr; });
+        command(progress);
+    });
 }
 
 void UpdatesScreen::SpeedButton12Click() {
@@ -216,11 +119,11 @@ void UpdatesScreen::SpeedButton12Click() {
     ExtensionResult->hide();
     std::optional<update::SystemCheck> result;
     if (!runNetwork(QStringLiteral("Проверка обновлений"),
-                    [&](UpdateProgress&) { result = check().checkSystem(); })) {
+                    [&](ProgressWindow&) { result = check().checkSystem(); })) {
         return;
     }
     if (!result) {
-        dialogs::showError(&form_, CheckFailed);
+        dialogs::showError(host_.mainWindow(), CheckFailed);
         return;
     }
     if (result->newer) {
@@ -246,11 +149,11 @@ void UpdatesScreen::SpeedButton11Click() {
     }
     std::optional<QStringList> offered;
     if (!runNetwork(QStringLiteral("Проверка расширений"),
-                    [&](UpdateProgress&) { offered = check().checkExtensions(); })) {
+                    [&](ProgressWindow&) { offered = check().checkExtensions(); })) {
         return;
     }
     if (!offered) {
-        dialogs::showError(&form_, CheckFailed);
+        dialogs::showError(host_.mainWindow(), CheckFailed);
         return;
     }
     CheckListBox1->clear();
@@ -280,24 +183,27 @@ void UpdatesScreen::button9Click() {
         return;
     }
     update::UpdateCheck::InstallReport report;
-    runNetwork(QStringLiteral("Установка расширений"), [&](UpdateProgress& progress) {
+    runNetwork(QStringLiteral("Установка расширений"), [&](ProgressWindow& progress) {
         check().install(ticked, report, [&progress](int k, int n, const QString& name) {
-            progress.setItem(k, n, name);
+            progress.setStage(QStringLiteral("Установка расширений: %1 из %2").arg(k).arg(n));
+            progress.setItemName(name);
+            progress.setBar(k - 1, n);
             progress.pump();
         });
     });
     // Even an install that stopped early may have put some in place.
     if (!report.installed.isEmpty()) {
-        form_.editor().reloadExtensions();
+        host_.editor().reloadExtensions();
     }
     if (!report.failed.isEmpty()) {
-        dialogs::showError(&form_, QStringLiteral("Не удалось установить расширения:\n") +
-                                       report.failed.join(u'\n'));
+        dialogs::showError(
+            host_.mainWindow(),
+            QStringLiteral("Не удалось установить расширения:\n") + report.failed.join(u'\n'));
     }
 }
 
 void UpdatesScreen::Button10Click() {
-    if (form_.publishing()) {
+    if (host_.commands().busy()) {
         return;
     }
     if (!QProcess::startDetached(updaterPath(), {}, state_.sitePath)) {
@@ -307,7 +213,7 @@ void UpdatesScreen::Button10Click() {
                            "и быть исполняемым файлом.")
                 .arg(updaterPath()));
     }
-    form_.close();
+    host_.mainWindow()->close();
 }
 
 }  // namespace zor::app

@@ -11,10 +11,13 @@ class QLabel;
 class QListWidget;
 class QPushButton;
 
+namespace zor {
+class ProgressWindow;
+}
+
 namespace zor::app {
 
-class TForm1;
-class UpdateProgress;
+class ScreenHost;
 
 // The updates screen: asks the update server whether a newer distribution exists (and starts
 // the updater) and which extensions the open site lacks (and installs the ticked ones). Every
@@ -23,7 +26,7 @@ class UpdateProgress;
 class UpdatesScreen : public QWidget {
     Q_OBJECT
 public:
-    explicit UpdatesScreen(TForm1& form, OpenSiteState& state, QWidget* parent = nullptr);
+    explicit UpdatesScreen(ScreenHost& host, OpenSiteState& state, QWidget* parent = nullptr);
 
     void SpeedButton12Click();  // "Систему": the system check
     void SpeedButton11Click();  // "Расширения": the extension check
@@ -48,10 +51,10 @@ public:
 private:
     // Runs a command that talks to the update server with the site open; false when it was
     // refused, cancelled or failed (the failure then shown in an error box).
-    bool runNetwork(const QString& title, const std::function<void(UpdateProgress&)>& command);
+    bool runNetwork(const QString& title, const std::function<void(ProgressWindow&)>& command);
     update::UpdateCheck check();
 
-    TForm1& form_;
+    ScreenHost& host_;
     OpenSiteState& state_;
 };
 

@@ -17,10 +17,10 @@
 #include <QVBoxLayout>
 
 #include "app/CertificateQuestion.h"
-#include "app/PagesScreen.h"
+#include "app/Icons.h"
 #include "app/PublishProgress.h"
+#include "app/ScreenHost.h"
 #include "app/ScreenMargins.h"
-#include "app/TForm1.h"
 #include "platform/CommandGuard.h"
 #include "platform/Dialogs.h"
 #include "platform/SettingsStore.h"
@@ -51,9 +51,9 @@ QLabel* caption(const QString& text) {
 
 }  // namespace
 
-UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& settings,
+UploadScreen::UploadScreen(ScreenHost& host, OpenSiteState& state, SettingsStore& settings,
                            QWidget* parent)
-    : QWidget(parent), form_(form), state_(state), settings_(settings) {
+    : QWidget(parent), host_(host), state_(state), settings_(settings) {
     auto field = [](const char* name) {
         auto* e = new QLineEdit;
         e->setObjectName(QLatin1String(name));
@@ -129,13 +129,15 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
     // The menus open only from the lists' own handlers; the shortcut is shown, not bound.
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    QAction* n2 = PopupMenu1->addAction(QStringLiteral("Переименовать"));
+    const QIcon renameIcon = themeIcon(QStringLiteral("edit-rename"));
+    QAction* n2 = PopupMenu1->addAction(renameIcon, QStringLiteral("Переименовать"));
     n2->setObjectName(QStringLiteral("N2"));
     PopupMenu2 = new QMenu(this);
     PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
-    QAction* n3 = PopupMenu2->addAction(QStringLiteral("Удалить\tShift+Del"));
+    QAction* n3 = PopupMenu2->addAction(themeIcon(QStringLiteral("edit-delete")),
+                                        QStringLiteral("Удалить\tShift+Del"));
     n3->setObjectName(QStringLiteral("N3"));
-    QAction* n4 = PopupMenu2->addAction(QStringLiteral("Переименовать"));
+    QAction* n4 = PopupMenu2->addAction(renameIcon, QStringLiteral("Переименовать"));
     n4->setObjectName(QStringLiteral("N4"));
 
     auto* upChanged = button("Button2", QStringLiteral("Закачать изменённые файлы"));
@@ -227,8 +229,9 @@ UploadScreen::UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& se
     IdFTP1.SecuredLogin = [this] {
         publish::rememberTlsSeen(settings_, state_.siteName, state_.ftpAccount);
     };
-    // Only the user's click stores the switch; opening a site sets it quietly.
-    connectGuarded(CheckBox4, &QCheckBox::clicked, this, [this] { CheckBox4Click(); });
+    // Every change is stored, by mouse, keyboard or a screen reader; opening a site sets the
+    // box to what is stored, which stores nothing.
+    connectGuarded(CheckBox4, &QCheckBox::toggled, this, [this] { CheckBox4Click(); });
     Label3->installEventFilter(this);
     SessionsBox->installEventFilter(this);
     Edit3->installEventFilter(this);
@@ -305,7 +308,7 @@ void UploadScreen::CheckBox1Click() {
 void UploadScreen::CheckBox2Click() {
     // Opening the first site at start-up sets the box before the window shows: nothing to do.
     // Without an open site there is no site to remember the account for.
-    if (!form_.isVisible() || state_.siteName.isEmpty()) {
+    if (!host_.mainWindow()->isVisible() || state_.siteName.isEmpty()) {
         return;
     }
     if (CheckBox2->isChecked()) {
@@ -339,7 +342,7 @@ void UploadScreen::SessionsBoxChange() {
 }
 
 publish::CertificateTrust UploadScreen::askTrust(const publish::ServerCertificate& certificate) {
-    const publish::CertificateTrust answer = askCertificateTrust(&form_, certificate);
+    const publish::CertificateTrust answer = askCertificateTrust(host_.mainWindow(), certificate);
     if (answer == publish::CertificateTrust::Always && !state_.siteName.isEmpty()) {
         publish::storeTrustedCertificate(settings_, state_.siteName, certificate.fingerprint);
         state_.ftpAccount.trustedCertificate = certificate.fingerprint;
@@ -351,7 +354,7 @@ bool UploadScreen::askPlainLogin() {
     if (state_.ftpAccount.plainAccepted) {
         return true;
     }
-    const bool yes = dialogs::ask(&form_, QStringLiteral("Шифрование"),
+    const bool yes = dialogs::ask(host_.mainWindow(), QStringLiteral("Шифрование"),
                                   QStringLiteral("Сервер не поддерживает шифрование: пароль будет "
                                                  "передан открытым текстом. Продолжить?"),
                                   false);
@@ -362,8 +365,9 @@ bool UploadScreen::askPlainLogin() {
 }
 
 void UploadScreen::CheckBox4Click() {
-    if (!state_.siteName.isEmpty()) {
-        publish::storeSiteCheckEnabled(settings_, state_.siteName, CheckBox4->isChecked());
+    const bool on = CheckBox4->isChecked();
+    if (!state_.siteName.isEmpty() && on != publish::siteCheckEnabled(settings_, state_.siteName)) {
+        publish::storeSiteCheckEnabled(settings_, state_.siteName, on);
     }
 }
 
@@ -391,39 +395,18 @@ bool UploadScreen::eventFilter(QObject* watched, QEvent* event) {
 
 void UploadScreen::runPublishing(const QString& title,
                                  const std::function<void(PublishProgress&)>& command) {
-    if (form_.publishing()) {
-        return;
-    }
-    QString message, error;
-    {
-        form_.setPublishing(true);
-        const auto done = qScopeGuard([this] { form_.setPublishing(false); });
-        PublishProgress progress(&form_, IdFTP1, title);
-        try {
-            publish::checkSiteOpen(state_);
-            command(progress);
-        } catch (const publish::CommandRefused& e) {
-            message = e.text();
-        } catch (const Cancelled&) {
-            // Stopped by the user, who needs no message; the command has closed its session.
-        } catch (const ZorError& e) {
-            error = e.text();
-        } catch (const std::exception& e) {
-            error = QString::fromUtf8(e.what());
-        }
-    }
-    if (!message.isEmpty()) {
-        dialogs::showMessage(&form_, message);
-    }
-    if (!error.isEmpty()) {
-        dialogs::showError(&form_, error);
-    }
+    host_.commands().run(host_.mainWindow(), PublishProgress::setup(title),
+                         [&](ProgressWindow& window) {
+                             PublishProgress progress(window, IdFTP1);
+                             publish::checkSiteOpen(state_);
+                             command(progress);
+                         });
 }
 
 std::optional<QString> UploadScreen::askNewName(const QString& preset) {
     for (;;) {
         const auto name =
-            dialogs::inputQuery(&form_, QStringLiteral("Переименовать"),
+            dialogs::inputQuery(host_.mainWindow(), QStringLiteral("Переименовать"),
                                 QStringLiteral("Пожалуйста, укажите новое имя"), preset);
         if (!name || !name->isEmpty()) {
             return name;
@@ -444,7 +427,7 @@ void UploadScreen::Button5Click() {
 }
 
 void UploadScreen::ListBox1Click(QListWidgetItem* item) {
-    if (form_.publishing() || !item) {
+    if (host_.commands().busy() || !item) {
         return;
     }
     Edit4->setText(Edit4->text() + u'/' + item->text());
@@ -452,7 +435,7 @@ void UploadScreen::ListBox1Click(QListWidgetItem* item) {
 }
 
 void UploadScreen::sSpeedButton16Click() {
-    if (form_.publishing() || !publish::accountComplete(state_.ftpAccount)) {
+    if (host_.commands().busy() || !publish::accountComplete(state_.ftpAccount)) {
         return;
     }
     Edit4->setText(publish::folderAbove(state_.ftpAccount.remoteFolder));
@@ -460,7 +443,7 @@ void UploadScreen::sSpeedButton16Click() {
 }
 
 void UploadScreen::sSpeedButton17Click() {
-    if (form_.publishing()) {
+    if (host_.commands().busy()) {
         return;
     }
     state_.ftpAccount.remoteFolder = QStringLiteral("/");
@@ -481,7 +464,7 @@ void UploadScreen::sSpeedButton15Click() {
 
 void UploadScreen::sSpeedButton18Click() {
     QListWidgetItem* item = ListBox3->currentItem();
-    if (!item || form_.publishing()) {
+    if (!item || host_.commands().busy()) {
         return;
     }
     const QString oldName = item->text();
@@ -495,7 +478,7 @@ void UploadScreen::sSpeedButton18Click() {
 
 void UploadScreen::N2Click() {
     QListWidgetItem* item = ListBox1->currentItem();
-    if (!item || form_.publishing()) {
+    if (!item || host_.commands().busy()) {
         return;
     }
     const QString oldName = item->text();
@@ -523,7 +506,7 @@ void UploadScreen::sSpeedButton19Click() {
 }
 
 void UploadScreen::uploadAndCheck(const QString& title, bool all) {
-    if (form_.publishing()) {
+    if (host_.commands().busy()) {
         return;
     }
     Label4->clear();
@@ -564,7 +547,7 @@ void UploadScreen::uploadAndCheck(const QString& title, bool all) {
     // A server that took fewer sessions has lowered the site's number.
     SessionsBox->setValue(state_.ftpAccount.sessions);
     if (!refused.isEmpty()) {
-        dialogs::showError(&form_, refused);
+        dialogs::showError(host_.mainWindow(), refused);
     }
 }
 
@@ -580,7 +563,7 @@ void UploadScreen::askAboutRemoved(publish::PublishJob& job, const publish::Uplo
         return;
     }
     // No is the default: the answer decides whether anything goes from the server.
-    if (!dialogs::ask(&form_, title, publish::removedFilesQuestion(names), false)) {
+    if (!dialogs::ask(host_.mainWindow(), title, publish::removedFilesQuestion(names), false)) {
         publish::keepOnServer(settings_, state_.siteName, names);
         return;
     }
@@ -603,16 +586,17 @@ void UploadScreen::Button6Click() {
         publish::PublishJob job{state_, settings_, IdFTP1, progress.progressFn()};
         result = publish::synchronise(job, [this](const publish::ReplaceQuestion& question) {
             // No is the default: the answer decides whether work typed here is replaced.
-            return dialogs::ask(&form_, QStringLiteral("Синхронизация"), question.text, false);
+            return dialogs::ask(host_.mainWindow(), QStringLiteral("Синхронизация"), question.text,
+                                false);
         });
     });
     // The page list may have been rebuilt, even by a synchronisation that failed at its end.
     if (ran) {
-        form_.pagesScreen()->showPageList();
+        host_.showPageList();
         SessionsBox->setValue(state_.ftpAccount.sessions);
     }
     if (result && !result->declined) {
-        dialogs::showMessage(&form_, publish::syncDoneText(*result));
+        dialogs::showMessage(host_.mainWindow(), publish::syncDoneText(*result));
     }
 }
 

@@ -27,7 +27,7 @@ class SettingsStore;
 namespace zor::app {
 
 class PublishProgress;
-class TForm1;
+class ScreenHost;
 
 // The upload screen: the open site's FTP account, the remote folder browser and the publishing
 // commands. Each command that talks to the server runs one short session on IdFTP1, shows its
@@ -35,7 +35,7 @@ class TForm1;
 class UploadScreen : public QWidget {
     Q_OBJECT
 public:
-    UploadScreen(TForm1& form, OpenSiteState& state, SettingsStore& settings,
+    UploadScreen(ScreenHost& host, OpenSiteState& state, SettingsStore& settings,
                  QWidget* parent = nullptr);
 
     // Opening a site: the fields show the account it opened with, and "Запомнить данные" is
@@ -112,7 +112,7 @@ private:
     // Asks for a new name until one is given; nullopt when cancelled.
     std::optional<QString> askNewName(const QString& preset);
 
-    TForm1& form_;
+    ScreenHost& host_;
     OpenSiteState& state_;
     SettingsStore& settings_;
 };

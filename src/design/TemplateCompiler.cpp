@@ -13,9 +13,9 @@ struct FragmentLine {
     const char16_t* text;
 };
 
-// Three lines differ from the classic fragments so that the site runs on PHP 8 without errors
-// or warnings: the type name for settype() is quoted, and the optional "in" and "sin" are read
-// with isset() (a missing key is null, as before, without the "Undefined array key" warning).
+// The fragments run on PHP 8 without errors or warnings: the type name for settype() is quoted
+// (a bare word is an undefined constant, an error there), and the optional "in" and "sin" are
+// read with isset(), so a missing key reads as null without the "Undefined array key" warning.
 constexpr FragmentLine TitleLines[] = {
     {8, u"<?php"},
     {8, u"$iet = isset($_GET[\"in\"]) ? $_GET[\"in\"] : null;"},

@@ -2,8 +2,10 @@
 
 #include <Qt>
 
-// The source view's key handlers speak the key codes of the system's original keyboard
-// interface; the toolkit's key codes are mapped onto them here.
+// The source view's key handlers decide by the key pressed, not by the character it types (the
+// key that carries "." and ">" is one key to them, with Shift or without), so they work with
+// virtual-key codes, which number keys that way; the toolkit's key codes are mapped onto them
+// here.
 namespace zor::editor {
 
 enum KeyCode : int {

@@ -9,7 +9,7 @@
 #include <QToolButton>
 
 #include "editor/SourceMarkup.h"
-#include "editor/TForm2.h"
+#include "editor/ToolbarHost.h"
 #include "platform/CommandGuard.h"
 #include "platform/DropDownList.h"
 #include "platform/RichTextMemo.h"
@@ -59,14 +59,14 @@ bool endsGroup(const QString& button) {
     return last.contains(button);
 }
 
-void paste(TForm2& form) {
-    RichTextMemo* memo = form.Memo1;
-    const int start = memo->selectionStart();
-    memo->replaceRange(start, memo->selectionLength(), form.CutBuffer,
-                       start + static_cast<int>(form.CutBuffer.size()));
+void paste(ToolbarHost& host) {
+    RichTextMemo& memo = host.sourceView();
+    const QString text = host.cutBuffer();
+    const int start = memo.selectionStart();
+    memo.replaceRange(start, memo.selectionLength(), text, start + static_cast<int>(text.size()));
     // From the last two pasted characters to the end of the text.
-    const int caret = memo->caretPosition();
-    form.ColourTags(std::max(caret - 1, 1), memo->length());
+    const int caret = memo.caretPosition();
+    host.ColourTags(std::max(caret - 1, 1), memo.length());
 }
 
 }  // namespace
@@ -80,24 +80,25 @@ QPixmap colourSwatch(const QColor& colour, int size) {
     return p;
 }
 
-void addToolbarControls(TForm2& form, QHBoxLayout* row) {
-    form.Image1 = new QLabel;
-    form.Image1->setObjectName(QStringLiteral("Image1"));
-    form.Image1->setPixmap(colourSwatch(Qt::black));
-    row->addWidget(form.Image1);
+ColourControls addToolbarControls(ToolbarHost& host, QWidget* window, QHBoxLayout* row) {
+    ColourControls colours;
+    colours.swatch = new QLabel;
+    colours.swatch->setObjectName(QStringLiteral("Image1"));
+    colours.swatch->setPixmap(colourSwatch(Qt::black));
+    row->addWidget(colours.swatch);
     row->addSpacing(2);
 
-    form.ColorBox1 = new DropDownList;
-    form.ColorBox1->setObjectName(QStringLiteral("ColorBox1"));
+    colours.list = new DropDownList;
+    colours.list->setObjectName(QStringLiteral("ColorBox1"));
     for (const NamedColour& c : standardColours()) {
-        form.ColorBox1->addItem(QIcon(colourSwatch(QColor(c.code), 12)), c.name, c.code);
+        colours.list->addItem(QIcon(colourSwatch(QColor(c.code), 12)), c.name, c.code);
     }
-    form.ColorBox1->setFixedWidth(116);
-    form.ColorBox1->setAccessibleName(QStringLiteral("Цвет текста"));
+    colours.list->setFixedWidth(116);
+    colours.list->setAccessibleName(QStringLiteral("Цвет текста"));
     const QString firstName = standardColours().front().name;
-    form.ColorBox1->setToolTip(firstName);
-    form.Image1->setToolTip(firstName);
-    row->addWidget(form.ColorBox1);
+    colours.list->setToolTip(firstName);
+    colours.swatch->setToolTip(firstName);
+    row->addWidget(colours.list);
     row->addSpacing(4);
 
     for (const ToolbarCommand& command : toolbarCommands()) {
@@ -109,8 +110,8 @@ void addToolbarControls(TForm2& form, QHBoxLayout* row) {
         button->setAutoRaise(true);
         button->setFixedSize(21, 22);
         button->setFocusPolicy(Qt::NoFocus);
-        connectGuarded(button, &QToolButton::clicked, &form,
-                       [&form, &command](bool) { form.ToolButtonClick(command); });
+        connectGuarded(button, &QToolButton::clicked, window,
+                       [&host, &command](bool) { host.ToolButtonClick(command); });
         row->addWidget(button);
         if (endsGroup(command.button)) {
             auto* line = new QFrame;
@@ -121,56 +122,58 @@ void addToolbarControls(TForm2& form, QHBoxLayout* row) {
         }
     }
     row->addStretch(1);
+    return colours;
 }
 
-void runToolbarCommand(TForm2& form, const ToolbarCommand& command) {
-    RichTextMemo* memo = form.Memo1;
-    const int start = memo->selectionStart();
-    const int length = memo->selectionLength();
+void runToolbarCommand(ToolbarHost& host, const ToolbarCommand& command) {
+    RichTextMemo& memo = host.sourceView();
+    const int start = memo.selectionStart();
+    const int length = memo.selectionLength();
     switch (command.kind) {
         // Both replace the whole text as one step of the undo history: Ctrl+Z brings it back.
         case CommandKind::Clear:
-            memo->replaceAll(QString());
+            memo.replaceAll(QString());
             break;
         case CommandKind::UndoAll:
-            memo->replaceAll(form.savedText());
-            form.PreviewRefresh();
+            memo.replaceAll(host.savedText());
+            host.PreviewRefresh();
             break;
         case CommandKind::Wrap: {
             const TextChange change =
-                wrapSelection(memo->text(), start, length, command.open, command.close);
-            memo->replaceRange(change.start, change.removed, change.inserted, change.caret);
+                wrapSelection(memo.text(), start, length, command.open, command.close);
+            memo.replaceRange(change.start, change.removed, change.inserted, change.caret);
             break;
         }
         case CommandKind::Cut:
-            form.CutBuffer = memo->selectedText();
-            memo->replaceRange(start, length, QString(), start);
+            host.setCutBuffer(memo.selectedText());
+            memo.replaceRange(start, length, QString(), start);
             break;
         case CommandKind::Paste:
-            paste(form);
+            paste(host);
             break;
     }
     if (command.push == Push::Always) {
-        form.push();
+        host.push();
     } else if (command.push == Push::IfOn) {
-        form.pushIfOn();
+        host.pushIfOn();
     }
 }
 
-void applyFontColour(TForm2& form, int index) {
+void applyFontColour(ToolbarHost& host, int index) {
     if (index < 0 || index >= static_cast<int>(standardColours().size())) {
         return;
     }
     const NamedColour& colour = standardColours()[static_cast<size_t>(index)];
-    form.lastColourCode = colour.code;
-    form.Image1->setToolTip(colour.name);
-    form.ColorBox1->setToolTip(colour.name);
-    form.Image1->setPixmap(colourSwatch(QColor(colour.code)));
-    RichTextMemo* memo = form.Memo1;
+    host.setLastColourCode(colour.code);
+    const ColourControls colours = host.colourControls();
+    colours.swatch->setToolTip(colour.name);
+    colours.list->setToolTip(colour.name);
+    colours.swatch->setPixmap(colourSwatch(QColor(colour.code)));
+    RichTextMemo& memo = host.sourceView();
     const TextChange change =
-        wrapSelection(memo->text(), memo->selectionStart(), memo->selectionLength(),
+        wrapSelection(memo.text(), memo.selectionStart(), memo.selectionLength(),
                       fontOpenTag(colour.code), FontCloseTag);
-    memo->replaceRange(change.start, change.removed, change.inserted, change.caret);
+    memo.replaceRange(change.start, change.removed, change.inserted, change.caret);
 }
 
 }  // namespace zor::editor

@@ -169,7 +169,9 @@ QWidget* TForm2::buildToolbar() {
     Edit1->setAccessibleName(QStringLiteral("Заголовок страницы"));
     row->addWidget(Edit1);
     row->addSpacing(4);
-    addToolbarControls(*this, row);
+    const ColourControls colours = addToolbarControls(*this, this, row);
+    Image1 = colours.swatch;
+    ColorBox1 = colours.list;
     return bar;
 }
 

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "editor/EditorSave.h"
+#include "editor/ToolbarHost.h"
 #include "site/OpenSiteState.h"
 
 class QCheckBox;
@@ -25,7 +26,6 @@ namespace zor::editor {
 
 class EditorHost;
 class VisualSync;
-struct ToolbarCommand;
 
 // The visual editor and the preview the window hosts; it takes them over.
 struct EditorControls {
@@ -37,8 +37,9 @@ EditorControls webEngineControls();
 
 // The editor window for pages and blocks: the source view (the text that is saved), the visual
 // editor and the preview, the formatting toolbar and the extension list. Created once, hidden
-// between uses, shown modally by the page and block lists; every close saves.
-class TForm2 : public QDialog {
+// between uses, shown modally by the page and block lists; every close saves. Its toolbar works
+// on it as its ToolbarHost.
+class TForm2 : public QDialog, public ToolbarHost {
     Q_OBJECT
 public:
     inline static const QColor TagColour{0, 128, 0};
@@ -62,16 +63,16 @@ public:
 
     // The text as last saved, for "Отменить все изменения": the page file in page mode (nothing
     // for a page not saved yet), nothing for a block.
-    QString savedText() const;
+    QString savedText() const override;
 
     // Writes the preview file from the source text and shows it in the preview.
-    void PreviewRefresh();
+    void PreviewRefresh() override;
     // Sets the visual editor's document to the source lines: always, or only while the visual
     // editor is in use.
-    void push();
-    void pushIfOn();
+    void push() override;
+    void pushIfOn() override;
     // Colours the complete tags in the text positions first..last (from 1).
-    void ColourTags(int first, int last);
+    void ColourTags(int first, int last) override;
     static QString ClipboardText();
     static bool IsCtrlDown();
 
@@ -83,7 +84,7 @@ public:
     void DHTMLEdit1Key();  // the visual editor's keys and edits: its body into the source view
     void usedhtmlClick();
     void Edit2Click();
-    void ToolButtonClick(const ToolbarCommand& command);
+    void ToolButtonClick(const ToolbarCommand& command) override;
     void ColorBox1Select(int index);
     void ComboBox1Select(int index);
 
@@ -105,6 +106,13 @@ public:
     QString CutBuffer;       // kept by Cut for Paste, across pages
     QString lastColourCode;  // the last font colour chosen
     int SavedCaret = 0;      // caret at the last key-down
+
+    // The rest of what the toolbar uses.
+    RichTextMemo& sourceView() override { return *Memo1; }
+    QString cutBuffer() const override { return CutBuffer; }
+    void setCutBuffer(const QString& text) override { CutBuffer = text; }
+    void setLastColourCode(const QString& code) override { lastColourCode = code; }
+    ColourControls colourControls() override { return {Image1, ColorBox1}; }
 
 protected:
     void showEvent(QShowEvent* event) override;

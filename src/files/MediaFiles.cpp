@@ -60,8 +60,15 @@ QString categoryFolder(const QString& sitePath, const MediaCategory& category) {
     return sitePath + u'/' + category.folder;
 }
 
+bool hasSiteAddress(const QString& addressText) {
+    const QString address = pages::normaliseAddress(addressText.trimmed());
+    return address != u"http://" && address != u"https://";
+}
+
 QString mediaLink(const QString& addressText, const MediaCategory& category, const QString& name) {
-    return pages::normaliseAddress(addressText) + category.linkPath + name;
+    const QString base =
+        hasSiteAddress(addressText) ? pages::normaliseAddress(addressText) : QStringLiteral("/");
+    return base + category.linkPath + name;
 }
 
 QString fileNameOf(const QString& path) {

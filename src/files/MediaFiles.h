@@ -22,7 +22,11 @@ inline constexpr int OtherCategory = 3;
 
 QString categoryFolder(const QString& sitePath, const MediaCategory& category);
 
-// SiteAddress (the address field's text, normalised) + link path + the name as it is on disk.
+// Whether the address field's text names the site: empty, or the scheme alone, is none yet.
+bool hasSiteAddress(const QString& addressText);
+// SiteAddress (the address field's text, normalised) + link path + the name as it is on disk;
+// without an address, the link from the site's root ("/mf/img/picture.png"), which works once
+// the site is published at the web root.
 QString mediaLink(const QString& addressText, const MediaCategory& category, const QString& name);
 
 // The text after the last separator.

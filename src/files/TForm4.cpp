@@ -1,6 +1,7 @@
 #include "files/TForm4.h"
 
 #include <QButtonGroup>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QFrame>
 #include <QGridLayout>
@@ -133,6 +134,13 @@ TForm4::TForm4(OpenSiteState& state, QWidget* parent) : QDialog(parent), state_(
     Label3->setBuddy(Edit1);
     Label3->hide();
     Edit1->hide();
+    linkNote = new QLabel(QStringLiteral(
+        "Адрес сайта ещё не указан, поэтому ссылка дана от корня сайта. Полный адрес появится в "
+        "ссылке, когда Вы укажете адрес сайта на экране \u00ABУправление страницами\u00BB."));
+    linkNote->setObjectName(QStringLiteral("linkNote"));
+    linkNote->setFont(arialFont(11));
+    linkNote->setWordWrap(true);
+    linkNote->hide();
 
     // The panel for browsing what is already in the site.
     auto* panel = new QFrame;
@@ -182,8 +190,15 @@ TForm4::TForm4(OpenSiteState& state, QWidget* parent) : QDialog(parent), state_(
     layout->addWidget(pyt);
     layout->addWidget(Label3);
     layout->addWidget(Edit1);
+    layout->addWidget(linkNote);
     layout->addSpacing(3);
     layout->addWidget(panel, 1);
+    // The window is as tall again as the note under a link without the site's address: the
+    // browse panel takes that room while the note is hidden, and keeps its own when it shows.
+    setFixedHeight(height() +
+                   linkNote->heightForWidth(width() - layout->contentsMargins().left() -
+                                            layout->contentsMargins().right()) +
+                   layout->spacing());
 
     connectGuarded(SpeedButton1, &QPushButton::clicked, this, [this] { SpeedButton1Click(); });
     connectGuarded(button1, &QPushButton::clicked, this, [this] { button1Click(); });
@@ -236,6 +251,7 @@ void TForm4::showEvent(QShowEvent* event) {
 void TForm4::done(int result) {
     Label3->hide();
     Edit1->hide();
+    linkNote->hide();
     setChosen(QString(), QString());
     QDialog::done(result);
 }
@@ -260,6 +276,7 @@ void TForm4::showLink(const QString& link) {
     Edit1->setText(link);
     Label3->show();
     Edit1->show();
+    linkNote->setVisible(!hasSiteAddress(addressText_ ? addressText_() : QString()));
     Edit1->setFocus();
     Edit1->selectAll();  // ready to be copied
 }
@@ -270,7 +287,14 @@ void TForm4::SpeedButton1Click() {
     QFileDialog dialog(this, QStringLiteral("Выберите копируемый файл"));
     dialog.setObjectName(QStringLiteral("OpenDialog1"));
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(QStringLiteral("Все файлы (*.*)"));
+    // The toolkit takes "*.*" literally and would hide every name without a dot, which the
+    // copy refuses with its own message. The filter matches every file and keeps its familiar
+    // caption in the dialog's own widgets, made here rather than when the dialog shows.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilter(QStringLiteral("Все файлы (*)"));
+    if (auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) {
+        types->setItemText(0, QStringLiteral("Все файлы (*.*)"));
+    }
     if (!rememberedPath_.isEmpty()) {
         dialog.selectFile(rememberedPath_);
     }
@@ -347,6 +371,7 @@ void TForm4::SpeedButton3Click() {
     }
     Label3->hide();
     Edit1->hide();
+    linkNote->hide();
     try {
         deleteMediaFile(state_.sitePath, browseCategory(), name);
     } catch (...) {

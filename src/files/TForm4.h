@@ -48,6 +48,7 @@ public:
     QLabel* pyt;                                // the chosen file
     QLabel* Label3;                             // "Ссылка на файл"
     QLineEdit* Edit1;                           // the link
+    QLabel* linkNote;                           // under a link given without the site's address
     QListWidget* FileListBox2;                  // the files of the browsed folder
     QLabel* missingNote;                        // under the list when its folder is missing
     QPushButton* SpeedButton3;

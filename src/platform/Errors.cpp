@@ -48,4 +48,14 @@ QString fileErrorText(const QString& what, const QString& path, const QString& r
     return QStringLiteral("%1 \u00AB%2\u00BB: %3").arg(what, path, reason);
 }
 
+QString byteCountText(qint64 bytes) {
+    // Counts ending in 2, 3 or 4 take "байта", except 12 to 14; all others take "байт", which
+    // is also the singular (1, 21, 101 байт).
+    const qint64 lastTwo = bytes % 100;
+    const qint64 last = bytes % 10;
+    const bool few = last >= 2 && last <= 4 && (lastTwo < 12 || lastTwo > 14);
+    return QStringLiteral("%1 %2").arg(bytes).arg(few ? QStringLiteral("байта")
+                                                      : QStringLiteral("байт"));
+}
+
 }  // namespace zor

@@ -26,6 +26,13 @@ public:
     Cancelled() : ZorError(QStringLiteral("Передача прервана пользователем.")) {}
 };
 
+// A command that refuses to start (something it needs is missing): the window shows it as a
+// message, not as an error.
+class CommandRefused : public ZorError {
+public:
+    using ZorError::ZorError;
+};
+
 // A file or folder of the site could not be read, written, created or removed.
 class FileError : public ZorError {
 public:
@@ -43,5 +50,7 @@ public:
 QString systemErrorText(int errorNumber);
 // "<what> «<path>»: <reason>", the shape of every file error the user reads.
 QString fileErrorText(const QString& what, const QString& path, const QString& reason);
+// A count of bytes with the word in its case: "1 байт", "44 байта", "5 байт", "21 байт".
+QString byteCountText(qint64 bytes);
 
 }  // namespace zor

@@ -74,7 +74,7 @@ QString sizeText(qint64 bytes) {
     if (bytes >= KiB) {
         return QStringLiteral("%1 КБ").arg(static_cast<double>(bytes) / KiB, 0, 'f', 1);
     }
-    return QStringLiteral("%1 байт").arg(bytes);
+    return byteCountText(bytes);
 }
 
 }  // namespace

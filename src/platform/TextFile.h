@@ -28,8 +28,8 @@ QStringList splitLines(QStringView text);
 // Joins lines with CR LF after every line, the last one included.
 QString joinLines(const QStringList& lines);
 
-// Reads read regular files only (never a folder, a pipe or a device, which could block or never
-// end) and refuse one larger than maxBytes before reading it.
+// readBytes, readText and readLines take regular files only (never a folder, a pipe or a
+// device, which could block or never end) and refuse one larger than maxBytes before reading it.
 inline constexpr qint64 MaxReadBytes = 16 * 1024 * 1024;
 QByteArray readBytes(const QString& path, qint64 maxBytes = MaxReadBytes);
 QString readText(const QString& path, qint64 maxBytes = MaxReadBytes);

@@ -1,5 +1,7 @@
 #include "publish/ProgressText.h"
 
+#include "platform/Errors.h"
+
 namespace zor::publish {
 
 QString stageText(Stage stage, int k, int n) {
@@ -36,7 +38,7 @@ QString plainConnectionNote(bool tlsRefused) {
 
 QString sizeText(qint64 bytes) {
     if (bytes < 1024) {
-        return QStringLiteral("%1 байт").arg(bytes);
+        return byteCountText(bytes);
     }
     const char* units[] = {"КБ", "МБ", "ГБ"};
     double value = static_cast<double>(bytes) / 1024.0;

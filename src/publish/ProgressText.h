@@ -30,7 +30,7 @@ QString stageText(Stage stage, int k, int n);
 // What the progress says of a session that is not encrypted: the server refused TLS
 // (`tlsRefused`) or the site is set to go without it.
 QString plainConnectionNote(bool tlsRefused);
-// "512 байт", "1,2 КБ", "3,4 МБ", "1,0 ГБ".
+// "512 байт", "44 байта", "1,2 КБ", "3,4 МБ", "1,0 ГБ".
 QString sizeText(qint64 bytes);
 
 }  // namespace zor::publish

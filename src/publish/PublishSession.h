@@ -17,12 +17,6 @@ namespace zor::publish {
 
 class FtpClient;
 
-// A command that refuses to start; the window shows it as a message, not as an error.
-class CommandRefused : public ZorError {
-public:
-    using ZorError::ZorError;
-};
-
 // Host, user name or password is empty: the command stops before talking to the server.
 class IncompleteAccount : public CommandRefused {
 public:

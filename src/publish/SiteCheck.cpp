@@ -17,9 +17,6 @@ namespace {
 const QString Scheme = QStringLiteral("http://");
 const QString PagesPrefix = QStringLiteral("/mf/pages/");
 const QString PageSuffix = QStringLiteral(".tq");
-// A <meta> declaring the charset comes within the page's first kilobytes.
-constexpr qsizetype MetaSearchBytes = 4096;
-constexpr qsizetype MaxErrorLineLength = 300;
 
 QString charsetIn(const QString& text) {
     static const QRegularExpression re(QStringLiteral("charset\\s*=\\s*[\"']?([A-Za-z0-9_:.\\-]+)"),
@@ -40,8 +37,14 @@ QString decodeReferences(const QString& text) {
                               ? digits.mid(1).toUInt(&ok, 16)
                               : digits.toUInt(&ok, 10);
         out += text.mid(last, m.capturedStart() - last);
-        const char32_t c = static_cast<char32_t>(code);
-        out += ok && code > 0 && code <= 0x10FFFF ? QString::fromUcs4(&c, 1) : m.captured();
+        if (!ok || code == 0 || code > 0x10FFFF) {
+            out += m.captured();
+        } else if (QChar::isSurrogate(code)) {
+            out += QChar(QChar::ReplacementCharacter);  // as a browser shows half a pair
+        } else {
+            // One character as it is: QString::fromUcs4 would take U+FEFF for a byte order mark.
+            out += QStringView(QChar::fromUcs4(static_cast<char32_t>(code)));
+        }
         last = m.capturedEnd();
     }
     return out + text.mid(last);
@@ -57,7 +60,7 @@ QString statusSeen(long status) {
 }
 
 QString shortened(const QString& line) {
-    return line.size() <= MaxErrorLineLength ? line : line.left(MaxErrorLineLength - 1) + u'\u2026';
+    return line.size() <= MaxQuotedLength ? line : line.left(MaxQuotedLength - 1) + u'\u2026';
 }
 
 }  // namespace
@@ -131,7 +134,17 @@ QString decodePage(const QByteArray& body, const QString& charset) {
     if (!decoder.isValid()) {
         return textfile::fromCp1251(body);
     }
-    return decoder.decode(body);
+    QString text = decoder.decode(body);
+    // The UTF-32 decoder lets half surrogate pairs through, and the patterns read below match
+    // nothing in such a text: it becomes valid, each half a replacement character.
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            ++i;
+        } else if (text[i].isSurrogate()) {
+            text[i] = QChar::ReplacementCharacter;
+        }
+    }
+    return text;
 }
 
 QString pageTitleText(const QString& html) {

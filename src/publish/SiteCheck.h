@@ -39,16 +39,22 @@ void storeSiteCheckEnabled(SettingsStore& store, const QString& siteName, bool e
 // title tell that the right page came. True when the template cannot be read.
 bool templateShowsTitle(const QString& sitePath);
 
-// The charset an answer declares: its Content-Type header, else a <meta> near the start of the
-// page; the site's own Windows-1251 when neither says. Lower case.
+// A <meta> declaring the charset comes within the page's first kilobytes.
+inline constexpr qsizetype MetaSearchBytes = 4096;
+// What is quoted of a page to the user (a title, PHP's error line) is cut at this length.
+inline constexpr qsizetype MaxQuotedLength = 300;
+
+// The charset an answer declares: its Content-Type header, else a <meta> within the page's first
+// MetaSearchBytes; the site's own Windows-1251 when neither says. Lower case.
 QString declaredCharset(const QByteArray& contentType, const QByteArray& body);
-// The body as text in that charset; an unknown charset reads as Windows-1251.
+// The body as text in that charset, always valid UTF-16; an unknown charset reads as
+// Windows-1251.
 QString decodePage(const QByteArray& body, const QString& charset);
 // The text of the page's <title>, its numeric character references decoded and its blanks run
 // together; empty when there is none.
 QString pageTitleText(const QString& html);
 // The first line that PHP printed for an error ("Fatal error", "Parse error", "Warning:" at a
-// line start, tags taken away); empty when there is none.
+// line start, tags taken away, at most MaxQuotedLength characters); empty when there is none.
 QString phpErrorLine(const QString& html);
 
 // One page as the check asks for it.

@@ -105,7 +105,7 @@ private:
             return;  // nothing there yet
         }
         try {
-            keepFile(item.target, old);
+            keepEntry(item.target, old);
         } catch (const FileError&) {
             throw FileError(QStringLiteral("Не удалось сохранить копию файла \u00AB%1\u00BB "
                                            "перед заменой. Ничего не изменено.")

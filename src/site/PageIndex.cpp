@@ -60,9 +60,21 @@ void writePageFileIndex(const QString& sitePath, int pageCount) {
 }
 
 void writeIndexFiles(const OpenSiteState& state) {
-    // A folder without "etc" (one the user made, say) is no site to save into.
-    if (!state.pageIndexLoaded || !QFileInfo(titleIndexPath(state.sitePath)).dir().exists()) {
+    if (!state.pageIndexLoaded) {
         return;
+    }
+    const QString etc = QFileInfo(titleIndexPath(state.sitePath)).absolutePath();
+    if (!QFileInfo(etc).isDir()) {
+        // A folder that never had an index (one the user made, say) is no site to save into.
+        if (!state.pageListRead) {
+            return;
+        }
+        // The index was read from there: what was typed since must not vanish without a word.
+        throw FileError(QStringLiteral("Папки \u00AB%1\u00BB больше нет (её переместили, удалили "
+                                       "или отключили диск), поэтому имя сайта и заголовки "
+                                       "страниц сохранить некуда. Верните папку на место и "
+                                       "сохраните снова.")
+                            .arg(etc));
     }
     // Every save and every upload comes here; a file that already says the same is left alone
     // rather than synced to the disk again.
@@ -89,12 +101,16 @@ QString titleOfLine(const QString& line) {
 }
 
 QString siteTitleOfLine(const QString& line) {
-    qsizetype colon = line.indexOf(u':');  // 0-based; the 1-based position is colon + 1
-    qsizetype length = colon + 1 - 7;
+    // A page line is "0001 Site : Page": the four-digit page number and a space (five
+    // characters), the site title, then " : ". The site title ends before the space in front of
+    // the first colon.
+    constexpr qsizetype titleStart = 5;
+    const qsizetype colon = line.indexOf(u':');
+    const qsizetype length = colon - 1 - titleStart;
     if (colon < 0 || length <= 0) {
         return {};
     }
-    return line.mid(5, length);
+    return line.mid(titleStart, length);
 }
 
 void applyPageTitleIndex(const QStringList& lines, OpenSiteState& state) {

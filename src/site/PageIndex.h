@@ -23,7 +23,8 @@ void writePageTitleIndex(const QString& sitePath, const QString& siteTitle, cons
 void writePageFileIndex(const QString& sitePath, int pageCount);
 // Both index files from the open site's tables, title index first; a file whose content would
 // not change is not rewritten. Left alone while the tables do not hold the site's index
-// (reading it failed) or the site's folder is gone.
+// (reading it failed) or when the site's "etc" folder is missing and no index was read from it;
+// throws FileError naming the folder when it went away after the index was read.
 void writeIndexFiles(const OpenSiteState& state);
 
 // The title of a page line: what follows the first ": ", or the line without its first

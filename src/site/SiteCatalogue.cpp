@@ -38,6 +38,14 @@ QByteArray linkText(const QString& path) {
     return target;
 }
 
+QByteArray headerPictureBytes() {
+    QFile picture(QStringLiteral(":/zorod/site/head.png"));
+    if (!picture.open(QIODevice::ReadOnly)) {
+        qFatal("missing resource %s", qPrintable(picture.fileName()));
+    }
+    return picture.readAll();
+}
+
 }  // namespace
 
 QStringList defaultThemeLines() {
@@ -116,6 +124,7 @@ void createSite(const QString& sitesRoot, const QString& name) {
     // Both index files, so that the site serves its page even compiled before its first save.
     writePageFileIndex(root, 1);
     textfile::writeLines(themePath(root), defaultThemeLines());
+    textfile::writeBytes(root + u'/' + HeaderPicture, headerPictureBytes());
     textfile::writeLines(pageFilePath(root, 1), welcomePageLines());
 }
 

@@ -10,7 +10,9 @@ namespace zor::site {
 
 // Addresses of the product's own web site, used in the default design and welcome page.
 inline const QString ProductSite = QStringLiteral("http://zorod.example.org");
-inline const QString HeaderPicture = QStringLiteral("http://zorod.example.org/etc/desing/head.png");
+// The default design's header picture, shipped with every new site. Relative to index.php, so
+// it shows wherever the site is published, at the web root or in a folder of it.
+inline const QString HeaderPicture = QStringLiteral("etc/desing/head.png");
 
 QStringList defaultThemeLines();
 QStringList welcomePageLines();
@@ -21,7 +23,8 @@ QStringList listSites(const QString& sitesRoot);
 // Throws ZorError for a name that would not be a folder directly inside SitesRoot.
 void checkSiteName(const QString& name);
 
-// Creates the skeleton of a new site with its two index files, default design and welcome page.
+// Creates the skeleton of a new site with its two index files, default design (with its header
+// picture) and welcome page.
 // Throws at the first folder or file that cannot be made; what was made stays.
 void createSite(const QString& sitesRoot, const QString& name);
 

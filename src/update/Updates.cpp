@@ -120,10 +120,12 @@ std::optional<QStringList> UpdateCheck::checkExtensions() {
     if (!lines) {
         return std::nullopt;
     }
+    // The pattern ignores case as a file dialog's would ("Vote.EX" is an extension file); the
+    // names are then compared exactly.
     const QStringList installedFiles =
         QDir(extensionsFolder())
-            .entryList({QStringLiteral("*.ex")}, QDir::AllEntries | QDir::Hidden | QDir::System |
-                                                     QDir::NoDotAndDotDot | QDir::CaseSensitive);
+            .entryList({QStringLiteral("*.ex")},
+                       QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     const QSet<QString> installed(installedFiles.begin(), installedFiles.end());
     QStringList offered;
     for (const QString& line : lines->mid(0, MaxCatalogueLines)) {

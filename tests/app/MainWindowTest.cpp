@@ -281,6 +281,19 @@ TEST_F(MainWindowTest, AFailedSaveOnCloseAsksBeforeClosingWithoutSaving) {
     EXPECT_TRUE(form().close());
 }
 
+TEST_F(MainWindowTest, ASiteWhoseEtcFolderWentAwayAsksBeforeClosingWithoutSaving) {
+    start();
+    child<QLineEdit>("Edit31")->setText("Набранное имя");
+    const QString etc = root.sitePath("alpha") + "/etc";
+    QDir(etc).removeRecursively();
+    dialogs.expectQuestion("«" + etc + "»", QMessageBox::No);
+    EXPECT_FALSE(form().close());
+    EXPECT_TRUE(dialogs.satisfied());
+    dialogs.expectQuestion("«" + etc + "»", QMessageBox::Yes);
+    EXPECT_TRUE(form().close());
+    EXPECT_FALSE(QFileInfo::exists(etc));
+}
+
 TEST_F(MainWindowTest, ContextMenuShortcutsAreTheGivenOnes) {
     start();
     EXPECT_EQ(form().findChild<QAction*>("SpeedButton1")->shortcut(), QKeySequence("Ctrl+N"));

@@ -72,6 +72,10 @@ TEST_F(NavigationTest, HelpTopicsAndBackLeadThroughTheHelpIndex) {
         clickLabel(label);
         EXPECT_EQ(screen(), helpScreen);
         EXPECT_EQ(header(), caption);
+        // The lead-in, the screen's first text, fits its one line.
+        const auto* lead = form().currentScreen()->findChild<QLabel*>();
+        EXPECT_LE(lead->fontMetrics().horizontalAdvance(lead->text()), lead->width()) << helpScreen;
+        EXPECT_FALSE(lead->font().bold()) << helpScreen;
         clickLabel((QByteArray(helpScreen) + "Back").constData());
         EXPECT_EQ(screen(), "HelpIndexScreen");
         EXPECT_EQ(header(), "Справка");

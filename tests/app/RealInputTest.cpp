@@ -55,7 +55,7 @@ TEST_F(RealInputTest, ADoubleClickOnTheUploadIconUploadsEvenWhenTheServerIsSlowT
     // One click: the screen and its listing, no upload.
     clickWithXdotool(icon, 1);
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return count(server, "LIST\r\n") == 1 && !form().publishing(); }, 20000));
+        [&] { return count(server, "LIST\r\n") == 1 && !form().commands().busy(); }, 20000));
     EXPECT_EQ(form().currentScreen(), form().uploadScreen());
     xdotoolDone();
 
@@ -65,7 +65,7 @@ TEST_F(RealInputTest, ADoubleClickOnTheUploadIconUploadsEvenWhenTheServerIsSlowT
     // A double click: the listing, then the upload of changed files.
     clickWithXdotool(icon, 2);
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return count(server, "STOR //mf/pages/1.tq\r\n") == 1 && !form().publishing(); },
+        [&] { return count(server, "STOR //mf/pages/1.tq\r\n") == 1 && !form().commands().busy(); },
         20000));
     xdotoolDone();
     EXPECT_EQ(form().currentScreen(), form().uploadScreen());

@@ -105,7 +105,7 @@ TEST_F(ShellTest, ADropOfThreeFilesOpensTheFileManagerWithTheFirstInLowerCase) {
         EXPECT_TRUE(copyEnabled);
         // Read from the path the drop gave, stored and linked under the lower-cased name.
         EXPECT_EQ(readFile(target), files.first().toUtf8());
-        EXPECT_EQ(link, "http://mf/other/photo one.jpg");
+        EXPECT_EQ(link, "/mf/other/photo one.jpg");
         EXPECT_TRUE(app->form4().pyt->text().isEmpty());
     }
     EXPECT_EQ(memo->toPlainText(), memoText);

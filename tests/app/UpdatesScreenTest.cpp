@@ -156,7 +156,7 @@ TEST_F(UpdatesScreenTest, CancelEndsAnInstallAndNothingSwitchesTheSiteMeanwhile)
                 seen += l->text() + '|';
             }
             if (seen.contains("Установка расширений: 2 из 2|stall.ex|")) {
-                duringRun = form().publishing();
+                duringRun = form().commands().busy();
                 child<QComboBox>("sitesbox")->setCurrentIndex(1);
                 form().sitesboxSelect();
                 progress->findChild<QPushButton*>("CancelButton")->click();
@@ -168,7 +168,7 @@ TEST_F(UpdatesScreenTest, CancelEndsAnInstallAndNothingSwitchesTheSiteMeanwhile)
 
     EXPECT_TRUE(duringRun);
     EXPECT_EQ(state().siteName, "alpha");
-    EXPECT_FALSE(form().publishing());
+    EXPECT_FALSE(form().commands().busy());
     EXPECT_EQ(readFile(site() + "/extentions/a.ex"), "<?php //A ?>");
     EXPECT_EQ(readFile(site() + "/extentions/stall.ex"), "old");
     EXPECT_EQ(QDir(site() + "/extentions").entryList(QDir::Files),

@@ -1,4 +1,5 @@
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
@@ -11,13 +12,15 @@
 
 #include "AppFixture.h"
 #include "app/ClickLabel.h"
-#include "app/PublishProgress.h"
+#include "app/UpdatesScreen.h"
 #include "app/UploadScreen.h"
 #include "design/TemplateCompiler.h"
 #include "platform/CommandGuard.h"
+#include "platform/ProgressWindow.h"
 #include "platform/TextFile.h"
 #include "publish/AccountSettings.h"
 #include "publish/FileChangeCache.h"
+#include "publish/SiteCheck.h"
 #include "site/PageIndex.h"
 #include "site/SiteWorkspace.h"
 #include "support/FtpServers.h"
@@ -134,7 +137,7 @@ TEST_F(UploadScreenTest, AnIncompleteAccountAsksForTheDataAndContactsNoServer) {
     click(child<app::ClickLabel>("Label31"));
     EXPECT_EQ(form().currentScreen(), &upload());
     EXPECT_TRUE(dialogs.takeMessages().isEmpty());
-    EXPECT_FALSE(form().publishing());
+    EXPECT_FALSE(form().commands().busy());
 }
 
 TEST_F(UploadScreenTest, WithoutAnOpenSiteNoPublishingCommandRuns) {
@@ -367,20 +370,24 @@ TEST_F(UploadScreenTest, NothingSwitchesOrChangesTheSiteWhileAnUploadRuns) {
     bool duringRun = false;
     bool closed = true;
     QTimer::singleShot(0, &form(), [&] {
-        duringRun = form().publishing();
+        duringRun = form().commands().busy();
         chooseSite("beta");
         // The progress window is modal: the context menu is out of reach, its commands not.
         form().findChild<QAction*>("N1")->trigger();  // rename
         form().findChild<QAction*>("N6")->trigger();  // copy
         click(form().findChild<QPushButton*>("Button2"));
         click(form().findChild<QPushButton*>("Button6"));
+        // Nor does an update command start: its failure on a closed port would be a message.
+        form().updatesScreen()->server =
+            QStringLiteral("http://127.0.0.1:%1").arg(freeLoopbackPort());
+        click(form().updatesScreen()->SpeedButton12);
         closed = form().close();
     });
     click(form().findChild<QPushButton*>("Button2"));
 
     EXPECT_TRUE(duringRun);
     EXPECT_FALSE(closed);
-    EXPECT_FALSE(form().publishing());
+    EXPECT_FALSE(form().commands().busy());
     EXPECT_EQ(state().siteName, "alpha");
     EXPECT_EQ(box->currentText(), "alpha");
     EXPECT_EQ(sites(), (QStringList{"alpha", "beta"}));
@@ -408,8 +415,9 @@ TEST_F(UploadScreenTest, ALongUploadShowsItsProgressAndCancelStopsIt) {
     Qt::WindowModality modality = Qt::NonModal;
     QStringList shown;
     dialogs.onOtherModal = [&](QWidget* w) {
-        auto* progress = qobject_cast<app::PublishProgress*>(w);
+        auto* progress = qobject_cast<ProgressWindow*>(w);
         ASSERT_NE(progress, nullptr);
+        EXPECT_EQ(progress->objectName(), "PublishProgress");
         modality = progress->windowModality();
         // Cancel once the file is on its way.
         auto* timer = new QTimer(progress);
@@ -429,11 +437,11 @@ TEST_F(UploadScreenTest, ALongUploadShowsItsProgressAndCancelStopsIt) {
     const QString seen = shown.join('|');
     EXPECT_TRUE(seen.contains("/mf/img/big.bin")) << seen.toStdString();
     EXPECT_TRUE(seen.contains("Отправка файлов: 1 из ")) << seen.toStdString();
-    EXPECT_FALSE(form().publishing());
+    EXPECT_FALSE(form().commands().busy());
     EXPECT_FALSE(upload().IdFTP1.IsConnected());
     EXPECT_EQ(publish::FileChangeCache(*settings, "alpha").recorded("/mf/img/big.bin"),
               std::nullopt);
-    EXPECT_EQ(form().findChild<app::PublishProgress*>(), nullptr);
+    EXPECT_EQ(form().findChild<ProgressWindow*>("PublishProgress"), nullptr);
     // The server's own account, once it has one: the transfer was broken off, not completed.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !server.cutSizes().isEmpty(); }, 10000))
         << server.output().toStdString();
@@ -555,8 +563,9 @@ TEST_F(UploadScreenTest, AnUploadEndsWithTheCheckOfThePublishedSiteUnlessSwitche
     child<QLineEdit>("Edit6")->setText(silent.address() + "/silent/");
     QStringList shown;
     dialogs.onOtherModal = [&](QWidget* w) {
-        auto* progress = qobject_cast<app::PublishProgress*>(w);
+        auto* progress = qobject_cast<ProgressWindow*>(w);
         ASSERT_NE(progress, nullptr);
+        EXPECT_EQ(progress->objectName(), "PublishProgress");
         auto* timer = new QTimer(progress);
         QObject::connect(timer, &QTimer::timeout, progress, [&shown, progress] {
             for (QLabel* l : progress->findChildren<QLabel*>()) {
@@ -571,7 +580,7 @@ TEST_F(UploadScreenTest, AnUploadEndsWithTheCheckOfThePublishedSiteUnlessSwitche
     click(child<QPushButton>("Button2"));
     EXPECT_EQ(result->text(), "Проверка сайта прервана; файлы закачаны.");
     EXPECT_EQ(silent.requests(), QStringList{"/silent/index.php?in=1"});
-    EXPECT_FALSE(form().publishing());
+    EXPECT_FALSE(form().commands().busy());
 }
 
 // The first login of a site to a server without TLS asks before the password goes in the clear;
@@ -616,6 +625,32 @@ TEST_F(UploadScreenTest, APlainLoginIsAskedAboutOnceAndRefusedWhereTlsWasSeen) {
     }
     EXPECT_EQ(stored("plainok"), QString("1"));
     EXPECT_EQ(stored("tlsseen"), QString("1"));
+}
+
+TEST_F(UploadScreenTest, TheSiteCheckSwitchIsStoredHoweverTheUserChangesIt) {
+    publish::storeSiteCheckEnabled(*settings, "beta", false);
+    start();
+    clickLabel("Label31");
+    auto* check = child<QCheckBox>("CheckBox4");
+    auto after = [&](const QString& site) {
+        return settings->readValue("software\\ZOR-OD\\" + site + "\\check", "after");
+    };
+    // Opening a site shows its setting and stores nothing.
+    chooseSite("beta");
+    EXPECT_FALSE(check->isChecked());
+    chooseSite("alpha");
+    EXPECT_TRUE(check->isChecked());
+    EXPECT_EQ(after("alpha"), std::nullopt);
+
+    // Space on the focused box, then a screen reader's toggle.
+    check->setFocus();
+    QTest::keyClick(check, Qt::Key_Space);
+    EXPECT_EQ(after("alpha"), "0");
+    QAccessible::queryAccessibleInterface(check)->actionInterface()->doAction(
+        QAccessibleActionInterface::toggleAction());
+    EXPECT_TRUE(check->isChecked());
+    EXPECT_EQ(after("alpha"), "1");
+    EXPECT_EQ(after("beta"), "0");
 }
 
 TEST_F(UploadScreenTest, TheChosenEncryptionIsKeptForTheSiteAndUsedWhenItIsOpenedAgain) {
@@ -675,10 +710,10 @@ TEST_F(UploadScreenTest, AnUnvouchedCertificateIsAskedAboutAndOnlyAYesLetsTheUpl
         return [this, answer](QMessageBox* box) {
             [[maybe_unused]] const bool progressShown = QTest::qWaitFor(
                 [this] {
-                    auto* progress = form().findChild<app::PublishProgress*>();
+                    auto* progress = form().findChild<ProgressWindow*>("PublishProgress");
                     return progress && progress->isVisible();
                 },
-                2 * app::PublishProgress::ShowAfter.count());
+                2 * ProgressWindow::ShowAfter.count());
             for (QAbstractButton* b : box->buttons()) {
                 if (b->text() == answer) {
                     QTest::mouseClick(box->windowHandle(), Qt::LeftButton, {},

@@ -1,6 +1,7 @@
 // The compiled index.php served by PHP's own web server and asked over real HTTP.
 #include <gtest/gtest.h>
 #include <QFile>
+#include <QUrl>
 
 #include "design/TemplateCompiler.h"
 #include "platform/TextFile.h"
@@ -108,5 +109,16 @@ TEST(NewSite, CompiledAtOnceServesItsFirstPage) {
     const test::HttpResponse r = test::httpGet(php.port(), "/index.php?in=1");
     EXPECT_EQ(r.status, 200);
     EXPECT_TRUE(r.body.contains(cp1251(u"Вы успешно установили TQ!")));
+
+    // The design's header picture comes with the site and is found from the page.
+    const qsizetype from = r.body.indexOf("<img src=\"") + 10;
+    const QUrl page(QStringLiteral("http://127.0.0.1:%1/index.php?in=1").arg(php.port()));
+    const QUrl picture = page.resolved(
+        QUrl(QString::fromLatin1(r.body.mid(from, r.body.indexOf('"', from) - from))));
+    EXPECT_EQ(picture.authority(), page.authority()) << picture.toString().toStdString();
+    const test::HttpResponse shown = test::httpGet(php.port(), picture.path().toLatin1());
+    EXPECT_EQ(shown.status, 200);
+    EXPECT_EQ(shown.headers.value("content-type"), "image/png");
+    EXPECT_TRUE(shown.body.startsWith("\x89PNG\r\n")) << picture.toString().toStdString();
     EXPECT_TRUE(php.errorLog().isEmpty()) << php.errorLog().constData();
 }

@@ -41,21 +41,6 @@ TEST(ColourTagsSpans, PositionsOutsideTheTextAreSkipped) {
     EXPECT_TRUE(spans("<i>", 4, 2).empty());
 }
 
-TEST(Toolbar, CommandsInOrderWithHintsMarkupAndPushRule) {
-    const auto& commands = toolbarCommands();
-    ASSERT_EQ(commands.size(), std::size(ToolbarRows));
-    for (size_t i = 0; i < commands.size(); ++i) {
-        const ToolbarRow& row = ToolbarRows[i];
-        SCOPED_TRACE(row.button);
-        EXPECT_EQ(commands[i].button, QString::fromUtf8(row.button));
-        EXPECT_EQ(commands[i].hint, QString::fromUtf8(row.hint));
-        EXPECT_EQ(commands[i].open, QString::fromUtf8(row.open));
-        EXPECT_EQ(commands[i].close, QString::fromUtf8(row.close));
-        EXPECT_EQ(commands[i].push, row.push);
-        EXPECT_EQ(commands[i].kind == CommandKind::Wrap, row.wraps());
-    }
-}
-
 TEST(Toolbar, EveryWrapOnASelectionAndOnNothing) {
     const QString text = "one two three";
     for (const ToolbarRow& row : ToolbarRows) {

@@ -49,7 +49,11 @@ TEST_F(ToolbarButtons, ButtonsInOrderWithIconsAndHints) {
                                   "ToolButton22", "ToolButton5", "ToolButton2", "ToolButton15",
                                   "ToolButton11", "ToolButton19", "ToolButton20", "ToolButton8",
                                   "ToolButton16", "ToolButton21"}));
-    EXPECT_EQ(form->findChild<QToolButton*>("ToolButton22")->toolTip(), "Подчеркнутый");
+    for (const test::ToolbarRow& row : test::ToolbarRows) {
+        const auto* b = form->findChild<QToolButton*>(row.button);
+        ASSERT_NE(b, nullptr) << row.button;
+        EXPECT_EQ(b->toolTip(), QString::fromUtf8(row.hint)) << row.button;
+    }
 }
 
 TEST_F(ToolbarButtons, WrapsAndWhetherTheyPush) {

@@ -227,7 +227,9 @@ TEST_F(WebEditor, PagesShowTheSitesPicturesButCannotReadOtherFiles) {
     ASSERT_TRUE(picture.save(root.root() + "outside.png"));
     ASSERT_TRUE(QFile::link(root.root() + "outside.png", state.sitePath + "/mf/img/link.png"));
     const QString secret = QUrl::fromLocalFile(root.root() + "secret.txt").toString();
+    // The site's folder stands for the web root: a link from the root finds its picture too.
     test::writeFile(page(2), ("<img id=\"pic\" src=\"mf/img/pic.png\">"
+                              "<img id=\"root\" src=\"/mf/img/pic.png\">"
                               "<img id=\"link\" src=\"mf/img/link.png\"><script>"
                               "function get(u) { try { var x = new XMLHttpRequest();"
                               " x.open('GET', u, false); x.send(); return x.responseText; }"
@@ -240,19 +242,19 @@ TEST_F(WebEditor, PagesShowTheSitesPicturesButCannotReadOtherFiles) {
     createWeb();
     // Widths once both pictures are done: the site's own shows, the linked one does not.
     const QString widths =
-        "var p = document.getElementById('pic'), l = document.getElementById"
-        "('link'); p.complete && l.complete ? p.naturalWidth + ' ' + "
-        "l.naturalWidth : 'loading'";
+        "var p = document.getElementById('pic'), r = document.getElementById('root'), l = "
+        "document.getElementById('link'); p.complete && r.complete && l.complete ? "
+        "p.naturalWidth + ' ' + r.naturalWidth + ' ' + l.naturalWidth : 'loading'";
     openPage(2, [&] {
         QWebEnginePage* shown = browser->view()->page();
         ASSERT_TRUE(waitUntil([&] { return shown->title().contains(' '); }));
         EXPECT_EQ(shown->title(), "refused refused");
-        EXPECT_TRUE(waitUntil([&] { return eval(shown, widths) == "8 0"; }))
+        EXPECT_TRUE(waitUntil([&] { return eval(shown, widths) == "8 8 0"; }))
             << eval(shown, widths)->toStdString();
         ASSERT_TRUE(waitUntil([&] { return !web->isBusy(); }, 15000));
         QWebEnginePage* visual = web->view()->page();
         EXPECT_TRUE(waitUntil([&] {
-            return eval(visual, widths, QWebEngineScript::ApplicationWorld) == "8 0";
+            return eval(visual, widths, QWebEngineScript::ApplicationWorld) == "8 8 0";
         })) << eval(visual, widths, QWebEngineScript::ApplicationWorld)->toStdString();
     });
 }

@@ -80,7 +80,8 @@ TEST_F(FileManagerTest, CopiesIntoEachCategoryUnderItsOwnNameAndShowsTheLink) {
          "http://example.ru/mf/img/My Photo.JPG"},
         {"http://site.ru/", 1, "Песня 1.mp3", "mf/music/Песня 1.mp3",
          "http://site.ru/mf/music/Песня 1.mp3"},
-        {"", 2, "Фон Шапки.PNG", "etc/desing/Фон Шапки.PNG", "http://etc/desing/Фон Шапки.PNG"},
+        // No address yet: the link from the site's root.
+        {"", 2, "Фон Шапки.PNG", "etc/desing/Фон Шапки.PNG", "/etc/desing/Фон Шапки.PNG"},
         {"https://secure.ru", 3, "Price List.pdf", "mf/other/Price List.pdf",
          "https://secure.ru/mf/other/Price List.pdf"},
     };
@@ -95,6 +96,7 @@ TEST_F(FileManagerTest, CopiesIntoEachCategoryUnderItsOwnNameAndShowsTheLink) {
         const SeenFileDialog dialog = seen.takeFirst();
         EXPECT_EQ(dialog.title, "Выберите копируемый файл");
         EXPECT_EQ(dialog.nameFilters, QStringList{"Все файлы (*.*)"});
+        EXPECT_EQ(dialog.patterns, QStringList{"*"});  // names without a dot are listed too
         // The dialog offers the file of the last copy.
         EXPECT_EQ(dialog.preselected, previous);
         EXPECT_EQ(fm->pyt->text(), source);
@@ -104,6 +106,9 @@ TEST_F(FileManagerTest, CopiesIntoEachCategoryUnderItsOwnNameAndShowsTheLink) {
         EXPECT_EQ(readFile(site(QString::fromUtf8(c.stored))), QByteArray("bytes of ") + c.name);
         EXPECT_EQ(fm->Edit1->text(), QString::fromUtf8(c.link));
         EXPECT_TRUE(linkShown());
+        // Beside a link without the address, where the address is entered.
+        EXPECT_EQ(fm->linkNote->isVisible(), c.address[0] == '\0');
+        EXPECT_TRUE(fm->linkNote->text().contains("«Управление страницами»"));
         EXPECT_EQ(fm->focusWidget(), fm->Edit1);
         EXPECT_EQ(fm->Edit1->selectedText(), fm->Edit1->text());
         // The list shows "Другое" since "Выбрать": the new file appears only when copied there.
@@ -121,7 +126,7 @@ TEST_F(FileManagerTest, AFileOfTheSameNameIsReplacedAndAFileCopiedOntoItselfIsKe
     copyInto(0);
     EXPECT_EQ(readFile(site("mf/img/logo.png")), "new logo");
     EXPECT_EQ(readFile(site("mf/img/self.png")), "picture");
-    EXPECT_EQ(fm->Edit1->text(), "http://mf/img/self.png");
+    EXPECT_EQ(fm->Edit1->text(), "/mf/img/self.png");
     EXPECT_EQ(QDir(site("mf/img")).entryList(QDir::Files | QDir::Hidden),
               (QStringList{"logo.png", "self.png"}));
 }

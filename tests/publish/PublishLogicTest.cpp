@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 
 #include "FtpTestSupport.h"
@@ -12,6 +14,8 @@
 #include "publish/FtpError.h"
 #include "publish/RemoteBrowser.h"
 #include "publish/SiteUpload.h"
+#include "publish/SyncBackup.h"
+#include "site/SiteWorkspace.h"
 #include "support/TempSite.h"
 
 using namespace zor;
@@ -186,5 +190,35 @@ TEST(UploadTest, CandidatesAreTheDottedRegularFilesOfTheNineFolders) {
                                     "/mf/top.css", "/mf/img/logo.png", "/mf/music/song.mp3",
                                     "/mf/other/empty.txt", "/mf/pages/1.tq", "/mf/pages/.htaccess",
                                     "/etc/head.txt", "/etc/file.txt", "/etc/desing/theme.html",
-                                    "/etc/blocs/menu.tq"}));
+                                    "/etc/desing/head.png", "/etc/blocs/menu.tq"}));
+}
+
+// Each synchronisation makes a backup and prunes: the ten made last stay, whatever the clock
+// said when each was made.
+TEST(SyncBackupTest, TheTenMadeLastStay) {
+    struct Row {
+        const char* name;
+        std::vector<int> seconds;  // the clock at each synchronisation, from a fixed moment
+    };
+    std::vector<int> backInTime{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, -3600, -3599, -3598};
+    const Row rows[] = {
+        {"the clock moved back an hour", backInTime},
+        {"fifteen in one second", std::vector<int>(15, 0)},
+    };
+    const QDateTime start(QDate(2026, 10, 25), QTime(3, 0, 0));
+    for (const Row& row : rows) {
+        TempRoot root;
+        const QString site = root.sitePath("a");
+        QStringList made;
+        for (int s : row.seconds) {
+            const QString folder = makeBackupFolder(site, start.addSecs(s));
+            made.append(QFileInfo(folder).fileName());
+            pruneBackups(site, folder);
+        }
+        QStringList last = made.mid(made.size() - KeptBackups);
+        last.sort();
+        const QStringList left =
+            QDir(site::backupsFolder(site)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        EXPECT_EQ(left.join(' ').toStdString(), last.join(' ').toStdString()) << row.name;
+    }
 }

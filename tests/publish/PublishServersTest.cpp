@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -357,7 +358,7 @@ TEST_F(SyncKeeping, UnsentWorkIsNamedKeptOnNoAndBackedUpOnYes) {
     EXPECT_EQ(readFile(site::pageFilePath(a.sitePath, 3)), "three from elsewhere");
     ASSERT_EQ(backups(a.sitePath).size(), 1);
     EXPECT_EQ(r.backupFolder, site::backupsFolder(a.sitePath) + '/' + backups(a.sitePath)[0]);
-    EXPECT_TRUE(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d$")
+    EXPECT_TRUE(QRegularExpression("^0001_\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d$")
                     .match(backups(a.sitePath)[0])
                     .hasMatch());
     EXPECT_TRUE(syncDoneText(r).contains(r.backupFolder));
@@ -398,6 +399,21 @@ TEST_F(SyncKeeping, NoLocalChangeAsksNothingTitlesNotYetSavedDo) {
     EXPECT_TRUE(kept.contains(textfile::toCp1251(u"Адреса"))) << kept.toStdString();
     EXPECT_EQ(kept.size(), onDisk.size() - textfile::toCp1251(u"Контакты").size() +
                                textfile::toCp1251(u"Адреса").size());
+}
+
+TEST_F(SyncKeeping, APageThatIsARelativeLinkIsKeptByTheBytesItLeadsTo) {
+    OpenSiteState a = publishThreePages("two", "three");
+    const QString page = site::pageFilePath(a.sitePath, 2);
+    writeFile(a.sitePath + "/mf/other/two.html", "edited through the link");
+    ASSERT_TRUE(QFile::remove(page));
+    ASSERT_EQ(::symlink("../other/two.html", QFile::encodeName(page).constData()), 0);
+
+    const SyncResult r = sync(a, true);
+    const QString kept = r.backupFolder + "/mf/pages/2.tq";
+    EXPECT_FALSE(QFileInfo(kept).isSymLink());
+    EXPECT_EQ(readFile(kept), "edited through the link");
+    EXPECT_EQ(readFile(page), "two");
+    EXPECT_EQ(readFile(a.sitePath + "/mf/other/two.html"), "edited through the link");
 }
 
 TEST_F(SyncKeeping, TheEleventhBackupRemovesTheOldest) {

@@ -143,6 +143,10 @@ TEST(ScreenshotTour, FirstSiteFromStartToPublished) {
     dialogs.expectQuestion(QStringLiteral("открытым текстом"), QMessageBox::Yes);
     click(form.findChild<QPushButton*>(QStringLiteral("Button2")));
     ASSERT_TRUE(QFileInfo::exists(server.localPath("/index.php")));
+    // Both pictures of the welcome page went up: the design's header and the one copied in,
+    // whose link leads from the web root.
+    ASSERT_TRUE(QFileInfo::exists(server.localPath("/etc/desing/head.png")));
+    ASSERT_TRUE(QFileInfo::exists(server.localPath(link))) << link.toStdString();
     upload->Button5Click();
     shoot(&form, "upload-screen.png");
 

@@ -1,6 +1,8 @@
 #include "support/FileDialogs.h"
 
+#include <QComboBox>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QTimer>
@@ -12,7 +14,16 @@ std::optional<SeenFileDialog> answerFileDialog(QWidget* modal, const QString& pa
     if (!dialog) {
         return std::nullopt;
     }
-    SeenFileDialog seen{dialog->windowTitle(), dialog->nameFilters(), {}};
+    SeenFileDialog seen{dialog->windowTitle(), dialog->nameFilters(), {}, {}};
+    if (auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))) {
+        seen.nameFilters.clear();
+        for (int i = 0; i < types->count(); ++i) {
+            seen.nameFilters.append(types->itemText(i));
+        }
+    }
+    if (auto* files = dialog->findChild<QFileSystemModel*>()) {
+        seen.patterns = files->nameFilters();
+    }
     // The file name box holds the preselected file; the list may not have loaded yet.
     if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
         if (!name->text().isEmpty()) {

@@ -12,8 +12,9 @@ namespace zor::test {
 // What an open-file dialog looked like when it came up.
 struct SeenFileDialog {
     QString title;
-    QStringList nameFilters;
-    QString preselected;  // the file it offered, empty when none
+    QStringList nameFilters;  // as the dialog shows them
+    QStringList patterns;     // what its file list matches
+    QString preselected;      // the file it offered, empty when none
 };
 
 // Answers a real (widget) open-file dialog as a user would: picks path and confirms, or cancels

@@ -173,7 +173,7 @@ TEST_F(PublishTool, StatusAndUploadAgreeOnWhatChangedAndADryRunChangesNothing) {
     const QString a = site("a");
     remember("a", server->password());
     const QStringList all{"/mf/pages/1.tq", "/etc/file.txt", "/etc/head.txt",
-                          "/etc/desing/theme.html"};
+                          "/etc/desing/theme.html", "/etc/desing/head.png"};
     const QByteArray welcome = readFile(site::pageFilePath(a, 1));
     struct Step {
         QStringList args;
@@ -182,21 +182,21 @@ TEST_F(PublishTool, StatusAndUploadAgreeOnWhatChangedAndADryRunChangesNothing) {
         const char* summary;  // how its summary line starts
         QByteArray onServer;  // page 1 on the server afterwards; null: nothing there yet
     } steps[] = {
-        {{"status", "a"}, {}, all, "4 of 4 files to upload, ", {}},
-        {withPort({"upload", "a", "--dry-run"}), {}, all, "would upload 4 of 4 files, ", {}},
-        {withPort({"upload", "a"}), {}, {}, "uploaded 4 of 4 files, ", welcome},
-        {withPort({"upload", "a"}), {}, {}, "uploaded 0 of 4 files, 0 B, ", welcome},
-        {{"status", "a"}, "new text", {"/mf/pages/1.tq"}, "1 of 4 files to upload, 8 B", welcome},
+        {{"status", "a"}, {}, all, "5 of 5 files to upload, ", {}},
+        {withPort({"upload", "a", "--dry-run"}), {}, all, "would upload 5 of 5 files, ", {}},
+        {withPort({"upload", "a"}), {}, {}, "uploaded 5 of 5 files, ", welcome},
+        {withPort({"upload", "a"}), {}, {}, "uploaded 0 of 5 files, 0 B, ", welcome},
+        {{"status", "a"}, "new text", {"/mf/pages/1.tq"}, "1 of 5 files to upload, 8 B", welcome},
         {withPort({"upload", "a", "--dry-run"}),
          {},
          {"/mf/pages/1.tq"},
-         "would upload 1 of 4",
+         "would upload 1 of 5",
          welcome},
-        {withPort({"upload", "a", "--all", "--dry-run"}), {}, all, "would upload 4 of 4", welcome},
-        {{"status", "a"}, {}, {"/mf/pages/1.tq"}, "1 of 4 files to upload", welcome},
-        {withPort({"upload", "a"}), {}, {}, "uploaded 1 of 4 files, 8 B, ", "new text"},
-        {withPort({"upload", "a", "--all"}), {}, {}, "uploaded 4 of 4 files, ", "new text"},
-        {{"status", "a"}, {}, {}, "0 of 4 files to upload, 0 B", "new text"},
+        {withPort({"upload", "a", "--all", "--dry-run"}), {}, all, "would upload 5 of 5", welcome},
+        {{"status", "a"}, {}, {"/mf/pages/1.tq"}, "1 of 5 files to upload", welcome},
+        {withPort({"upload", "a"}), {}, {}, "uploaded 1 of 5 files, 8 B, ", "new text"},
+        {withPort({"upload", "a", "--all"}), {}, {}, "uploaded 5 of 5 files, ", "new text"},
+        {{"status", "a"}, {}, {}, "0 of 5 files to upload, 0 B", "new text"},
     };
     for (const Step& step : steps) {
         const std::string name = step.args.join(' ').toStdString();
@@ -224,7 +224,7 @@ TEST_F(PublishTool, StatusAndUploadAgreeOnWhatChangedAndADryRunChangesNothing) {
     writeFile(site::pageFilePath(a, 1), "newer text");
     const Result r = tool({"status", "a"});
     EXPECT_EQ(r.exit, 0) << r.err.toStdString();
-    EXPECT_EQ(r.out, "/mf/pages/1.tq\n1 of 4 files to upload, 10 B\n");
+    EXPECT_EQ(r.out, "/mf/pages/1.tq\n1 of 5 files to upload, 10 B\n");
 }
 
 TEST_F(PublishTool, JsonGivesTheSummaryAndADryRunNamesTheFoldersItWouldMake) {
@@ -238,8 +238,8 @@ TEST_F(PublishTool, JsonGivesTheSummaryAndADryRunNamesTheFoldersItWouldMake) {
     EXPECT_EQ(json["command"].toString(), "upload");
     EXPECT_TRUE(json["ok"].toBool());
     EXPECT_TRUE(json["dryRun"].toBool());
-    EXPECT_EQ(json["sent"].toInt(), 4);
-    EXPECT_EQ(json["files"].toArray().size(), 4);
+    EXPECT_EQ(json["sent"].toInt(), 5);
+    EXPECT_EQ(json["files"].toArray().size(), 5);
     EXPECT_EQ(json["folders"].toArray().toVariantList(),
               QVariantList({"/www/mf/", "/www/mf/music/", "/www/mf/img/", "/www/mf/other/",
                             "/www/mf/pages/", "/www/etc/", "/www/etc/desing/", "/www/etc/blocs/"}));
