@@ -572,15 +572,21 @@ void FtpClient::UploadFile(const QString& localPath, const QString& remotePath,
                 data_.abort();
                 QString text =
                     QStringLiteral("Файл передан на сервер не полностью. ") + lost.text();
+                int code = 0;
                 try {
                     const FtpReply why = readReply(pacer);
                     if (why.code >= 400) {
                         text = why.text() + u'\n' + text;
+                        code = why.code;
                     }
                 } catch (const ConnectionLost&) {
                 } catch (const ConnectionTimedOut&) {
                 }
                 replyOwed_ = true;
+                // The server's reason says whether it may pass; without one, the link broke.
+                if (code != 0) {
+                    throw FtpError(text, code);
+                }
                 throw ConnectionLost(text);
             }
             if (md5) {
