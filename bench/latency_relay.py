@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """An FTP-aware TCP relay that puts a distant server on loopback, for benchmarks.
 
-Usage: latency_relay.py SERVER_PORT DELAY_MS. Listens on 127.0.0.1 and a free port, prints
-"PORT <n>", and relays every control connection to 127.0.0.1:SERVER_PORT.
+Usage: latency_relay.py SERVER_PORT DELAY_MS [--drop-data-every N] [--cut-once-at BYTES].
+Listens on 127.0.0.1 and a free port, prints "PORT <n>", and relays every control connection to
+127.0.0.1:SERVER_PORT.
 
 Each byte, either way, on the control connection and on every passive data connection, arrives
 DELAY_MS after it was sent; the end of a stream travels behind its bytes. A new connection
@@ -14,8 +15,14 @@ to name a one-shot data listener of the relay's own, which relays to the server'
 same way. At most 16 MiB are in flight each way, so the delay is paid once per exchange and
 does not cap the throughput of a big transfer.
 
+A bad link on demand: --drop-data-every N breaks every Nth data connection once its first bytes
+went up, --cut-once-at BYTES the first one whose upload passes that many bytes; both ends get a
+reset, as when a link goes away. Each data connection's bytes up are printed when it ends, as
+"UP <bytes>".
+
 Runs until killed.
 """
+import argparse
 import asyncio
 import re
 import sys
@@ -29,15 +36,34 @@ PASV = re.compile(rb"^227 (.*?)(\d+),(\d+),(\d+),(\d+),(\d+),(\d+)(.*)$", re.S)
 EPSV = re.compile(rb"^229 (.*)\(\|\|\|(\d+)\|\)(.*)$", re.S)
 
 
+class Chaos:
+    """Which data connections the link breaks."""
+
+    def __init__(self, every, cut_at):
+        self.every = every
+        self.cut_at = cut_at
+        self.count = 0
+        self.cut_done = False
+
+    def new_connection(self):
+        self.count += 1
+        return bool(self.every) and self.count % self.every == 0
+
+
+CHAOS = Chaos(0, 0)
+
+
 class Pipe:
     """One direction of a relayed connection: reads now, writes each chunk DELAY later."""
 
-    def __init__(self, delay, reader, writer, not_before=0.0, rewrite=None):
+    def __init__(self, delay, reader, writer, not_before=0.0, rewrite=None, breaker=None):
         self.delay = delay
         self.reader = reader
         self.writer = writer
         self.not_before = not_before
         self.rewrite = rewrite
+        self.breaker = breaker  # called with the bytes read so far; True breaks the link
+        self.total = 0
         self.queue = asyncio.Queue()
         self.in_flight = 0
         self.room = asyncio.Event()
@@ -50,6 +76,9 @@ class Pipe:
                 data = await self.reader.read(CHUNK)
                 if not data:
                     break
+                self.total += len(data)
+                if self.breaker and self.breaker(self.total):
+                    raise ConnectionResetError("the link broke")
                 if self.rewrite:
                     pending += data
                     lines = pending.split(b"\n")
@@ -89,12 +118,30 @@ class Pipe:
             pass
 
 
-async def relay(delay, client_reader, client_writer, server_port, rewrite=None):
+def abort(*writers):
+    for w in writers:
+        if w is not None:
+            w.transport.abort()
+
+
+async def relay(delay, client_reader, client_writer, server_port, rewrite=None, data=False):
     """Relays one accepted client connection to the server's port, both ways delayed."""
     # The server takes the connection when the client's last handshake packet would reach it;
     # what the client sends meanwhile is on its way and arrives no sooner than that.
     opened = time.monotonic() + 3 * delay
-    up = Pipe(delay, client_reader, None, not_before=opened)
+    breaker = None
+    ends = []
+    if data:
+        drop = CHAOS.new_connection()
+
+        def breaker(total):
+            cut = CHAOS.cut_at and not CHAOS.cut_done and total >= CHAOS.cut_at
+            if drop or cut:
+                CHAOS.cut_done = CHAOS.cut_done or bool(cut)
+                abort(client_writer, *ends)
+                return True
+            return False
+    up = Pipe(delay, client_reader, None, not_before=opened, breaker=breaker)
     reading = asyncio.ensure_future(up.read())
     await asyncio.sleep(max(0.0, opened - time.monotonic()))
     try:
@@ -104,10 +151,14 @@ async def relay(delay, client_reader, client_writer, server_port, rewrite=None):
         client_writer.close()
         return
     up.writer = server_writer
+    ends.append(server_writer)
     down = Pipe(delay, server_reader, client_writer, rewrite=rewrite)
     await asyncio.gather(reading, up.write(), down.read(), down.write())
     for w in (server_writer, client_writer):
         w.close()
+    if data:
+        sys.stdout.write("UP %d\n" % up.total)
+        sys.stdout.flush()
 
 
 async def data_listener(delay, server_port):
@@ -117,7 +168,7 @@ async def data_listener(delay, server_port):
 
     async def accept(reader, writer):
         server.close()
-        await relay(delay, reader, writer, server_port)
+        await relay(delay, reader, writer, server_port, data=True)
         done.set()
 
     server = await asyncio.start_server(accept, HOST, 0)
@@ -150,8 +201,16 @@ async def control(delay, server_port, reader, writer):
 
 
 async def main():
-    server_port = int(sys.argv[1])
-    delay = float(sys.argv[2]) / 1000.0
+    global CHAOS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("server_port", type=int)
+    parser.add_argument("delay_ms", type=float)
+    parser.add_argument("--drop-data-every", type=int, default=0)
+    parser.add_argument("--cut-once-at", type=int, default=0)
+    args = parser.parse_args()
+    CHAOS = Chaos(args.drop_data_every, args.cut_once_at)
+    server_port = args.server_port
+    delay = args.delay_ms / 1000.0
     server = await asyncio.start_server(
         lambda r, w: control(delay, server_port, r, w), HOST, 0)
     # One write for the whole line, which print() would split under PYTHONUNBUFFERED.
