@@ -59,6 +59,8 @@ Site makeSite(const QString& root, const QString& name, int small, qint64 bigByt
     if (bigBytes > 0) {
         zor::bench::writeRandomFile(folder + QStringLiteral("/big.bin"), bigBytes, random);
     }
+    // As every upload writes them first.
+    zor::site::writeIndexFiles(s.state);
     for (const zor::publish::SiteFile& f : zor::publish::uploadCandidates(s.state.sitePath)) {
         ++s.files;
         s.bytes += QFileInfo(f.localPath).size();
@@ -88,6 +90,14 @@ double uploadAll(Site& site, zor::SettingsStore& settings, const zor::test::Vsft
         bytes += it.fileInfo().size();
     }
     if (files != site.files || bytes != site.bytes || r.sent != site.files) {
+        for (const zor::publish::SiteFile& f : zor::publish::uploadCandidates(site.state.sitePath)) {
+            const qint64 there = QFileInfo(local + f.name).size();
+            if (there != QFileInfo(f.localPath).size()) {
+                std::fprintf(stderr, "%s: %lld bytes on the server of %lld\n", qPrintable(f.name),
+                             static_cast<long long>(there),
+                             static_cast<long long>(QFileInfo(f.localPath).size()));
+            }
+        }
         qFatal("run %d: %lld files, %lld bytes arrived of %lld, %lld", run,
                static_cast<long long>(files), static_cast<long long>(bytes),
                static_cast<long long>(site.files), static_cast<long long>(site.bytes));

@@ -25,6 +25,8 @@ Runs until killed.
 import argparse
 import asyncio
 import re
+import socket
+import struct
 import sys
 import time
 
@@ -63,7 +65,9 @@ class Pipe:
         self.not_before = not_before
         self.rewrite = rewrite
         self.breaker = breaker  # called with the bytes read so far; True breaks the link
+        self.broken = False  # the link breaks once what was read so far has gone on
         self.total = 0
+        self.on_break = None
         self.queue = asyncio.Queue()
         self.in_flight = 0
         self.room = asyncio.Event()
@@ -78,7 +82,9 @@ class Pipe:
                     break
                 self.total += len(data)
                 if self.breaker and self.breaker(self.total):
-                    raise ConnectionResetError("the link broke")
+                    self.broken = True
+                    self.queue.put_nowait((time.monotonic() + self.delay, data))
+                    break
                 if self.rewrite:
                     pending += data
                     lines = pending.split(b"\n")
@@ -105,6 +111,15 @@ class Pipe:
                 if wait > 0:
                     await asyncio.sleep(wait)
                 if data is None:
+                    # A link that broke ends with a reset both ways once the bytes before the
+                    # break are through, never with an orderly end that would pass them for the
+                    # whole.
+                    if self.broken:
+                        await asyncio.sleep(self.delay)
+                        abort(self.writer)
+                        if self.on_break:
+                            self.on_break()
+                        return
                     if self.writer.can_write_eof():
                         self.writer.write_eof()
                     await self.writer.drain()
@@ -119,8 +134,13 @@ class Pipe:
 
 
 def abort(*writers):
+    """Resets the connections: a close alone would be an orderly end, which a server takes for
+    the end of the file."""
     for w in writers:
         if w is not None:
+            sock = w.get_extra_info("socket")
+            if sock is not None:
+                sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             w.transport.abort()
 
 
@@ -130,7 +150,6 @@ async def relay(delay, client_reader, client_writer, server_port, rewrite=None, 
     # what the client sends meanwhile is on its way and arrives no sooner than that.
     opened = time.monotonic() + 3 * delay
     breaker = None
-    ends = []
     if data:
         drop = CHAOS.new_connection()
 
@@ -138,10 +157,10 @@ async def relay(delay, client_reader, client_writer, server_port, rewrite=None, 
             cut = CHAOS.cut_at and not CHAOS.cut_done and total >= CHAOS.cut_at
             if drop or cut:
                 CHAOS.cut_done = CHAOS.cut_done or bool(cut)
-                abort(client_writer, *ends)
                 return True
             return False
     up = Pipe(delay, client_reader, None, not_before=opened, breaker=breaker)
+    up.on_break = lambda: abort(client_writer)
     reading = asyncio.ensure_future(up.read())
     await asyncio.sleep(max(0.0, opened - time.monotonic()))
     try:
@@ -151,7 +170,6 @@ async def relay(delay, client_reader, client_writer, server_port, rewrite=None, 
         client_writer.close()
         return
     up.writer = server_writer
-    ends.append(server_writer)
     down = Pipe(delay, server_reader, client_writer, rewrite=rewrite)
     await asyncio.gather(reading, up.write(), down.read(), down.write())
     for w in (server_writer, client_writer):
