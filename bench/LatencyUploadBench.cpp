@@ -23,6 +23,7 @@
 
 #include "BenchSupport.h"
 #include "FtpTools.h"
+#include "LatencyRelay.h"
 #include "platform/SettingsStore.h"
 #include "publish/FtpClient.h"
 #include "publish/SiteUpload.h"
@@ -37,34 +38,7 @@ using zor::bench::median;
 using zor::bench::writeRandomFile;
 using Clock = std::chrono::steady_clock;
 
-// The relay in front of the server, stopped by its process id when it goes.
-class Relay {
-public:
-    Relay(int serverPort, int delayMs) {
-        process_.start(QStringLiteral("/usr/bin/python3"),
-                       {QStringLiteral(ZOROD_BENCH_DIR "/latency_relay.py"),
-                        QString::number(serverPort), QString::number(delayMs)});
-        if (!process_.waitForStarted() || !process_.waitForReadyRead(10000)) {
-            qFatal("the relay did not start");
-        }
-        const QByteArray line = process_.readLine().trimmed();
-        if (!line.startsWith("PORT ")) {
-            qFatal("the relay said %s", line.constData());
-        }
-        port_ = line.mid(5).toInt();
-    }
-    ~Relay() {
-        process_.kill();
-        process_.waitForFinished();
-    }
-    Relay(const Relay&) = delete;
-    Relay& operator=(const Relay&) = delete;
-    int port() const { return port_; }
-
-private:
-    QProcess process_;
-    int port_ = 0;
-};
+using Relay = zor::bench::LatencyRelay;
 
 struct Count {
     int files = 0;

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """An FTP-aware TCP relay that puts a distant server on loopback, for benchmarks.
 
-Usage: latency_relay.py SERVER_PORT DELAY_MS. Listens on 127.0.0.1 and a free port, prints
-"PORT <n>", and relays every control connection to 127.0.0.1:SERVER_PORT.
+Usage: latency_relay.py SERVER_PORT DELAY_MS [--drop-data-every N] [--cut-once-at BYTES].
+Listens on 127.0.0.1 and a free port, prints "PORT <n>", and relays every control connection to
+127.0.0.1:SERVER_PORT.
 
 Each byte, either way, on the control connection and on every passive data connection, arrives
 DELAY_MS after it was sent; the end of a stream travels behind its bytes. A new connection
@@ -14,10 +15,18 @@ to name a one-shot data listener of the relay's own, which relays to the server'
 same way. At most 16 MiB are in flight each way, so the delay is paid once per exchange and
 does not cap the throughput of a big transfer.
 
+A bad link on demand: --drop-data-every N breaks every Nth data connection once its first bytes
+went up, --cut-once-at BYTES the first one whose upload passes that many bytes; both ends get a
+reset, as when a link goes away. Each data connection's bytes up are printed when it ends, as
+"UP <bytes>".
+
 Runs until killed.
 """
+import argparse
 import asyncio
 import re
+import socket
+import struct
 import sys
 import time
 
@@ -29,15 +38,36 @@ PASV = re.compile(rb"^227 (.*?)(\d+),(\d+),(\d+),(\d+),(\d+),(\d+)(.*)$", re.S)
 EPSV = re.compile(rb"^229 (.*)\(\|\|\|(\d+)\|\)(.*)$", re.S)
 
 
+class Chaos:
+    """Which data connections the link breaks."""
+
+    def __init__(self, every, cut_at):
+        self.every = every
+        self.cut_at = cut_at
+        self.count = 0
+        self.cut_done = False
+
+    def new_connection(self):
+        self.count += 1
+        return bool(self.every) and self.count % self.every == 0
+
+
+CHAOS = Chaos(0, 0)
+
+
 class Pipe:
     """One direction of a relayed connection: reads now, writes each chunk DELAY later."""
 
-    def __init__(self, delay, reader, writer, not_before=0.0, rewrite=None):
+    def __init__(self, delay, reader, writer, not_before=0.0, rewrite=None, breaker=None):
         self.delay = delay
         self.reader = reader
         self.writer = writer
         self.not_before = not_before
         self.rewrite = rewrite
+        self.breaker = breaker  # called with the bytes read so far; True breaks the link
+        self.broken = False  # the link breaks once what was read so far has gone on
+        self.total = 0
+        self.on_break = None
         self.queue = asyncio.Queue()
         self.in_flight = 0
         self.room = asyncio.Event()
@@ -49,6 +79,11 @@ class Pipe:
             while True:
                 data = await self.reader.read(CHUNK)
                 if not data:
+                    break
+                self.total += len(data)
+                if self.breaker and self.breaker(self.total):
+                    self.broken = True
+                    self.queue.put_nowait((time.monotonic() + self.delay, data))
                     break
                 if self.rewrite:
                     pending += data
@@ -76,6 +111,15 @@ class Pipe:
                 if wait > 0:
                     await asyncio.sleep(wait)
                 if data is None:
+                    # A link that broke ends with a reset both ways once the bytes before the
+                    # break are through, never with an orderly end that would pass them for the
+                    # whole.
+                    if self.broken:
+                        await asyncio.sleep(self.delay)
+                        abort(self.writer)
+                        if self.on_break:
+                            self.on_break()
+                        return
                     if self.writer.can_write_eof():
                         self.writer.write_eof()
                     await self.writer.drain()
@@ -89,12 +133,34 @@ class Pipe:
             pass
 
 
-async def relay(delay, client_reader, client_writer, server_port, rewrite=None):
+def abort(*writers):
+    """Resets the connections: a close alone would be an orderly end, which a server takes for
+    the end of the file."""
+    for w in writers:
+        if w is not None:
+            sock = w.get_extra_info("socket")
+            if sock is not None:
+                sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            w.transport.abort()
+
+
+async def relay(delay, client_reader, client_writer, server_port, rewrite=None, data=False):
     """Relays one accepted client connection to the server's port, both ways delayed."""
     # The server takes the connection when the client's last handshake packet would reach it;
     # what the client sends meanwhile is on its way and arrives no sooner than that.
     opened = time.monotonic() + 3 * delay
-    up = Pipe(delay, client_reader, None, not_before=opened)
+    breaker = None
+    if data:
+        drop = CHAOS.new_connection()
+
+        def breaker(total):
+            cut = CHAOS.cut_at and not CHAOS.cut_done and total >= CHAOS.cut_at
+            if drop or cut:
+                CHAOS.cut_done = CHAOS.cut_done or bool(cut)
+                return True
+            return False
+    up = Pipe(delay, client_reader, None, not_before=opened, breaker=breaker)
+    up.on_break = lambda: abort(client_writer)
     reading = asyncio.ensure_future(up.read())
     await asyncio.sleep(max(0.0, opened - time.monotonic()))
     try:
@@ -108,6 +174,9 @@ async def relay(delay, client_reader, client_writer, server_port, rewrite=None):
     await asyncio.gather(reading, up.write(), down.read(), down.write())
     for w in (server_writer, client_writer):
         w.close()
+    if data:
+        sys.stdout.write("UP %d\n" % up.total)
+        sys.stdout.flush()
 
 
 async def data_listener(delay, server_port):
@@ -117,7 +186,7 @@ async def data_listener(delay, server_port):
 
     async def accept(reader, writer):
         server.close()
-        await relay(delay, reader, writer, server_port)
+        await relay(delay, reader, writer, server_port, data=True)
         done.set()
 
     server = await asyncio.start_server(accept, HOST, 0)
@@ -150,8 +219,16 @@ async def control(delay, server_port, reader, writer):
 
 
 async def main():
-    server_port = int(sys.argv[1])
-    delay = float(sys.argv[2]) / 1000.0
+    global CHAOS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("server_port", type=int)
+    parser.add_argument("delay_ms", type=float)
+    parser.add_argument("--drop-data-every", type=int, default=0)
+    parser.add_argument("--cut-once-at", type=int, default=0)
+    args = parser.parse_args()
+    CHAOS = Chaos(args.drop_data_every, args.cut_once_at)
+    server_port = args.server_port
+    delay = args.delay_ms / 1000.0
     server = await asyncio.start_server(
         lambda r, w: control(delay, server_port, r, w), HOST, 0)
     # One write for the whole line, which print() would split under PYTHONUNBUFFERED.

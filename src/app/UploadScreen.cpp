@@ -526,10 +526,14 @@ void UploadScreen::uploadAndCheck(const QString& title, bool all) {
         const publish::UploadResult uploaded =
             all ? publish::uploadAllFiles(job) : publish::uploadChangedFiles(job);
         askAboutRemoved(job, uploaded, title, refused);
-        // A server that took fewer sessions has lowered the site's number: said beneath.
-        const QString fewer = uploaded.fewerSessions > 0
-                                  ? u'\n' + publish::fewerSessionsText(uploaded.fewerSessions)
-                                  : QString();
+        // A server that took fewer sessions has lowered the site's number, and files that
+        // needed another try: said beneath.
+        QString fewer = uploaded.fewerSessions > 0
+                            ? u'\n' + publish::fewerSessionsText(uploaded.fewerSessions)
+                            : QString();
+        if (uploaded.retried > 0) {
+            fewer += u'\n' + publish::retriedFilesText(uploaded.retried);
+        }
         if (!CheckBox4->isChecked()) {
             if (!fewer.isEmpty()) {
                 showCheckResult(QStringLiteral("Файлы закачаны.") + fewer, true);

@@ -142,6 +142,7 @@ void FtpClient::OpenSession() {
         received_.clear();
         replyOwed_ = true;
         tlsRefused_ = false;
+        canResume_.reset();
         handshakeBeforeStart_ = false;
         acceptedFingerprint_.clear();
         const HostAndPort address = parseHostField(Host, Port);
@@ -378,11 +379,14 @@ FtpReply FtpClient::startReply(std::initializer_list<int> accepted, Pacer& pacer
     return *start;
 }
 
-bool FtpClient::receiveData(const QByteArray& line, Pacer& pacer,
+bool FtpClient::receiveData(const QByteArray& line, qint64 from, Pacer& pacer,
                             const std::function<void(QByteArrayView)>& sink,
                             const QString& failure) {
     const quint16 port = enterPassive(pacer);
     openData(port, pacer);
+    if (from > 0) {
+        command(QStringLiteral("REST %1").arg(from), {350}, pacer);
+    }
     send(line, pacer);
     startReply({125, 150, 154}, pacer);
     QByteArray buffer(ChunkSize, Qt::Uninitialized);
@@ -433,7 +437,7 @@ void FtpClient::ListFolder(QStringList& lines) {
         QByteArray listing;
         LineCounter counter;
         const bool clean = receiveData(
-            commandLine(u"LIST"), pacer,
+            commandLine(u"LIST"), 0, pacer,
             [&](QByteArrayView bytes) {
                 listing.append(bytes);
                 counter.add(bytes);
@@ -453,16 +457,17 @@ void FtpClient::ListFolder(QStringList& lines) {
 }
 
 void FtpClient::DownloadFile(const QString& remotePath, const QString& localPath,
-                             DownloadLimit limit) {
+                             DownloadLimit limit, qint64 from) {
     run([&](Pacer& pacer) {
         const QByteArray retr = commandLine(QStringLiteral("RETR ") + remotePath);
-        LocalFile file = LocalFile::create(localPath);
-        qint64 received = 0;
+        LocalFile file = from > 0 ? LocalFile::openToContinue(localPath, from)
+                                  : LocalFile::create(localPath);
+        qint64 received = from;
         LineCounter counter;
         const QString cut = QStringLiteral("Файл \u00AB%1\u00BB получен с сервера %2 не полностью:")
                                 .arg(remotePath, control_.peerName());
         const bool clean = receiveData(
-            retr, pacer,
+            retr, from, pacer,
             [&](QByteArrayView bytes) {
                 received += bytes.size();
                 if (limit.shared && !limit.shared->take(bytes.size())) {
@@ -508,19 +513,22 @@ void FtpClient::DownloadFile(const QString& remotePath, const QString& localPath
 }
 
 void FtpClient::UploadFile(const QString& localPath, const QString& remotePath,
-                           QString* sentDigest) {
+                           QString* sentDigest, qint64 from) {
     run([&](Pacer& pacer) {
         const QByteArray stor = commandLine(QStringLiteral("STOR ") + remotePath);
         LocalFile file = LocalFile::openForReading(localPath);
         const quint16 port = enterPassive(pacer);
+        if (from > 0) {
+            command(QStringLiteral("REST %1").arg(from), {350}, pacer);
+        }
         // Most servers say nothing after STOR until the data connection is open.
         send(stor, pacer);
         openData(port, pacer);
         // Bytes that fit into the connection's buffers wait there for a server that has not
         // answered yet; a server that refuses the file then says so in the start reply, read
         // after them, and nothing is taken for sent.
-        const bool early =
-            SendBeforeStartReply && !data_.tls() && file.size() <= MaxSentBeforeStartReply;
+        const bool early = SendBeforeStartReply && !data_.tls() && from == 0 &&
+                           file.size() <= MaxSentBeforeStartReply;
         if (!early) {
             startReply({110, 125, 150}, pacer);
         }
@@ -536,6 +544,21 @@ void FtpClient::UploadFile(const QString& localPath, const QString& remotePath,
             md5->restart();
         }
         const PacerLimit rate(pacer, Pacer::Limit::Rate);
+        // What the server holds already is read for the digest only.
+        for (qint64 skipped = 0; skipped < from;) {
+            const qsizetype n = file.read(
+                buffer.data(), static_cast<qsizetype>(std::min<qint64>(ChunkSize, from - skipped)));
+            if (n == 0) {
+                throw FtpError(QStringLiteral("Файл \u00AB%1\u00BB стал короче, чем его часть на "
+                                              "сервере; передача прервана.")
+                                   .arg(localPath));
+            }
+            if (md5) {
+                md5->add(buffer.constData(), n);
+            }
+            skipped += n;
+            pacer.tick();
+        }
         for (;;) {
             const qsizetype n = file.read(buffer.data(), ChunkSize);
             if (n == 0) {
@@ -549,16 +572,22 @@ void FtpClient::UploadFile(const QString& localPath, const QString& remotePath,
                 data_.abort();
                 QString text =
                     QStringLiteral("Файл передан на сервер не полностью. ") + lost.text();
+                int code = 0;
                 try {
                     const FtpReply why = readReply(pacer);
                     if (why.code >= 400) {
                         text = why.text() + u'\n' + text;
+                        code = why.code;
                     }
                 } catch (const ConnectionLost&) {
                 } catch (const ConnectionTimedOut&) {
                 }
                 replyOwed_ = true;
-                throw FtpError(text);
+                // The server's reason says whether it may pass; without one, the link broke.
+                if (code != 0) {
+                    throw FtpError(text, code);
+                }
+                throw ConnectionLost(text);
             }
             if (md5) {
                 md5->add(buffer.constData(), n);
@@ -580,6 +609,36 @@ void FtpClient::UploadFile(const QString& localPath, const QString& remotePath,
             *sentDigest = md5->hexDigest();
         }
     });
+}
+
+qint64 FtpClient::RemoteSize(const QString& path) {
+    qint64 size = -1;
+    run([&](Pacer& pacer) {
+        const FtpReply reply =
+            command(QStringLiteral("SIZE ") + path, {213, 500, 501, 502, 504, 550}, pacer);
+        bool ok = false;
+        const qint64 n = reply.lines.value(0).trimmed().toLongLong(&ok);
+        size = reply.code == 213 && ok && n >= 0 ? n : -1;
+    });
+    return size;
+}
+
+bool FtpClient::CanResume() {
+    if (!canResume_) {
+        run([&](Pacer& pacer) {
+            const FtpReply features = command(QStringLiteral("FEAT"), {211, 500, 502}, pacer);
+            bool listed = false;
+            for (const QString& line : features.lines) {
+                listed = listed || line.trimmed().compare(QStringLiteral("REST STREAM"),
+                                                          Qt::CaseInsensitive) == 0;
+            }
+            // Not every server lists it; one that takes a restart at 0 restarts anywhere.
+            canResume_ =
+                listed ||
+                command(QStringLiteral("REST 0"), {350, 500, 501, 502, 504}, pacer).code == 350;
+        });
+    }
+    return *canResume_;
 }
 
 void FtpClient::CloseSession() {

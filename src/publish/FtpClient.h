@@ -122,13 +122,26 @@ public:
     // went out is an error, whatever the server replies, and so is any end reply but 226 or 250.
     // With `sentDigest`, the MD5 of exactly the bytes that went out is written there (the file
     // may change while it is read).
+    //
+    // With `from` > 0 the transfer continues a file the server already holds that many bytes of
+    // ("REST from", then STOR): the bytes before it are read but not sent, and the digest still
+    // covers the whole file.
     void UploadFile(const QString& localPath, const QString& remotePath,
-                    QString* sentDigest = nullptr);
+                    QString* sentDigest = nullptr, qint64 from = 0);
     // Writes the remote file into a new local file, created (empty) before the transfer; fails
     // with "Destination file already exists." when the local file exists. Over TLS a data
     // connection that ends without the close notice counts only when SIZE gives what arrived.
+    //
+    // With `from` > 0 the local file exists, is cut to `from` bytes and the transfer continues it
+    // ("REST from", then RETR).
     void DownloadFile(const QString& remotePath, const QString& localPath,
-                      DownloadLimit limit = {});
+                      DownloadLimit limit = {}, qint64 from = 0);
+    // The size of a remote file as SIZE gives it; -1 when the server has no such file or does
+    // not tell.
+    qint64 RemoteSize(const QString& path);
+    // Whether the server continues a transfer where it broke off (REST STREAM): FEAT says so, or
+    // a "REST 0" is taken. Asked once a session.
+    bool CanResume();
     // Sends QUIT without waiting for its answer and closes.
     void CloseSession();
     // Closes without a word to the server.
@@ -169,7 +182,7 @@ private:
     static constexpr std::chrono::milliseconds MaxStartWait{2000};
     // A listing or a download; false when the data connection ended without its TLS close
     // notice.
-    bool receiveData(const QByteArray& line, Pacer& pacer,
+    bool receiveData(const QByteArray& line, qint64 from, Pacer& pacer,
                      const std::function<void(QByteArrayView)>& sink, const QString& failure);
     QString cutListingText() const;
     // Reads the transfer's end reply: only 226 and 250 confirm it. Any other is thrown, led by
@@ -184,6 +197,7 @@ private:
     std::unique_ptr<TlsContext> tls_;  // made when first needed
     QString acceptedFingerprint_;      // of the open session's certificate
     bool tlsRefused_ = false;
+    std::optional<bool> canResume_;  // of the open session, once asked
     bool handshakeBeforeStart_ = false;  // this server answers a transfer only after its handshake
     struct Login {
         QString host, user, password;

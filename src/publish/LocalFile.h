@@ -60,6 +60,15 @@ public:
         }
     }
 
+    // An existing file to continue, cut to `length` bytes first; writes go on from there.
+    static LocalFile openToContinue(const QString& path, qint64 length) {
+        LocalFile f(path, ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC));
+        if (f.fd_ < 0 || ::ftruncate(f.fd_, length) != 0 || ::lseek(f.fd_, length, SEEK_SET) < 0) {
+            f.fail(QStringLiteral("Не удалось дописать файл"), errno);
+        }
+        return f;
+    }
+
     // Its size when it was opened for reading.
     qint64 size() const { return size_; }
 

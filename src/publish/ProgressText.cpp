@@ -16,6 +16,9 @@ QString stageText(Stage stage, int k, int n) {
         case Stage::Receiving:
             what = QStringLiteral("Скачивание файлов: %1 из %2");
             break;
+        case Stage::Retrying:
+            what = QStringLiteral("Повтор %1 из %2");
+            break;
         case Stage::Deleting:
             what = QStringLiteral("Удаление файлов с сервера: %1 из %2");
             break;

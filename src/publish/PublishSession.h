@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "platform/Errors.h"
+#include "publish/Retry.h"
 #include "site/OpenSiteState.h"
 
 namespace zor {
@@ -73,6 +74,7 @@ enum class Stage {
     Receiving,  // downloading the published pages
     Verifying,  // asking the published site for its pages
     Deleting,   // deleting from the server files the site no longer has
+    Retrying,   // waiting to try a file again: k is the retry, n how many there may be
 };
 
 // Item k (from 1) of n of a stage: its name and its size in bytes (-1 when not known yet).
@@ -84,6 +86,7 @@ struct PublishJob {
     SettingsStore& settings;
     FtpClient& ftp;
     ProgressFn progress;  // may be empty
+    int retries = DefaultRetries;  // of a file whose transfer failed for a passing reason
 
     void report(Stage stage, int k, int n, const QString& name, qint64 size) const {
         if (progress) {

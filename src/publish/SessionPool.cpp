@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "publish/AccountSettings.h"
+#include "publish/Retry.h"
 #include "publish/TcpConnection.h"
 
 namespace zor::publish {
@@ -63,7 +64,7 @@ namespace {
 
 // What a worker tells the calling thread.
 struct Event {
-    enum Kind { Opened, NotOpened, Begun, Done, Failed, Ended };
+    enum Kind { Opened, NotOpened, Begun, Retrying, Done, Failed, Ended };
     Event(Kind k, qsizetype i = -1, QString d = {}, std::exception_ptr e = {})
         : kind(k), index(i), digest(std::move(d)), error(std::move(e)) {}
 
@@ -72,6 +73,8 @@ struct Event {
     QString digest;
     std::exception_ptr error;
     bool turnedAway = false;  // NotOpened: the server refused the session
+    int attempt = 0, of = 0;  // Retrying: the retry and how many there may be
+    bool retried = false;     // Done: after a retry
 };
 
 // Whether a failed log-in of a further session means the server will not take that many: it
@@ -92,7 +95,8 @@ using Confirmed = std::function<void(qsizetype index, const QString& digest)>;
 class Pool {
 public:
     Pool(FtpClient& first, const QList<Transfer>& transfers, TransferDirection direction,
-         bool stopAtFirstFailure, const ProgressFn& report, Stage stage, const Confirmed& confirmed)
+         bool stopAtFirstFailure, const ProgressFn& report, Stage stage, const Confirmed& confirmed,
+         int retries)
         : first_(first),
           transfers_(transfers),
           direction_(direction),
@@ -100,6 +104,7 @@ public:
           report_(report),
           stage_(stage),
           confirmed_(confirmed),
+          retries_(retries),
           firstProgress_(first.Progress),
           firstPump_(first.Pump) {}
 
@@ -124,7 +129,7 @@ private:
     // Worker threads and the calling thread alike.
     qsizetype take();
     void post(Event event);
-    QString move(FtpClient& ftp, const Transfer& t);
+    QString move(RetryingTransfer& mover, const Transfer& t);
     // The bytes transfer `index` has moved: as its session counts them while it runs, all of
     // it once over.
     qint64 movedOf(qsizetype index) const;
@@ -158,6 +163,7 @@ private:
     const ProgressFn& report_;
     Stage stage_;
     const Confirmed& confirmed_;
+    const int retries_;
     // The first client's own progress and pump, taken over while the sessions run.
     const std::function<void(qint64)> firstProgress_;
     const std::function<void()> firstPump_;
@@ -174,6 +180,7 @@ private:
     std::vector<std::thread> threads_;
 
     // The calling thread's own.
+    std::unique_ptr<RetryingTransfer> own_;  // the first session's transfers
     PoolOutcome outcome_;
     int started_ = 0;         // transfers announced
     int running_ = 0;         // workers not ended yet
@@ -201,15 +208,13 @@ void Pool::post(Event event) {
     wake_.notify_one();
 }
 
-// Moves one transfer over `ftp`; the digest of what was sent for an upload.
-QString Pool::move(FtpClient& ftp, const Transfer& t) {
-    QString digest;
+// Moves one transfer, with its retries; the digest of what was sent for an upload.
+QString Pool::move(RetryingTransfer& mover, const Transfer& t) {
     if (direction_ == TransferDirection::Upload) {
-        ftp.UploadFile(t.localPath, t.remotePath, &digest);
-    } else {
-        ftp.DownloadFile(t.remotePath, t.localPath, t.limit);
+        return mover.upload(t);
     }
-    return digest;
+    mover.download(t);
+    return {};
 }
 
 qint64 Pool::movedOf(qsizetype index) const {
@@ -250,14 +255,25 @@ void Pool::worker(int slot, const QString& folder) {
         return;
     }
     post(Event(Event::Opened));
+    qsizetype current = -1;
+    RetryingTransfer mover(ftp, folder, retries_, [this, &current](int attempt, int of,
+                                                                   const QString&) {
+        Event e(Event::Retrying, current);
+        e.attempt = attempt;
+        e.of = of;
+        post(std::move(e));
+    });
     for (qsizetype i = take(); i >= 0; i = take()) {
         const Transfer& t = transfers_[i];
+        current = i;
         moved.begin(i);
         post(Event(Event::Begun, i));
         try {
-            QString digest = move(ftp, t);
+            QString digest = move(mover, t);
             moved.end();
-            post(Event(Event::Done, i, std::move(digest)));
+            Event done(Event::Done, i, std::move(digest));
+            done.retried = mover.retried();
+            post(std::move(done));
         } catch (const Cancelled&) {
             moved.end();
             break;
@@ -284,6 +300,12 @@ PoolOutcome Pool::run(int extra, const QString& folder) {
         ~GiveBack() { pool.giveBackFirst(); }
     } giveBack{*this};
     takeOverFirst();
+    own_ = std::make_unique<RetryingTransfer>(
+        first_, folder, retries_, [this](int attempt, int of, const QString& name) {
+            if (report_) {
+                report_(Stage::Retrying, attempt, of, name, -1);
+            }
+        });
     try {
         startWorkers(extra, folder);
         runSessions();
@@ -363,8 +385,9 @@ bool Pool::moveOwnNext() {
     own.begin(i);
     announce(i);
     try {
-        const QString digest = move(first_, transfers_[i]);
+        const QString digest = move(*own_, transfers_[i]);
         own.end();
+        outcome_.retried += own_->retried() ? 1 : 0;
         record(i, digest);
     } catch (const Cancelled&) {
         own.end();
@@ -413,7 +436,13 @@ void Pool::handle(Event& e, bool inTransfer) {
         case Event::Begun:
             announce(e.index);
             break;
+        case Event::Retrying:
+            if (report_) {
+                report_(Stage::Retrying, e.attempt, e.of, transfers_[e.index].name, -1);
+            }
+            break;
         case Event::Done:
+            outcome_.retried += e.retried ? 1 : 0;
             if (inTransfer) {
                 unrecorded_.push_back(std::move(e));
             } else {
@@ -500,9 +529,9 @@ void Pool::stopAfterError() {
 PoolOutcome transferOverSessions(
     FtpClient& first, int extra, const QString& folder, const QList<Transfer>& transfers,
     TransferDirection direction, bool stopAtFirstFailure, const ProgressFn& report, Stage stage,
-    const std::function<void(qsizetype index, const QString& digest)>& confirmed) {
+    const std::function<void(qsizetype index, const QString& digest)>& confirmed, int retries) {
     extra = std::max(0, std::min<int>(extra, static_cast<int>(transfers.size()) - 1));
-    Pool pool(first, transfers, direction, stopAtFirstFailure, report, stage, confirmed);
+    Pool pool(first, transfers, direction, stopAtFirstFailure, report, stage, confirmed, retries);
     return pool.run(extra, folder);
 }
 

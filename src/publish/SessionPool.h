@@ -29,6 +29,7 @@ struct PoolOutcome {
     // connections, a refused or closed connection), so asking for as many again is pointless.
     bool fewerAccepted = false;
     int confirmed = 0;           // transfers the server confirmed
+    int retried = 0;             // confirmed transfers that needed a retry
     std::exception_ptr failure;  // the first transfer that failed; empty when none did
 };
 
@@ -49,10 +50,13 @@ struct PoolOutcome {
 // Progress goes to `report` (item k of n started, named, with its own size) and to the first
 // client's Progress (the bytes the last transfer announced has moved, whichever session moves
 // it), so that what is shown reads as for one session.
+//
+// A transfer that fails for a passing reason is tried again up to `retries` times over its
+// session logged in again (RetryingTransfer); each retry is reported as Stage::Retrying.
 PoolOutcome transferOverSessions(
     FtpClient& first, int extra, const QString& folder, const QList<Transfer>& transfers,
     TransferDirection direction, bool stopAtFirstFailure, const ProgressFn& report, Stage stage,
-    const std::function<void(qsizetype index, const QString& digest)>& confirmed);
+    const std::function<void(qsizetype index, const QString& digest)>& confirmed, int retries);
 
 // How many sessions a command on the open site asks for (its account's, within bounds).
 int sessionsWanted(const FtpAccount& account);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/SettingsStore.h"
 #include "platform/TextFile.h"
 #include "publish/FileChangeCache.h"
 #include "publish/FileDigest.h"
@@ -161,12 +162,53 @@ QList<SiteFile> heldBack(const QString& sitePath, const QList<SiteFile>& files) 
     return held;
 }
 
+// The temporary names large files go to until they are whole, as the site keeps them under its
+// "\parts" key while a transfer may leave one behind: an upload cut short by a crash or a
+// dropped line leaves them on the server, and the next upload deletes them.
+class TemporaryNames {
+public:
+    TemporaryNames(SettingsStore& settings, const QString& siteName)
+        : settings_(settings), key_(siteKeyPath(siteName, QStringLiteral("parts"))) {}
+
+    // Deletes what an earlier upload left behind, but for the files this one sends again: their
+    // transfers take the names over.
+    void clearLeftovers(FtpClient& ftp, const QStringList& reused) {
+        for (const QString& part : settings_.valueNames(key_)) {
+            if (reused.contains(part)) {
+                continue;
+            }
+            try {
+                ftp.DeleteRemoteFile(part);
+            } catch (const FtpError& e) {
+                if (e.replyCode() != 550) {
+                    throw;  // the server may have it still: it stays on the list
+                }
+            }
+            settings_.deleteValue(key_, part);
+        }
+    }
+    void begin(const QStringList& parts) {
+        for (const QString& part : parts) {
+            settings_.writeString(key_, part, QStringLiteral("1"));
+        }
+    }
+    void done(const Transfer& t) {
+        if (t.size > TemporaryNameAbove) {
+            settings_.deleteValue(key_, t.remotePath + PartSuffix);
+        }
+    }
+
+private:
+    SettingsStore& settings_;
+    QString key_;
+};
+
 // The changed files but the held-back ones, over the command's session and further ones. Each
 // is recorded when its own transfer is confirmed; the first failure is thrown once every
 // session has ended. A server that takes fewer sessions than asked is remembered for the site.
 void sendOverSessions(PublishJob& job, const FtpAccount& account, FileChangeCache& cache,
-                      const QList<SiteFile>& changed, const QList<SiteFile>& held,
-                      UploadResult& result) {
+                      TemporaryNames& parts, const QList<SiteFile>& changed,
+                      const QList<SiteFile>& held, UploadResult& result) {
     QList<SiteFile> files;
     QList<Transfer> transfers;
     for (const SiteFile& f : changed) {
@@ -183,17 +225,21 @@ void sendOverSessions(PublishJob& job, const FtpAccount& account, FileChangeCach
         job.ftp, sessions - 1, u'/' + account.remoteFolder, transfers, TransferDirection::Upload,
         false,
         // Counted among all the files, the held-back ones too.
-        [&](Stage stage, int k, int, const QString& name, qint64 size) {
-            job.report(stage, k, static_cast<int>(changed.size()), name, size);
+        [&](Stage stage, int k, int n, const QString& name, qint64 size) {
+            job.report(stage, k, stage == Stage::Retrying ? n : static_cast<int>(changed.size()),
+                       name, size);
         },
         Stage::Sending,
         [&](qsizetype i, const QString& digest) {
             cache.record(files[i].name, digest);
+            parts.done(transfers[i]);
             ++result.sent;
             result.bytes += files[i].size;
             result.files.append(files[i]);
-        });
+        },
+        job.retries);
     result.fewerSessions = rememberSessions(job, outcome, sessions);
+    result.retried += outcome.retried;
     if (outcome.failure) {
         std::rethrow_exception(outcome.failure);
     }
@@ -220,7 +266,7 @@ UploadResult upload(PublishJob& job, bool ignoreRecords, UploadMode mode) {
     QStringList lines;
     ftp.ListFolder(lines);
     const QString folderNames = listingFolderNames(lines);
-    UploadResult result{pending.considered, 0, 0, {}, {}, 0, {}};
+    UploadResult result{pending.considered, 0, 0, {}, {}, 0, 0, {}};
     const auto makeGroup = [&](const QStringList& group) {
         for (const QString& folder : group) {
             if (mode == UploadMode::Send) {
@@ -251,17 +297,34 @@ UploadResult upload(PublishJob& job, bool ignoreRecords, UploadMode mode) {
         closeIfOpen(ftp);
         return result;
     }
+    // Large files go to temporary names first; what an earlier upload left of them goes.
+    TemporaryNames parts(job.settings, job.state.siteName);
+    QStringList partNames;
+    for (const SiteFile& f : pending.changed) {
+        if (QFileInfo(f.localPath).size() > TemporaryNameAbove) {
+            partNames.append(account.remoteFolder + f.name + PartSuffix);
+        }
+    }
+    parts.clearLeftovers(ftp, partNames);
+    parts.begin(partNames);
+    RetryingTransfer mover(ftp, u'/' + account.remoteFolder, job.retries,
+                           [&job](int attempt, int of, const QString& name) {
+                               job.report(Stage::Retrying, attempt, of, name, -1);
+                           });
     const auto sendOne = [&](SiteFile file, int k, int n) {
         file.size = QFileInfo(file.localPath).size();
         job.report(Stage::Sending, k, n, file.name, file.size);
         letEventsRun(ftp);
         // What is recorded is the digest of the bytes that went out: another program may have
-        // changed the file since it was checked, even while it was being sent.
-        QString sent;
-        // Recorded only once the server has confirmed the transfer: a file whose transfer
-        // failed stays changed and goes again next time.
-        ftp.UploadFile(file.localPath, account.remoteFolder + file.name, &sent);
+        // changed the file since it was checked, even while it was being sent. Recorded only
+        // once the server has confirmed the transfer: a file whose transfer failed stays
+        // changed and goes again next time.
+        const Transfer t{file.localPath, account.remoteFolder + file.name, file.name, file.size,
+                         {}};
+        const QString sent = mover.upload(t);
         cache.record(file.name, sent);
+        parts.done(t);
+        result.retried += mover.retried() ? 1 : 0;
         ++result.sent;
         result.bytes += file.size;
         result.files.append(file);
@@ -269,7 +332,7 @@ UploadResult upload(PublishJob& job, bool ignoreRecords, UploadMode mode) {
     const int n = static_cast<int>(pending.changed.size());
     const QList<SiteFile> indexFiles = heldBack(job.state.sitePath, pending.changed);
     if (sessionsWanted(account) > 1 && n - indexFiles.size() >= 2) {
-        sendOverSessions(job, account, cache, pending.changed, indexFiles, result);
+        sendOverSessions(job, account, cache, parts, pending.changed, indexFiles, result);
         for (qsizetype k = 0; k < indexFiles.size(); ++k) {
             sendOne(indexFiles[k], n - static_cast<int>(indexFiles.size() - k) + 1, n);
         }

@@ -64,6 +64,7 @@ struct UploadResult {
     QList<SiteFile> files;  // the files sent (dry run: those that would be)
     QStringList folders;    // the remote folders made (dry run: those that would be)
     int fewerSessions = 0;  // the number of sessions the server took, when it took fewer
+    int retried = 0;        // files sent only after a retry
     // Files the site once sent and no longer has, still on the server; the upload deletes
     // none of them (deleteRemovedFiles does, when asked).
     QList<RemovedFile> removed;

@@ -338,6 +338,7 @@ SyncResult synchronise(PublishJob& job, const ConfirmReplace& confirm) {
     const int n = static_cast<int>(pages);
     const int sessions = sessionsWanted(account);
     int fewerSessions = 0;
+    int retried = 0;
     if (sessions > 1 && n >= 2) {
         QList<Transfer> transfers;
         for (int page = n; page >= 1; --page) {
@@ -351,20 +352,33 @@ SyncResult synchronise(PublishJob& job, const ConfirmReplace& confirm) {
         // All or nothing anyway: the first failure stops every session.
         const PoolOutcome outcome = transferOverSessions(
             ftp, sessions - 1, QString(), transfers, TransferDirection::Download, true,
-            [&job, n](Stage stage, int k, int, const QString& name, qint64 size) {
-                job.report(stage, k + 1, n + 1, name, size);
+            [&job, n](Stage stage, int k, int of, const QString& name, qint64 size) {
+                if (stage == Stage::Retrying) {
+                    job.report(stage, k, of, name, size);
+                } else {
+                    job.report(stage, k + 1, n + 1, name, size);
+                }
             },
-            Stage::Receiving, [](qsizetype, const QString&) {});
+            Stage::Receiving, [](qsizetype, const QString&) {}, job.retries);
+        retried = outcome.retried;
         fewerSessions = rememberSessions(job, outcome, sessions);
         if (outcome.failure) {
             std::rethrow_exception(outcome.failure);
         }
     } else {
+        RetryingTransfer mover(ftp, QString(), job.retries,
+                               [&job](int attempt, int of, const QString& name) {
+                                   job.report(Stage::Retrying, attempt, of, name, -1);
+                               });
         for (int page = n; page >= 1; --page) {
             const QString name = QStringLiteral("/mf/pages/%1.tq").arg(page);
             job.report(Stage::Receiving, n - page + 2, n + 1, name, -1);
-            ftp.DownloadFile(remoteRoot + name, fetched.filePath(QStringLiteral("%1.tq").arg(page)),
-                             {MaxPageBytes, -1, all});
+            mover.download({fetched.filePath(QStringLiteral("%1.tq").arg(page)),
+                            remoteRoot + name,
+                            name,
+                            -1,
+                            {MaxPageBytes, -1, all}});
+            retried += mover.retried() ? 1 : 0;
             letEventsRun(ftp);
         }
     }
@@ -382,6 +396,7 @@ SyncResult synchronise(PublishJob& job, const ConfirmReplace& confirm) {
     }
     result.bytes = bytes;
     result.fewerSessions = fewerSessions;
+    result.retried = retried;
     return result;
 }
 
@@ -389,6 +404,9 @@ QString syncDoneText(const SyncResult& result) {
     QString text = QStringLiteral("Готово!\nСкачано файлов ") + QString::number(result.entries);
     if (result.fewerSessions > 0) {
         text += u'\n' + fewerSessionsText(result.fewerSessions);
+    }
+    if (result.retried > 0) {
+        text += u'\n' + retriedFilesText(result.retried);
     }
     if (!result.backupFolder.isEmpty()) {
         text += QStringLiteral(

@@ -23,6 +23,7 @@ struct SyncResult {
     QString backupFolder;   // where the replaced files were kept; empty when none was replaced
     qint64 bytes = 0;       // fetched from the server: the title index and the pages
     int fewerSessions = 0;  // the number of sessions the server took, when it took fewer
+    int retried = 0;        // files fetched only after a retry
 };
 
 // All the files of one synchronisation together may bring no more than this.

@@ -28,9 +28,9 @@ const Command Commands[] = {
      "сервером.",
      "", false},
     {"upload", "Закачать изменённые файлы (с --all \u2014 все файлы) на сервер.",
-     "all dry-run address no-check delete-removed", true},
-    {"sync", "Синхронизироваться: забрать с сервера страницы и их заголовки.", "replace-changed",
-     true},
+     "all dry-run address no-check delete-removed retries", true},
+    {"sync", "Синхронизироваться: забрать с сервера страницы и их заголовки.",
+     "replace-changed retries", true},
     {"ls", "Показать папку на сервере: сначала папки, потом файлы.", "", true},
     {"account",
      "Запомнить учётную запись FTP, как \u00ABЗапомнить данные\u00BB (пароль из "
@@ -68,6 +68,9 @@ const Option Options[] = {
      "Папка на сервере (\u00ABКуда закачивать\u00BB)."},
     {"port", "PORT", "Порт FTP-сервера (по умолчанию 21)."},
     {"protocol", "PROTOCOL", "Протокол: ftp (он же по умолчанию)."},
+    {"retries", "N",
+     "Сколько раз повторять передачу файла, прерванную сбоем связи (по умолчанию 3; 0 \u2014 не "
+     "повторять)."},
     {"tls", "MODE",
      "Шифрование: auto \u2014 защищённое соединение, если сервер умеет; require \u2014 только "
      "защищённое; off \u2014 без шифрования. Без него \u2014 как выбрано для сайта."},
@@ -224,6 +227,16 @@ ParsedArguments parseArguments(const QStringList& arguments) {
                                            .arg(*text));
         }
         r.port = value;
+    }
+    if (const auto text = given("retries")) {
+        bool ok = false;
+        const int value = text->toInt(&ok);
+        if (!ok || value < 0 || value > 100) {
+            return usageError(helpFor, QStringLiteral("--retries: число от 0 до 100, а не "
+                                                      "\u00AB%1\u00BB.")
+                                           .arg(*text));
+        }
+        r.retries = value;
     }
     if (const auto text = given("tls")) {
         const QString mode = text->trimmed().toLower();

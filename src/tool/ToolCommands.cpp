@@ -128,6 +128,11 @@ QString fewerSessionsNote(int sessions) {
                         : QString();
 }
 
+// Said after a summary when files had to be tried again.
+QString retriedNote(int files) {
+    return files > 0 ? QStringLiteral("; %1 retried").arg(counted(files, "file")) : QString();
+}
+
 QJsonArray jsonList(const QStringList& items) {
     return QJsonArray::fromStringList(items);
 }
@@ -235,7 +240,9 @@ private:
         }
     }
 
-    publish::PublishJob job() { return {state_, *settings_, ftp_, progress_.progressFn()}; }
+    publish::PublishJob job() {
+        return {state_, *settings_, ftp_, progress_.progressFn(), request_.retries};
+    }
     QString elapsed() const { return secondsText(std::chrono::milliseconds(clock_.elapsed())); }
     double seconds() const { return static_cast<double>(clock_.elapsed()) / 1000.0; }
 
@@ -313,7 +320,7 @@ private:
                               .arg(what)
                               .arg(r.sent)
                               .arg(counted(r.considered, "file"), binarySize(r.bytes), elapsed()) +
-                          fewerSessionsNote(r.fewerSessions);
+                          fewerSessionsNote(r.fewerSessions) + retriedNote(r.retried);
         if (!removed.isEmpty() && !request_.deleteRemoved) {
             summary += QStringLiteral(
                            "; %1 removed from the site stay on the server "
@@ -334,6 +341,7 @@ private:
                    {"files", jsonList(names)},
                    {"folders", jsonList(r.folders)},
                    {"sessions", state_.ftpAccount.sessions},
+                   {"retried", r.retried},
                    {"removed", jsonList(removed)},
                    {"deleted", jsonList(deletion.deleted)},
                    {"notDeleted", jsonList(deletion.refused)}}};
@@ -405,12 +413,13 @@ private:
                          {"bytes", r.bytes},
                          {"seconds", seconds()},
                          {"pageListEntries", r.entries},
+                         {"retried", r.retried},
                          {"backup", r.backupFolder}};
         if (pages == 0) {
             return {{},
                     QStringLiteral("the server's title index lists no pages: nothing changed, %1")
                             .arg(elapsed()) +
-                        fewerSessionsNote(r.fewerSessions),
+                        fewerSessionsNote(r.fewerSessions) + retriedNote(r.retried),
                     json};
         }
         const QString kept =
@@ -421,7 +430,7 @@ private:
                 QStringLiteral("synchronised %1: downloaded %2, %3, %4%5")
                         .arg(counted(pages, "page"), counted(files, "file"), binarySize(r.bytes),
                              elapsed(), kept) +
-                    fewerSessionsNote(r.fewerSessions),
+                    fewerSessionsNote(r.fewerSessions) + retriedNote(r.retried),
                 json};
     }
 

@@ -3,6 +3,8 @@
 #include <unistd.h>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -48,6 +50,7 @@ struct PublishingBase {
     std::unique_ptr<FtpServer> server;
     QStringList sent;                     // the files each upload set out to send, in order
     QMap<QString, qint64> reportedSizes;  // the size each sent file was announced with
+    int retries = DefaultRetries;
 
     void useServer(std::unique_ptr<FtpServer> s) {
         server = std::move(s);
@@ -76,7 +79,8 @@ struct PublishingBase {
                         sent.append(name);
                         reportedSizes[name] = size;
                     }
-                }};
+                },
+                retries};
     }
     UploadResult upload(OpenSiteState& state) {
         sent.clear();
@@ -506,6 +510,7 @@ TEST(PublishingFaults, ATransferCutShortIsNotRecordedAndGoesAgain) {
     OpenSiteState a = p.openNewSite("a");
     // One session: with more, whichever file's failure came first would be the one reported.
     a.ftpAccount.sessions = 1;
+    p.retries = 0;  // each failure ends the command, as a last retry's would
     // The server takes a file in full, then reports the transfer aborted (426, then 226).
     writeFile(a.sitePath + "/robots.txt", "arrives, but the server calls it aborted");
     EXPECT_THAT(
@@ -523,7 +528,7 @@ TEST(PublishingFaults, ATransferCutShortIsNotRecordedAndGoesAgain) {
     int robots = 0, big = 0;
     for (const QByteArray& line : server.receivedLines()) {
         robots += line == "STOR //robots.txt\r\n";
-        big += line == "STOR //mf/img/big.bin\r\n";
+        big += line == "STOR //mf/img/big.bin.zorod-part\r\n";  // a large file's temporary name
     }
     EXPECT_EQ(robots, 2);
     EXPECT_EQ(big, 1);
@@ -635,9 +640,10 @@ TEST(PublishingFaults, CancelWhileABigFileIsCheckedStopsBeforeTheServer) {
 namespace {
 
 // The commands of every session, as the scripted server received them: the verb and argument
-// of each line; STOR arguments without the RemoteFolder "/" in front.
+// of each line; STOR arguments without the RemoteFolder "/" in front, and a large file's
+// temporary name as the name it is renamed to.
 struct Wire {
-    QStringList lines, stored;
+    QStringList lines, stored, renamed;
     int logins = 0;
     explicit Wire(const FaultFtpServer& server) {
         for (const QByteArray& line : server.receivedLines()) {
@@ -645,7 +651,10 @@ struct Wire {
             lines.append(text);
             logins += text.startsWith("USER ");
             if (text.startsWith("STOR /")) {
-                stored.append(text.mid(6));
+                stored.append(text.mid(6).remove(QRegularExpression("\\.zorod-part$")));
+            }
+            if (text.startsWith("RNTO /")) {
+                renamed.append(text.mid(6));
             }
         }
     }
@@ -749,6 +758,7 @@ TEST(ParallelSessions, OnlyATurnedAwaySessionLowersTheNumberAndTheResultSaysSo) 
 TEST(ParallelSessions, ADroppedSessionLosesOnlyItsFileAndTheNextUploadSendsWhatIsMissing) {
     PublishingBase p;
     FaultFtpServer& server = p.useFaultServer("drop-once-stor");
+    p.retries = 0;  // the file is not tried again in the same command
     OpenSiteState a = siteWithFiles(p, 8, 3);
     writeFile(a.sitePath + "/mf/other/drop.bin", randomBytes(200 * 1024, 9));
     EXPECT_THROW(p.upload(a), FtpError);
@@ -871,4 +881,102 @@ TEST(RemoteBrowserTest, ListsEntersCreatesRenamesAndDeletesOnVsftpd) {
 
     account.password.clear();
     EXPECT_THROW(listRemoteFolder(p.ftp, account), IncompleteAccount);
+}
+
+namespace {
+
+// Site "a" with `count` files of 1 KB to about 80 KB in mf/other, published over a pyftpdlib
+// that breaks the link as `options` say; waits end after 1.5 s.
+struct BadLink {
+    explicit BadLink(const QStringList& options, int count = 12, int sessions = 3) {
+        p.useServer(std::make_unique<PyftpdlibServer>(QStringList(), std::nullopt, options));
+        p.ftp.Timeout = std::chrono::milliseconds(1500);
+        site = siteWithFiles(p, count, sessions);
+    }
+    // Every file of the site is on the server as it is here, recorded with its digest, and no
+    // temporary name is left.
+    void expectPublishedWhole() {
+        for (const QString& name : PublishingBase::siteFileNames(site.sitePath)) {
+            EXPECT_EQ(readFile(p.onServer(name)), readFile(site.sitePath + name)) << name.toStdString();
+            EXPECT_EQ(p.recorded("a", name), md5Of(site.sitePath + name)) << name.toStdString();
+        }
+        QDirIterator left(p.onServer("/"), QDir::Files, QDirIterator::Subdirectories);
+        while (left.hasNext()) {
+            EXPECT_FALSE(left.next().endsWith(".zorod-part")) << left.filePath().toStdString();
+        }
+    }
+    PublishingBase p;
+    OpenSiteState site;
+};
+
+}  // namespace
+
+// Over a link that drops connections, one command publishes the whole site, and nothing is
+// recorded that the server did not confirm whole.
+TEST(Retries, OneCommandPublishesEverythingOverALinkThatDrops) {
+    const struct {
+        const char* what;
+        QStringList options;
+    } rows[] = {
+        {"every third file's data connection breaks", {"--drop-data-every", "3"}},
+        {"the control connection drops after four files", {"--drop-control-after", "4"}},
+        {"an upload stalls past the time-out", {"--stall-once-at", "20000"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        BadLink link(row.options);
+        const UploadResult r = link.p.upload(link.site);
+        EXPECT_GE(r.retried, 1);
+        EXPECT_EQ(r.sent, PublishingBase::siteFileNames(link.site.sitePath).size());
+        link.expectPublishedWhole();
+    }
+}
+
+// A refusal is no passing fault: it ends the command at once, and the file is not sent again.
+// Cancel ends the wait before a retry at once.
+TEST(Retries, ARefusalIsNotRetriedAndCancelEndsTheWaitAtOnce) {
+    PublishingBase refusing;
+    FaultFtpServer& server = refusing.useFaultServer("stor-550");
+    OpenSiteState a = siteWithFiles(refusing, 1, 1);
+    EXPECT_THAT([&] { refusing.upload(a); }, throwsFtpError(550, HasSubstr("Permission denied")));
+    EXPECT_EQ(Wire(server).stored.size(), 1);
+
+    BadLink link({"--drop-data-every", "1"}, 1, 1);  // every file breaks
+    QElapsedTimer sinceRetry;
+    link.p.ftp.Pump = [&] {
+        if (sinceRetry.isValid()) {
+            throw Cancelled();
+        }
+    };
+    PublishJob j{link.site, link.p.settings, link.p.ftp,
+                 [&](Stage stage, int, int, const QString&, qint64) {
+                     if (stage == Stage::Retrying && !sinceRetry.isValid()) {
+                         sinceRetry.start();
+                     }
+                 }};
+    EXPECT_THROW(uploadChangedFiles(j), Cancelled);
+    ASSERT_TRUE(sinceRetry.isValid());
+    EXPECT_LT(sinceRetry.elapsed(), 500);  // the wait is a second
+}
+
+// A large file broken at half goes on from there (REST), and until it is whole it is on the
+// server under its temporary name only.
+TEST(Retries, ABrokenLargeFileContinuesWhereItStoppedUnderItsTemporaryName) {
+    constexpr qint64 Size = 8 * 1024 * 1024;
+    BadLink link({"--cut-once-at", QString::number(Size / 2), "--log"}, 0, 1);
+    const QString big = "/mf/other/big.bin";
+    writeFile(link.site.sitePath + big, randomBytes(Size, 11));
+    bool earlyTarget = false;
+    link.p.ftp.Progress = [&](qint64) {
+        earlyTarget = earlyTarget || (link.p.sent.value(link.p.sent.size() - 1) == big &&
+                                      QFileInfo::exists(link.p.onServer(big)));
+    };
+    const UploadResult r = link.p.upload(link.site);
+    EXPECT_FALSE(earlyTarget);
+    EXPECT_EQ(r.retried, 1);
+    link.expectPublishedWhole();
+    const QStringList commands = static_cast<PyftpdlibServer&>(*link.p.server).commands();
+    const QStringList restarts = commands.filter(QRegularExpression("^REST [1-9]"));
+    ASSERT_EQ(restarts.size(), 1) << commands.join('\n').toStdString();
+    EXPECT_GE(restarts[0].mid(5).toLongLong(), Size / 4);
 }

@@ -307,7 +307,8 @@ VsftpdServer::VsftpdServer(qint64 maxRate, const std::optional<ServerTls>& tls, 
     }
 }
 
-PyftpdlibServer::PyftpdlibServer(const QStringList& without, const std::optional<ServerTls>& tls) {
+PyftpdlibServer::PyftpdlibServer(const QStringList& without, const std::optional<ServerTls>& tls,
+                                 const QStringList& options) {
     user_ = QStringLiteral("zorod");
     password_ = QStringLiteral("secret word");
     root_ = dir_.filePath(QStringLiteral("root"));
@@ -326,7 +327,7 @@ PyftpdlibServer::PyftpdlibServer(const QStringList& without, const std::optional
         arguments << QStringLiteral("--certfile") << tls->certificate << QStringLiteral("--keyfile")
                   << tls->key;
     }
-    start(Python, arguments);
+    start(Python, arguments + options);
     readAnnouncedPort();
 }
 
@@ -342,6 +343,16 @@ FaultFtpServer::FaultFtpServer(const QString& scenario, const std::optional<Serv
     }
     start(Python, arguments);
     readAnnouncedPort();
+}
+
+QStringList PyftpdlibServer::commands() const {
+    QStringList lines;
+    for (const QByteArray& line : output().split('\n')) {
+        if (line.startsWith("C ")) {
+            lines.append(QString::fromUtf8(line.mid(2)));
+        }
+    }
+    return lines;
 }
 
 QList<QByteArray> FaultFtpServer::receivedLines() const {

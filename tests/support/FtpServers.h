@@ -100,10 +100,16 @@ public:
 // (answered 500).
 //
 // With `tls`, its TLS handler, which requires TLS for the login and the data connections.
+//
+// `options` go to tests/support/pyftpdlib_server.py as they are: a bad link on demand
+// ("--drop-data-every", "3", …) and "--log", which makes commands() tell what came.
 class PyftpdlibServer : public FtpServer {
 public:
     explicit PyftpdlibServer(const QStringList& without = {},
-                             const std::optional<ServerTls>& tls = {});
+                             const std::optional<ServerTls>& tls = {},
+                             const QStringList& options = {});
+    // With "--log": every command line received so far, without its line end.
+    QStringList commands() const;
 };
 
 // The scripted server of tests/support/ftp_fault_server.py, running one scenario; with `tls`,

@@ -16,7 +16,7 @@ as long as the client reads. "trickle-greeting" and "tls-trickle-handshake" send
 connection of an upload, 1 KiB every 5 ms, after the client has ended it.
 
 "garbled-further-sessions" greets every session but the first in words that are no FTP,
-"drop-further-sessions" hangs up on them.
+"drop-further-sessions" hangs up on them. "stor-550" refuses every upload for good.
 
 Transfers that end otherwise: "end-426" (a lone 426), "end-451", "end-225", "abort-426" (426,
 then 226); "tls-cut-data" cuts the data connection half way without the TLS close notice.
@@ -381,6 +381,10 @@ def serve(s):
             close_data(data)
             if not s.end_transfer():
                 return
+        elif verb == "STOR" and SCENARIO == "stor-550":
+            # Refused before the data connection is taken, as a server that checks the
+            # permission first does.
+            s.reply("550 Permission denied.")
         elif verb == "STOR":
             data = s.accept_data("150 Send it.")
             if SCENARIO == "tls-endless-after-stor":
