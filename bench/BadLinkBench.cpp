@@ -90,7 +90,8 @@ double uploadAll(Site& site, zor::SettingsStore& settings, const zor::test::Vsft
         bytes += it.fileInfo().size();
     }
     if (files != site.files || bytes != site.bytes || r.sent != site.files) {
-        for (const zor::publish::SiteFile& f : zor::publish::uploadCandidates(site.state.sitePath)) {
+        for (const zor::publish::SiteFile& f :
+             zor::publish::uploadCandidates(site.state.sitePath)) {
             const qint64 there = QFileInfo(local + f.name).size();
             if (there != QFileInfo(f.localPath).size()) {
                 std::fprintf(stderr, "%s: %lld bytes on the server of %lld\n", qPrintable(f.name),
@@ -139,10 +140,11 @@ int main(int argc, char** argv) {
         calmSeconds.push_back(c);
         droppingSeconds.push_back(d);
         bigShare.push_back(static_cast<double>(up) / static_cast<double>(big.bytes));
-        std::printf("%d ms  round %d  %lld files: undisturbed %.2f s, every 50th connection "
-                    "broken %.2f s (%.2f)  |  %lld MiB cut once: %.2f s, %.3f of its size sent\n",
-                    delay, round, static_cast<long long>(small.files), c, d, d / c,
-                    static_cast<long long>(bigBytes >> 20), b, bigShare.back());
+        std::printf(
+            "%d ms  round %d  %lld files: undisturbed %.2f s, every 50th connection "
+            "broken %.2f s (%.2f)  |  %lld MiB cut once: %.2f s, %.3f of its size sent\n",
+            delay, round, static_cast<long long>(small.files), c, d, d / c,
+            static_cast<long long>(bigBytes >> 20), b, bigShare.back());
         std::fflush(stdout);
     }
     std::printf("\nMedians of %d rounds at %d ms one way:\n", rounds, delay);

@@ -3,8 +3,8 @@
 #include <QWidget>
 #include <functional>
 
-#include "site/OpenSiteState.h"
 #include "platform/Http.h"
+#include "site/OpenSiteState.h"
 #include "update/Updates.h"
 
 class QLabel;

@@ -68,25 +68,25 @@ public:
     publish::FtpClient IdFTP1;
     CurlHttpClient SiteHttp;  // asks the published site for its pages after an upload
 
-    QLineEdit* Edit1;       // host
-    QLineEdit* Edit2;       // user name
-    QLineEdit* Edit3;       // password
-    QLineEdit* Edit4;       // RemoteFolder
-    QLineEdit* Edit5;       // full remote path of the folder to create
-    QLabel* Label1;         // the password in plain text, while the pointer is on Label3
-    QLabel* Label3;         // "Пароль"
-    QCheckBox* CheckBox1;   // "Хочу создать директорию"
-    QCheckBox* CheckBox2;   // "Запомнить данные"
-    QLabel* KeyringNote;    // beside it, where no keyring is: the password goes into a file
+    QLineEdit* Edit1;          // host
+    QLineEdit* Edit2;          // user name
+    QLineEdit* Edit3;          // password
+    QLineEdit* Edit4;          // RemoteFolder
+    QLineEdit* Edit5;          // full remote path of the folder to create
+    QLabel* Label1;            // the password in plain text, while the pointer is on Label3
+    QLabel* Label3;            // "Пароль"
+    QCheckBox* CheckBox1;      // "Хочу создать директорию"
+    QCheckBox* CheckBox2;      // "Запомнить данные"
+    QLabel* KeyringNote;       // beside it, where no keyring is: the password goes into a file
     QComboBox* EncryptionBox;  // the connection's protection, in FtpEncryption's order
     QSpinBox* SessionsBox;     // "Одновременных соединений"
-    QCheckBox* CheckBox4;   // "Проверять сайт после загрузки"
-    QLabel* Label4;         // what the check of the published site found
-    QGroupBox* GroupBox1;   // Edit5 and "Создать"
-    QListWidget* ListBox1;  // remote folders
-    QListWidget* ListBox3;  // remote files
-    QMenu* PopupMenu1;      // folder list menu
-    QMenu* PopupMenu2;      // file list menu
+    QCheckBox* CheckBox4;      // "Проверять сайт после загрузки"
+    QLabel* Label4;            // what the check of the published site found
+    QGroupBox* GroupBox1;      // Edit5 and "Создать"
+    QListWidget* ListBox1;     // remote folders
+    QListWidget* ListBox3;     // remote files
+    QMenu* PopupMenu1;         // folder list menu
+    QMenu* PopupMenu2;         // file list menu
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

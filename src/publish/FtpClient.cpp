@@ -460,8 +460,8 @@ void FtpClient::DownloadFile(const QString& remotePath, const QString& localPath
                              DownloadLimit limit, qint64 from) {
     run([&](Pacer& pacer) {
         const QByteArray retr = commandLine(QStringLiteral("RETR ") + remotePath);
-        LocalFile file = from > 0 ? LocalFile::openToContinue(localPath, from)
-                                  : LocalFile::create(localPath);
+        LocalFile file =
+            from > 0 ? LocalFile::openToContinue(localPath, from) : LocalFile::create(localPath);
         qint64 received = from;
         LineCounter counter;
         const QString cut = QStringLiteral("Файл \u00AB%1\u00BB получен с сервера %2 не полностью:")
@@ -512,8 +512,8 @@ void FtpClient::DownloadFile(const QString& remotePath, const QString& localPath
     });
 }
 
-void FtpClient::UploadFile(const QString& localPath, const QString& remotePath,
-                           QString* sentDigest, qint64 from) {
+void FtpClient::UploadFile(const QString& localPath, const QString& remotePath, QString* sentDigest,
+                           qint64 from) {
     run([&](Pacer& pacer) {
         const QByteArray stor = commandLine(QStringLiteral("STOR ") + remotePath);
         LocalFile file = LocalFile::openForReading(localPath);

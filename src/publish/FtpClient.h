@@ -134,8 +134,8 @@ public:
     //
     // With `from` > 0 the local file exists, is cut to `from` bytes and the transfer continues it
     // ("REST from", then RETR).
-    void DownloadFile(const QString& remotePath, const QString& localPath,
-                      DownloadLimit limit = {}, qint64 from = 0);
+    void DownloadFile(const QString& remotePath, const QString& localPath, DownloadLimit limit = {},
+                      qint64 from = 0);
     // The size of a remote file as SIZE gives it; -1 when the server has no such file or does
     // not tell.
     qint64 RemoteSize(const QString& path);
@@ -197,7 +197,7 @@ private:
     std::unique_ptr<TlsContext> tls_;  // made when first needed
     QString acceptedFingerprint_;      // of the open session's certificate
     bool tlsRefused_ = false;
-    std::optional<bool> canResume_;  // of the open session, once asked
+    std::optional<bool> canResume_;      // of the open session, once asked
     bool handshakeBeforeStart_ = false;  // this server answers a transfer only after its handshake
     struct Login {
         QString host, user, password;

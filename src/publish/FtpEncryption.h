@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
-#include <QDateTime>
 #include <functional>
 
 #include "publish/FtpError.h"
@@ -18,10 +18,10 @@ struct ServerCertificate {
     QString host;  // the server as the user named it
     QString subject;
     QString issuer;
-    QStringList names;  // the names it was issued for
+    QStringList names;                // the names it was issued for
     QDateTime validFrom, validUntil;  // UTC
-    QString fingerprint;  // SHA-256 of the certificate: 32 bytes, "AB:CD:…"
-    QStringList problems;  // why the system does not vouch for it; empty when it does
+    QString fingerprint;              // SHA-256 of the certificate: 32 bytes, "AB:CD:…"
+    QStringList problems;             // why the system does not vouch for it; empty when it does
     // The fingerprint trusted before for this site, when the server now shows another one.
     QString previousFingerprint;
 };

@@ -30,9 +30,10 @@ QString stageText(Stage stage, int k, int n) {
 }
 
 QString plainConnectionNote(bool tlsRefused) {
-    return tlsRefused ? QStringLiteral("Соединение не зашифровано: сервер не поддерживает "
-                                       "защищённое соединение, пароль и файлы передаются "
-                                       "открытым текстом.")
+    return tlsRefused ? QStringLiteral(
+                            "Соединение не зашифровано: сервер не поддерживает "
+                            "защищённое соединение, пароль и файлы передаются "
+                            "открытым текстом.")
                       : QStringLiteral("Соединение не зашифровано.");
 }
 

@@ -85,7 +85,7 @@ struct PublishJob {
     OpenSiteState& state;
     SettingsStore& settings;
     FtpClient& ftp;
-    ProgressFn progress;  // may be empty
+    ProgressFn progress;           // may be empty
     int retries = DefaultRetries;  // of a file whose transfer failed for a passing reason
 
     void report(Stage stage, int k, int n, const QString& name, qint64 size) const {

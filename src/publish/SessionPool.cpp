@@ -173,8 +173,8 @@ private:
     std::condition_variable wake_;
     std::deque<Event> events_;
     qsizetype next_ = 0;
-    bool stop_ = false;                // no more transfers are handed out
-    std::atomic<bool> cancel_{false};  // every session stops what it does
+    bool stop_ = false;                                // no more transfers are handed out
+    std::atomic<bool> cancel_{false};                  // every session stops what it does
     std::vector<std::unique_ptr<Moved>> moved_;        // the first session's, then each worker's
     std::vector<std::unique_ptr<FtpClient>> clients_;  // the further sessions, one for each worker
     std::vector<std::thread> threads_;
@@ -256,13 +256,13 @@ void Pool::worker(int slot, const QString& folder) {
     }
     post(Event(Event::Opened));
     qsizetype current = -1;
-    RetryingTransfer mover(ftp, folder, retries_, [this, &current](int attempt, int of,
-                                                                   const QString&) {
-        Event e(Event::Retrying, current);
-        e.attempt = attempt;
-        e.of = of;
-        post(std::move(e));
-    });
+    RetryingTransfer mover(ftp, folder, retries_,
+                           [this, &current](int attempt, int of, const QString&) {
+                               Event e(Event::Retrying, current);
+                               e.attempt = attempt;
+                               e.of = of;
+                               post(std::move(e));
+                           });
     for (qsizetype i = take(); i >= 0; i = take()) {
         const Transfer& t = transfers_[i];
         current = i;

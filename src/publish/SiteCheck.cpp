@@ -173,8 +173,8 @@ QString phpErrorLine(const QString& html) {
     return shortened(QString(line).remove(tags).simplified());
 }
 
-PageFailure judgePage(const HttpPage& answer, const CheckedPage& page,
-                      const QString& siteBase, bool titleRequired) {
+PageFailure judgePage(const HttpPage& answer, const CheckedPage& page, const QString& siteBase,
+                      bool titleRequired) {
     using Failure = HttpPage::Failure;
     if (answer.failure == Failure::NoAnswer) {
         return {QStringLiteral("сайт не отвечает"), answer.failureText};

@@ -13,7 +13,7 @@ namespace zor {
 class HttpClient;
 class SettingsStore;
 struct HttpPage;
-}
+}  // namespace zor
 
 // After an upload, the published site is asked for its pages over HTTP as a visitor would ask:
 // an upload every server accepted can still leave a site that does not work (a remote folder
@@ -71,8 +71,8 @@ struct PageFailure {
 };
 // Empty cause when the page passes: status 200, its title (when required) in the <title>, and
 // no PHP error text in it. `siteBase` is the address index.php should be found under.
-PageFailure judgePage(const HttpPage& answer, const CheckedPage& page,
-                      const QString& siteBase, bool titleRequired);
+PageFailure judgePage(const HttpPage& answer, const CheckedPage& page, const QString& siteBase,
+                      bool titleRequired);
 
 struct SiteCheckResult {
     bool passed = false;

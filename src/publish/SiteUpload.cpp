@@ -319,8 +319,8 @@ UploadResult upload(PublishJob& job, bool ignoreRecords, UploadMode mode) {
         // changed the file since it was checked, even while it was being sent. Recorded only
         // once the server has confirmed the transfer: a file whose transfer failed stays
         // changed and goes again next time.
-        const Transfer t{file.localPath, account.remoteFolder + file.name, file.name, file.size,
-                         {}};
+        const Transfer t{
+            file.localPath, account.remoteFolder + file.name, file.name, file.size, {}};
         const QString sent = mover.upload(t);
         cache.record(file.name, sent);
         parts.done(t);

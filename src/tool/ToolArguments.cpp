@@ -249,16 +249,16 @@ ParsedArguments parseArguments(const QStringList& arguments) {
     }
     if (const auto text = given("trust-fingerprint")) {
         const QString hex = QString(*text).remove(u':').trimmed();
-        const bool valid = hex.size() == 64 && QByteArray::fromHex(hex.toLatin1()).toHex() ==
-                                                   hex.toLatin1().toLower();
+        const bool valid = hex.size() == 64 &&
+                           QByteArray::fromHex(hex.toLatin1()).toHex() == hex.toLatin1().toLower();
         if (!valid) {
             return usageError(helpFor, QStringLiteral("--trust-fingerprint: нужен отпечаток "
                                                       "SHA-256 (32 байта в шестнадцатеричном "
                                                       "виде), а не \u00AB%1\u00BB.")
                                            .arg(*text));
         }
-        r.trustFingerprint = QString::fromLatin1(QByteArray::fromHex(hex.toLatin1()).toHex(':'))
-                                 .toUpper();
+        r.trustFingerprint =
+            QString::fromLatin1(QByteArray::fromHex(hex.toLatin1()).toHex(':')).toUpper();
     }
     if (const auto text = given("protocol")) {
         if (text->trimmed().toLower() != u"ftp") {

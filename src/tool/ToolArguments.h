@@ -4,8 +4,8 @@
 #include <QStringList>
 #include <optional>
 
-#include "publish/Retry.h"
 #include "publish/FtpEncryption.h"
+#include "publish/Retry.h"
 
 // The command line of zorod-publish: one command, the site folder, and the command's options.
 namespace zor::tool {
@@ -29,8 +29,8 @@ struct ToolRequest {
     bool all = false;
     bool dryRun = false;
     bool replaceChanged = false;  // sync: replace pages changed since the last upload too
-    bool noCheck = false;  // upload: the published site is not asked for its pages
-    bool deleteRemoved = false;  // upload: files the site no longer has go from the server
+    bool noCheck = false;         // upload: the published site is not asked for its pages
+    bool deleteRemoved = false;   // upload: files the site no longer has go from the server
     int retries = publish::DefaultRetries;  // upload, sync: of a file whose transfer failed
     bool json = false;
 };

@@ -120,9 +120,9 @@ void ProgressReporter::draw() {
     // Overall: the files done, and the part of the running one that has gone.
     const publish::ProgressItem& i = item_;
     // Digesting and asking for pages move no bytes worth showing.
-    const bool checking = i.stage == publish::Stage::Checking ||
-                          i.stage == publish::Stage::Verifying ||
-                          i.stage == publish::Stage::Deleting || i.stage == publish::Stage::Retrying;
+    const bool checking =
+        i.stage == publish::Stage::Checking || i.stage == publish::Stage::Verifying ||
+        i.stage == publish::Stage::Deleting || i.stage == publish::Stage::Retrying;
     double fraction = i.n > 0 ? static_cast<double>(checking ? i.k : i.k - 1) / i.n : 0.0;
     if (!checking && i.size > 0 && i.n > 0) {
         fraction += std::min(1.0, static_cast<double>(i.done) / static_cast<double>(i.size)) / i.n;

@@ -9,9 +9,9 @@
 #include <algorithm>
 
 #include "platform/Errors.h"
+#include "platform/Http.h"
 #include "platform/TextFile.h"
 #include "site/SiteWorkspace.h"
-#include "platform/Http.h"
 
 namespace zor::update {
 namespace {

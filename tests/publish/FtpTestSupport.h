@@ -81,9 +81,9 @@ inline std::unique_ptr<FtpServer> startServer(ServerKind kind, std::optional<Tls
     return std::make_unique<PyftpdlibServer>(QStringList(), serverTls);
 }
 
-#define ZOROD_INSTANTIATE_FOR_REAL_SERVERS(suite)                                             \
-    INSTANTIATE_TEST_SUITE_P(Servers, suite,                                                  \
-                             ::testing::Values(ServerKind::Vsftpd, ServerKind::Pyftpdlib,     \
+#define ZOROD_INSTANTIATE_FOR_REAL_SERVERS(suite)                                                \
+    INSTANTIATE_TEST_SUITE_P(Servers, suite,                                                     \
+                             ::testing::Values(ServerKind::Vsftpd, ServerKind::Pyftpdlib,        \
                                                ServerKind::VsftpdTls, ServerKind::PyftpdlibTls), \
                              [](const auto& info) { return serverKindName(info.param); })
 

@@ -897,7 +897,8 @@ struct BadLink {
     // temporary name is left.
     void expectPublishedWhole() {
         for (const QString& name : PublishingBase::siteFileNames(site.sitePath)) {
-            EXPECT_EQ(readFile(p.onServer(name)), readFile(site.sitePath + name)) << name.toStdString();
+            EXPECT_EQ(readFile(p.onServer(name)), readFile(site.sitePath + name))
+                << name.toStdString();
             EXPECT_EQ(p.recorded("a", name), md5Of(site.sitePath + name)) << name.toStdString();
         }
         QDirIterator left(p.onServer("/"), QDir::Files, QDirIterator::Subdirectories);

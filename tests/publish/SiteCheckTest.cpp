@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "design/TemplateCompiler.h"
+#include "platform/Http.h"
 #include "platform/SettingsStore.h"
 #include "publish/FtpClient.h"
 #include "publish/SiteCheck.h"
@@ -13,7 +14,6 @@
 #include "support/FtpServers.h"
 #include "support/Http.h"
 #include "support/TempSite.h"
-#include "platform/Http.h"
 
 using namespace zor;
 using namespace zor::publish;

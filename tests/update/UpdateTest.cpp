@@ -5,9 +5,9 @@
 #include <QTemporaryDir>
 
 #include "platform/Errors.h"
+#include "platform/Http.h"
 #include "support/Http.h"
 #include "support/TempSite.h"
-#include "platform/Http.h"
 #include "update/Updates.h"
 
 using namespace zor;
