@@ -7,7 +7,7 @@ ZOROD_SRC=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 ZOROD_BUILD_PACKAGES=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-webengine-dev qt6-webchannel-dev libgl-dev
-  libsqlite3-dev libcurl4-openssl-dev libssl-dev libsecret-1-dev oxygen-icon-theme
+  libsqlite3-dev libcurl4-openssl-dev libssl-dev libsecret-1-dev libssh-dev oxygen-icon-theme
 )
 
 # Building, running and testing.
@@ -15,7 +15,7 @@ ZOROD_PACKAGES=(
   "${ZOROD_BUILD_PACKAGES[@]}"
   libqt6webenginecore6-bin qt6-translations-l10n fonts-liberation fonts-dejavu-core libqt6svg6
   libgtest-dev libgmock-dev libbenchmark-dev
-  vsftpd python3-pyftpdlib python3-openssl openssl php-cli lftp curl libxml2-utils apache2 libapache2-mod-php
+  vsftpd openssh-server openssh-client python3-pyftpdlib python3-openssl openssl php-cli lftp curl libxml2-utils apache2 libapache2-mod-php
   xvfb xauth xdotool chromium
   desktop-file-utils
   dbus gnome-keyring libsecret-tools

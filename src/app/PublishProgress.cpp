@@ -1,10 +1,10 @@
 #include "app/PublishProgress.h"
 
-#include "publish/FtpClient.h"
+#include "publish/RemoteClient.h"
 
 namespace zor::app {
 
-PublishProgress::PublishProgress(ProgressWindow& window, publish::FtpClient& ftp)
+PublishProgress::PublishProgress(ProgressWindow& window, publish::RemoteClient& ftp)
     : window_(window), ftp_(ftp) {
     window_.setRefresh([this] { refresh(); });
     ftp_.Pump = [this] { window_.pump(); };

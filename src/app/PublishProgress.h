@@ -5,7 +5,7 @@
 #include "publish/PublishSession.h"
 
 namespace zor::publish {
-class FtpClient;
+class RemoteClient;
 }
 
 namespace zor::app {
@@ -15,7 +15,7 @@ namespace zor::app {
 // client's pump and progress for its lifetime.
 class PublishProgress {
 public:
-    PublishProgress(ProgressWindow& window, publish::FtpClient& ftp);
+    PublishProgress(ProgressWindow& window, publish::RemoteClient& ftp);
     ~PublishProgress();
     PublishProgress(const PublishProgress&) = delete;
     PublishProgress& operator=(const PublishProgress&) = delete;
@@ -30,7 +30,7 @@ private:
     void refresh();
 
     ProgressWindow& window_;
-    publish::FtpClient& ftp_;
+    publish::RemoteClient& ftp_;
     publish::ProgressItem item_;  // what the command reported last; shown at the next pump
 };
 

@@ -29,6 +29,8 @@ const QString SessionsName = QStringLiteral("sessions");
 const QString TlsSeenName = QStringLiteral("tlsseen");
 const QString PlainAcceptedName = QStringLiteral("plainok");
 const QString PasswordName = QStringLiteral("pass");
+const QString ProtocolName = QStringLiteral("protocol");
+const QString KeyFileName = QStringLiteral("sshkey");
 
 // Why the keyring did not do as asked, to follow "…: ".
 QString keyringTrouble(const KeyringResult& r) {
@@ -53,14 +55,16 @@ void writeAccountWithoutPassword(SettingsKey& key, const FtpAccount& account) {
     key.write(QStringLiteral("kydkach"), account.remoteFolder);
     key.write(EncryptionName, encryptionValue(account.encryption));
     key.write(SessionsName, QString::number(account.sessions));
+    key.write(ProtocolName, protocolValue(account.protocol));
+    key.write(KeyFileName, account.keyFile);
 }
 
 // The host field's name and port; with a port no server has, the field as it is.
 HostAndPort hostOf(const FtpAccount& account) {
     try {
-        return parseHostField(account.host, 21);
+        return parseHostField(serverAddress(account), defaultPort(account.protocol));
     } catch (const FtpError&) {
-        return {account.host.trimmed(), 21};
+        return {account.host.trimmed(), defaultPort(account.protocol)};
     }
 }
 
@@ -69,7 +73,7 @@ HostAndPort hostOf(const FtpAccount& account) {
 KeyringAttributes passwordAttributes(const QString& siteName, const FtpAccount& account) {
     const HostAndPort address = hostOf(account);
     return {{QStringLiteral("site"), siteName},
-            {QStringLiteral("protocol"), QStringLiteral("ftp")},
+            {QStringLiteral("protocol"), protocolValue(account.protocol)},
             {QStringLiteral("host"), address.host},
             {QStringLiteral("port"), QString::number(address.port)},
             {QStringLiteral("user"), account.userName}};
@@ -100,6 +104,8 @@ StoredAccount loadFtpAccount(SettingsStore& store, const QString& siteName) {
     a.sessions = key.read(SessionsName);
     a.tlsSeen = key.read(TlsSeenName);
     a.plainAccepted = key.read(PlainAcceptedName);
+    a.protocol = key.read(ProtocolName);
+    a.keyFile = key.read(KeyFileName);
     return a;
 }
 
@@ -123,6 +129,21 @@ FtpEncryption encryptionFromValue(const std::optional<QString>& value) {
         return FtpEncryption::Off;
     }
     return FtpEncryption::IfAvailable;
+}
+
+QString protocolValue(RemoteProtocol protocol) {
+    return protocol == RemoteProtocol::Sftp ? QStringLiteral("sftp") : QStringLiteral("ftp");
+}
+
+RemoteProtocol protocolFromValue(const std::optional<QString>& value) {
+    return value == QStringLiteral("sftp") ? RemoteProtocol::Sftp : RemoteProtocol::Ftp;
+}
+
+void storeProtocol(SettingsStore& store, const QString& siteName, RemoteProtocol protocol,
+                   const QString& keyFile) {
+    SettingsKey key(store, ftpKey(siteName));
+    key.write(ProtocolName, protocolValue(protocol));
+    key.write(KeyFileName, keyFile);
 }
 
 void storeEncryption(SettingsStore& store, const QString& siteName, FtpEncryption encryption) {
@@ -170,6 +191,8 @@ FtpAccount rememberedAccount(SettingsStore& store, Keyring& keyring, const QStri
     a.sessions = sessionsFromValue(stored.sessions);
     a.tlsSeen = stored.tlsSeen == QStringLiteral("1");
     a.plainAccepted = stored.plainAccepted == QStringLiteral("1");
+    a.protocol = protocolFromValue(stored.protocol);
+    a.keyFile = stored.keyFile.value_or(QString());
     if (a.host.isEmpty() || a.userName.isEmpty()) {
         return a;  // no account remembered, nor a password for one
     }
@@ -211,6 +234,8 @@ void storeFtpAccount(SettingsStore& store, const QString& siteName, const FtpAcc
     key.write(PasswordName, scramblePassword(account.password));
     key.write(EncryptionName, encryptionValue(account.encryption));
     key.write(SessionsName, QString::number(account.sessions));
+    key.write(ProtocolName, protocolValue(account.protocol));
+    key.write(KeyFileName, account.keyFile);
 }
 
 bool storeFtpAccount(SettingsStore& store, Keyring& keyring, const QString& siteName,

@@ -14,8 +14,8 @@ class SettingsStore;
 // (the remote folder) and "pass" (the password, scrambled); beside them, kept whether or not the
 // account is remembered, "tls" (the connection's protection), "tlscert" (the fingerprint of
 // a certificate the user trusted for the site), "tlsseen" ("1" once a login over TLS worked),
-// "plainok" ("1" once the user let the password go in the clear to a server without TLS) and
-// "sessions" (how many at once).
+// "plainok" ("1" once the user let the password go in the clear to a server without TLS),
+// "sessions" (how many at once), "protocol" and "sshkey".
 //
 // Where a keyring is at hand the password is kept there instead of "pass", under the site's
 // name, "ftp", the host and port and the user name; "pass" is then absent. Without a keyring,
@@ -38,6 +38,7 @@ int sessionsFromValue(const std::optional<QString>& value);
 struct StoredAccount {
     std::optional<QString> host, userName, remoteFolder, password;  // password unscrambled
     std::optional<QString> encryption, trustedCertificate, sessions, tlsSeen, plainAccepted;
+    std::optional<QString> protocol, keyFile;
 };
 
 // "tls": "auto" (TLS when the server offers it; also any other or no stored text, so a site
@@ -45,8 +46,14 @@ struct StoredAccount {
 QString encryptionValue(FtpEncryption encryption);
 FtpEncryption encryptionFromValue(const std::optional<QString>& value);
 
-// The keyring entry of a site's password: attributes "site", "protocol" ("ftp"), "host" and
-// "port" (from the host field, 21 unless it names one) and "user"; labelled
+// "protocol": "sftp", or "ftp" (also any other or no stored text); "sshkey": the site's key file.
+QString protocolValue(RemoteProtocol protocol);
+RemoteProtocol protocolFromValue(const std::optional<QString>& value);
+void storeProtocol(SettingsStore& store, const QString& siteName, RemoteProtocol protocol,
+                   const QString& keyFile);
+
+// The keyring entry of a site's password: attributes "site", "protocol" ("ftp" or "sftp"),
+// "host" and "port" (from the host field, 21 or 22 unless it names one) and "user"; labelled
 // "ZOR OD: <user>@<host>".
 KeyringAttributes passwordAttributes(const QString& siteName, const FtpAccount& account);
 QString passwordLabel(const FtpAccount& account);

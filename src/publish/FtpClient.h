@@ -11,31 +11,10 @@
 #include "publish/FtpEncryption.h"
 #include "publish/FtpError.h"
 #include "publish/FtpProtocol.h"
+#include "publish/RemoteClient.h"
 #include "publish/TcpConnection.h"
 
 namespace zor::publish {
-
-// A bound several downloads share, whichever sessions move them: the bytes they may bring
-// together.
-class SharedDownloadBound {
-public:
-    explicit SharedDownloadBound(qint64 maxBytes) : max_(maxBytes) {}
-    // Counts bytes that arrived; false once all downloads together have passed the bound.
-    bool take(qint64 bytes) { return (taken_ += bytes) <= max_; }
-    qint64 maxBytes() const { return max_; }
-
-private:
-    const qint64 max_;
-    std::atomic<qint64> taken_{0};
-};
-
-// Bounds on what one download may bring; a server that sends more is cut off with an FtpError
-// before memory or the disk fill up. Negative: no bound.
-struct DownloadLimit {
-    qint64 maxBytes = -1;
-    qint64 maxLines = -1;  // lines as the site's text files count them (CR LF, LF or CR)
-    std::shared_ptr<SharedDownloadBound> shared = nullptr;  // with other downloads, when set
-};
 
 class Md5;
 
@@ -49,35 +28,11 @@ class Md5;
 // connection, an exception from Pump or Progress) the control connection is dropped, since the
 // next command would read a stale answer: IsConnected() is then false and the next command logs
 // in again.
-class FtpClient {
+class FtpClient : public RemoteClient {
 public:
     FtpClient();
-    ~FtpClient();
-    FtpClient(const FtpClient&) = delete;
-    FtpClient& operator=(const FtpClient&) = delete;
+    ~FtpClient() override;
 
-    // A name or address, or "name:port" (then Port is not used).
-    QString Host;
-    int Port = 21;
-    QString Username;
-    QString Password;
-
-    // No single wait (connecting, a reply, a chunk of data either way) may last longer than
-    // this without the server moving a byte; a whole reply may take twice this, and a transfer
-    // must move at least 1 KiB in this time. Time spent inside Pump does not count.
-    std::chrono::milliseconds Timeout{std::chrono::seconds(30)};
-
-    // Runs at most every 20 ms while the client waits and between chunks of a transfer. It may
-    // process window events; it may throw (Cancelled when the user pressed Cancel) to abort
-    // the operation, which closes the data connection and drops the session. It must not throw
-    // from inside event processing: set a flag there and throw after processing returns.
-    std::function<void()> Pump;
-
-    // Bytes moved so far by the running UploadFile or DownloadFile, after every chunk.
-    std::function<void(qint64 bytes)> Progress;
-
-    // Runs when OpenSession has logged in: IsEncrypted and TlsRefused then tell how.
-    std::function<void()> SessionOpened;
     // Runs when OpenSession has logged in over TLS, before SessionOpened.
     std::function<void()> SecuredLogin;
 
@@ -97,9 +52,8 @@ public:
     // With IfAvailable, asked when the server refuses TLS, before the user name goes out; false
     // ends the login there. Without it the login goes on in the clear.
     std::function<bool()> AskPlainLogin;
-    // A certificate the system's trusted certificates do not vouch for (or that names another
-    // host) is taken without a question when its SHA-256 fingerprint is this one.
-    QString TrustedFingerprint;
+    // TrustedFingerprint: a certificate the system's trusted certificates do not vouch for (or
+    // that names another host) is taken without a question when its SHA-256 fingerprint is it.
     // Asked about any other such certificate, before anything more goes to the server; "Always"
     // also makes it TrustedFingerprint. Without it such a certificate is refused.
     CertificateQuestion AskTrust;
@@ -108,16 +62,16 @@ public:
     // the certificate check), logs in (PASS only when USER was answered 331), with TLS then
     // "PBSZ 0" and "PROT P", then TYPE I and SYST. "Already connected." when a session is open.
     // A failure leaves it closed.
-    void OpenSession();
+    void OpenSession() override;
     // Whether the open session logged in with the Host, Port, Username and Password set now.
-    bool SessionMatchesAccount() const;
-    void ChangeFolder(const QString& path);
+    bool SessionMatchesAccount() const override;
+    void ChangeFolder(const QString& path) override;
     // Appends the lines of the LIST answer for the current folder; an answer of more than
     // MaxListingBytes or MaxListingLines is cut off with an error.
-    void ListFolder(QStringList& lines);
-    void MakeFolder(const QString& path);
-    void DeleteRemoteFile(const QString& path);
-    void RenameRemote(const QString& oldPath, const QString& newPath);
+    void ListFolder(QStringList& lines) override;
+    void MakeFolder(const QString& path) override;
+    void DeleteRemoteFile(const QString& path) override;
+    void RenameRemote(const QString& oldPath, const QString& newPath) override;
     // Sends the local file's bytes unchanged. A data connection that breaks before every byte
     // went out is an error, whatever the server replies, and so is any end reply but 226 or 250.
     // With `sentDigest`, the MD5 of exactly the bytes that went out is written there (the file
@@ -127,7 +81,7 @@ public:
     // ("REST from", then STOR): the bytes before it are read but not sent, and the digest still
     // covers the whole file.
     void UploadFile(const QString& localPath, const QString& remotePath,
-                    QString* sentDigest = nullptr, qint64 from = 0);
+                    QString* sentDigest = nullptr, qint64 from = 0) override;
     // Writes the remote file into a new local file, created (empty) before the transfer; fails
     // with "Destination file already exists." when the local file exists. Over TLS a data
     // connection that ends without the close notice counts only when SIZE gives what arrived.
@@ -135,29 +89,29 @@ public:
     // With `from` > 0 the local file exists, is cut to `from` bytes and the transfer continues it
     // ("REST from", then RETR).
     void DownloadFile(const QString& remotePath, const QString& localPath, DownloadLimit limit = {},
-                      qint64 from = 0);
+                      qint64 from = 0) override;
     // The size of a remote file as SIZE gives it; -1 when the server has no such file or does
     // not tell.
-    qint64 RemoteSize(const QString& path);
+    qint64 RemoteSize(const QString& path) override;
     // Whether the server continues a transfer where it broke off (REST STREAM): FEAT says so, or
     // a "REST 0" is taken. Asked once a session.
-    bool CanResume();
+    bool CanResume() override;
     // Sends QUIT without waiting for its answer and closes.
-    void CloseSession();
+    void CloseSession() override;
     // Closes without a word to the server.
-    void DropConnection();
+    void DropConnection() override;
     // Whether the control connection is open; a connection the server has closed in the
     // meantime is closed here and counts as not open.
-    bool IsConnected();
+    bool IsConnected() override;
     // The fingerprint of the certificate the open session accepted; empty without TLS.
-    const QString& AcceptedFingerprint() const { return acceptedFingerprint_; }
+    const QString& AcceptedFingerprint() const override { return acceptedFingerprint_; }
     // Whether the open session runs over TLS.
-    bool IsEncrypted() const { return control_.isOpen() && control_.tls(); }
+    bool IsEncrypted() const override { return control_.isOpen() && control_.tls(); }
     // Whether the open session is plain because the server refused "AUTH TLS".
-    bool TlsRefused() const { return control_.isOpen() && tlsRefused_; }
+    bool TlsRefused() const override { return control_.isOpen() && tlsRefused_; }
 
-    static constexpr qint64 MaxListingBytes = 64 * 1024 * 1024;
-    static constexpr qint64 MaxListingLines = 200000;
+    // A client set up as a further session of this one (defined beside the session pool).
+    std::unique_ptr<RemoteClient> FurtherSession() const override;
 
     // The last reply the server sent.
     const FtpReply& LastReply() const { return lastReply_; }

@@ -4,6 +4,7 @@
 
 #include "platform/TextFile.h"
 #include "publish/FtpClient.h"
+#include "publish/SftpClient.h"
 
 namespace zor::publish {
 
@@ -13,8 +14,36 @@ void checkSiteOpen(const OpenSiteState& state) {
     }
 }
 
+RemoteProtocol protocolOf(const FtpAccount& account) {
+    const QString host = account.host.trimmed();
+    if (host.startsWith(QStringLiteral("sftp://"), Qt::CaseInsensitive)) {
+        return RemoteProtocol::Sftp;
+    }
+    if (host.startsWith(QStringLiteral("ftp://"), Qt::CaseInsensitive)) {
+        return RemoteProtocol::Ftp;
+    }
+    return account.protocol;
+}
+
+QString serverAddress(const FtpAccount& account) {
+    QString host = account.host.trimmed();
+    const qsizetype scheme = host.indexOf(QStringLiteral("://"));
+    if (scheme >= 0) {
+        host.remove(0, scheme + 3);
+    }
+    while (host.endsWith(u'/')) {
+        host.chop(1);
+    }
+    return host;
+}
+
+int defaultPort(RemoteProtocol protocol) {
+    return protocol == RemoteProtocol::Sftp ? 22 : 21;
+}
+
 bool accountComplete(const FtpAccount& account) {
-    return !account.host.isEmpty() && !account.userName.isEmpty() && !account.password.isEmpty();
+    return !account.host.isEmpty() && !account.userName.isEmpty() &&
+           (!account.password.isEmpty() || protocolOf(account) == RemoteProtocol::Sftp);
 }
 
 void checkAccount(const FtpAccount& account) {
@@ -40,18 +69,26 @@ void checkFieldText(const QString& value, const QString& fieldCaption, bool secr
                        .arg(fieldCaption, which));
 }
 
-void applyAccount(FtpClient& ftp, const FtpAccount& account) {
-    ftp.Host = account.host;
-    ftp.Username = account.userName;
-    ftp.Password = account.password;
-    ftp.Encryption = account.encryption;
-    ftp.TrustedFingerprint = account.trustedCertificate;
-    // A certificate trusted for the site, or a login over TLS seen before, proves the server
-    // speaks TLS: a refusal of it now is not taken at its word.
-    ftp.TlsKnown = account.tlsSeen || !account.trustedCertificate.isEmpty();
+void applyAccount(RemoteClient& client, const FtpAccount& account) {
+    client.Host = serverAddress(account);
+    client.Username = account.userName;
+    client.Password = account.password;
+    client.TrustedFingerprint = account.trustedCertificate;
+    if (auto* ftp = dynamic_cast<FtpClient*>(&client)) {
+        ftp->Encryption = account.encryption;
+        // A certificate trusted for the site, or a login over TLS seen before, proves the server
+        // speaks TLS: a refusal of it now is not taken at its word.
+        ftp->TlsKnown = account.tlsSeen || !account.trustedCertificate.isEmpty();
+    }
+    if (auto* sftp = dynamic_cast<SftpClient*>(&client)) {
+        if (sftp->KeyFile != account.keyFile) {
+            sftp->KeyPassphrase.reset();
+        }
+        sftp->KeyFile = account.keyFile;
+    }
 }
 
-void openIfClosed(FtpClient& ftp) {
+void openIfClosed(RemoteClient& ftp) {
     if (ftp.IsConnected() && !ftp.SessionMatchesAccount()) {
         ftp.CloseSession();
     }
@@ -60,25 +97,26 @@ void openIfClosed(FtpClient& ftp) {
     }
 }
 
-void closeIfOpen(FtpClient& ftp) {
+void closeIfOpen(RemoteClient& ftp) {
     if (ftp.IsConnected()) {
         ftp.CloseSession();
     }
 }
 
-void dropIfOpen(FtpClient& ftp) {
+void dropIfOpen(RemoteClient& ftp) {
     if (ftp.IsConnected()) {
         ftp.DropConnection();
     }
 }
 
-void letEventsRun(FtpClient& ftp) {
+void letEventsRun(RemoteClient& ftp) {
     if (ftp.Pump) {
         ftp.Pump();
     }
 }
 
-SessionGuard::SessionGuard(FtpClient& ftp) : ftp_(ftp), exceptions_(std::uncaught_exceptions()) {}
+SessionGuard::SessionGuard(RemoteClient& ftp)
+    : ftp_(ftp), exceptions_(std::uncaught_exceptions()) {}
 
 SessionGuard::~SessionGuard() {
     if (std::uncaught_exceptions() <= exceptions_) {

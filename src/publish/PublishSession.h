@@ -15,7 +15,7 @@ class SettingsStore;
 // and how it tells the window what it is doing.
 namespace zor::publish {
 
-class FtpClient;
+class RemoteClient;
 
 // Host, user name or password is empty: the command stops before talking to the server.
 class IncompleteAccount : public CommandRefused {
@@ -33,6 +33,14 @@ public:
 
 void checkSiteOpen(const OpenSiteState& state);
 
+// The protocol the account publishes with: "sftp://" before the host chooses SFTP, "ftp://"
+// FTP; otherwise the site's choice.
+RemoteProtocol protocolOf(const FtpAccount& account);
+// The host field without such a prefix (and without a trailing "/").
+QString serverAddress(const FtpAccount& account);
+int defaultPort(RemoteProtocol protocol);
+
+// Host and user name given, and the password too over FTP (SSH may log in by a key instead).
 bool accountComplete(const FtpAccount& account);
 // Throws IncompleteAccount unless host, user name and password are all given, then ZorError
 // naming the field that holds a character Windows-1251 cannot hold (the server would be sent
@@ -41,30 +49,30 @@ void checkAccount(const FtpAccount& account);
 // ZorError naming the field when `value` holds a character outside Windows-1251. The password's
 // characters are not repeated in the message.
 void checkFieldText(const QString& value, const QString& fieldCaption, bool secret = false);
-// Host, user name, password, the protection, the trusted certificate and whether the server is
-// known to speak TLS into the client (the port stays as it is; a "host:port" in the host field
-// stands in for it).
-void applyAccount(FtpClient& ftp, const FtpAccount& account);
+// Host, user name, password and, by the client's kind, the protection, the trusted certificate
+// and whether the server is known to speak TLS, or the site's SSH key, into the client (the port
+// stays as it is; a "host:port" in the host field stands in for it).
+void applyAccount(RemoteClient& ftp, const FtpAccount& account);
 // Opens a session unless one is open that logged in with the client's account; one that logged
 // in with another account (the user has since changed the fields) is closed first.
-void openIfClosed(FtpClient& ftp);
-void closeIfOpen(FtpClient& ftp);
-void dropIfOpen(FtpClient& ftp);
+void openIfClosed(RemoteClient& ftp);
+void closeIfOpen(RemoteClient& ftp);
+void dropIfOpen(RemoteClient& ftp);
 // Lets pending window messages run (through the client's pump, which may throw Cancelled).
-void letEventsRun(FtpClient& ftp);
+void letEventsRun(RemoteClient& ftp);
 
 // Held by each command that talks to the server: when the command ends with an error (or a
 // cancel), its session is closed, so the next command cannot find it open and carry on under
 // this command's server and account.
 class SessionGuard {
 public:
-    explicit SessionGuard(FtpClient& ftp);
+    explicit SessionGuard(RemoteClient& ftp);
     ~SessionGuard();
     SessionGuard(const SessionGuard&) = delete;
     SessionGuard& operator=(const SessionGuard&) = delete;
 
 private:
-    FtpClient& ftp_;
+    RemoteClient& ftp_;
     int exceptions_;
 };
 
@@ -84,7 +92,7 @@ using ProgressFn = std::function<void(Stage stage, int k, int n, const QString& 
 struct PublishJob {
     OpenSiteState& state;
     SettingsStore& settings;
-    FtpClient& ftp;
+    RemoteClient& ftp;
     ProgressFn progress;           // may be empty
     int retries = DefaultRetries;  // of a file whose transfer failed for a passing reason
 

@@ -85,7 +85,7 @@ QString folderAbove(const QString& remoteFolder) {
     return folder.isEmpty() ? QStringLiteral("/") : folder;
 }
 
-RemoteEntries listRemoteFolder(FtpClient& ftp, const FtpAccount& account) {
+RemoteEntries listRemoteFolder(RemoteClient& ftp, const FtpAccount& account) {
     checkAccount(account);
     const SessionGuard guard(ftp);
     applyAccount(ftp, account);
@@ -100,7 +100,7 @@ RemoteEntries listRemoteFolder(FtpClient& ftp, const FtpAccount& account) {
     return entries;
 }
 
-void makeRemoteFolder(FtpClient& ftp, const FtpAccount& account, const QString& path) {
+void makeRemoteFolder(RemoteClient& ftp, const FtpAccount& account, const QString& path) {
     const SessionGuard guard(ftp);
     applyAccount(ftp, account);
     openIfClosed(ftp);
@@ -109,14 +109,14 @@ void makeRemoteFolder(FtpClient& ftp, const FtpAccount& account, const QString& 
     dropIfOpen(ftp);
 }
 
-void deleteRemoteFile(FtpClient& ftp, const QString& remoteFolder, const QString& name) {
+void deleteRemoteFile(RemoteClient& ftp, const QString& remoteFolder, const QString& name) {
     const SessionGuard guard(ftp);
     openIfClosed(ftp);
     ftp.DeleteRemoteFile(u'/' + remoteFolder + u'/' + name);
     closeIfOpen(ftp);
 }
 
-void renameRemoteFile(FtpClient& ftp, const QString& remoteFolder, const QString& oldName,
+void renameRemoteFile(RemoteClient& ftp, const QString& remoteFolder, const QString& oldName,
                       const QString& newName) {
     const SessionGuard guard(ftp);
     openIfClosed(ftp);
@@ -125,7 +125,7 @@ void renameRemoteFile(FtpClient& ftp, const QString& remoteFolder, const QString
     closeIfOpen(ftp);
 }
 
-void renameRemoteFolder(FtpClient& ftp, const QString& folderText, const QString& oldName,
+void renameRemoteFolder(RemoteClient& ftp, const QString& folderText, const QString& oldName,
                         const QString& newName) {
     // No command leaves a session open, so "Already connected." cannot come from here.
     const SessionGuard guard(ftp);

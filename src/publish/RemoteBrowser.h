@@ -12,7 +12,7 @@
 // clicked names by plain concatenation and sent as they are.
 namespace zor::publish {
 
-class FtpClient;
+class RemoteClient;
 
 // The name of the entry one line of a LIST answer describes. A line in the usual Unix format
 // ("drwxr-xr-x 2 owner group 4096 Jun 01 12:00 name") gives its name by the fields, blanks kept
@@ -34,22 +34,22 @@ QString folderAbove(const QString& remoteFolder);
 
 // Lists RemoteFolder: the account into the client, a session when none is open, CWD as given,
 // LIST, and the session closed. Throws IncompleteAccount first when the account lacks a part.
-RemoteEntries listRemoteFolder(FtpClient& ftp, const FtpAccount& account);
+RemoteEntries listRemoteFolder(RemoteClient& ftp, const FtpAccount& account);
 
 // MKD of the path as given, with the account's host, user name and password (not checked);
 // the connection is dropped afterwards.
-void makeRemoteFolder(FtpClient& ftp, const FtpAccount& account, const QString& path);
+void makeRemoteFolder(RemoteClient& ftp, const FtpAccount& account, const QString& path);
 
 // Every command here closes its session when it fails.
 //
 // The file commands use the account the client already holds. Paths: "/" + RemoteFolder + "/"
 // + name.
-void deleteRemoteFile(FtpClient& ftp, const QString& remoteFolder, const QString& name);
-void renameRemoteFile(FtpClient& ftp, const QString& remoteFolder, const QString& oldName,
+void deleteRemoteFile(RemoteClient& ftp, const QString& remoteFolder, const QString& name);
+void renameRemoteFile(RemoteClient& ftp, const QString& remoteFolder, const QString& oldName,
                       const QString& newName);
 // Folder text + "/" + name, without the extra leading "/". Opens a session of its own whatever
 // is open, and drops the connection afterwards.
-void renameRemoteFolder(FtpClient& ftp, const QString& folderText, const QString& oldName,
+void renameRemoteFolder(RemoteClient& ftp, const QString& folderText, const QString& oldName,
                         const QString& newName);
 
 }  // namespace zor::publish

@@ -59,7 +59,7 @@ QStringList goneFromSite(const QString& sitePath, const FileChangeCache& cache) 
     return gone;
 }
 
-QList<RemovedFile> stillOnServer(FtpClient& ftp, const QString& remoteFolder,
+QList<RemovedFile> stillOnServer(RemoteClient& ftp, const QString& remoteFolder,
                                  const QStringList& gone, FileChangeCache& cache,
                                  SettingsStore& settings, const QString& siteName, bool dropStale) {
     QList<RemovedFile> removed;
@@ -109,7 +109,7 @@ DeletionResult deleteRemovedFiles(PublishJob& job, const QStringList& names) {
         return result;
     }
     const FtpAccount account = job.state.ftpAccount;
-    FtpClient& ftp = job.ftp;
+    RemoteClient& ftp = job.ftp;
     FileChangeCache cache(job.settings, job.state.siteName);
     const QString keptPath = keptKey(job.state.siteName);
     const SessionGuard guard(ftp);

@@ -12,7 +12,7 @@
 namespace zor::publish {
 
 class FileChangeCache;
-class FtpClient;
+class RemoteClient;
 
 // A file recorded as sent whose local copy is gone, still on the server.
 struct RemovedFile {
@@ -28,7 +28,7 @@ QStringList goneFromSite(const QString& sitePath, const FileChangeCache& cache);
 // the open session `ftp` under `remoteFolder`, which is the current folder again afterwards.
 // With `dropStale`, a file the server no longer has loses its record: there is nothing left to
 // ask about.
-QList<RemovedFile> stillOnServer(FtpClient& ftp, const QString& remoteFolder,
+QList<RemovedFile> stillOnServer(RemoteClient& ftp, const QString& remoteFolder,
                                  const QStringList& gone, FileChangeCache& cache,
                                  SettingsStore& settings, const QString& siteName, bool dropStale);
 

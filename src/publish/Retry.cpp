@@ -53,7 +53,7 @@ QString retriedFilesText(int files) {
         .arg(files);
 }
 
-RetryingTransfer::RetryingTransfer(FtpClient& ftp, QString folder, int retries, RetryFn onRetry)
+RetryingTransfer::RetryingTransfer(RemoteClient& ftp, QString folder, int retries, RetryFn onRetry)
     : ftp_(ftp),
       folder_(std::move(folder)),
       retries_(std::max(0, retries)),
@@ -68,7 +68,9 @@ void RetryingTransfer::reopen() {
     // As protected as before, and with the certificate accepted then: nobody is asked again,
     // and nobody on the way can talk the new session out of its protection.
     if (encrypted_) {
-        ftp_.Encryption = FtpEncryption::Required;
+        if (auto* ftp = dynamic_cast<FtpClient*>(&ftp_)) {
+            ftp->Encryption = FtpEncryption::Required;
+        }
         ftp_.TrustedFingerprint = fingerprint_;
     }
     ftp_.OpenSession();

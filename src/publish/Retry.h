@@ -12,7 +12,7 @@
 // for done that the server did not confirm whole.
 namespace zor::publish {
 
-class FtpClient;
+class RemoteClient;
 struct Transfer;
 
 inline constexpr int DefaultRetries = 3;
@@ -42,7 +42,7 @@ public:
     // Runs before each wait: retry `attempt` of `of`, for the file `name`.
     using RetryFn = std::function<void(int attempt, int of, const QString& name)>;
 
-    RetryingTransfer(FtpClient& ftp, QString folder, int retries, RetryFn onRetry);
+    RetryingTransfer(RemoteClient& ftp, QString folder, int retries, RetryFn onRetry);
 
     // Sends the file, over a temporary name when it is large; returns the digest of the bytes
     // that make the file on the server. Throws the last failure, naming the tries it took.
@@ -60,7 +60,7 @@ private:
     void afterFailure(int attempt, const QString& name);
     void rename(const QString& from, const QString& to);
 
-    FtpClient& ftp_;
+    RemoteClient& ftp_;
     QString folder_;
     int retries_;
     RetryFn onRetry_;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "publish/AccountSettings.h"
+#include "publish/FtpClient.h"
 #include "publish/Retry.h"
 #include "publish/TcpConnection.h"
 
@@ -40,6 +41,12 @@ QString fewerSessionsText(int sessions) {
                "теперь и будет.")
         .arg(sessions)
         .arg(word);
+}
+
+std::unique_ptr<RemoteClient> FtpClient::FurtherSession() const {
+    auto further = std::make_unique<FtpClient>();
+    copySessionSettings(*this, *further);
+    return further;
 }
 
 void copySessionSettings(const FtpClient& from, FtpClient& to) {
@@ -94,7 +101,7 @@ using Confirmed = std::function<void(qsizetype index, const QString& digest)>;
 
 class Pool {
 public:
-    Pool(FtpClient& first, const QList<Transfer>& transfers, TransferDirection direction,
+    Pool(RemoteClient& first, const QList<Transfer>& transfers, TransferDirection direction,
          bool stopAtFirstFailure, const ProgressFn& report, Stage stage, const Confirmed& confirmed,
          int retries)
         : first_(first),
@@ -156,7 +163,7 @@ private:
     void stopAll();
     void stopAfterError();
 
-    FtpClient& first_;
+    RemoteClient& first_;
     const QList<Transfer>& transfers_;
     TransferDirection direction_;
     bool stopAtFirstFailure_;
@@ -173,10 +180,10 @@ private:
     std::condition_variable wake_;
     std::deque<Event> events_;
     qsizetype next_ = 0;
-    bool stop_ = false;                                // no more transfers are handed out
-    std::atomic<bool> cancel_{false};                  // every session stops what it does
-    std::vector<std::unique_ptr<Moved>> moved_;        // the first session's, then each worker's
-    std::vector<std::unique_ptr<FtpClient>> clients_;  // the further sessions, one for each worker
+    bool stop_ = false;                                   // no more transfers are handed out
+    std::atomic<bool> cancel_{false};                     // every session stops what it does
+    std::vector<std::unique_ptr<Moved>> moved_;           // the first session's, then each worker's
+    std::vector<std::unique_ptr<RemoteClient>> clients_;  // the further sessions, one a worker
     std::vector<std::thread> threads_;
 
     // The calling thread's own.
@@ -228,7 +235,7 @@ qint64 Pool::movedOf(qsizetype index) const {
 
 void Pool::worker(int slot, const QString& folder) {
     Moved& moved = *moved_[static_cast<size_t>(slot)];
-    FtpClient& ftp = *clients_[static_cast<size_t>(slot - 1)];
+    RemoteClient& ftp = *clients_[static_cast<size_t>(slot - 1)];
     ftp.Pump = [this] {
         if (cancel_) {
             throw Cancelled();
@@ -323,8 +330,7 @@ void Pool::prepareSessions(int extra) {
     moved_.push_back(std::make_unique<Moved>());
     for (int i = 1; i <= extra; ++i) {
         moved_.push_back(std::make_unique<Moved>());
-        clients_.push_back(std::make_unique<FtpClient>());
-        copySessionSettings(first_, *clients_.back());
+        clients_.push_back(first_.FurtherSession());
     }
 }
 
@@ -527,7 +533,7 @@ void Pool::stopAfterError() {
 }  // namespace
 
 PoolOutcome transferOverSessions(
-    FtpClient& first, int extra, const QString& folder, const QList<Transfer>& transfers,
+    RemoteClient& first, int extra, const QString& folder, const QList<Transfer>& transfers,
     TransferDirection direction, bool stopAtFirstFailure, const ProgressFn& report, Stage stage,
     const std::function<void(qsizetype index, const QString& digest)>& confirmed, int retries) {
     extra = std::max(0, std::min<int>(extra, static_cast<int>(transfers.size()) - 1));

@@ -7,6 +7,7 @@
 
 #include "publish/FtpClient.h"
 #include "publish/PublishSession.h"
+#include "publish/RemoteClient.h"
 
 // Files moved over several FTP sessions at once: a distant server costs round trips per file,
 // and sessions side by side pay them side by side.
@@ -54,7 +55,7 @@ struct PoolOutcome {
 // A transfer that fails for a passing reason is tried again up to `retries` times over its
 // session logged in again (RetryingTransfer); each retry is reported as Stage::Retrying.
 PoolOutcome transferOverSessions(
-    FtpClient& first, int extra, const QString& folder, const QList<Transfer>& transfers,
+    RemoteClient& first, int extra, const QString& folder, const QList<Transfer>& transfers,
     TransferDirection direction, bool stopAtFirstFailure, const ProgressFn& report, Stage stage,
     const std::function<void(qsizetype index, const QString& digest)>& confirmed, int retries);
 

@@ -129,7 +129,7 @@ void checkFileNames(const QList<SiteFile>& files) {
 
 // Every file is read and digested; those that differ from their record are the changed ones.
 PendingUpload digestChanged(PublishJob& job, FileChangeCache& cache, bool ignoreRecords) {
-    FtpClient& ftp = job.ftp;
+    RemoteClient& ftp = job.ftp;
     const QList<SiteFile> files = uploadCandidates(job.state.sitePath);
     PendingUpload pending;
     pending.considered = static_cast<int>(files.size());
@@ -172,7 +172,7 @@ public:
 
     // Deletes what an earlier upload left behind, but for the files this one sends again: their
     // transfers take the names over.
-    void clearLeftovers(FtpClient& ftp, const QStringList& reused) {
+    void clearLeftovers(RemoteClient& ftp, const QStringList& reused) {
         for (const QString& part : settings_.valueNames(key_)) {
             if (reused.contains(part)) {
                 continue;
@@ -251,7 +251,7 @@ UploadResult upload(PublishJob& job, bool ignoreRecords, UploadMode mode) {
     checkAccount(job.state.ftpAccount);
     // The command keeps to the site and account it started with.
     const FtpAccount account = job.state.ftpAccount;
-    FtpClient& ftp = job.ftp;
+    RemoteClient& ftp = job.ftp;
 
     // Digesting before logging in keeps the session from idling through a long read.
     FileChangeCache cache(job.settings, job.state.siteName);

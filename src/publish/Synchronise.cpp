@@ -158,7 +158,7 @@ QString heldDigest(const QByteArray& bytes) {
 }
 
 // Which of the files differ from the server's copies, and which of those hold unsent work.
-void compare(QList<Replaced>& files, FileChangeCache& cache, FtpClient& ftp) {
+void compare(QList<Replaced>& files, FileChangeCache& cache, RemoteClient& ftp) {
     FileDigester digester;
     const auto pump = [&ftp] { letEventsRun(ftp); };
     for (Replaced& file : files) {
@@ -304,7 +304,7 @@ SyncResult synchronise(PublishJob& job, const ConfirmReplace& confirm) {
     checkAccount(job.state.ftpAccount);
     const FtpAccount account = job.state.ftpAccount;
     const QString sitePath = job.state.sitePath;
-    FtpClient& ftp = job.ftp;
+    RemoteClient& ftp = job.ftp;
 
     const SessionGuard guard(ftp);
     applyAccount(ftp, account);

@@ -13,13 +13,20 @@ enum class FtpEncryption {
     Off,          // the plain exchange only
 };
 
+// What carries the site's publishing: FTP (RFC 959, optionally with TLS) or SFTP over SSH.
+enum class RemoteProtocol { Ftp, Sftp };
+
 // The FTP account of the open site, following the upload screen's fields.
 struct FtpAccount {
     QString host;
     QString userName;
     QString password;      // plain text in memory; scrambled only in the settings store
     QString remoteFolder;  // RemoteFolder
-    FtpEncryption encryption = FtpEncryption::IfAvailable;
+    FtpEncryption encryption = FtpEncryption::IfAvailable;  // FTP only: SSH always encrypts
+    RemoteProtocol protocol = RemoteProtocol::Ftp;
+    // SFTP: a private key file chosen for the site, tried before the user's agent and ~/.ssh
+    // keys; empty when none. Its passphrase is asked for, never kept here.
+    QString keyFile{};
     // The SHA-256 fingerprint of a certificate the user trusted for this site, though the
     // system does not vouch for it; empty when none.
     QString trustedCertificate{};

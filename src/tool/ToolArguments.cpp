@@ -17,7 +17,7 @@ struct Command {
 };
 
 // Host, user name, remote folder and port in place of the remembered ones.
-const char* const AccountOptions = "host user folder port tls trust-fingerprint";
+const char* const AccountOptions = "host user folder port protocol tls trust-fingerprint";
 
 const Command Commands[] = {
     {"compile", "Собрать etc/desing/theme.html в index.php, как кнопка \u00ABСохранить\u00BB.", "",
@@ -66,8 +66,10 @@ const Option Options[] = {
     {"user", "USER", "Имя пользователя вместо сохранённого.", "Имя пользователя."},
     {"folder", "FOLDER", "Папка на сервере (\u00ABКуда закачивать\u00BB) вместо сохранённой.",
      "Папка на сервере (\u00ABКуда закачивать\u00BB)."},
-    {"port", "PORT", "Порт FTP-сервера (по умолчанию 21)."},
-    {"protocol", "PROTOCOL", "Протокол: ftp (он же по умолчанию)."},
+    {"port", "PORT", "Порт сервера (по умолчанию 21 для FTP, 22 для SFTP)."},
+    {"protocol", "PROTOCOL",
+     "Протокол: ftp или sftp (по SSH). Без него \u2014 как выбрано для сайта (\u00ABsftp://\u00BB "
+     "перед хостом тоже выбирает SFTP)."},
     {"retries", "N",
      "Сколько раз повторять передачу файла, прерванную сбоем связи (по умолчанию 3; 0 \u2014 не "
      "повторять)."},
@@ -76,7 +78,8 @@ const Option Options[] = {
      "защищённое; off \u2014 без шифрования. Без него \u2014 как выбрано для сайта."},
     {"trust-fingerprint", "SHA256",
      "Доверять сертификату сервера с этим отпечатком SHA-256, хотя система его не "
-     "подтверждает."},
+     "подтверждает, или неизвестному ключу SSH-сервера с этим отпечатком (SHA256:\u2026, как "
+     "его печатает ssh-keygen -l)."},
 };
 
 const Command* findCommand(const QString& name) {
@@ -251,22 +254,32 @@ ParsedArguments parseArguments(const QStringList& arguments) {
         const QString hex = QString(*text).remove(u':').trimmed();
         const bool valid = hex.size() == 64 &&
                            QByteArray::fromHex(hex.toLatin1()).toHex() == hex.toLatin1().toLower();
-        if (!valid) {
+        const QString sshKey = text->trimmed();
+        // A host key's, as ssh-keygen -l prints it: "SHA256:" and 43 characters of base64.
+        const bool validKey = sshKey.startsWith(QStringLiteral("SHA256:")) && sshKey.size() == 50 &&
+                              QByteArray::fromBase64(sshKey.mid(7).toLatin1() + '=',
+                                                     QByteArray::AbortOnBase64DecodingErrors)
+                                      .size() == 32;
+        if (!valid && !validKey) {
             return usageError(helpFor, QStringLiteral("--trust-fingerprint: нужен отпечаток "
                                                       "SHA-256 (32 байта в шестнадцатеричном "
-                                                      "виде), а не \u00AB%1\u00BB.")
-                                           .arg(*text));
-        }
-        r.trustFingerprint =
-            QString::fromLatin1(QByteArray::fromHex(hex.toLatin1()).toHex(':')).toUpper();
-    }
-    if (const auto text = given("protocol")) {
-        if (text->trimmed().toLower() != u"ftp") {
-            return usageError(helpFor, QStringLiteral("--protocol: пока есть только ftp, а не "
+                                                      "виде или SHA256:\u2026), а не "
                                                       "\u00AB%1\u00BB.")
                                            .arg(*text));
         }
-        r.protocol = QStringLiteral("ftp");
+        r.trustFingerprint =
+            validKey
+                ? sshKey
+                : QString::fromLatin1(QByteArray::fromHex(hex.toLatin1()).toHex(':')).toUpper();
+    }
+    if (const auto text = given("protocol")) {
+        const QString protocol = text->trimmed().toLower();
+        if (protocol != u"ftp" && protocol != u"sftp") {
+            return usageError(helpFor, QStringLiteral("--protocol: ftp или sftp, а не "
+                                                      "\u00AB%1\u00BB.")
+                                           .arg(*text));
+        }
+        r.protocol = protocol;
     }
     if (name == u"account" &&
         (!r.host || r.host->trimmed().isEmpty() || !r.user || r.user->isEmpty() || !r.folder)) {

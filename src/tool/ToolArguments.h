@@ -23,7 +23,7 @@ struct ToolRequest {
     std::optional<QString> address;       // sitemap; upload: the address to check
     std::optional<QString> host, user, folder;
     std::optional<int> port;
-    std::optional<QString> protocol;  // account: "ftp"
+    std::optional<QString> protocol;  // "ftp" or "sftp"
     std::optional<publish::FtpEncryption> encryption;
     std::optional<QString> trustFingerprint;
     bool all = false;

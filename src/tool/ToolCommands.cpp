@@ -20,6 +20,7 @@
 #include "publish/AccountSettings.h"
 #include "publish/FtpClient.h"
 #include "publish/RemoteBrowser.h"
+#include "publish/SftpClient.h"
 #include "publish/SiteCheck.h"
 #include "publish/SiteUpload.h"
 #include "publish/Synchronise.h"
@@ -161,13 +162,18 @@ public:
           site_(siteFolder(request.site)),
           progress_(::isatty(STDERR_FILENO) == 1) {
         ftp_.Port = request.port.value_or(21);
-        ftp_.Pump = [this] {
-            if (caughtSignal() != 0) {
-                throw Cancelled();
-            }
-            progress_.pump();
-        };
-        ftp_.Progress = [this](qint64 bytes) { progress_.moved(bytes); };
+        sftp_.Port = request.port.value_or(22);
+        sftp_.KnownHostsFile = publish::ownKnownHostsFile();
+        for (publish::RemoteClient* c : {static_cast<publish::RemoteClient*>(&ftp_),
+                                         static_cast<publish::RemoteClient*>(&sftp_)}) {
+            c->Pump = [this] {
+                if (caughtSignal() != 0) {
+                    throw Cancelled();
+                }
+                progress_.pump();
+            };
+            c->Progress = [this](qint64 bytes) { progress_.moved(bytes); };
+        }
         ftp_.SecuredLogin = [this] {
             publish::rememberTlsSeen(*settings_, site_.name, state_.ftpAccount);
         };
@@ -229,6 +235,9 @@ private:
             // The given port wins over one written into the host.
             a.host = publish::parseHostField(a.host, *request_.port).host;
         }
+        if (request_.protocol) {
+            a.protocol = publish::protocolFromValue(request_.protocol);
+        }
         a.encryption = request_.encryption.value_or(a.encryption);
         a.trustedCertificate = request_.trustFingerprint.value_or(a.trustedCertificate);
         a.userName = request_.user.value_or(a.userName);
@@ -241,7 +250,13 @@ private:
     }
 
     publish::PublishJob job() {
-        return {state_, *settings_, ftp_, progress_.progressFn(), request_.retries};
+        return {state_, *settings_, client(), progress_.progressFn(), request_.retries};
+    }
+    // The site's protocol's client.
+    publish::RemoteClient& client() {
+        return publish::protocolOf(state_.ftpAccount) == RemoteProtocol::Sftp
+                   ? static_cast<publish::RemoteClient&>(sftp_)
+                   : ftp_;
     }
     QString elapsed() const { return secondsText(std::chrono::milliseconds(clock_.elapsed())); }
     double seconds() const { return static_cast<double>(clock_.elapsed()) / 1000.0; }
@@ -370,7 +385,7 @@ private:
         }
         state_.siteAddress = pages::normaliseAddress(*address);
         progress_.finish();
-        http_.Pump = ftp_.Pump;
+        http_.Pump = ftp_.Pump;  // both clients pump alike
         const publish::SiteCheckResult c = publish::checkPublishedSite(
             http_, state_, publish::pagesToCheck(uploaded.files, state_.pageCount()),
             progress_.progressFn());
@@ -448,6 +463,9 @@ private:
         }
         a.userName = *request_.user;
         a.remoteFolder = publish::withSingleLeadingSlash(*request_.folder);
+        if (request_.protocol) {
+            a.protocol = publish::protocolFromValue(request_.protocol);
+        }
         publish::checkFieldText(a.host, QStringLiteral("Хост"));
         publish::checkFieldText(a.userName, QStringLiteral("Имя пользователя"));
         a.password =
@@ -472,7 +490,7 @@ private:
         if (request_.remoteFolder) {
             account.remoteFolder = publish::withSingleLeadingSlash(*request_.remoteFolder);
         }
-        const publish::RemoteEntries entries = publish::listRemoteFolder(ftp_, account);
+        const publish::RemoteEntries entries = publish::listRemoteFolder(client(), account);
         QStringList items;
         for (const QString& folder : entries.folders) {
             items.append(folder + u'/');
@@ -493,6 +511,7 @@ private:
     OpenSiteState state_;
     SecretServiceKeyring keyring_;
     publish::FtpClient ftp_;
+    publish::SftpClient sftp_;
     CurlHttpClient http_;
     ProgressReporter progress_;
     QElapsedTimer clock_;
@@ -556,6 +575,13 @@ int run(const QStringList& arguments) {
                                    "--trust-fingerprint %1 или примите его в окне программы "
                                    "(\u00ABДа, всегда для этого сайта\u00BB).")
                                    .arg(e.certificate().fingerprint);
+        } catch (const publish::UntrustedHostKey& e) {
+            command.finish();
+            error = e.text() + QStringLiteral(
+                                   "\nЕсли это ключ вашего сервера (сверьте отпечаток с тем, что "
+                                   "даёт хостинг), задайте --trust-fingerprint %1 или примите "
+                                   "его в окне программы.")
+                                   .arg(e.key().fingerprint);
         }
     } catch (const ZorError& e) {
         error = e.text();

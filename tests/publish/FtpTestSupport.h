@@ -12,6 +12,7 @@
 
 #include "publish/FtpClient.h"
 #include "support/FtpServers.h"
+#include "support/SshServer.h"
 
 namespace zor::test {
 
@@ -52,14 +53,15 @@ inline auto lastReplyOf(const publish::FtpClient& client) {
 
 // The real servers the same checks run against: one test of each for every kind, plain and
 // with TLS required.
-enum class ServerKind { Vsftpd, Pyftpdlib, VsftpdTls, PyftpdlibTls };
+// Sftp: OpenSSH's sshd, for the cases every protocol shares.
+enum class ServerKind { Vsftpd, Pyftpdlib, VsftpdTls, PyftpdlibTls, Sftp };
 
 inline bool isTls(ServerKind kind) {
     return kind == ServerKind::VsftpdTls || kind == ServerKind::PyftpdlibTls;
 }
 
 inline std::string serverKindName(ServerKind kind) {
-    const char* names[] = {"vsftpd", "pyftpdlib", "vsftpd_tls", "pyftpdlib_tls"};
+    const char* names[] = {"vsftpd", "pyftpdlib", "vsftpd_tls", "pyftpdlib_tls", "sftp"};
     return names[static_cast<int>(kind)];
 }
 
@@ -70,6 +72,9 @@ struct TlsRun {
 };
 
 inline std::unique_ptr<FtpServer> startServer(ServerKind kind, std::optional<TlsRun>& tls) {
+    if (kind == ServerKind::Sftp) {
+        return std::make_unique<SshServer>();
+    }
     std::optional<ServerTls> serverTls;
     if (isTls(kind)) {
         tls.emplace();

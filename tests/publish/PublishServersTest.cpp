@@ -18,6 +18,7 @@
 #include "platform/TextFile.h"
 #include "publish/FileChangeCache.h"
 #include "publish/RemoteBrowser.h"
+#include "publish/SftpClient.h"
 #include "publish/SiteUpload.h"
 #include "publish/Synchronise.h"
 #include "site/PageIndex.h"
@@ -47,8 +48,11 @@ struct PublishingBase {
     TempRoot root;
     SettingsStore settings{root.settingsPath()};
     FtpClient ftp;
+    SftpClient sftp;
     std::unique_ptr<FtpServer> server;
-    QStringList sent;                     // the files each upload set out to send, in order
+    bool overSsh = false;   // the server is an SshServer, the client sftp
+    QTemporaryDir sshHome;  // the user's ~/.ssh and the program's known hosts, both empty
+    QStringList sent;       // the files each upload set out to send, in order
     QMap<QString, qint64> reportedSizes;  // the size each sent file was announced with
     int retries = DefaultRetries;
 
@@ -56,7 +60,13 @@ struct PublishingBase {
         server = std::move(s);
         ftp.Port = server->port();
         ftp.Timeout = std::chrono::seconds(10);
+        overSsh = dynamic_cast<SshServer*>(server.get()) != nullptr;
+        sftp.Port = server->port();
+        sftp.Timeout = ftp.Timeout;
+        sftp.UserSshFolder = sshHome.filePath(".ssh");
+        sftp.KnownHostsFile = sshHome.filePath("known_hosts");
     }
+    RemoteClient& client() { return overSsh ? static_cast<RemoteClient&>(sftp) : ftp; }
     FaultFtpServer& useFaultServer(const QString& scenario) {
         auto fault = std::make_unique<FaultFtpServer>(scenario);
         FaultFtpServer& s = *fault;
@@ -64,7 +74,12 @@ struct PublishingBase {
         return s;
     }
     FtpAccount account() const {
-        return {server->host(), server->user(), server->password(), server->writableFolder()};
+        FtpAccount a{server->host(), server->user(), server->password(), server->writableFolder()};
+        if (overSsh) {
+            a.protocol = RemoteProtocol::Sftp;
+            a.trustedCertificate = static_cast<const SshServer&>(*server).hostFingerprint();
+        }
+        return a;
     }
     // A new site, opened the way the main window opens one.
     OpenSiteState openNewSite(const QString& name) {
@@ -73,7 +88,7 @@ struct PublishingBase {
         return state;
     }
     PublishJob job(OpenSiteState& state) {
-        return {state, settings, ftp,
+        return {state, settings, client(),
                 [this](Stage stage, int, int, const QString& name, qint64 size) {
                     if (stage == Stage::Sending) {
                         sent.append(name);
@@ -155,6 +170,8 @@ protected:
 };
 
 ZOROD_INSTANTIATE_FOR_REAL_SERVERS(Publishing);
+INSTANTIATE_TEST_SUITE_P(Ssh, Publishing, ::testing::Values(ServerKind::Sftp),
+                         [](const auto& info) { return serverKindName(info.param); });
 
 }  // namespace
 
@@ -178,10 +195,10 @@ TEST_P(Publishing, FirstUploadSendsEverythingThenOnlyWhatChanged) {
         EXPECT_EQ(recorded("a", name), md5Of(a.sitePath + name)) << name.toStdString();
     }
     EXPECT_FALSE(QFileInfo::exists(onServer("/index.html")));
-    EXPECT_FALSE(ftp.IsConnected());
+    EXPECT_FALSE(client().IsConnected());
 
     // The server's real listing shows what the upload made.
-    const RemoteEntries listed = listRemoteFolder(ftp, a.ftpAccount);
+    const RemoteEntries listed = listRemoteFolder(client(), a.ftpAccount);
     EXPECT_TRUE(listed.folders.contains("mf") && listed.folders.contains("etc"))
         << listed.folders.join('|').toStdString();
     EXPECT_TRUE(listed.files.contains("sitemap.xml"));
@@ -221,7 +238,7 @@ TEST_P(Publishing, WhatIsRecordedIsWhatReachedTheServer) {
     const QString robots = a.sitePath + "/robots.txt";
     writeFile(robots, "version A");
     // Another program saves the file after the upload has checked it, before it is sent.
-    PublishJob j{a, settings, ftp, [&](Stage stage, int, int, const QString& name, qint64) {
+    PublishJob j{a, settings, client(), [&](Stage stage, int, int, const QString& name, qint64) {
                      if (stage == Stage::Sending && name == "/robots.txt") {
                          writeFile(robots, "version B, a little longer");
                      }
@@ -295,7 +312,7 @@ TEST_P(Publishing, SynchronisationBringsThePagesIntoAnotherWorkspace) {
     EXPECT_EQ(b.pageList, a.pageList);
     EXPECT_EQ(b.siteTitle, "Альфа");
     EXPECT_TRUE(leftovers(b.sitePath).isEmpty());
-    EXPECT_FALSE(ftp.IsConnected());
+    EXPECT_FALSE(client().IsConnected());
     // Again, with everything already in place.
     EXPECT_EQ(synchronise(b), 4);
     EXPECT_TRUE(leftovers(b.sitePath).isEmpty());

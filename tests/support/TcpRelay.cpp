@@ -26,6 +26,12 @@ TcpRelay::~TcpRelay() {
     ::close(wake_[1]);
 }
 
+void TcpRelay::stall() {
+    stalled_ = true;
+    const char wake = 'w';
+    (void)::write(wake_[1], &wake, 1);
+}
+
 QByteArray TcpRelay::fromClients() const {
     const std::lock_guard lock(mutex_);
     return seen_;
@@ -38,7 +44,9 @@ void TcpRelay::run() {
     std::vector<Pair> pairs;
     for (;;) {
         std::vector<pollfd> fds{{wake_[0], POLLIN, 0}, {listener_.fd(), POLLIN, 0}};
-        for (const Pair& p : pairs) {
+        // Stalled, nothing moves any more, yet every connection stays open.
+        const bool stalled = stalled_;
+        for (const Pair& p : stalled ? std::vector<Pair>() : pairs) {
             fds.push_back({p.client, POLLIN, 0});
             fds.push_back({p.server, POLLIN, 0});
         }
@@ -46,7 +54,11 @@ void TcpRelay::run() {
             continue;
         }
         if (fds[0].revents) {
-            break;
+            char why = 0;
+            if (::read(wake_[0], &why, 1) != 1 || why == 's') {
+                break;
+            }
+            continue;
         }
         if (fds[1].revents & POLLIN) {
             const int client = ::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC);
@@ -56,6 +68,9 @@ void TcpRelay::run() {
             } else if (client >= 0) {
                 ::close(client);
             }
+            continue;
+        }
+        if (stalled) {
             continue;
         }
         std::vector<Pair> open;

@@ -19,6 +19,8 @@ public:
     TcpRelay& operator=(const TcpRelay&) = delete;
 
     int port() const { return port_; }
+    // From now on moves nothing either way, keeping the connections open: a server gone silent.
+    void stall();
     // Every byte clients have sent so far, all connections in turn.
     QByteArray fromClients() const;
 
@@ -29,6 +31,7 @@ private:
     int wake_[2] = {-1, -1};
     int port_ = 0;
     int target_;
+    std::atomic<bool> stalled_{false};
     mutable std::mutex mutex_;
     QByteArray seen_;
     std::thread thread_;
