@@ -89,7 +89,9 @@ struct Attributes {
     quint32 flags = 0;
     quint64 size = 0;
     quint32 uid = 0, gid = 0, permissions = 0, mtime = 0;
-    bool isFolder() const { return (flags & AttrPermissions) && (permissions & 0170000) == 0040000; }
+    bool isFolder() const {
+        return (flags & AttrPermissions) && (permissions & 0170000) == 0040000;
+    }
 };
 
 class Packet {
@@ -103,7 +105,9 @@ public:
         bytes_.append(reinterpret_cast<const char*>(&n), 4);
         return *this;
     }
-    Packet& u64(quint64 v) { return u32(static_cast<quint32>(v >> 32)).u32(static_cast<quint32>(v)); }
+    Packet& u64(quint64 v) {
+        return u32(static_cast<quint32>(v >> 32)).u32(static_cast<quint32>(v));
+    }
     Packet& str(QByteArrayView s) {
         u32(static_cast<quint32>(s.size()));
         bytes_.append(s.data(), s.size());
@@ -267,8 +271,9 @@ QString sftpStatusText(quint32 code) {
         case FxPermissionDenied:
             return QStringLiteral("доступ запрещён");
         case FxFailure:
-            return QStringLiteral("сервер не смог выполнить операцию (папка уже есть, не пуста "
-                                  "или на диске нет места)");
+            return QStringLiteral(
+                "сервер не смог выполнить операцию (папка уже есть, не пуста "
+                "или на диске нет места)");
         case 5:
             return QStringLiteral("сервер не понял запрос");
         case 6:
@@ -296,12 +301,12 @@ QString sftpStatusText(quint32 code) {
 }
 
 ChangedHostKey::ChangedHostKey(ServerHostKey key)
-    : FtpError(QStringLiteral(
-                   "Ключ сервера %1 изменился!\nИзвестный ключ: %2\nКлюч сейчас: %3 (%4)\n"
-                   "Так выглядит подмена сервера кем-то по пути, поэтому соединение прервано "
-                   "до входа. Если ключ на сервере сменили вы или ваш хостинг, удалите "
-                   "известный ключ и подключитесь снова.")
-                   .arg(key.host, key.knownFingerprint, key.fingerprint, key.type)),
+    : FtpError(
+          QStringLiteral("Ключ сервера %1 изменился!\nИзвестный ключ: %2\nКлюч сейчас: %3 (%4)\n"
+                         "Так выглядит подмена сервера кем-то по пути, поэтому соединение прервано "
+                         "до входа. Если ключ на сервере сменили вы или ваш хостинг, удалите "
+                         "известный ключ и подключитесь снова.")
+              .arg(key.host, key.knownFingerprint, key.fingerprint, key.type)),
       key_(std::move(key)) {}
 
 UntrustedHostKey::UntrustedHostKey(ServerHostKey key)
@@ -338,9 +343,10 @@ bool forgetHostKey(const QString& knownHostsFile, const QString& host) {
     }
     in.close();
     QSaveFile out(knownHostsFile);
-    if (removed && (!out.open(QIODevice::WriteOnly) || out.write(kept) != kept.size() ||
-                    !out.commit())) {
-        throw FileError(QStringLiteral("Не удалось записать файл \u00AB%1\u00BB.").arg(knownHostsFile));
+    if (removed &&
+        (!out.open(QIODevice::WriteOnly) || out.write(kept) != kept.size() || !out.commit())) {
+        throw FileError(
+            QStringLiteral("Не удалось записать файл \u00AB%1\u00BB.").arg(knownHostsFile));
     }
     return removed;
 }
@@ -404,9 +410,9 @@ struct SftpClient::Session {
     }
     [[noreturn]] void lost(const QString& why = {}) const {
         const QString detail = why.isEmpty() && ssh ? QString::fromUtf8(ssh_get_error(ssh)) : why;
-        throw ConnectionLost(QStringLiteral("Соединение с сервером %1 прервано%2")
-                                 .arg(peer, detail.isEmpty() ? QStringLiteral(".")
-                                                             : QStringLiteral(": ") + detail));
+        throw ConnectionLost(
+            QStringLiteral("Соединение с сервером %1 прервано%2")
+                .arg(peer, detail.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + detail));
     }
 
     // Waits for the socket for at most one pump interval.
@@ -462,7 +468,8 @@ struct SftpClient::Session {
                 addrinfo hints{};
                 hints.ai_socktype = SOCK_STREAM;
                 addrinfo* found = nullptr;
-                const int error = ::getaddrinfo(name.constData(), service.constData(), &hints, &found);
+                const int error =
+                    ::getaddrinfo(name.constData(), service.constData(), &hints, &found);
                 const std::lock_guard lock(lookup->mutex);
                 lookup->error = error;
                 lookup->result = found;
@@ -483,7 +490,8 @@ struct SftpClient::Session {
             if (fd < 0) {
                 continue;
             }
-            if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0 || waitConnected(fd, reason, refused)) {
+            if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0 ||
+                waitConnected(fd, reason, refused)) {
                 return fd;
             }
             ::close(fd);
@@ -492,8 +500,8 @@ struct SftpClient::Session {
             throw ConnectionRefused(
                 QStringLiteral("Сервер %1 не принял соединение: %2.").arg(peer, reason));
         }
-        throw ConnectionLost(QStringLiteral("Не удалось соединиться с сервером %1: %2.")
-                                 .arg(peer, reason));
+        throw ConnectionLost(
+            QStringLiteral("Не удалось соединиться с сервером %1: %2.").arg(peer, reason));
     }
 
     bool waitConnected(int fd, QString& reason, bool& refused) {
@@ -581,11 +589,12 @@ struct SftpClient::Session {
         const auto known = [&](bool own) {
             const ssh_known_hosts_e state = ssh_session_is_known_server(ssh);
             if (state == SSH_KNOWN_HOSTS_CHANGED) {
-                ssh_knownhosts_entry* entry = nullptr;
-                ssh_session_get_known_hosts_entry(ssh, &entry);
-                shown.knownFingerprint = entry ? fingerprintOf(entry->publickey) : QString();
+                const QStringList files =
+                    own ? QStringList{client.KnownHostsFile}
+                        : QStringList{client.UserSshFolder + QStringLiteral("/known_hosts"),
+                                      QStringLiteral("/etc/ssh/ssh_known_hosts")};
+                shown.knownFingerprint = knownFingerprint(files, host, port, shown.type);
                 shown.knownInOwnFile = own;
-                SSH_KNOWNHOSTS_ENTRY_FREE(entry);
                 throw ChangedHostKey(shown);
             }
             return state == SSH_KNOWN_HOSTS_OK;
@@ -603,7 +612,8 @@ struct SftpClient::Session {
                 return;
             }
         }
-        if (!client.TrustedFingerprint.isEmpty() && client.TrustedFingerprint == shown.fingerprint) {
+        if (!client.TrustedFingerprint.isEmpty() &&
+            client.TrustedFingerprint == shown.fingerprint) {
             accepted(shown.fingerprint);
             return;
         }
@@ -621,6 +631,37 @@ struct SftpClient::Session {
         accepted(shown.fingerprint);
     }
 
+    // The fingerprint `files` know for the server, of a key of `type` if there is one.
+    static QString knownFingerprint(const QStringList& files, const QString& host, int port,
+                                    const QString& type) {
+        const QByteArray name = knownHostsName(host, port);
+        QString any;
+        for (const QString& path : files) {
+            QFile f(path);
+            if (!f.open(QIODevice::ReadOnly)) {
+                continue;
+            }
+            // Bounded: a known-hosts file is a few lines a server.
+            for (const QByteArray& line : f.read(16 * 1024 * 1024).split('\n')) {
+                ssh_knownhosts_entry* entry = nullptr;
+                if (ssh_known_hosts_parse_line(name.constData(), line.constData(), &entry) ==
+                        SSH_OK &&
+                    entry && entry->publickey) {
+                    const QString fingerprint = fingerprintOf(entry->publickey);
+                    const bool sameType =
+                        QLatin1String(ssh_key_type_to_char(ssh_key_type(entry->publickey))) == type;
+                    SSH_KNOWNHOSTS_ENTRY_FREE(entry);
+                    if (sameType) {
+                        return fingerprint;
+                    }
+                    any = any.isEmpty() ? fingerprint : any;
+                }
+                SSH_KNOWNHOSTS_ENTRY_FREE(entry);
+            }
+        }
+        return any;
+    }
+
     void accepted(const QString& fingerprint) { client.acceptedFingerprint_ = fingerprint; }
 
     void remember() {
@@ -636,8 +677,9 @@ struct SftpClient::Session {
         QDir().mkpath(QFileInfo(client.KnownHostsFile).absolutePath());
         QFile f(client.KnownHostsFile);
         if (!f.open(QIODevice::Append) || f.write(text) != text.size()) {
-            throw FileError(QStringLiteral("Не удалось записать ключ сервера в файл \u00AB%1\u00BB.")
-                                .arg(client.KnownHostsFile));
+            throw FileError(
+                QStringLiteral("Не удалось записать ключ сервера в файл \u00AB%1\u00BB.")
+                    .arg(client.KnownHostsFile));
         }
     }
 
@@ -777,9 +819,9 @@ struct SftpClient::Session {
             if (window == 0) {
                 break;
             }
-            const int n = ssh_channel_write(
-                channel, out.constData(),
-                static_cast<uint32_t>(std::min<qsizetype>(out.size(), window)));
+            const int n =
+                ssh_channel_write(channel, out.constData(),
+                                  static_cast<uint32_t>(std::min<qsizetype>(out.size(), window)));
             if (n == SSH_ERROR) {
                 lost();
             }
@@ -1024,8 +1066,7 @@ void SftpClient::ChangeFolder(const QString& path) {
     guarded(session_, [&](Session& s) {
         const QString wanted = s.resolve(path);
         const QString what = QStringLiteral("Папка \u00AB%1\u00BB на сервере").arg(path);
-        const Reply r =
-            s.await(s.request(FxpRealpath, [&](Packet& p) { p.str(wanted.toUtf8()); }));
+        const Reply r = s.await(s.request(FxpRealpath, [&](Packet& p) { p.str(wanted.toUtf8()); }));
         if (r.type == FxpStatus) {
             s.refuse(r, what);
         }
@@ -1110,12 +1151,11 @@ void SftpClient::RenameRemote(const QString& oldPath, const QString& newPath) {
         // The OpenSSH extension replaces a file of the new name, as a rename on the server's
         // disk does; plain SFTP refuses to.
         const quint32 id =
-            s.posixRename ? s.request(FxpExtended,
-                                      [&](Packet& p) { p.str(PosixRename).str(from).str(to); })
-                          : s.request(FxpRename, [&](Packet& p) { p.str(from).str(to); });
-        s.expectOk(s.await(id),
-                   QStringLiteral("\u00AB%1\u00BB не переименован в \u00AB%2\u00BB")
-                       .arg(oldPath, newPath));
+            s.posixRename
+                ? s.request(FxpExtended, [&](Packet& p) { p.str(PosixRename).str(from).str(to); })
+                : s.request(FxpRename, [&](Packet& p) { p.str(from).str(to); });
+        s.expectOk(s.await(id), QStringLiteral("\u00AB%1\u00BB не переименован в \u00AB%2\u00BB")
+                                    .arg(oldPath, newPath));
     });
 }
 
@@ -1132,14 +1172,16 @@ qint64 SftpClient::RemoteSize(const QString& path) {
 
 void SftpClient::UploadFile(const QString& localPath, const QString& remotePath,
                             QString* sentDigest, qint64 from) {
+    // Local failures before anything is asked of the server leave the session as it is.
+    LocalFile file = LocalFile::openForReading(localPath);
     guarded(session_, [&](Session& s) {
-        LocalFile file = LocalFile::openForReading(localPath);
         const QString target = s.resolve(remotePath);
-        const QString what = QStringLiteral("Файл \u00AB%1\u00BB не записан на сервер").arg(remotePath);
+        const QString what =
+            QStringLiteral("Файл \u00AB%1\u00BB не записан на сервер").arg(remotePath);
         const quint32 flags = OpenWrite | OpenCreate | (from > 0 ? 0u : quint32{OpenTruncate});
         const QByteArray handle = s.expectHandle(
-            s.await(s.request(FxpOpen,
-                              [&](Packet& p) { p.str(target.toUtf8()).u32(flags).u32(0); })),
+            s.await(
+                s.request(FxpOpen, [&](Packet& p) { p.str(target.toUtf8()).u32(flags).u32(0); })),
             what);
         Md5 md5;
         QByteArray buffer(ChunkSize, Qt::Uninitialized);
@@ -1173,8 +1215,10 @@ void SftpClient::UploadFile(const QString& localPath, const QString& remotePath,
                 md5.add(buffer.constData(), n);
                 const quint32 id = s.nextId++;
                 Packet p(FxpWrite);
-                p.u32(id).str(handle).u64(static_cast<quint64>(offset)).str(
-                    QByteArrayView(buffer.constData(), n));
+                p.u32(id)
+                    .str(handle)
+                    .u64(static_cast<quint64>(offset))
+                    .str(QByteArrayView(buffer.constData(), n));
                 s.out += p.done();
                 inFlight.push_back(id);
                 lengths[id] = n;
@@ -1231,16 +1275,18 @@ void SftpClient::UploadFile(const QString& localPath, const QString& remotePath,
 
 void SftpClient::DownloadFile(const QString& remotePath, const QString& localPath,
                               DownloadLimit limit, qint64 from) {
+    if (!session_) {
+        throw FtpError(QStringLiteral("Нет соединения с сервером."));
+    }
+    LocalFile file =
+        from > 0 ? LocalFile::openToContinue(localPath, from) : LocalFile::create(localPath);
     guarded(session_, [&](Session& s) {
         const QString what =
             QStringLiteral("Файл \u00AB%1\u00BB не получен с сервера").arg(remotePath);
-        LocalFile file =
-            from > 0 ? LocalFile::openToContinue(localPath, from) : LocalFile::create(localPath);
         const QByteArray handle = s.expectHandle(
-            s.await(s.request(FxpOpen,
-                              [&](Packet& p) {
-                                  p.str(s.resolve(remotePath).toUtf8()).u32(OpenRead).u32(0);
-                              })),
+            s.await(s.request(
+                FxpOpen,
+                [&](Packet& p) { p.str(s.resolve(remotePath).toUtf8()).u32(OpenRead).u32(0); })),
             what);
         struct Asked {
             quint32 id;
@@ -1252,13 +1298,12 @@ void SftpClient::DownloadFile(const QString& remotePath, const QString& localPat
         const auto ask = [&] {
             while (asked.size() < ReadsInFlight) {
                 const qint64 offset = next;
-                asked.push_back({s.request(FxpRead,
-                                           [&](Packet& p) {
-                                               p.str(handle)
-                                                   .u64(static_cast<quint64>(offset))
-                                                   .u32(ChunkSize);
-                                           }),
-                                 offset});
+                asked.push_back(
+                    {s.request(FxpRead,
+                               [&](Packet& p) {
+                                   p.str(handle).u64(static_cast<quint64>(offset)).u32(ChunkSize);
+                               }),
+                     offset});
                 next += ChunkSize;
             }
         };

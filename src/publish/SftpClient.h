@@ -15,8 +15,8 @@ namespace zor::publish {
 
 // What the user is shown of an SSH server's host key before trusting it.
 struct ServerHostKey {
-    QString host;  // as the user named it, with ":port" unless 22
-    QString type;  // "ssh-ed25519", "ecdsa-sha2-nistp256", "ssh-rsa"…
+    QString host;         // as the user named it, with ":port" unless 22
+    QString type;         // "ssh-ed25519", "ecdsa-sha2-nistp256", "ssh-rsa"…
     QString fingerprint;  // as `ssh-keygen -l` prints it: "SHA256:…"
     // The key known for this server, when the server now shows another one; empty otherwise.
     QString knownFingerprint;

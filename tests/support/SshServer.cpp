@@ -125,23 +125,24 @@ SshServer::SshServer(const Options& options) {
 
     const QString config = dir_.filePath(QStringLiteral("sshd_config"));
     port_ = startOnFreePort(process_, [&](int port) {
-        QByteArray text = QStringLiteral("Port %1\n"
-                                         "ListenAddress 127.0.0.1\n"
-                                         "HostKey %2/host_ed25519\n"
-                                         "PidFile %3/sshd.pid\n"
-                                         "UsePAM no\n"
-                                         "PasswordAuthentication yes\n"
-                                         "KbdInteractiveAuthentication no\n"
-                                         "PubkeyAuthentication yes\n"
-                                         "AuthorizedKeysFile %4\n"
-                                         "StrictModes no\n"
-                                         "AllowUsers %5\n"
-                                         "MaxStartups 100\n"
-                                         "MaxSessions 50\n"
-                                         "MaxAuthTries 20\n"
-                                         "LoginGraceTime 60\n"
-                                         "UseDNS no\n"
-                                         "LogLevel VERBOSE\n")
+        QByteArray text = QStringLiteral(
+                              "Port %1\n"
+                              "ListenAddress 127.0.0.1\n"
+                              "HostKey %2/host_ed25519\n"
+                              "PidFile %3/sshd.pid\n"
+                              "UsePAM no\n"
+                              "PasswordAuthentication yes\n"
+                              "KbdInteractiveAuthentication no\n"
+                              "PubkeyAuthentication yes\n"
+                              "AuthorizedKeysFile %4\n"
+                              "StrictModes no\n"
+                              "AllowUsers %5\n"
+                              "MaxStartups 100\n"
+                              "MaxSessions 50\n"
+                              "MaxAuthTries 20\n"
+                              "LoginGraceTime 60\n"
+                              "UseDNS no\n"
+                              "LogLevel VERBOSE\n")
                               .arg(port)
                               .arg(hostKeyFolder_, dir_.path(), authorized, TestUser)
                               .toUtf8();
@@ -162,9 +163,8 @@ SshServer::SshServer(const Options& options) {
 
 QString SshServer::hostFingerprint() const {
     // "256 SHA256:… comment (ED25519)"
-    const QByteArray out =
-        runTool(QStringLiteral("ssh-keygen"), {QStringLiteral("-l"), QStringLiteral("-f"),
-                                               hostKeyFile()});
+    const QByteArray out = runTool(QStringLiteral("ssh-keygen"),
+                                   {QStringLiteral("-l"), QStringLiteral("-f"), hostKeyFile()});
     return QString::fromLatin1(out.split(' ').value(1));
 }
 
@@ -176,8 +176,8 @@ QByteArray SshServer::knownHostsLine(bool hashed) const {
     }
     const QString file = dir_.filePath(QStringLiteral("hashed_known_hosts"));
     writeFile(file, line);
-    runTool(QStringLiteral("ssh-keygen"), {QStringLiteral("-q"), QStringLiteral("-H"),
-                                           QStringLiteral("-f"), file});
+    runTool(QStringLiteral("ssh-keygen"),
+            {QStringLiteral("-q"), QStringLiteral("-H"), QStringLiteral("-f"), file});
     return readFile(file);
 }
 

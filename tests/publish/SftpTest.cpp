@@ -1,0 +1,320 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "FtpTestSupport.h"
+#include "platform/Errors.h"
+#include "publish/RemoteBrowser.h"
+#include "publish/SftpClient.h"
+#include "publish/TcpConnection.h"
+#include "support/SshServer.h"
+#include "support/TcpRelay.h"
+#include "support/TempSite.h"
+
+using namespace zor;
+using namespace zor::publish;
+using namespace zor::test;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+
+namespace {
+
+// One sshd for the suite; each test has its own client, ~/.ssh and known-hosts file.
+class Sftp : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { server_ = std::make_unique<SshServer>(); }
+    static void TearDownTestSuite() { server_.reset(); }
+
+    Sftp() {
+        QDir().mkpath(sshFolder());
+        client.Host = server().host();
+        client.Port = server().port();
+        client.Username = server().user();
+        client.Password = server().password();
+        client.Timeout = std::chrono::seconds(10);
+        client.UserSshFolder = sshFolder();
+        client.KnownHostsFile = ownKnownHosts();
+    }
+    static SshServer& server() { return *server_; }
+    QString sshFolder() const { return home.filePath(".ssh"); }
+    QString ownKnownHosts() const { return home.filePath("zorod/known_hosts"); }
+    void trustServer() { client.TrustedFingerprint = server().hostFingerprint(); }
+    QString remote(const QString& name) const { return server().writableFolder() + u'/' + name; }
+
+    static inline std::unique_ptr<SshServer> server_;
+    QTemporaryDir home;
+    SftpClient client;
+};
+
+QString md5(const QByteArray& bytes) {
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+}
+
+TEST_F(Sftp, MovesFilesListsRenamesAndRefusesInRussianKeepingTheSession) {
+    trustServer();
+    client.OpenSession();
+    client.ChangeFolder(server().writableFolder());
+    // More than the writes that are on the way at once, and not a whole number of them.
+    const QByteArray big = randomBytes(3 * 1024 * 1024 + 123, 7);
+    writeFile(home.filePath("big.bin"), big);
+    qint64 lastProgress = 0;
+    client.Progress = [&](qint64 bytes) { lastProgress = bytes; };
+    QString digest;
+    client.UploadFile(home.filePath("big.bin"), "big.bin", &digest);
+    EXPECT_EQ(digest, md5(big));
+    EXPECT_EQ(lastProgress, big.size());
+    EXPECT_EQ(readFile(remote("big.bin")), big);
+    EXPECT_EQ(client.RemoteSize("big.bin"), big.size());
+
+    writeFile(home.filePath("страница.html"), "<p>текст</p>");
+    client.UploadFile(home.filePath("страница.html"), "страница.html");
+    EXPECT_TRUE(QFileInfo::exists(remote("страница.html")));  // the name went as UTF-8
+    client.MakeFolder("mf");
+    QStringList lines;
+    client.ListFolder(lines);
+    const RemoteEntries entries = sortListing(lines);
+    EXPECT_EQ(entries.folders, QStringList{"mf"});
+    EXPECT_THAT(entries.files, ::testing::UnorderedElementsAre("big.bin", "страница.html"));
+
+    // Onto a name that exists, as a rename on a disk does.
+    client.RenameRemote("big.bin", "страница.html");
+    EXPECT_EQ(readFile(remote("страница.html")), big);
+    client.DownloadFile("страница.html", home.filePath("back.bin"));
+    EXPECT_EQ(readFile(home.filePath("back.bin")), big);
+    EXPECT_THAT([&] { client.DownloadFile("страница.html", home.filePath("back.bin")); },
+                ::testing::ThrowsMessage<FtpError>(HasSubstr("Destination file already exists.")));
+
+    EXPECT_THAT([&] { client.DeleteRemoteFile("missing.txt"); },
+                throwsFtpError(550, HasSubstr("нет такого файла или папки")));
+    EXPECT_THAT([&] { client.ChangeFolder("/nowhere/zorod"); },
+                throwsFtpError(550, HasSubstr("нет такого файла или папки")));
+    EXPECT_THAT([&] { client.UploadFile(home.filePath("back.bin"), "/zorod-forbidden.bin"); },
+                throwsFtpError(550, HasSubstr("доступ запрещён")));
+    EXPECT_TRUE(client.IsConnected());  // refusals leave the session as it was
+    // A download bounded in bytes stops there.
+    EXPECT_THAT([&] { client.DownloadFile("страница.html", home.filePath("cut.bin"), {1000}); },
+                ::testing::ThrowsMessage<FtpError>(HasSubstr("больше")));
+    client.CloseSession();
+    EXPECT_FALSE(client.IsConnected());
+}
+
+TEST_F(Sftp, HostKeysAreCheckedAsOpenSshUsersExpect) {
+    // Another key, for a server whose key has changed since it became known.
+    const QString other = home.filePath("other");
+    runTool("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", other});
+    const QByteArray otherKey = readFile(other + ".pub").split(' ').mid(0, 2).join(' ');
+    const QByteArray otherLine =
+        "[127.0.0.1]:" + QByteArray::number(server().port()) + ' ' + otherKey + '\n';
+    const QString otherFingerprint =
+        QString::fromLatin1(runTool("ssh-keygen", {"-l", "-f", other + ".pub"}).split(' ')[1]);
+
+    enum Known { Nothing, UserPlain, UserHashed, UserChanged, OwnChanged };
+    const struct {
+        const char* name;
+        Known known;
+        CertificateTrust answer;
+        bool opens, asked, storedInOwnFile, changed;
+    } cases[] = {
+        {"known", UserPlain, CertificateTrust::No, true, false, false, false},
+        {"known hashed", UserHashed, CertificateTrust::No, true, false, false, false},
+        {"unknown always", Nothing, CertificateTrust::Always, true, true, true, false},
+        {"unknown once", Nothing, CertificateTrust::Once, true, true, false, false},
+        {"unknown no", Nothing, CertificateTrust::No, false, true, false, false},
+        {"changed", UserChanged, CertificateTrust::Always, false, false, false, true},
+        {"changed, own file", OwnChanged, CertificateTrust::Always, false, false, false, true},
+    };
+    const QString fingerprint = server().hostFingerprint();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(sshFolder() + "/known_hosts");
+        QFile::remove(ownKnownHosts());
+        QDir().mkpath(QFileInfo(ownKnownHosts()).path());
+        if (c.known == UserPlain || c.known == UserHashed) {
+            writeFile(sshFolder() + "/known_hosts", server().knownHostsLine(c.known == UserHashed));
+        } else if (c.known == UserChanged) {
+            writeFile(sshFolder() + "/known_hosts", otherLine);
+        } else if (c.known == OwnChanged) {
+            writeFile(ownKnownHosts(), otherLine);
+        }
+        SftpClient s;
+        s.Host = client.Host;
+        s.Port = client.Port;
+        s.Username = client.Username;
+        s.Password = client.Password;
+        s.UserSshFolder = client.UserSshFolder;
+        s.KnownHostsFile = client.KnownHostsFile;
+        // Whatever is trusted for a changed key, it stays refused.
+        s.TrustedFingerprint = c.changed ? fingerprint : QString();
+        QList<ServerHostKey> asked;
+        s.AskHostKey = [&](const ServerHostKey& key) {
+            asked.append(key);
+            return c.answer;
+        };
+        try {
+            s.OpenSession();
+            EXPECT_TRUE(c.opens);
+            EXPECT_EQ(s.AcceptedFingerprint(), fingerprint);
+        } catch (const ChangedHostKey& e) {
+            EXPECT_TRUE(c.changed);
+            EXPECT_EQ(e.key().knownFingerprint, otherFingerprint);
+            EXPECT_EQ(e.key().fingerprint, fingerprint);
+            EXPECT_EQ(e.key().knownInOwnFile, c.known == OwnChanged);
+            EXPECT_THAT(e.text().toStdString(), AllOf(HasSubstr(fingerprint.toStdString()),
+                                                      HasSubstr(otherFingerprint.toStdString())));
+        } catch (const UntrustedHostKey& e) {
+            EXPECT_FALSE(c.opens);
+            EXPECT_THAT(e.text().toStdString(), HasSubstr(fingerprint.toStdString()));
+        }
+        EXPECT_EQ(asked.size(), c.asked ? 1 : 0);
+        if (!asked.isEmpty()) {
+            EXPECT_EQ(asked[0].fingerprint, fingerprint);
+            EXPECT_EQ(asked[0].type, "ssh-ed25519");
+            EXPECT_EQ(asked[0].host, QStringLiteral("127.0.0.1:%1").arg(server().port()));
+        }
+        EXPECT_EQ(QFile(ownKnownHosts()).exists() && c.known != OwnChanged, c.storedInOwnFile);
+        s.DropConnection();
+        if (c.storedInOwnFile) {
+            // Kept: the next session asks nothing.
+            asked.clear();
+            s.OpenSession();
+            EXPECT_TRUE(asked.isEmpty());
+            s.DropConnection();
+        }
+        if (c.known == OwnChanged) {
+            // Cleared on purpose, the new key is asked about like any unknown one.
+            EXPECT_TRUE(forgetHostKey(ownKnownHosts(), s.Host + ':' + QString::number(s.Port)));
+            s.TrustedFingerprint.clear();
+            s.OpenSession();
+            EXPECT_EQ(asked.size(), 1);
+            s.DropConnection();
+        }
+    }
+}
+
+TEST_F(Sftp, LogsInByPasswordKeysAndAPassphraseAskedOnce) {
+    trustServer();
+    const QString protectedKey = server().protectedKeyFile();
+    const struct {
+        const char* name;
+        QString password, keyFile;
+        bool userKey;             // the key is the user's ~/.ssh/id_ed25519
+        bool givePassphrase;      // the question is answered
+        bool opens;
+        int asked;
+    } cases[] = {
+        {"password", server().password(), {}, false, false, true, 0},
+        {"site key", {}, server().keyFile(), false, false, true, 0},
+        {"protected key", {}, protectedKey, false, true, true, 1},
+        {"protected key, no answer", "wrong", protectedKey, false, false, false, 1},
+        {"user's key", {}, {}, true, false, true, 0},
+        {"wrong password", "wrong", {}, false, false, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(sshFolder() + "/id_ed25519");
+        QFile::remove(sshFolder() + "/id_ed25519.pub");
+        if (c.userKey) {
+            QFile::copy(server().keyFile(), sshFolder() + "/id_ed25519");
+            QFile::copy(server().keyFile() + ".pub", sshFolder() + "/id_ed25519.pub");
+        }
+        client.Password = c.password;
+        client.KeyFile = c.keyFile;
+        client.KeyPassphrase.reset();
+        int asked = 0;
+        client.AskPassphrase = [&](const QString& file) -> std::optional<QString> {
+            EXPECT_EQ(file, c.keyFile);
+            ++asked;
+            return c.givePassphrase ? std::optional(SshServer::keyPassphrase()) : std::nullopt;
+        };
+        if (c.opens) {
+            client.OpenSession();
+            EXPECT_TRUE(client.IsConnected());
+            // A further session logs in alike, asking nothing again.
+            std::unique_ptr<RemoteClient> further = client.FurtherSession();
+            further->OpenSession();
+            further->CloseSession();
+            client.CloseSession();
+        } else {
+            EXPECT_THAT([&] { client.OpenSession(); },
+                        throwsFtpError(530, HasSubstr("не впустил пользователя")));
+            EXPECT_FALSE(client.IsConnected());
+        }
+        EXPECT_EQ(asked, c.asked);
+    }
+}
+
+TEST_F(Sftp, CancelMidTransferDropsTheSessionAtOnce) {
+    trustServer();
+    writeFile(home.filePath("huge.bin"), randomBytes(64 * 1024 * 1024, 3));
+    client.OpenSession();
+    bool cancel = false;
+    client.Progress = [&](qint64 bytes) { cancel = cancel || bytes > 1024 * 1024; };
+    client.Pump = [&] {
+        if (cancel) {
+            throw Cancelled();
+        }
+    };
+    EXPECT_THROW(client.UploadFile(home.filePath("huge.bin"), remote("huge.bin")), Cancelled);
+    EXPECT_FALSE(client.IsConnected());
+    EXPECT_LT(QFileInfo(remote("huge.bin")).size(), 64 * 1024 * 1024);
+}
+
+TEST_F(Sftp, AServerThatGoesSilentIsCutOffByTheTimeOutOrACancel) {
+    // Silent from the start: the connection is taken and nothing ever comes.
+    LoopbackSocket silent;
+    const int port = silent.bindAny();
+    ASSERT_EQ(::listen(silent.fd(), 4), 0);
+    client.Port = port;
+    client.Timeout = std::chrono::milliseconds(500);
+    EXPECT_THROW(client.OpenSession(), ConnectionTimedOut);
+    int pumped = 0;
+    client.Timeout = std::chrono::seconds(30);
+    client.Pump = [&] {
+        if (++pumped == 10) {
+            throw Cancelled();
+        }
+    };
+    EXPECT_THROW(client.OpenSession(), Cancelled);
+
+    // Silent in the middle of a transfer.
+    TcpRelay relay(server().port());
+    client.Port = relay.port();
+    client.Pump = nullptr;
+    client.Timeout = std::chrono::seconds(1);
+    trustServer();
+    writeFile(home.filePath("big.bin"), randomBytes(16 * 1024 * 1024, 5));
+    client.OpenSession();
+    client.Progress = [&](qint64 bytes) {
+        if (bytes > 0) {
+            relay.stall();
+        }
+    };
+    EXPECT_THROW(client.UploadFile(home.filePath("big.bin"), remote("stalled.bin")),
+                 ConnectionTimedOut);
+    EXPECT_FALSE(client.IsConnected());
+}
+
+TEST(SftpServer, WithoutTheSubsystemTheServerSaysSoInRussian) {
+    SshServer::Options options;
+    options.sftp = false;
+    SshServer server(options);
+    QTemporaryDir home;
+    SftpClient client;
+    client.Host = server.host();
+    client.Port = server.port();
+    client.Username = server.user();
+    client.Password = server.password();
+    client.UserSshFolder = home.filePath(".ssh");
+    client.TrustedFingerprint = server.hostFingerprint();
+    EXPECT_THAT([&] { client.OpenSession(); },
+                ::testing::ThrowsMessage<FtpError>(HasSubstr("не предлагает SFTP")));
+    EXPECT_FALSE(client.IsConnected());
+}
+
+}  // namespace
