@@ -16,8 +16,8 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-#include "app/CertificateQuestion.h"
 #include "app/Icons.h"
+#include "app/ProtocolControls.h"
 #include "app/PublishProgress.h"
 #include "app/ScreenHost.h"
 #include "app/ScreenMargins.h"
@@ -189,7 +189,10 @@ UploadScreen::UploadScreen(ScreenHost& host, OpenSiteState& state, SettingsStore
     grid->addWidget(GroupBox1, 9, 0, 1, 3);
     grid->setColumnStretch(1, 1);
 
+    Protocol = new ProtocolControls(host_, state_, settings_, SftpSession, this);
+    Protocol->changed = [this] { EncryptionBox->setEnabled(!Protocol->sftp()); };
     auto* left = new QVBoxLayout;
+    left->addWidget(Protocol->row);
     left->addLayout(grid);
     left->addStretch();
     left->addWidget(Label4);
@@ -219,8 +222,10 @@ UploadScreen::UploadScreen(ScreenHost& host, OpenSiteState& state, SettingsStore
     layout->addLayout(lists, 1);
 
     // FtpAccount follows the fields at every change.
-    connect(Edit1, &QLineEdit::textChanged, this,
-            [this](const QString& t) { state_.ftpAccount.host = t; });
+    connect(Edit1, &QLineEdit::textChanged, this, [this](const QString& t) {
+        state_.ftpAccount.host = t;
+        Protocol->hostTyped(t);
+    });
     connect(Edit2, &QLineEdit::textChanged, this,
             [this](const QString& t) { state_.ftpAccount.userName = t; });
     connect(Edit3, &QLineEdit::textChanged, this,
@@ -233,8 +238,8 @@ UploadScreen::UploadScreen(ScreenHost& host, OpenSiteState& state, SettingsStore
     connectGuarded(EncryptionBox, &QComboBox::currentIndexChanged, this,
                    [this] { EncryptionBoxChange(); });
     connectGuarded(SessionsBox, &QSpinBox::valueChanged, this, [this] { SessionsBoxChange(); });
-    IdFTP1.AskTrust = [this](const publish::ServerCertificate& c) { return askTrust(c); };
-    IdFTP1.AskPlainLogin = [this] { return askPlainLogin(); };
+    IdFTP1.AskTrust = [this](const publish::ServerCertificate& c) { return Protocol->askTrust(c); };
+    IdFTP1.AskPlainLogin = [this] { return Protocol->askPlainLogin(); };
     IdFTP1.SecuredLogin = [this] {
         publish::rememberTlsSeen(settings_, state_.siteName, state_.ftpAccount);
     };
@@ -280,6 +285,7 @@ void UploadScreen::showAccount() {
     Edit4->setText(a.remoteFolder);
     EncryptionBox->setCurrentIndex(static_cast<int>(a.encryption));
     SessionsBox->setValue(a.sessions);
+    Protocol->showAccount();
     if (publish::accountComplete(a)) {
         CheckBox2->setChecked(true);
     }
@@ -351,27 +357,8 @@ void UploadScreen::SessionsBoxChange() {
     }
 }
 
-publish::CertificateTrust UploadScreen::askTrust(const publish::ServerCertificate& certificate) {
-    const publish::CertificateTrust answer = askCertificateTrust(host_.mainWindow(), certificate);
-    if (answer == publish::CertificateTrust::Always && !state_.siteName.isEmpty()) {
-        publish::storeTrustedCertificate(settings_, state_.siteName, certificate.fingerprint);
-        state_.ftpAccount.trustedCertificate = certificate.fingerprint;
-    }
-    return answer;
-}
-
-bool UploadScreen::askPlainLogin() {
-    if (state_.ftpAccount.plainAccepted) {
-        return true;
-    }
-    const bool yes = dialogs::ask(host_.mainWindow(), QStringLiteral("Шифрование"),
-                                  QStringLiteral("Сервер не поддерживает шифрование: пароль будет "
-                                                 "передан открытым текстом. Продолжить?"),
-                                  false);
-    if (yes) {
-        publish::rememberPlainAccepted(settings_, state_.siteName, state_.ftpAccount);
-    }
-    return yes;
+publish::RemoteClient& UploadScreen::client() {
+    return Protocol->sftp() ? static_cast<publish::RemoteClient&>(SftpSession) : IdFTP1;
 }
 
 void UploadScreen::CheckBox4Click() {
@@ -407,9 +394,13 @@ void UploadScreen::runPublishing(const QString& title,
                                  const std::function<void(PublishProgress&)>& command) {
     host_.commands().run(host_.mainWindow(), PublishProgress::setup(title),
                          [&](ProgressWindow& window) {
-                             PublishProgress progress(window, IdFTP1);
+                             PublishProgress progress(window, client());
                              publish::checkSiteOpen(state_);
-                             command(progress);
+                             try {
+                                 command(progress);
+                             } catch (const publish::ChangedHostKey& e) {
+                                 Protocol->warnChangedKey(e);
+                             }
                          });
 }
 
@@ -430,7 +421,8 @@ void UploadScreen::Button5Click() {
         if (publish::accountComplete(state_.ftpAccount)) {
             clearRemoteLists();
         }
-        const publish::RemoteEntries entries = publish::listRemoteFolder(IdFTP1, state_.ftpAccount);
+        const publish::RemoteEntries entries =
+            publish::listRemoteFolder(client(), state_.ftpAccount);
         ListBox1->addItems(entries.folders);
         ListBox3->addItems(entries.files);
     });
@@ -467,7 +459,7 @@ void UploadScreen::sSpeedButton15Click() {
         return;
     }
     runPublishing(QStringLiteral("Удаление файла"), [this, item](PublishProgress&) {
-        publish::deleteRemoteFile(IdFTP1, state_.ftpAccount.remoteFolder, item->text());
+        publish::deleteRemoteFile(client(), state_.ftpAccount.remoteFolder, item->text());
         delete item;
     });
 }
@@ -481,7 +473,7 @@ void UploadScreen::sSpeedButton18Click() {
     // Cancelling keeps the old name, which the server then renames onto itself.
     const QString newName = askNewName(oldName).value_or(oldName);
     runPublishing(QStringLiteral("Переименование файла"), [&](PublishProgress&) {
-        publish::renameRemoteFile(IdFTP1, state_.ftpAccount.remoteFolder, oldName, newName);
+        publish::renameRemoteFile(client(), state_.ftpAccount.remoteFolder, oldName, newName);
         item->setText(newName);
     });
 }
@@ -497,13 +489,13 @@ void UploadScreen::N2Click() {
         return;
     }
     runPublishing(QStringLiteral("Переименование папки"), [&](PublishProgress&) {
-        publish::renameRemoteFolder(IdFTP1, Edit4->text(), oldName, *newName);
+        publish::renameRemoteFolder(client(), Edit4->text(), oldName, *newName);
     });
 }
 
 void UploadScreen::Button3Click() {
     runPublishing(QStringLiteral("Создание папки"), [this](PublishProgress&) {
-        publish::makeRemoteFolder(IdFTP1, state_.ftpAccount, Edit5->text());
+        publish::makeRemoteFolder(client(), state_.ftpAccount, Edit5->text());
     });
 }
 
@@ -522,7 +514,7 @@ void UploadScreen::uploadAndCheck(const QString& title, bool all) {
     Label4->clear();
     QString refused;
     runPublishing(title, [this, all, &title, &refused](PublishProgress& progress) {
-        publish::PublishJob job{state_, settings_, IdFTP1, progress.progressFn()};
+        publish::PublishJob job{state_, settings_, client(), progress.progressFn()};
         const publish::UploadResult uploaded =
             all ? publish::uploadAllFiles(job) : publish::uploadChangedFiles(job);
         askAboutRemoved(job, uploaded, title, refused);
@@ -547,7 +539,7 @@ void UploadScreen::uploadAndCheck(const QString& title, bool all) {
                             true);
             return;
         }
-        SiteHttp.Pump = [this] { publish::letEventsRun(IdFTP1); };
+        SiteHttp.Pump = [this] { publish::letEventsRun(client()); };
         const auto unhook = qScopeGuard([this] { SiteHttp.Pump = nullptr; });
         const publish::SiteCheckResult checked = publish::checkPublishedSite(
             SiteHttp, state_, publish::pagesToCheck(uploaded.files, state_.pageCount()),
@@ -593,7 +585,7 @@ void UploadScreen::Button6Click() {
     std::optional<publish::SyncResult> result;
     runPublishing(QStringLiteral("Синхронизация"), [&](PublishProgress& progress) {
         ran = true;
-        publish::PublishJob job{state_, settings_, IdFTP1, progress.progressFn()};
+        publish::PublishJob job{state_, settings_, client(), progress.progressFn()};
         result = publish::synchronise(job, [this](const publish::ReplaceQuestion& question) {
             // No is the default: the answer decides whether work typed here is replaced.
             return dialogs::ask(host_.mainWindow(), QStringLiteral("Синхронизация"), question.text,

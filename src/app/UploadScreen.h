@@ -6,6 +6,7 @@
 
 #include "platform/Http.h"
 #include "publish/FtpClient.h"
+#include "publish/SftpClient.h"
 #include "publish/SiteUpload.h"
 #include "site/OpenSiteState.h"
 
@@ -26,6 +27,7 @@ class SettingsStore;
 
 namespace zor::app {
 
+class ProtocolControls;
 class PublishProgress;
 class ScreenHost;
 
@@ -66,6 +68,8 @@ public:
     void CheckBox4Click();  // "Проверять сайт после загрузки" clicked
 
     publish::FtpClient IdFTP1;
+    publish::SftpClient SftpSession;  // for a site published over SSH
+    ProtocolControls* Protocol;  // "Протокол", "Ключ SSH…" and the connection's questions
     CurlHttpClient SiteHttp;  // asks the published site for its pages after an upload
 
     QLineEdit* Edit1;          // host
@@ -96,11 +100,8 @@ private:
     // is open, progress shown, refusals ("Введите данные") as a message, other failures in an
     // error box, a cancel silently.
     void runPublishing(const QString& title, const std::function<void(PublishProgress&)>& command);
-    // A certificate the system cannot vouch for: asked, and remembered for the site when the
-    // user trusts it always.
-    publish::CertificateTrust askTrust(const publish::ServerCertificate& certificate);
-    // A server without TLS: asked once for the site before the password goes in the clear.
-    bool askPlainLogin();
+    // The client of the protocol the account stands for.
+    publish::RemoteClient& client();
     // An upload, then, when switched on and the site has an address, the check of the published
     // site under the same progress; its result goes into Label4.
     void uploadAndCheck(const QString& title, bool all);

@@ -10,8 +10,11 @@
 #include <QSpinBox>
 #include <QTimer>
 
+#include <QComboBox>
+#include <QTemporaryDir>
 #include "AppFixture.h"
 #include "app/ClickLabel.h"
+#include "app/ProtocolControls.h"
 #include "app/UpdatesScreen.h"
 #include "app/UploadScreen.h"
 #include "design/TemplateCompiler.h"
@@ -26,6 +29,7 @@
 #include "support/FtpServers.h"
 #include "support/Http.h"
 #include "support/SecretService.h"
+#include "support/SshServer.h"
 
 using namespace zor;
 using namespace zor::test;
@@ -785,5 +789,34 @@ TEST_F(UploadScreenTest, AnUnvouchedCertificateIsAskedAboutAndOnlyAYesLetsTheUpl
     chooseSite("alpha");
     EXPECT_TRUE(items(upload().ListBox1).contains("mf"));
     click(child<QPushButton>("Button2"));
+    EXPECT_TRUE(dialogs.takeMessages().isEmpty());
+}
+
+TEST_F(UploadScreenTest, ASiteOnAnSshHostPublishesOnceItsHostKeyIsTrusted) {
+    SshServer server;
+    QTemporaryDir home;
+    publish::storeSessions(*settings, "alpha", 1);
+    start();
+    upload().SftpSession.UserSshFolder = home.filePath(".ssh");  // knows no server
+    upload().SftpSession.KnownHostsFile = home.filePath("known_hosts");
+    upload().SftpSession.Timeout = std::chrono::seconds(10);
+    showForm();
+    clickLabel("Label31");
+    QTest::keyClicks(upload().Edit1, QStringLiteral("sftp://127.0.0.1:%1").arg(server.port()));
+    EXPECT_EQ(upload().Protocol->ProtocolBox->currentText(), "SFTP (SSH)");
+    EXPECT_FALSE(upload().EncryptionBox->isEnabled());  // SSH always encrypts
+    EXPECT_EQ(stored("protocol"), QString("sftp"));
+    QTest::keyClicks(upload().Edit2, server.user());
+    QTest::keyClicks(upload().Edit3, server.password());
+    QTest::keyClicks(upload().Edit4, server.writableFolder());
+
+    dialogs.expectQuestion(server.hostFingerprint(), QString("Да, всегда для этого сайта"));
+    click(child<QPushButton>("Button2"));
+    ASSERT_TRUE(dialogs.satisfied());
+    EXPECT_FALSE(dialogs.takeMessages().filter("Доверять ключу этого сервера?").isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(server.writableFolder() + "/mf/pages/1.tq"));
+    // The key is kept in the program's own file: the browser lists without a question.
+    QTest::keyClick(upload().Edit4, Qt::Key_Return);
+    EXPECT_TRUE(items(upload().ListBox1).contains("mf"));
     EXPECT_TRUE(dialogs.takeMessages().isEmpty());
 }

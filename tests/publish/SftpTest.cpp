@@ -203,8 +203,8 @@ TEST_F(Sftp, LogsInByPasswordKeysAndAPassphraseAskedOnce) {
     const struct {
         const char* name;
         QString password, keyFile;
-        bool userKey;             // the key is the user's ~/.ssh/id_ed25519
-        bool givePassphrase;      // the question is answered
+        bool userKey;         // the key is the user's ~/.ssh/id_ed25519
+        bool givePassphrase;  // the question is answered
         bool opens;
         int asked;
     } cases[] = {
