@@ -49,10 +49,10 @@ ProtocolControls::ProtocolControls(ScreenHost& host, OpenSiteState& state, Setti
     };
     sftp.AskPassphrase = [this](const QString& keyFile) -> std::optional<QString> {
         bool ok = false;
-        const QString phrase = QInputDialog::getText(
-            host_.mainWindow(), QStringLiteral("Ключ SSH"),
-            QStringLiteral("Фраза-пароль ключа \u00AB%1\u00BB:").arg(keyFile), QLineEdit::Password,
-            QString(), &ok);
+        const QString phrase =
+            QInputDialog::getText(host_.mainWindow(), QStringLiteral("Ключ SSH"),
+                                  QStringLiteral("Фраза-пароль ключа \u00AB%1\u00BB:").arg(keyFile),
+                                  QLineEdit::Password, QString(), &ok);
         return ok ? std::optional(phrase) : std::nullopt;
     };
 }
@@ -94,9 +94,8 @@ void ProtocolControls::ProtocolBoxChange() {
 }
 
 void ProtocolControls::KeyButtonClick() {
-    const QString start = state_.ftpAccount.keyFile.isEmpty()
-                              ? publish::SftpClient::userSshFolder()
-                              : state_.ftpAccount.keyFile;
+    const QString start = state_.ftpAccount.keyFile.isEmpty() ? publish::SftpClient::userSshFolder()
+                                                              : state_.ftpAccount.keyFile;
     const QString file =
         QFileDialog::getOpenFileName(host_.mainWindow(), QStringLiteral("Ключ SSH"), start);
     if (file.isEmpty()) {
@@ -141,8 +140,8 @@ bool ProtocolControls::askPlainLogin() {
 }
 
 void ProtocolControls::warnChangedKey(const publish::ChangedHostKey& e) {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("ZOR OD"), e.text(), QMessageBox::NoButton,
-                    host_.mainWindow());
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("ZOR OD"), e.text(),
+                    QMessageBox::NoButton, host_.mainWindow());
     box.setTextFormat(Qt::PlainText);
     QPushButton* forget = nullptr;
     if (e.key().knownInOwnFile) {
@@ -170,11 +169,12 @@ void ProtocolControls::warnChangedKey(const publish::ChangedHostKey& e) {
 
 publish::CertificateTrust askHostKeyTrust(QWidget* parent, const publish::ServerHostKey& key) {
     const QString text =
-        QStringLiteral("Подлинность сервера %1 не подтверждена: его ключа нет ни в "
-                       "~/.ssh/known_hosts, ни среди ключей, которым вы доверяли.\n\n"
-                       "Ключ: %2\nОтпечаток: %3\n\n"
-                       "Сверьте отпечаток с тем, что сообщает хостинг. Пароль будет отправлен, "
-                       "только если вы доверяете ключу.\nДоверять ключу этого сервера?")
+        QStringLiteral(
+            "Подлинность сервера %1 не подтверждена: его ключа нет ни в "
+            "~/.ssh/known_hosts, ни среди ключей, которым вы доверяли.\n\n"
+            "Ключ: %2\nОтпечаток: %3\n\n"
+            "Сверьте отпечаток с тем, что сообщает хостинг. Пароль будет отправлен, "
+            "только если вы доверяете ключу.\nДоверять ключу этого сервера?")
             .arg(key.host, key.type, key.fingerprint);
     QMessageBox box(QMessageBox::Warning, QStringLiteral("ZOR OD"), text, QMessageBox::NoButton,
                     parent);

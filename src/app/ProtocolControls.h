@@ -29,10 +29,10 @@ public:
     ProtocolControls(ScreenHost& host, OpenSiteState& state, SettingsStore& settings,
                      publish::SftpClient& sftp, QObject* parent);
 
-    QWidget* row;             // "Протокол", its box, "Ключ SSH…" and the key chosen
-    QComboBox* ProtocolBox;   // in RemoteProtocol's order
-    QPushButton* KeyButton;   // "Ключ SSH…"
-    QLabel* KeyLabel;         // the key file's name
+    QWidget* row;            // "Протокол", its box, "Ключ SSH…" and the key chosen
+    QComboBox* ProtocolBox;  // in RemoteProtocol's order
+    QPushButton* KeyButton;  // "Ключ SSH…"
+    QLabel* KeyLabel;        // the key file's name
     // Runs when the protocol the fields stand for changes (the screen disables what SSH
     // does not use).
     std::function<void()> changed;

@@ -23,6 +23,7 @@
 #include "support/FtpServers.h"
 #include "support/Http.h"
 #include "support/SecretService.h"
+#include "support/SshServer.h"
 #include "support/TempSite.h"
 
 using namespace zor;
@@ -73,6 +74,9 @@ protected:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", config.path());
         env.remove("ZOROD_FTP_PASSWORD");
+        if (!sshHome.isEmpty()) {
+            env.insert("HOME", sshHome);  // its ~/.ssh: no keys, no known hosts
+        }
         if (!password.isNull()) {
             env.insert("ZOROD_FTP_PASSWORD", password);
         }
@@ -97,6 +101,7 @@ protected:
     }
 
     QTemporaryDir config;
+    QString sshHome;
     TempRoot root;
     QString settingsPath;
     SettingsStore settings() const { return SettingsStore(settingsPath); }
@@ -675,4 +680,33 @@ TEST_F(PublishTool, AnUploadChecksThePublishedSiteAndAFailedCheckEndsWithThree) 
         withPort({"upload", "a", "--address", address, "--folder", "/www/other", "--no-check"}));
     EXPECT_EQ(r.exit, 0) << r.err.toStdString();
     EXPECT_EQ(r.outLines().size(), 1) << r.out.toStdString();
+}
+
+TEST_F(PublishTool, OverSftpAnUnknownHostKeyIsRefusedByItsFingerprintUntilItIsGiven) {
+    SshServer ssh;
+    sshHome = config.path();
+    site("a");
+    {
+        SettingsStore store = settings();
+        publish::storeFtpAccount(store, "a",
+                                 {ssh.host(), ssh.user(), ssh.password(), ssh.writableFolder()});
+    }
+    ASSERT_EQ(tool({"compile", "a"}).exit, 0);
+    const QString print = ssh.hostFingerprint();
+    const QStringList over{"--protocol", "sftp", "--port", QString::number(ssh.port())};
+    Result r = tool(QStringList{"upload", "a"} + over);
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_TRUE(r.err.contains("--trust-fingerprint " + print)) << r.err.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(ssh.writableFolder() + "/index.php"));
+
+    const QStringList trusted = over + QStringList{"--trust-fingerprint", print};
+    r = tool(QStringList{"upload", "a"} + trusted);
+    EXPECT_EQ(r.exit, 0) << r.err.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(ssh.writableFolder() + "/mf/pages/1.tq"));
+    r = tool(QStringList{"ls", "a"} + trusted);
+    EXPECT_EQ(r.exit, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.outLines().contains("mf/")) << r.out.toStdString();
+    EXPECT_TRUE(r.outLines().contains("index.php")) << r.out.toStdString();
+    r = tool(QStringList{"sync", "a"} + trusted);
+    EXPECT_EQ(r.exit, 0) << r.err.toStdString();
 }
