@@ -5,6 +5,10 @@
 // with --parallel=3) and curl take turns in every round; prints files/s, MiB/s and the ratios.
 //
 //   latency_upload_bench [rounds = 3] [delays in ms = 0,10,30] [small files = 500] [MiB = 64]
+//                        [protocols = ftp,sftp]
+//
+// Then the same over SFTP to a loopback sshd through the same relay: our client (over 3
+// sessions and over 1) against lftp's "sftp://" mirror with --parallel=3 and against scp.
 //
 // Figures swing between runs on a shared machine; only the ratios of one run compare.
 #include <QCoreApplication>
@@ -26,10 +30,12 @@
 #include "LatencyRelay.h"
 #include "platform/SettingsStore.h"
 #include "publish/FtpClient.h"
+#include "publish/SftpClient.h"
 #include "publish/SiteUpload.h"
 #include "site/PageIndex.h"
 #include "site/SiteCatalogue.h"
 #include "support/FtpServers.h"
+#include "support/SshServer.h"
 
 namespace {
 
@@ -99,6 +105,62 @@ Uploader lftp(int parallel) {
     };
 }
 
+Uploader oursOverSsh(int sessions, const QString& fingerprint) {
+    return
+        [sessions, fingerprint](Bench& b, const FtpEndpoint& at, bool big, const QString& remote) {
+            zor::publish::SftpClient sftp;
+            sftp.Port = at.port;
+            sftp.TrustedFingerprint = fingerprint;
+            if (big) {
+                sftp.Host = at.host;
+                sftp.Username = at.user;
+                sftp.Password = at.password;
+                sftp.OpenSession();
+                const QString name = QDir(b.bigFolder).entryList(QDir::Files).value(0);
+                sftp.UploadFile(b.bigFolder + u'/' + name, remote + u'/' + name);
+                sftp.CloseSession();
+                return 1;
+            }
+            b.state.ftpAccount = {at.host, at.user, at.password, remote};
+            b.state.ftpAccount.protocol = zor::RemoteProtocol::Sftp;
+            b.state.ftpAccount.trustedCertificate = fingerprint;
+            b.state.ftpAccount.sessions = sessions;
+            zor::publish::PublishJob job{b.state, *b.settings, sftp, nullptr};
+            return zor::publish::uploadAllFiles(job).sent;
+        };
+}
+
+const QString NoHostKeyCheck =
+    QStringLiteral("-o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null -o LogLevel=ERROR");
+
+int lftpOverSsh(Bench& b, const FtpEndpoint& at, bool big, const QString& remote) {
+    zor::bench::runTool(
+        QStringLiteral("lftp"),
+        {QStringLiteral("-u"), at.user + u',' + at.password, QStringLiteral("-p"),
+         QString::number(at.port), QStringLiteral("-e"),
+         QStringLiteral("set sftp:auto-confirm yes; set sftp:connect-program \"ssh -a -x %1\"; "
+                        "mirror -R --no-perms --parallel=3 %2 %3; quit")
+             .arg(NoHostKeyCheck, big ? b.bigFolder : b.smallFolder, remote),
+         QStringLiteral("sftp://") + at.host});
+    return (big ? b.big : b.small).files;
+}
+
+Uploader scp(const QString& keyFile) {
+    return [keyFile](Bench& b, const FtpEndpoint& at, bool big, const QString& remote) {
+        const QString folder = big ? b.bigFolder : b.smallFolder;
+        QStringList arguments{QStringLiteral("-q"), QStringLiteral("-B"),
+                              QStringLiteral("-i"), keyFile,
+                              QStringLiteral("-P"), QString::number(at.port)};
+        arguments += NoHostKeyCheck.split(u' ');
+        for (const QString& name : QDir(folder).entryList(QDir::Files, QDir::Name)) {
+            arguments << folder + u'/' + name;
+        }
+        arguments << QStringLiteral("%1@%2:%3/").arg(at.user, at.host, remote);
+        zor::bench::runTool(QStringLiteral("scp"), arguments);
+        return (big ? b.big : b.small).files;
+    };
+}
+
 int curl(Bench& b, const FtpEndpoint& at, bool big, const QString& remote) {
     zor::bench::curlUpload(at, big ? b.bigFolder : b.smallFolder, remote);
     return (big ? b.big : b.small).files;
@@ -145,75 +207,110 @@ int main(int argc, char** argv) {
     zor::SettingsStore settings(work.filePath(QStringLiteral("settings.db")));
     b.settings = &settings;
 
-    zor::test::VsftpdServer server;
-    const std::vector<std::pair<std::string, Uploader>> tools{
-        {"ZOR OD x3", ours(3, true)},         {"ZOR OD x1", ours(1, true)},
-        {"ZOR OD x1 before", ours(1, false)}, {"lftp", lftp(1)},
-        {"lftp --parallel=3", lftp(3)},       {"curl", curl}};
-    // [delay][tool]: files/s and MiB/s of each round.
-    std::map<int, std::map<std::string, std::vector<double>>> filesPerSecond, mibPerSecond;
+    const QStringList protocols =
+        QString::fromLatin1(argc > 5 ? argv[5] : "ftp,sftp").split(u',', Qt::SkipEmptyParts);
+    using Tools = std::vector<std::pair<std::string, Uploader>>;
+    using Table = std::map<int, std::map<std::string, std::vector<double>>>;
     int run = 0;
-    for (int delay : delays) {
-        const Relay relay(server.port(), delay);
-        const FtpEndpoint at{server.host(), relay.port(), server.user(), server.password()};
-        for (int round = 1; round <= rounds; ++round) {
-            for (size_t turn = 0; turn < tools.size(); ++turn) {
-                // Each round starts with another tool, so no tool always follows the same one.
-                const auto& [name, upload] =
-                    tools[(turn + static_cast<size_t>(round) - 1) % tools.size()];
-                for (const bool big : {false, true}) {
-                    // lftp and curl send the small files only; the site upload sends the
-                    // site's own few files besides, and its figure counts them.
-                    QString onServer;
-                    const QString remote = zor::bench::newRunFolder(server, ++run, onServer);
-                    const auto start = Clock::now();
-                    const int sent = upload(b, at, big, remote);
-                    const double s = std::chrono::duration<double>(Clock::now() - start).count();
-                    const Count arrived = measure(onServer);
-                    const Count& expected = big ? b.big : b.small;
-                    if (arrived.files < expected.files || arrived.bytes < expected.bytes ||
-                        sent < expected.files) {
-                        qFatal("%s: %d files, %lld bytes arrived of %d, %lld", name.c_str(),
-                               arrived.files, static_cast<long long>(arrived.bytes), expected.files,
-                               static_cast<long long>(expected.bytes));
+    // [delay][tool]: files/s and MiB/s of each round.
+    const auto measureAll = [&](const zor::test::FtpServer& server, const Tools& tools,
+                                Table& filesPerSecond, Table& mibPerSecond, bool plain) {
+        for (int delay : delays) {
+            const Relay relay(server.port(), delay,
+                              plain ? QStringList{QStringLiteral("--plain")} : QStringList());
+            const FtpEndpoint at{server.host(), relay.port(), server.user(), server.password()};
+            for (int round = 1; round <= rounds; ++round) {
+                for (size_t turn = 0; turn < tools.size(); ++turn) {
+                    // Each round starts with another tool, so no tool always follows the same one.
+                    const auto& [name, upload] =
+                        tools[(turn + static_cast<size_t>(round) - 1) % tools.size()];
+                    for (const bool big : {false, true}) {
+                        // The others send the small files only; the site upload sends the
+                        // site's own few files besides, and its figure counts them.
+                        QString onServer;
+                        const QString remote = zor::bench::newRunFolder(server, ++run, onServer);
+                        const auto start = Clock::now();
+                        const int sent = upload(b, at, big, remote);
+                        const double s =
+                            std::chrono::duration<double>(Clock::now() - start).count();
+                        const Count arrived = measure(onServer);
+                        const Count& expected = big ? b.big : b.small;
+                        if (arrived.files < expected.files || arrived.bytes < expected.bytes ||
+                            sent < expected.files) {
+                            qFatal("%s: %d files, %lld bytes arrived of %d, %lld", name.c_str(),
+                                   arrived.files, static_cast<long long>(arrived.bytes),
+                                   expected.files, static_cast<long long>(expected.bytes));
+                        }
+                        QDir(onServer).removeRecursively();
+                        const double mib = static_cast<double>(arrived.bytes) / (1024.0 * 1024.0);
+                        if (big) {
+                            mibPerSecond[delay][name].push_back(mib / s);
+                            std::printf(
+                                "%2d ms  round %d  %-22s  %4lld MiB     %7.2f s  %7.1f MiB/s\n",
+                                delay, round, name.c_str(), static_cast<long long>(bigMiB), s,
+                                mib / s);
+                        } else {
+                            filesPerSecond[delay][name].push_back(sent / s);
+                            std::printf(
+                                "%2d ms  round %d  %-22s  %4d files   %7.2f s  %7.1f files/s\n",
+                                delay, round, name.c_str(), sent, s, sent / s);
+                        }
+                        std::fflush(stdout);
                     }
-                    QDir(onServer).removeRecursively();
-                    const double mib = static_cast<double>(arrived.bytes) / (1024.0 * 1024.0);
-                    if (big) {
-                        mibPerSecond[delay][name].push_back(mib / s);
-                        std::printf("%2d ms  round %d  %-18s  %4lld MiB     %7.2f s  %7.1f MiB/s\n",
-                                    delay, round, name.c_str(), static_cast<long long>(bigMiB), s,
-                                    mib / s);
-                    } else {
-                        filesPerSecond[delay][name].push_back(sent / s);
-                        std::printf("%2d ms  round %d  %-18s  %4d files   %7.2f s  %7.1f files/s\n",
-                                    delay, round, name.c_str(), sent, s, sent / s);
-                    }
-                    std::fflush(stdout);
                 }
             }
         }
-    }
-
-    std::printf("\nMedians of %d rounds:\n", rounds);
-    for (int delay : delays) {
-        auto& f = filesPerSecond[delay];
-        auto& m = mibPerSecond[delay];
+    };
+    const auto printMedians = [&](const Tools& tools, Table& f, Table& m, int delay) {
         std::printf("%d ms one way:\n", delay);
         for (const auto& [name, upload] : tools) {
-            std::printf("  %-18s  %7.1f files/s  %7.1f MiB/s\n", name.c_str(), median(f[name]),
-                        median(m[name]));
+            std::printf("  %-22s  %7.1f files/s  %7.1f MiB/s\n", name.c_str(),
+                        median(f[delay][name]), median(m[delay][name]));
         }
-        const double x3 = median(f["ZOR OD x3"]);
-        std::printf(
-            "  small files: x3 / lftp %.2f (goal at 30 ms >= 2.5), x3 / lftp --parallel=3 "
-            "%.2f (goal at 30 ms >= 1.3), x3 / before %.2f, x1 / before %.2f "
-            "(goal at 0 ms >= 0.95)\n",
-            x3 / median(f["lftp"]), x3 / median(f["lftp --parallel=3"]),
-            x3 / median(f["ZOR OD x1 before"]),
-            median(f["ZOR OD x1"]) / median(f["ZOR OD x1 before"]));
-        std::printf("  big file: ours / curl %.2f (goal at 30 ms >= 0.9)\n",
-                    median(m["ZOR OD x1"]) / median(m["curl"]));
+    };
+
+    if (protocols.contains(QStringLiteral("ftp"))) {
+        zor::test::VsftpdServer server;
+        const Tools tools{{"ZOR OD x3", ours(3, true)},         {"ZOR OD x1", ours(1, true)},
+                          {"ZOR OD x1 before", ours(1, false)}, {"lftp", lftp(1)},
+                          {"lftp --parallel=3", lftp(3)},       {"curl", curl}};
+        Table filesPerSecond, mibPerSecond;
+        measureAll(server, tools, filesPerSecond, mibPerSecond, false);
+        std::printf("\nFTP, medians of %d rounds:\n", rounds);
+        for (int delay : delays) {
+            printMedians(tools, filesPerSecond, mibPerSecond, delay);
+            auto& f = filesPerSecond[delay];
+            auto& m = mibPerSecond[delay];
+            const double x3 = median(f["ZOR OD x3"]);
+            std::printf(
+                "  small files: x3 / lftp %.2f (goal at 30 ms >= 2.5), x3 / lftp --parallel=3 "
+                "%.2f (goal at 30 ms >= 1.3), x3 / before %.2f, x1 / before %.2f "
+                "(goal at 0 ms >= 0.95)\n",
+                x3 / median(f["lftp"]), x3 / median(f["lftp --parallel=3"]),
+                x3 / median(f["ZOR OD x1 before"]),
+                median(f["ZOR OD x1"]) / median(f["ZOR OD x1 before"]));
+            std::printf("  big file: ours / curl %.2f (goal at 30 ms >= 0.9)\n",
+                        median(m["ZOR OD x1"]) / median(m["curl"]));
+        }
+    }
+    if (protocols.contains(QStringLiteral("sftp"))) {
+        zor::test::SshServer server;
+        const Tools tools{{"ZOR OD sftp x3", oursOverSsh(3, server.hostFingerprint())},
+                          {"ZOR OD sftp x1", oursOverSsh(1, server.hostFingerprint())},
+                          {"lftp sftp --parallel=3", lftpOverSsh},
+                          {"scp", scp(server.keyFile())}};
+        Table filesPerSecond, mibPerSecond;
+        measureAll(server, tools, filesPerSecond, mibPerSecond, true);
+        std::printf("\nSFTP, medians of %d rounds:\n", rounds);
+        for (int delay : delays) {
+            printMedians(tools, filesPerSecond, mibPerSecond, delay);
+            auto& f = filesPerSecond[delay];
+            auto& m = mibPerSecond[delay];
+            std::printf("  small files: x3 / lftp sftp --parallel=3 %.2f (goal at 30 ms >= 1.5)\n",
+                        median(f["ZOR OD sftp x3"]) / median(f["lftp sftp --parallel=3"]));
+            std::printf("  big file: ours / scp %.2f (goal at 30 ms >= 0.9)\n",
+                        median(m["ZOR OD sftp x1"]) / median(m["scp"]));
+        }
     }
     return 0;
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """An FTP-aware TCP relay that puts a distant server on loopback, for benchmarks.
 
-Usage: latency_relay.py SERVER_PORT DELAY_MS [--drop-data-every N] [--cut-once-at BYTES].
+Usage: latency_relay.py SERVER_PORT DELAY_MS [--drop-data-every N] [--cut-once-at BYTES] [--plain].
 Listens on 127.0.0.1 and a free port, prints "PORT <n>", and relays every control connection to
 127.0.0.1:SERVER_PORT.
 
@@ -19,6 +19,8 @@ A bad link on demand: --drop-data-every N breaks every Nth data connection once 
 went up, --cut-once-at BYTES the first one whose upload passes that many bytes; both ends get a
 reset, as when a link goes away. Each data connection's bytes up are printed when it ends, as
 "UP <bytes>".
+
+With --plain the connection is relayed as bytes, for any protocol but FTP (SSH, say).
 
 Runs until killed.
 """
@@ -225,12 +227,18 @@ async def main():
     parser.add_argument("delay_ms", type=float)
     parser.add_argument("--drop-data-every", type=int, default=0)
     parser.add_argument("--cut-once-at", type=int, default=0)
+    # Any protocol but FTP (SSH, say): bytes pass as they are, nothing is read as a reply.
+    parser.add_argument("--plain", action="store_true")
     args = parser.parse_args()
     CHAOS = Chaos(args.drop_data_every, args.cut_once_at)
     server_port = args.server_port
     delay = args.delay_ms / 1000.0
-    server = await asyncio.start_server(
-        lambda r, w: control(delay, server_port, r, w), HOST, 0)
+    if args.plain:
+        server = await asyncio.start_server(
+            lambda r, w: relay(delay, r, w, server_port), HOST, 0)
+    else:
+        server = await asyncio.start_server(
+            lambda r, w: control(delay, server_port, r, w), HOST, 0)
     # One write for the whole line, which print() would split under PYTHONUNBUFFERED.
     sys.stdout.write("PORT %d\n" % server.sockets[0].getsockname()[1])
     sys.stdout.flush()

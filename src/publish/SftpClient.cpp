@@ -1202,6 +1202,7 @@ void SftpClient::UploadFile(const QString& localPath, const QString& remotePath,
         std::map<quint32, qsizetype> lengths;
         qint64 offset = from, confirmed = 0;
         bool atEnd = false;
+        std::deque<quint32> closing;  // the close, then the look at the size
         auto idleSince = s.serverNow();
         while (!atEnd || !inFlight.empty()) {
             // Requests go out while the channel takes them; its window holds back the rest.
@@ -1224,6 +1225,12 @@ void SftpClient::UploadFile(const QString& localPath, const QString& remotePath,
                 lengths[id] = n;
                 offset += n;
             }
+            // The server takes requests in order: the close and the look at the size go out
+            // behind the last write, and a small file costs one round trip after its opening.
+            if (atEnd && closing.empty()) {
+                closing.push_back(s.request(FxpClose, [&](Packet& p) { p.str(handle); }));
+                closing.push_back(s.request(FxpStat, [&](Packet& p) { p.str(target.toUtf8()); }));
+            }
             if (s.exchange()) {
                 idleSince = s.serverNow();
             }
@@ -1235,7 +1242,10 @@ void SftpClient::UploadFile(const QString& localPath, const QString& remotePath,
                 s.replies.erase(id);
                 if (r.type != FxpStatus || Session::statusOf(r) != FxOk) {
                     s.forget(inFlight);
-                    s.closeHandleLater(handle);
+                    if (closing.empty()) {
+                        s.closeHandleLater(handle);
+                    }
+                    s.forget(closing);
                     if (r.type != FxpStatus) {
                         throw BadReply();
                     }
@@ -1256,9 +1266,16 @@ void SftpClient::UploadFile(const QString& localPath, const QString& remotePath,
             }
             s.tick();
         }
-        s.closeHandle(handle, what);
+        const quint32 closeId = closing.front(), statId = closing.back();
+        const Reply closed = s.await(closeId);
+        const Reply stated = s.await(statId);
+        s.expectOk(closed, what);
         // Only a file the server holds whole counts as sent.
-        const std::optional<Attributes> there = s.stat(target, what);
+        std::optional<Attributes> there;
+        if (stated.type == FxpAttrs) {
+            Reader reader(stated.body);
+            there = reader.attributes();
+        }
         if (!there || !(there->flags & AttrSize) || static_cast<qint64>(there->size) != offset) {
             throw SftpRefusal(QStringLiteral("Файл \u00AB%1\u00BB на сервере не того размера "
                                              "(%2 байт вместо %3); он не записан как отправленный.")
