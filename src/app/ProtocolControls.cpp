@@ -13,6 +13,7 @@
 #include "app/CertificateQuestion.h"
 #include "app/ScreenHost.h"
 #include "platform/Dialogs.h"
+#include "platform/Keyring.h"
 #include "publish/AccountSettings.h"
 #include "publish/PublishSession.h"
 
@@ -47,14 +48,34 @@ ProtocolControls::ProtocolControls(ScreenHost& host, OpenSiteState& state, Setti
     sftp.AskHostKey = [this](const publish::ServerHostKey& key) {
         return askHostKeyTrust(host_.mainWindow(), key);
     };
-    sftp.AskPassphrase = [this](const QString& keyFile) -> std::optional<QString> {
-        bool ok = false;
-        const QString phrase =
-            QInputDialog::getText(host_.mainWindow(), QStringLiteral("Ключ SSH"),
-                                  QStringLiteral("Фраза-пароль ключа \u00AB%1\u00BB:").arg(keyFile),
-                                  QLineEdit::Password, QString(), &ok);
-        return ok ? std::optional(phrase) : std::nullopt;
-    };
+    sftp.AskPassphrase = [this](const QString& keyFile) { return askPassphrase(keyFile); };
+}
+
+std::optional<QString> ProtocolControls::askPassphrase(const QString& keyFile) {
+    const bool keep = remembered && remembered() && !state_.siteName.isEmpty();
+    const KeyringAttributes attributes = publish::passphraseAttributes(state_.siteName, keyFile);
+    // Asked again, the one kept did not open the key.
+    if (keep && !keyringTried_) {
+        const KeyringResult found = host_.keyring().load(attributes);
+        if (found.ok() && found.secret) {
+            keyringTried_ = true;
+            return found.secret;
+        }
+    }
+    keyringTried_ = false;
+    bool ok = false;
+    const QString phrase =
+        QInputDialog::getText(host_.mainWindow(), QStringLiteral("Ключ SSH"),
+                              QStringLiteral("Фраза-пароль ключа \u00AB%1\u00BB:").arg(keyFile),
+                              QLineEdit::Password, QString(), &ok);
+    if (!ok) {
+        return std::nullopt;
+    }
+    if (keep && host_.keyring().present()) {
+        host_.keyring().store(attributes, QStringLiteral("ZOR OD: ключ SSH %1").arg(keyFile),
+                              phrase);
+    }
+    return phrase;
 }
 
 bool ProtocolControls::sftp() const {

@@ -36,6 +36,8 @@ public:
     // Runs when the protocol the fields stand for changes (the screen disables what SSH
     // does not use).
     std::function<void()> changed;
+    // Whether "Запомнить данные" is on: a key's passphrase is then kept in the keyring.
+    std::function<bool()> remembered;
 
     // Shows the open site's choice.
     void showAccount();
@@ -56,10 +58,12 @@ public:
 
 private:
     void store();
+    std::optional<QString> askPassphrase(const QString& keyFile);
 
     ScreenHost& host_;
     OpenSiteState& state_;
     SettingsStore& settings_;
+    bool keyringTried_ = false;  // the keyring's passphrase was handed out, and asked for again
 };
 
 // "Доверять ключу этого сервера?" with the key's type and fingerprint: "Да, всегда для этого

@@ -191,6 +191,7 @@ UploadScreen::UploadScreen(ScreenHost& host, OpenSiteState& state, SettingsStore
 
     Protocol = new ProtocolControls(host_, state_, settings_, SftpSession, this);
     Protocol->changed = [this] { EncryptionBox->setEnabled(!Protocol->sftp()); };
+    Protocol->remembered = [this] { return CheckBox2->isChecked(); };
     auto* left = new QVBoxLayout;
     left->addWidget(Protocol->row);
     left->addLayout(grid);

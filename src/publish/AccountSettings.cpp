@@ -79,6 +79,12 @@ KeyringAttributes passwordAttributes(const QString& siteName, const FtpAccount& 
             {QStringLiteral("user"), account.userName}};
 }
 
+KeyringAttributes passphraseAttributes(const QString& siteName, const QString& keyFile) {
+    return {{QStringLiteral("site"), siteName},
+            {QStringLiteral("protocol"), QStringLiteral("sshkey")},
+            {QStringLiteral("key"), keyFile}};
+}
+
 QString passwordLabel(const FtpAccount& account) {
     return QStringLiteral("ZOR OD: %1@%2").arg(account.userName, hostOf(account).host);
 }

@@ -57,6 +57,9 @@ void storeProtocol(SettingsStore& store, const QString& siteName, RemoteProtocol
 // "ZOR OD: <user>@<host>".
 KeyringAttributes passwordAttributes(const QString& siteName, const FtpAccount& account);
 QString passwordLabel(const FtpAccount& account);
+// The keyring entry of the passphrase of a site's SSH key: "site", "protocol" ("sshkey") and
+// "key" (the key file). Forgetting the site's account removes it with the password.
+KeyringAttributes passphraseAttributes(const QString& siteName, const QString& keyFile);
 
 // The values as the settings hold them.
 StoredAccount loadFtpAccount(SettingsStore& store, const QString& siteName);

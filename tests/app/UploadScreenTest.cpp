@@ -820,3 +820,36 @@ TEST_F(UploadScreenTest, ASiteOnAnSshHostPublishesOnceItsHostKeyIsTrusted) {
     EXPECT_TRUE(items(upload().ListBox1).contains("mf"));
     EXPECT_TRUE(dialogs.takeMessages().isEmpty());
 }
+
+TEST_F(UploadScreenTest, ARememberedSiteKeepsItsKeysPassphraseInTheKeyringNotTheSettings) {
+    TestKeyring keyring;
+    SshServer server;
+    QTemporaryDir home;
+    FtpAccount account{"sftp://127.0.0.1:" + QString::number(server.port()), server.user(), "",
+                       server.writableFolder()};
+    account.protocol = RemoteProtocol::Sftp;
+    account.keyFile = server.protectedKeyFile();
+    publish::storeFtpAccount(*settings, "alpha", account);
+    publish::storeTrustedCertificate(*settings, "alpha", server.hostFingerprint());
+    start();
+    upload().SftpSession.UserSshFolder = home.filePath(".ssh");
+    upload().SftpSession.Timeout = std::chrono::seconds(10);
+    showForm();
+    upload().CheckBox2->setChecked(true);
+    QDir().mkpath(server.writableFolder() + "/mf");
+    dialogs.expectInput(SshServer::keyPassphrase());
+    QTest::keyClick(upload().Edit4, Qt::Key_Return);
+    ASSERT_TRUE(dialogs.satisfied());
+    EXPECT_EQ(items(upload().ListBox1), QStringList{"mf"});
+    EXPECT_TRUE(dialogs.takeMessages().isEmpty());
+    EXPECT_TRUE(keyring.entries({"protocol", "sshkey"}).contains(SshServer::keyPassphrase()));
+    EXPECT_FALSE(settings->readValue(FtpKey, "pass").value_or("").contains("key phrase"));
+
+    // The next run of the program takes it from the keyring: nothing is asked.
+    chooseSite("beta");
+    upload().SftpSession.KeyPassphrase.reset();
+    chooseSite("alpha");
+    QTest::keyClick(upload().Edit4, Qt::Key_Return);
+    EXPECT_EQ(items(upload().ListBox1), QStringList{"mf"});
+    EXPECT_TRUE(dialogs.takeMessages().isEmpty());
+}
