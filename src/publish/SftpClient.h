@@ -75,7 +75,7 @@ public:
     // Keyboard-interactive prompts are answered with Password.
 
     // Write requests of one file on the way at once, each of ChunkSize bytes.
-    int WritesInFlight = 64;
+    int WritesInFlight = 128;
     static constexpr qint64 ChunkSize = 32 * 1024;
 
     void OpenSession() override;
