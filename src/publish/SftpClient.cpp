@@ -560,6 +560,8 @@ struct SftpClient::Session {
         ssh_options_set(ssh, SSH_OPTIONS_SSH_DIR, sshFolder.constData());
         ssh_options_set(ssh, SSH_OPTIONS_KNOWNHOSTS, userKnown.constData());
         ssh_set_blocking(ssh, 0);
+        // libssh's own account of the exchange on standard error, for a server that will not
+        // talk to us.
         if (qEnvironmentVariableIsSet("ZOROD_SSH_DEBUG")) {
             const int verbosity = SSH_LOG_PROTOCOL;
             ssh_options_set(ssh, SSH_OPTIONS_LOG_VERBOSITY, &verbosity);
@@ -883,6 +885,10 @@ struct SftpClient::Session {
             }
             Reader r(QByteArrayView(in).sliced(5, 4));
             const quint32 id = r.u32();
+            // An answer to nothing asked would only fill memory.
+            if (id == 0 || id >= nextId) {
+                throw BadReply();
+            }
             if (!ignored.erase(id)) {
                 replies[id] = Reply{static_cast<quint8>(in[4]), in.mid(9, length - 5)};
             }
@@ -1349,6 +1355,9 @@ void SftpClient::DownloadFile(const QString& remotePath, const QString& localPat
             }
             Reader reader(r.body);
             const QByteArrayView bytes = reader.str();
+            if (bytes.size() > ChunkSize) {
+                throw BadReply();  // more than was asked for
+            }
             received += bytes.size();
             if (limit.shared && !limit.shared->take(bytes.size())) {
                 throw FtpError(QStringLiteral("Файлы на сервере %1 вместе больше %2; скачивание "

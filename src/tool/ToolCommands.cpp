@@ -232,8 +232,10 @@ private:
         FtpAccount& a = state_.ftpAccount;
         a.host = request_.host.value_or(a.host);
         if (request_.port) {
-            // The given port wins over one written into the host.
-            a.host = publish::parseHostField(a.host, *request_.port).host;
+            // The given port wins over one written into the host; "sftp://" there still
+            // chooses the protocol.
+            a.protocol = publish::protocolOf(a);
+            a.host = publish::parseHostField(publish::serverAddress(a), *request_.port).host;
         }
         if (request_.protocol) {
             a.protocol = publish::protocolFromValue(request_.protocol);
