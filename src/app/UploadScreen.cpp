@@ -238,6 +238,9 @@ UploadScreen::UploadScreen(ScreenHost& host, OpenSiteState& state, SettingsStore
     IdFTP1.SecuredLogin = [this] {
         publish::rememberTlsSeen(settings_, state_.siteName, state_.ftpAccount);
     };
+    IdFTP1.HabitsLearned = [this] {
+        publish::rememberHabits(settings_, state_.siteName, state_.ftpAccount, IdFTP1.Habits);
+    };
     // Every change is stored, by mouse, keyboard or a screen reader; opening a site sets the
     // box to what is stored, which stores nothing.
     connectGuarded(CheckBox4, &QCheckBox::toggled, this, [this] { CheckBox4Click(); });

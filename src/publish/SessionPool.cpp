@@ -58,6 +58,9 @@ void copySessionSettings(const FtpClient& from, FtpClient& to) {
     to.AskTrust = nullptr;
     to.AskPlainLogin = nullptr;
     to.SecuredLogin = nullptr;
+    to.Habits = from.Habits;
+    to.HabitsLearned = nullptr;
+    to.PassiveAhead = from.PassiveAhead;
 }
 
 namespace {
@@ -345,6 +348,10 @@ void Pool::takeOverFirst() {
 void Pool::giveBackFirst() {
     first_.Progress = firstProgress_;
     first_.Pump = firstPump_;
+    // What a further session learned of the server is kept as the first one's would be.
+    for (const auto& client : clients_) {
+        first_.AdoptHabits(client->Habits);
+    }
 }
 
 void Pool::startWorkers(int extra, const QString& folder) {

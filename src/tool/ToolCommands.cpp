@@ -171,6 +171,9 @@ public:
         ftp_.SecuredLogin = [this] {
             publish::rememberTlsSeen(*settings_, site_.name, state_.ftpAccount);
         };
+        ftp_.HabitsLearned = [this] {
+            publish::rememberHabits(*settings_, site_.name, state_.ftpAccount, ftp_.Habits);
+        };
         ftp_.SessionOpened = [this] {
             if (!ftp_.IsEncrypted()) {
                 progress_.finish();
