@@ -56,8 +56,8 @@ QString uploadNotes(const publish::UploadResult& uploaded) {
     QString notes;
     // Named when the archive was in play; a few files by themselves are the plain upload.
     if (uploaded.route == publish::UploadRoute::Archive || !uploaded.fallback.isEmpty()) {
-        notes += u'\n' + publish::routeResultText(uploaded.route, uploaded.sent,
-                                                  uploaded.archived, uploaded.fallback);
+        notes += u'\n' + publish::routeResultText(uploaded.route, uploaded.sent, uploaded.archived,
+                                                  uploaded.fallback);
     }
     if (uploaded.fewerSessions > 0) {
         notes += u'\n' + publish::fewerSessionsText(uploaded.fewerSessions);

@@ -38,7 +38,8 @@ private:
 };
 
 // What the screen says beneath an upload: the route it took when the archive was meant, and why
-// the archive did not do, then the sessions the server refused and the files that needed another try.
+// the archive did not do, then the sessions the server refused and the files that needed another
+// try.
 QString uploadNotes(const publish::UploadResult& uploaded);
 
 }  // namespace zor::app

@@ -68,8 +68,8 @@ public:
         archive_entry_set_perm(entry.get(), 0644);
         archive_entry_set_mtime(entry.get(), QDateTime::currentSecsSinceEpoch(), 0);
         if (archive_write_header(archive_.get(), entry.get()) != ARCHIVE_OK ||
-            archive_write_data(archive_.get(), bytes.constData(), static_cast<size_t>(bytes.size())) !=
-                bytes.size()) {
+            archive_write_data(archive_.get(), bytes.constData(),
+                               static_cast<size_t>(bytes.size())) != bytes.size()) {
             fail(QString::fromLatin1(name));
         }
     }
@@ -256,14 +256,15 @@ UnpackAnswer readUnpackAnswer(const HttpPage& page, const QString& address) {
         return a;
     }
     QJsonParseError error{};
-    const QJsonDocument document = page.truncated ? QJsonDocument()
-                                                  : QJsonDocument::fromJson(page.body, &error);
+    const QJsonDocument document =
+        page.truncated ? QJsonDocument() : QJsonDocument::fromJson(page.body, &error);
     const QJsonObject o = document.object();
     if (!document.isObject() || o.value(QStringLiteral("zorodUnpack")).toInt() != 1) {
         const QString php = phpErrorLine(decodePage(page.body, declaredCharset({}, page.body)));
-        a.failure = !php.isEmpty() ? QStringLiteral("ошибка PHP: %1").arg(php)
-                                   : QStringLiteral("сервер ответил не то, что ждали (ответ %1)")
-                                         .arg(page.status);
+        a.failure =
+            !php.isEmpty()
+                ? QStringLiteral("ошибка PHP: %1").arg(php)
+                : QStringLiteral("сервер ответил не то, что ждали (ответ %1)").arg(page.status);
         return a;
     }
     for (const QJsonValue& v : o.value(QStringLiteral("files")).toArray()) {

@@ -82,7 +82,7 @@ QByteArray randomHex(int bytes);
 
 // What the script's answer says.
 struct UnpackAnswer {
-    QString failure;  // empty when it unpacked everything it took; else why not, for the user
+    QString failure;        // empty when it unpacked everything it took; else why not, for the user
     bool remember = false;  // the failure says the site cannot take archives at all
     // The files it wrote, by name in the archive (Windows-1251), and what each holds now.
     struct Written {

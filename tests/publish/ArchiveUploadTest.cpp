@@ -3,13 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QCryptographicHash>
 #include <QTest>
 #include <cstring>
 #include <memory>
@@ -31,14 +31,6 @@ using namespace zor::test;
 namespace {
 
 const QString PhpUser = QStringLiteral("ftp");  // the user vsftpd's anonymous login writes as
-
-// Lets `user` reach a folder inside the temporary folders of the tests, which only root may enter.
-void openPathTo(const QString& folder) {
-    for (QString p = QFileInfo(folder).absoluteFilePath(); p != u"/" && !p.isEmpty();
-         p = QFileInfo(p).absolutePath()) {
-        QFile::setPermissions(p, QFile::permissions(p) | QFile::ExeOther | QFile::ReadOther);
-    }
-}
 
 QStringList routeFilesIn(const QString& folder) {
     return QDir(folder).entryList({UnpackPrefix + u'*'}, QDir::Files | QDir::Hidden);
@@ -69,10 +61,10 @@ struct ArchiveSite : ::testing::Test {
     QList<Stage> stages;
 
     void SetUp() override {
-        openPathTo(www);
         ftp.Port = server.port();
         ftp.Timeout = std::chrono::seconds(10);
-        state.ftpAccount = {server.host(), server.user(), server.password(), QStringLiteral("/www")};
+        state.ftpAccount = {server.host(), server.user(), server.password(),
+                            QStringLiteral("/www")};
         for (int i = 0; i < 40; ++i) {
             writeFile(state.sitePath + QStringLiteral("/mf/other/f%1.txt").arg(i),
                       randomBytes(1024 + i * 150, static_cast<quint32>(i)));
@@ -161,33 +153,34 @@ TEST_P(ArchiveFallback, SendsEverythingFileByFileAndLeavesNothingBehind) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, ArchiveFallback,
-    ::testing::Values(
-        Fallback{"NotTheWebRoot",
-                 [](ArchiveSite& s) { s.serveWithPhp(s.server.localPath("/")); },
-                 "не найден по адресу", true},
-        Fallback{"NoPhp",
-                 [](ArchiveSite& s) {
-                     auto files = std::make_unique<HttpFileServer>(s.www);
-                     s.state.siteAddress = files->address() + u'/';
-                     s.web = std::move(files);
-                 },
-                 "не выполняет PHP", true},
-        Fallback{"AnswerNotJson",
-                 [](ArchiveSite& s) {
-                     // Answers every request, the script's too, with half an answer.
-                     const QString router = s.www + QStringLiteral("/router.php");
-                     writeFile(router, "<?php echo '{\"zorodUnpack\": 1, \"files\": [';");
-                     s.serveWithPhp(s.www, PhpUser, router);
-                 },
-                 "не то, что ждали", false},
-        Fallback{"PhpRunsAsAnotherUser",
-                 [](ArchiveSite& s) {
-                     auto apache = std::make_unique<ApacheServer>(s.www);
-                     ASSERT_TRUE(apache->started());
-                     s.state.siteAddress = QStringLiteral("http://127.0.0.1:%1/").arg(apache->port());
-                     s.web = std::move(apache);
-                 },
-                 "от имени другого пользователя", true}),
+    ::testing::Values(Fallback{"NotTheWebRoot",
+                               [](ArchiveSite& s) { s.serveWithPhp(s.server.localPath("/")); },
+                               "не найден по адресу", true},
+                      Fallback{"NoPhp",
+                               [](ArchiveSite& s) {
+                                   auto files = std::make_unique<HttpFileServer>(s.www);
+                                   s.state.siteAddress = files->address() + u'/';
+                                   s.web = std::move(files);
+                               },
+                               "не выполняет PHP", true},
+                      Fallback{"AnswerNotJson",
+                               [](ArchiveSite& s) {
+                                   // Answers every request, the script's too, with half an answer.
+                                   const QString router = s.www + QStringLiteral("/router.php");
+                                   writeFile(router,
+                                             "<?php echo '{\"zorodUnpack\": 1, \"files\": [';");
+                                   s.serveWithPhp(s.www, PhpUser, router);
+                               },
+                               "не то, что ждали", false},
+                      Fallback{"PhpRunsAsAnotherUser",
+                               [](ArchiveSite& s) {
+                                   auto apache = std::make_unique<ApacheServer>(s.www);
+                                   ASSERT_TRUE(apache->started());
+                                   s.state.siteAddress =
+                                       QStringLiteral("http://127.0.0.1:%1/").arg(apache->port());
+                                   s.web = std::move(apache);
+                               },
+                               "от имени другого пользователя", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ArchiveSite, CancelWhileTheServerUnpacksLeavesNeitherFile) {
@@ -210,7 +203,8 @@ TEST_F(ArchiveSite, CancelWhileTheServerUnpacksLeavesNeitherFile) {
 QByteArray tarEntry(const QByteArray& name, char type, const QByteArray& data,
                     const QByteArray& link = {}) {
     QByteArray h(512, '\0');
-    std::memcpy(h.data(), name.constData(), static_cast<size_t>(std::min<qsizetype>(name.size(), 100)));
+    std::memcpy(h.data(), name.constData(),
+                static_cast<size_t>(std::min<qsizetype>(name.size(), 100)));
     const auto put = [&h](int at, const QByteArray& text) {
         std::memcpy(h.data() + at, text.constData(), static_cast<size_t>(text.size()));
     };
@@ -222,7 +216,9 @@ QByteArray tarEntry(const QByteArray& name, char type, const QByteArray& data,
     put(148, "        ");
     h[156] = type;
     put(157, link);
-    put(257, QByteArray("ustar\0" "00", 8));
+    put(257, QByteArray("ustar\0"
+                        "00",
+                        8));
     int sum = 0;
     for (char c : h) {
         sum += static_cast<unsigned char>(c);
@@ -259,7 +255,6 @@ TEST_P(ScriptRefuses, WritesNothingOutsideAndDeletesBothFiles) {
     for (const QString& folder : {site, site + QStringLiteral("/mf"), outside}) {
         ::chown(QFile::encodeName(folder).constData(), user->pw_uid, user->pw_gid);
     }
-    openPathTo(site);
 
     QByteArray name = row.entryName;
     name.replace("OUT", QFile::encodeName(outside));
@@ -312,5 +307,18 @@ INSTANTIATE_TEST_SUITE_P(
                               Refusal::Right, false},
                       Refusal{"OlderThanTenMinutes", "mf/a.txt", '0', Refusal::Right, true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ArchiveUnavailable, HoldsForTheSameAccountThirtyDays) {
+    TempRoot root;
+    SettingsStore settings(root.settingsPath());
+    const FtpAccount account{"ftp.example.org", "u", "p", "/"};
+    FtpAccount other = account;
+    other.userName = "v";
+    const QDateTime found = QDateTime::fromString("2026-01-01T00:00:00Z", Qt::ISODate);
+    rememberArchiveUnavailable(settings, "a", account, "why", found);
+    EXPECT_EQ(archiveUnavailable(settings, "a", account, found.addDays(29)), "why");
+    EXPECT_FALSE(archiveUnavailable(settings, "a", account, found.addDays(30)));
+    EXPECT_FALSE(archiveUnavailable(settings, "a", other, found.addDays(1)));
+}
 
 }  // namespace

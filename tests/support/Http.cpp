@@ -53,8 +53,13 @@ PhpServer::PhpServer(const QString& documentRoot, const QString& user, const QSt
         }
         const uid_t uid = account->pw_uid;
         const gid_t gid = account->pw_gid;
-        // Its log is written as that user.
+        // Its log is written as that user, who must reach the folder inside the temporary
+        // folders of the tests, which only root may enter.
         ::chown(QFile::encodeName(dir_.path()).constData(), uid, gid);
+        for (QString p = QFileInfo(documentRoot).absoluteFilePath(); p != u"/" && !p.isEmpty();
+             p = QFileInfo(p).absolutePath()) {
+            QFile::setPermissions(p, QFile::permissions(p) | QFile::ExeOther | QFile::ReadOther);
+        }
         process_.setChildProcessModifier([uid, gid] {
             if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) {
                 ::_exit(127);

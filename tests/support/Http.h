@@ -19,7 +19,8 @@ struct HttpResponse {
 HttpResponse httpGet(int port, const QByteArray& pathAndQuery);
 
 // PHP's built-in web server over a folder, with every error reported and logged. With `user`,
-// it runs as that user of the system (the tests run as root); with `router`, that script answers
+// it runs as that user of the system (the tests run as root), the folders on the way to
+// `documentRoot` opened to it; with `router`, that script answers
 // every request.
 class PhpServer : public LoopbackServer {
 public:
