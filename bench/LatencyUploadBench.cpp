@@ -1,10 +1,13 @@
 // Publishing to a distant server: 500 small files (1-8 KiB) and one 64 MiB file uploaded to a
 // loopback vsftpd through bench/latency_relay.py, which delays every byte each way by the given
 // one-way delay. Our client (the site upload over 3 sessions and over 1, and over 1 the way it
-// worked before small files went out ahead of the start reply), lftp "mirror -R" (plain and
-// with --parallel=3) and curl take turns in every round; prints files/s, MiB/s and the ratios.
+// worked before small files went out ahead of the start reply; and the site upload by one
+// archive, unpacked by `php -S` over the server's folder, its HTTP through a relay of the same
+// delay), lftp "mirror -R" (plain and with --parallel=3) and curl take turns in every round;
+// prints files/s, MiB/s and the ratios.
 //
 //   latency_upload_bench [rounds = 3] [delays in ms = 0,10,30] [small files = 500] [MiB = 64]
+//                        [tools = all, or some of the names below joined by ","]
 //
 // Figures swing between runs on a shared machine; only the ratios of one run compare.
 #include <QCoreApplication>
@@ -24,12 +27,14 @@
 #include "BenchSupport.h"
 #include "FtpTools.h"
 #include "LatencyRelay.h"
+#include "platform/Http.h"
 #include "platform/SettingsStore.h"
 #include "publish/FtpClient.h"
 #include "publish/SiteUpload.h"
 #include "site/PageIndex.h"
 #include "site/SiteCatalogue.h"
 #include "support/FtpServers.h"
+#include "support/Http.h"
 
 namespace {
 
@@ -91,6 +96,36 @@ Uploader ours(int sessions, bool early) {
     };
 }
 
+// The port of the relay in front of the site's PHP, for the delay of the running round.
+struct Web {
+    int port = 0;
+};
+
+// The site upload by one archive; the big file goes as ours(3) sends it.
+Uploader oursByArchive(const Web& web) {
+    return [&web](Bench& b, const FtpEndpoint& at, bool big, const QString& remote) {
+        if (big) {
+            return ours(3, true)(b, at, big, remote);
+        }
+        zor::publish::FtpClient ftp;
+        ftp.Port = at.port;
+        b.state.ftpAccount = {at.host, at.user, at.password, remote};
+        b.state.ftpAccount.encryption = zor::publish::FtpEncryption::Off;
+        b.state.ftpAccount.sessions = 3;
+        // PHP serves the server's writable folder "/www".
+        b.state.siteAddress =
+            QStringLiteral("http://127.0.0.1:%1%2/").arg(web.port).arg(remote.mid(4));
+        zor::CurlHttpClient http;
+        zor::publish::PublishJob job{b.state, *b.settings, ftp, nullptr};
+        job.http = &http;
+        const zor::publish::UploadResult r = zor::publish::uploadAllFiles(job);
+        if (r.route != zor::publish::UploadRoute::Archive || !r.fallback.isEmpty()) {
+            qFatal("the archive did not do: %s", qPrintable(r.fallback));
+        }
+        return r.sent;
+    };
+}
+
 Uploader lftp(int parallel) {
     return [parallel](Bench& b, const FtpEndpoint& at, bool big, const QString& remote) {
         const Count& c = big ? b.big : b.small;
@@ -146,15 +181,35 @@ int main(int argc, char** argv) {
     b.settings = &settings;
 
     zor::test::VsftpdServer server;
-    const std::vector<std::pair<std::string, Uploader>> tools{
-        {"ZOR OD x3", ours(3, true)},         {"ZOR OD x1", ours(1, true)},
-        {"ZOR OD x1 before", ours(1, false)}, {"lftp", lftp(1)},
-        {"lftp --parallel=3", lftp(3)},       {"curl", curl}};
+    // As the FTP account's user, whose files the archive's script may then write over.
+    zor::test::PhpServer php(server.localPath(QStringLiteral("/www")), QStringLiteral("ftp"));
+    if (!php.started()) {
+        qFatal("php -S did not start");
+    }
+    Web web;
+    const std::vector<std::pair<std::string, Uploader>> allTools{
+        {"ZOR OD x3", ours(3, true)},
+        {"ZOR OD x1", ours(1, true)},
+        {"ZOR OD x1 before", ours(1, false)},
+        {"ZOR OD archive", oursByArchive(web)},
+        {"lftp", lftp(1)},
+        {"lftp --parallel=3", lftp(3)},
+        {"curl", curl}};
+    const QStringList chosen =
+        argc > 5 ? QString::fromLocal8Bit(argv[5]).split(u',', Qt::SkipEmptyParts) : QStringList();
+    std::vector<std::pair<std::string, Uploader>> tools;
+    for (const auto& tool : allTools) {
+        if (chosen.isEmpty() || chosen.contains(QString::fromStdString(tool.first))) {
+            tools.push_back(tool);
+        }
+    }
     // [delay][tool]: files/s and MiB/s of each round.
     std::map<int, std::map<std::string, std::vector<double>>> filesPerSecond, mibPerSecond;
     int run = 0;
     for (int delay : delays) {
         const Relay relay(server.port(), delay);
+        const Relay webRelay(php.port(), delay);
+        web.port = webRelay.port();
         const FtpEndpoint at{server.host(), relay.port(), server.user(), server.password()};
         for (int round = 1; round <= rounds; ++round) {
             for (size_t turn = 0; turn < tools.size(); ++turn) {
@@ -212,6 +267,11 @@ int main(int argc, char** argv) {
             x3 / median(f["lftp"]), x3 / median(f["lftp --parallel=3"]),
             x3 / median(f["ZOR OD x1 before"]),
             median(f["ZOR OD x1"]) / median(f["ZOR OD x1 before"]));
+        const double archive = median(f["ZOR OD archive"]);
+        std::printf(
+            "  by archive: / lftp --parallel=3 %.2f (goal at 30 ms >= 10), / x3 %.2f (goal at "
+            "30 ms >= 5, at 0 ms >= 0.9)\n",
+            archive / median(f["lftp --parallel=3"]), archive / x3);
         std::printf("  big file: ours / curl %.2f (goal at 30 ms >= 0.9)\n",
                     median(m["ZOR OD x1"]) / median(m["curl"]));
     }
