@@ -30,8 +30,9 @@ const QString UnavailableValue = QStringLiteral("unavailable");
 const QString SinceValue = QStringLiteral("since");
 const QString AccountValue = QStringLiteral("account");
 
+// What was found unable: a server and user, and the folder, which may be the wrong one.
 QString accountIdentity(const FtpAccount& account) {
-    return account.host + u'\n' + account.userName;
+    return account.host + u'\n' + account.userName + u'\n' + account.remoteFolder;
 }
 
 // The archive's name of a site file: its site path without the leading "/", as the FTP route

@@ -47,8 +47,8 @@ inline const QString UnpackPrefix = QStringLiteral("zorod-unpack-");
 bool archiveRouteEnabled(SettingsStore& store, const QString& siteName);
 // Switching it on also forgets that the site was found unable to take archives.
 void storeArchiveRouteEnabled(SettingsStore& store, const QString& siteName, bool enabled);
-// Why the site cannot take archives, when that was found for this account in the last
-// UnavailableFor.
+// Why the site cannot take archives, when that was found for this account (server, user and
+// remote folder) in the last UnavailableFor.
 std::optional<QString> archiveUnavailable(SettingsStore& store, const QString& siteName,
                                           const FtpAccount& account,
                                           const QDateTime& now = QDateTime::currentDateTimeUtc());
