@@ -183,7 +183,10 @@ INSTANTIATE_TEST_SUITE_P(
                                "от имени другого пользователя", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ArchiveSite, CancelWhileTheServerUnpacksLeavesNeitherFile) {
+// Cancel at each stage of the route: the command ends cancelled and nothing of the route stays.
+class ArchiveCancel : public ArchiveSite, public ::testing::WithParamInterface<Stage> {};
+
+TEST_P(ArchiveCancel, LeavesNeitherFile) {
     bool cancel = false;
     ftp.Pump = [&] {
         if (cancel) {
@@ -191,13 +194,24 @@ TEST_F(ArchiveSite, CancelWhileTheServerUnpacksLeavesNeitherFile) {
         }
     };
     PublishJob job{state, settings, ftp, [&](Stage s, int, int, const QString&, qint64) {
-                       cancel = cancel || s == Stage::Unpacking;
+                       cancel = cancel || s == GetParam();
                    }};
     job.http = &http;
     EXPECT_THROW(uploadChangedFiles(job), Cancelled);
     // The script may still be finishing its run; once done, nothing of the route is left.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return routeFilesIn(www).isEmpty(); }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return routeFilesIn(www).isEmpty(); }, 10000))
+        << routeFilesIn(www).join(u' ').toStdString();
+    EXPECT_TRUE(FileChangeCache(settings, state.siteName).names().isEmpty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Stages, ArchiveCancel,
+                         ::testing::Values(Stage::Packing, Stage::SendingArchive, Stage::Unpacking),
+                         [](const auto& info) {
+                             return std::string(info.param == Stage::Packing ? "Packing"
+                                                : info.param == Stage::Unpacking
+                                                    ? "Unpacking"
+                                                    : "SendingArchive");
+                         });
 
 // One tar entry as a hostile archive might hold it: any name bytes (NULs too), any type.
 QByteArray tarEntry(const QByteArray& name, char type, const QByteArray& data,
