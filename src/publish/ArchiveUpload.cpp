@@ -407,11 +407,6 @@ QStringList leftUnpackFiles(const QStringList& listing) {
     return names;
 }
 
-QString routeName(UploadRoute route) {
-    return route == UploadRoute::Archive ? QStringLiteral("одним архивом")
-                                         : QStringLiteral("по файлам");
-}
-
 QString routeResultText(UploadRoute route, int sent, int archived, const QString& fallback) {
     QString text;
     if (route == UploadRoute::Archive) {

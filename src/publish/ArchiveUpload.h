@@ -112,8 +112,8 @@ ArchiveOutcome sendByArchive(PublishJob& job, HttpClient& http, const FtpAccount
 // killed program left behind).
 QStringList leftUnpackFiles(const QStringList& listing);
 
-// The result line's word for the route, and the line itself.
-QString routeName(UploadRoute route);
+// The result line: the route ("одним архивом" or "по файлам"), the files, and why the archive did
+// not do when it did not.
 QString routeResultText(UploadRoute route, int sent, int archived, const QString& fallback);
 
 }  // namespace zor::publish
