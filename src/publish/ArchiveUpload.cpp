@@ -256,9 +256,13 @@ UnpackAnswer readUnpackAnswer(const HttpPage& page, const QString& address) {
         a.remember = true;
         return a;
     }
+    // A host that shows PHP's notices prints them before the answer, which starts as the
+    // script writes it.
+    const qsizetype start = page.body.indexOf("{\"ok\":");
     QJsonParseError error{};
-    const QJsonDocument document =
-        page.truncated ? QJsonDocument() : QJsonDocument::fromJson(page.body, &error);
+    const QJsonDocument document = page.truncated || start < 0
+                                       ? QJsonDocument()
+                                       : QJsonDocument::fromJson(page.body.mid(start), &error);
     const QJsonObject o = document.object();
     if (!document.isObject() || o.value(QStringLiteral("zorodUnpack")).toInt() != 1) {
         const QString php = phpErrorLine(decodePage(page.body, declaredCharset({}, page.body)));
