@@ -1,8 +1,10 @@
 // Publishing to a distant server: 500 small files (1-8 KiB) and one 64 MiB file uploaded to a
 // loopback vsftpd through bench/latency_relay.py, which delays every byte each way by the given
 // one-way delay. Our client (the site upload over 3 sessions and over 1, and over 1 the way it
-// worked before small files went out ahead of the start reply), lftp "mirror -R" (plain and
-// with --parallel=3) and curl take turns in every round; prints files/s, MiB/s and the ratios.
+// worked before small files went out ahead of the start reply; and the site upload by one
+// archive, unpacked by `php -S` over the server's folder, its HTTP through a relay of the same
+// delay), lftp "mirror -R" (plain and with --parallel=3) and curl take turns in every round;
+// prints files/s, MiB/s and the ratios.
 //
 // Over FTPS the relay cannot read the PASV replies: a vsftpd requiring TLS (with session reuse)
 // announces 127.0.0.2 and a range of passive ports, and the relay carries that address's control
@@ -11,7 +13,7 @@
 // The FTPS relay's log (ZOROD_RELAY_LOG=file) counts the round trips a file takes.
 //
 //   latency_upload_bench [rounds = 3] [delays in ms = 0,10,30] [small files = 500] [MiB = 64]
-//                        [plain|tls|both = both]
+//                        [tools = all, or some of the names below joined by ","]
 //
 // Figures swing between runs on a shared machine; only the ratios of one run compare.
 #include <QCoreApplication>
@@ -21,6 +23,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -31,12 +34,14 @@
 #include "BenchSupport.h"
 #include "FtpTools.h"
 #include "LatencyRelay.h"
+#include "platform/Http.h"
 #include "platform/SettingsStore.h"
 #include "publish/FtpClient.h"
 #include "publish/SiteUpload.h"
 #include "site/PageIndex.h"
 #include "site/SiteCatalogue.h"
 #include "support/FtpServers.h"
+#include "support/Http.h"
 
 namespace {
 
@@ -113,6 +118,39 @@ Uploader ours(int sessions, bool early, const QString* fingerprint = nullptr) {
         const int sent = zor::publish::uploadAllFiles(job).sent;
         b.habits[at.port] = ftp.Habits;
         return sent;
+    };
+}
+
+// The port of the relay in front of the site's PHP, for the delay of the running round.
+struct Web {
+    int port = 0;
+};
+
+// The site upload by one archive; the big file goes as ours(3) sends it.
+Uploader oursByArchive(const Web& web) {
+    return [&web](Bench& b, const FtpEndpoint& at, bool big, const QString& remote) {
+        if (big) {
+            return ours(3, true)(b, at, big, remote);
+        }
+        zor::publish::FtpClient ftp;
+        ftp.Port = at.port;
+        b.state.ftpAccount = {at.host, at.user, at.password, remote};
+        b.state.ftpAccount.encryption = zor::publish::FtpEncryption::Off;
+        b.state.ftpAccount.sessions = 3;
+        b.state.ftpAccount.habits = b.habits[at.port];
+        // PHP serves the server's writable folder "/www".
+        b.state.siteAddress =
+            QStringLiteral("http://127.0.0.1:%1%2/").arg(web.port).arg(remote.mid(4));
+        zor::CurlHttpClient http;
+        zor::publish::PublishJob job{b.state, *b.settings, ftp, nullptr};
+        job.http = &http;
+        const zor::publish::UploadResult r = zor::publish::uploadAllFiles(job);
+        b.habits[at.port] = ftp.Habits;
+        b.state.siteAddress.clear();
+        if (r.route != zor::publish::UploadRoute::Archive || !r.fallback.isEmpty()) {
+            qFatal("the archive did not do: %s", qPrintable(r.fallback));
+        }
+        return r.sent;
     };
 }
 
@@ -195,36 +233,48 @@ int main(int argc, char** argv) {
     zor::SettingsStore settings(work.filePath(QStringLiteral("settings.db")));
     b.settings = &settings;
 
-    const QString mode = argc > 5 ? QString::fromLatin1(argv[5]) : QStringLiteral("both");
-    if (mode != u"plain" && mode != u"tls" && mode != u"both") {
-        qFatal("the mode is plain, tls or both, not %s", argv[5]);
-    }
-    const bool plainRows = mode != u"tls", tlsRows = mode != u"plain";
     zor::test::TestCertificates certificates;
     const zor::test::ServerTls tls = certificates.selfSigned(QStringLiteral("IP:127.0.0.2"));
     const QString fingerprint = zor::test::TestCertificates::fingerprint(tls.certificate);
     const zor::test::PassivePorts passive = passivePorts();
     zor::test::VsftpdServer server;
     zor::test::VsftpdServer tlsServer(0, tls, 0, passive);
+    // As the FTP account's user, whose files the archive's script may then write over.
+    zor::test::PhpServer php(server.localPath(QStringLiteral("/www")), QStringLiteral("ftp"));
+    if (!php.started()) {
+        qFatal("php -S did not start");
+    }
+    Web web;
+    const std::vector<Tool> allTools{{"ZOR OD x3", ours(3, true)},
+                                     {"ZOR OD x1", ours(1, true)},
+                                     {"ZOR OD x1 before", ours(1, false)},
+                                     {"ZOR OD archive", oursByArchive(web)},
+                                     {"lftp", lftp(1)},
+                                     {"lftp --parallel=3", lftp(3)},
+                                     {"curl", curl()},
+                                     {"ZOR OD x3 FTPS", ours(3, true, &fingerprint), true},
+                                     {"lftp -P3 FTPS", lftp(3, true), true, true, false},
+                                     {"curl FTPS", curl(true), true, false, true}};
+    const QStringList chosen =
+        argc > 5 ? QString::fromLocal8Bit(argv[5]).split(u',', Qt::SkipEmptyParts) : QStringList();
     std::vector<Tool> tools;
-    if (plainRows) {
-        tools = {{"ZOR OD x3", ours(3, true)},         {"ZOR OD x1", ours(1, true)},
-                 {"ZOR OD x1 before", ours(1, false)}, {"lftp", lftp(1)},
-                 {"lftp --parallel=3", lftp(3)},       {"curl", curl()}};
-    } else {
-        tools = {{"ZOR OD x3", ours(3, true), false, true, false}};
+    for (const Tool& tool : allTools) {
+        if (chosen.isEmpty() || chosen.contains(QString::fromStdString(tool.name))) {
+            tools.push_back(tool);
+        }
     }
-    if (tlsRows) {
-        tools.push_back({"ZOR OD x3 FTPS", ours(3, true, &fingerprint), true});
-        tools.push_back({"lftp -P3 FTPS", lftp(3, true), true, true, false});
-        tools.push_back({"curl FTPS", curl(true), true, false, true});
-    }
+    const auto has = [&](const char* name) {
+        return std::any_of(tools.begin(), tools.end(),
+                           [&](const Tool& t) { return t.name == name; });
+    };
     // [delay][tool]: files/s and MiB/s of each round.
     std::map<int, std::map<std::string, std::vector<double>>> filesPerSecond, mibPerSecond;
     int run = 0;
     const QByteArray relayLog = qgetenv("ZOROD_RELAY_LOG");
     for (int delay : delays) {
         const Relay relay(server.port(), delay);
+        const Relay webRelay(php.port(), delay);
+        web.port = webRelay.port();
         QStringList tlsOptions{QStringLiteral("--address"), RelayAddress, QStringLiteral("--ports"),
                                QStringLiteral("%1-%2").arg(passive.low).arg(passive.high)};
         if (!relayLog.isEmpty()) {
@@ -290,7 +340,7 @@ int main(int argc, char** argv) {
                         median(f[tool.name]), median(m[tool.name]));
         }
         const double x3 = median(f["ZOR OD x3"]);
-        if (plainRows) {
+        if (has("lftp") && has("ZOR OD x1 before")) {
             std::printf(
                 "  small files: x3 / lftp %.2f (goal at 30 ms >= 2.5), x3 / lftp --parallel=3 "
                 "%.2f (goal at 30 ms >= 1.3), x3 / before %.2f, x1 / before %.2f "
@@ -301,7 +351,14 @@ int main(int argc, char** argv) {
             std::printf("  big file: ours / curl %.2f (goal at 30 ms >= 0.9)\n",
                         median(m["ZOR OD x1"]) / median(m["curl"]));
         }
-        if (tlsRows) {
+        if (has("ZOR OD archive")) {
+            const double archive = median(f["ZOR OD archive"]);
+            std::printf(
+                "  by archive: / lftp --parallel=3 %.2f (goal at 30 ms >= 10), / x3 %.2f (goal at "
+                "30 ms >= 5, at 0 ms >= 0.9)\n",
+                archive / median(f["lftp --parallel=3"]), archive / x3);
+        }
+        if (has("ZOR OD x3 FTPS")) {
             const double tlsX3 = median(f["ZOR OD x3 FTPS"]);
             std::printf(
                 "  FTPS small files: x3 / lftp -P3 FTPS %.2f (goal at 30 ms >= 1.3), x3 FTPS / "

@@ -27,6 +27,7 @@ class SettingsStore;
 namespace zor::app {
 
 class PublishProgress;
+class UploadOptions;
 class ScreenHost;
 
 // The upload screen: the open site's FTP account, the remote folder browser and the publishing
@@ -63,7 +64,6 @@ public:
     void CheckBox2Click();  // "Запомнить данные" changed state
     void EncryptionBoxChange();
     void SessionsBoxChange();
-    void CheckBox4Click();  // "Проверять сайт после загрузки" clicked
 
     publish::FtpClient IdFTP1;
     CurlHttpClient SiteHttp;  // asks the published site for its pages after an upload
@@ -80,7 +80,9 @@ public:
     QLabel* KeyringNote;       // beside it, where no keyring is: the password goes into a file
     QComboBox* EncryptionBox;  // the connection's protection, in FtpEncryption's order
     QSpinBox* SessionsBox;     // "Одновременных соединений"
+    UploadOptions* Options;    // the two switches below, kept per site
     QCheckBox* CheckBox4;      // "Проверять сайт после загрузки"
+    QCheckBox* CheckBox5;      // "Загружать одним архивом"
     QLabel* Label4;            // what the check of the published site found
     QGroupBox* GroupBox1;      // Edit5 and "Создать"
     QListWidget* ListBox1;     // remote folders
