@@ -28,6 +28,9 @@ inline void writeRandomFile(const QString& path, qint64 size, QRandomGenerator& 
 inline double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
+    if (n == 0) {
+        return 0.0;  // a tool left out of the run
+    }
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 

@@ -1,9 +1,21 @@
 #!/usr/bin/python3
 """An FTP-aware TCP relay that puts a distant server on loopback, for benchmarks.
 
-Usage: latency_relay.py SERVER_PORT DELAY_MS [--drop-data-every N] [--cut-once-at BYTES] [--plain].
+Usage: latency_relay.py SERVER_PORT DELAY_MS [--drop-data-every N] [--cut-once-at BYTES]
+                       [--address ADDRESS --ports LOW-HIGH] [--log FILE] [--plain].
 Listens on 127.0.0.1 and a free port, prints "PORT <n>", and relays every control connection to
 127.0.0.1:SERVER_PORT.
+
+Over TLS the replies cannot be read, so a PASV cannot be rewritten: with --address and --ports
+the relay listens on ADDRESS (another loopback address, 127.0.0.2) at SERVER_PORT and at every
+port of the range, and relays each as it is to the same port on 127.0.0.1. The server announces
+ADDRESS as its passive address and the range as its passive ports (vsftpd's pasv_address,
+pasv_min_port and pasv_max_port). It then prints "PORT <SERVER_PORT>".
+
+With --log, every chunk either way is written to FILE as it reaches the other side:
+"<seconds> <connection> <c|d> <up|down|open|end> <bytes>", connection numbers counting from 1,
+c for control and d for data connections. Round trips are counted from it: each time the
+client's side speaks after a reply came down, one more.
 
 Each byte, either way, on the control connection and on every passive data connection, arrives
 DELAY_MS after it was sent; the end of a stream travels behind its bytes. A new connection
@@ -57,11 +69,35 @@ class Chaos:
 CHAOS = Chaos(0, 0)
 
 
+class Log:
+    """The chunks as they arrive, for counting round trips; off without --log."""
+
+    def __init__(self):
+        self.out = None
+        self.count = 0
+        self.start = time.monotonic()
+
+    def connection(self):
+        self.count += 1
+        return self.count
+
+    def write(self, number, kind, what, size):
+        if self.out:
+            self.out.write("%.4f %d %s %s %d\n" % (time.monotonic() - self.start, number, kind,
+                                                    what, size))
+            self.out.flush()
+
+
+LOG = Log()
+
+
 class Pipe:
     """One direction of a relayed connection: reads now, writes each chunk DELAY later."""
 
-    def __init__(self, delay, reader, writer, not_before=0.0, rewrite=None, breaker=None):
+    def __init__(self, delay, reader, writer, not_before=0.0, rewrite=None, breaker=None,
+                 tag=None):
         self.delay = delay
+        self.tag = tag  # (connection, kind, direction) for the log
         self.reader = reader
         self.writer = writer
         self.not_before = not_before
@@ -112,6 +148,8 @@ class Pipe:
                 wait = max(due, self.not_before) - time.monotonic()
                 if wait > 0:
                     await asyncio.sleep(wait)
+                if self.tag:
+                    LOG.write(*self.tag, 0 if data is None else len(data))
                 if data is None:
                     # A link that broke ends with a reset both ways once the bytes before the
                     # break are through, never with an orderly end that would pass them for the
@@ -148,6 +186,9 @@ def abort(*writers):
 
 async def relay(delay, client_reader, client_writer, server_port, rewrite=None, data=False):
     """Relays one accepted client connection to the server's port, both ways delayed."""
+    number = LOG.connection()
+    kind = "d" if data else "c"
+    LOG.write(number, kind, "open", 0)
     # The server takes the connection when the client's last handshake packet would reach it;
     # what the client sends meanwhile is on its way and arrives no sooner than that.
     opened = time.monotonic() + 3 * delay
@@ -161,7 +202,8 @@ async def relay(delay, client_reader, client_writer, server_port, rewrite=None, 
                 CHAOS.cut_done = CHAOS.cut_done or bool(cut)
                 return True
             return False
-    up = Pipe(delay, client_reader, None, not_before=opened, breaker=breaker)
+    up = Pipe(delay, client_reader, None, not_before=opened, breaker=breaker,
+              tag=(number, kind, "up"))
     up.on_break = lambda: abort(client_writer)
     reading = asyncio.ensure_future(up.read())
     await asyncio.sleep(max(0.0, opened - time.monotonic()))
@@ -172,7 +214,7 @@ async def relay(delay, client_reader, client_writer, server_port, rewrite=None, 
         client_writer.close()
         return
     up.writer = server_writer
-    down = Pipe(delay, server_reader, client_writer, rewrite=rewrite)
+    down = Pipe(delay, server_reader, client_writer, rewrite=rewrite, tag=(number, kind, "down"))
     await asyncio.gather(reading, up.write(), down.read(), down.write())
     for w in (server_writer, client_writer):
         w.close()
@@ -229,10 +271,26 @@ async def main():
     parser.add_argument("--cut-once-at", type=int, default=0)
     # Any protocol but FTP (SSH, say): bytes pass as they are, nothing is read as a reply.
     parser.add_argument("--plain", action="store_true")
+    parser.add_argument("--address")
+    parser.add_argument("--ports")
+    parser.add_argument("--log")
     args = parser.parse_args()
     CHAOS = Chaos(args.drop_data_every, args.cut_once_at)
+    if args.log:
+        LOG.out = open(args.log, "w")
     server_port = args.server_port
     delay = args.delay_ms / 1000.0
+    if args.address:
+        low, high = (int(p) for p in args.ports.split("-"))
+        servers = [await asyncio.start_server(
+            lambda r, w: relay(delay, r, w, server_port), args.address, server_port)]
+        for port in range(low, high + 1):
+            servers.append(await asyncio.start_server(
+                lambda r, w, port=port: relay(delay, r, w, port, data=True), args.address, port))
+        sys.stdout.write("PORT %d\n" % server_port)
+        sys.stdout.flush()
+        await asyncio.gather(*(s.serve_forever() for s in servers))
+        return
     if args.plain:
         server = await asyncio.start_server(
             lambda r, w: relay(delay, r, w, server_port), HOST, 0)

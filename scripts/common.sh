@@ -7,7 +7,7 @@ ZOROD_SRC=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 ZOROD_BUILD_PACKAGES=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-webengine-dev qt6-webchannel-dev libgl-dev
-  libsqlite3-dev libcurl4-openssl-dev libssl-dev libsecret-1-dev libssh-dev oxygen-icon-theme
+  libsqlite3-dev libcurl4-openssl-dev libssl-dev libsecret-1-dev libarchive-dev libssh-dev oxygen-icon-theme
 )
 
 # Building, running and testing.

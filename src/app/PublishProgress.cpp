@@ -40,7 +40,9 @@ void PublishProgress::refresh() {
     window_.setStage(item_.stageText());
     window_.setItemName(item_.name);
     if (item_.stage == publish::Stage::Checking || item_.stage == publish::Stage::Verifying ||
-        item_.stage == publish::Stage::Deleting || item_.stage == publish::Stage::Retrying) {
+        item_.stage == publish::Stage::Deleting || item_.stage == publish::Stage::Retrying ||
+        item_.stage == publish::Stage::Packing || item_.stage == publish::Stage::Unpacking ||
+        item_.stage == publish::Stage::Confirming) {
         // Reading is quick per file; the files done tell more than the bytes of one. A page
         // asked for has no size to tell.
         window_.setBar(item_.k, item_.n);

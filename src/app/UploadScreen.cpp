@@ -21,6 +21,7 @@
 #include "app/PublishProgress.h"
 #include "app/ScreenHost.h"
 #include "app/ScreenMargins.h"
+#include "app/UploadOptions.h"
 #include "platform/CommandGuard.h"
 #include "platform/Dialogs.h"
 #include "platform/SettingsStore.h"
@@ -103,12 +104,9 @@ UploadScreen::UploadScreen(ScreenHost& host, OpenSiteState& state, SettingsStore
     Edit1->setToolTip(
         QStringLiteral("Имя или адрес сервера; другой порт \u2014 через двоеточие: "
                        "ftp.example.ru:2121"));
-    CheckBox4 = new QCheckBox(QStringLiteral("Проверять сайт после загрузки"));
-    CheckBox4->setObjectName(QStringLiteral("CheckBox4"));
-    CheckBox4->setChecked(true);
-    CheckBox4->setToolTip(QStringLiteral(
-        "После загрузки открыть страницы сайта по его адресу, как их откроет посетитель. Адрес "
-        "указывается на экране \u00ABУправление страницами\u00BB."));
+    Options = new UploadOptions(state_, settings_, this);
+    CheckBox4 = Options->CheckBox4;
+    CheckBox5 = Options->CheckBox5;
     Label4 = new QLabel;
     Label4->setObjectName(QStringLiteral("Label4"));
     Label4->setTextFormat(Qt::PlainText);
@@ -192,12 +190,16 @@ UploadScreen::UploadScreen(ScreenHost& host, OpenSiteState& state, SettingsStore
     Protocol = new ProtocolControls(host_, state_, settings_, SftpSession, this);
     Protocol->changed = [this] { EncryptionBox->setEnabled(!Protocol->sftp()); };
     Protocol->remembered = [this] { return CheckBox2->isChecked(); };
+    // Beside the sessions, where the column has room; Tab reaches it there.
+    sessionsRow->insertWidget(sessionsRow->count() - 1, Protocol->row);
+    setTabOrder(SessionsBox, Protocol->ProtocolBox);
+    setTabOrder(Protocol->ProtocolBox, Protocol->KeyButton);
     auto* left = new QVBoxLayout;
-    left->addWidget(Protocol->row);
     left->addLayout(grid);
     left->addStretch();
     left->addWidget(Label4);
     left->addWidget(CheckBox4);
+    left->addWidget(CheckBox5);
     left->addWidget(upChanged);
     auto* leftButtons = new QHBoxLayout;
     leftButtons->addWidget(upAll);
@@ -244,9 +246,9 @@ UploadScreen::UploadScreen(ScreenHost& host, OpenSiteState& state, SettingsStore
     IdFTP1.SecuredLogin = [this] {
         publish::rememberTlsSeen(settings_, state_.siteName, state_.ftpAccount);
     };
-    // Every change is stored, by mouse, keyboard or a screen reader; opening a site sets the
-    // box to what is stored, which stores nothing.
-    connectGuarded(CheckBox4, &QCheckBox::toggled, this, [this] { CheckBox4Click(); });
+    IdFTP1.HabitsLearned = [this] {
+        publish::rememberHabits(settings_, state_.siteName, state_.ftpAccount, IdFTP1.Habits);
+    };
     Label3->installEventFilter(this);
     SessionsBox->installEventFilter(this);
     Edit3->installEventFilter(this);
@@ -291,8 +293,7 @@ void UploadScreen::showAccount() {
         CheckBox2->setChecked(true);
     }
     KeyringNote->setVisible(!host_.keyring().present());
-    CheckBox4->setChecked(state_.siteName.isEmpty() ||
-                          publish::siteCheckEnabled(settings_, state_.siteName));
+    Options->showSite();
     Label4->clear();
 }
 
@@ -360,13 +361,6 @@ void UploadScreen::SessionsBoxChange() {
 
 publish::RemoteClient& UploadScreen::client() {
     return Protocol->sftp() ? static_cast<publish::RemoteClient&>(SftpSession) : IdFTP1;
-}
-
-void UploadScreen::CheckBox4Click() {
-    const bool on = CheckBox4->isChecked();
-    if (!state_.siteName.isEmpty() && on != publish::siteCheckEnabled(settings_, state_.siteName)) {
-        publish::storeSiteCheckEnabled(settings_, state_.siteName, on);
-    }
 }
 
 bool UploadScreen::eventFilter(QObject* watched, QEvent* event) {
@@ -516,17 +510,11 @@ void UploadScreen::uploadAndCheck(const QString& title, bool all) {
     QString refused;
     runPublishing(title, [this, all, &title, &refused](PublishProgress& progress) {
         publish::PublishJob job{state_, settings_, client(), progress.progressFn()};
+        job.http = &SiteHttp;
         const publish::UploadResult uploaded =
             all ? publish::uploadAllFiles(job) : publish::uploadChangedFiles(job);
         askAboutRemoved(job, uploaded, title, refused);
-        // A server that took fewer sessions has lowered the site's number, and files that
-        // needed another try: said beneath.
-        QString fewer = uploaded.fewerSessions > 0
-                            ? u'\n' + publish::fewerSessionsText(uploaded.fewerSessions)
-                            : QString();
-        if (uploaded.retried > 0) {
-            fewer += u'\n' + publish::retriedFilesText(uploaded.retried);
-        }
+        const QString fewer = uploadNotes(uploaded);
         if (!CheckBox4->isChecked()) {
             if (!fewer.isEmpty()) {
                 showCheckResult(QStringLiteral("Файлы закачаны.") + fewer, true);

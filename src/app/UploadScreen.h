@@ -29,6 +29,7 @@ namespace zor::app {
 
 class ProtocolControls;
 class PublishProgress;
+class UploadOptions;
 class ScreenHost;
 
 // The upload screen: the open site's FTP account, the remote folder browser and the publishing
@@ -65,7 +66,6 @@ public:
     void CheckBox2Click();  // "Запомнить данные" changed state
     void EncryptionBoxChange();
     void SessionsBoxChange();
-    void CheckBox4Click();  // "Проверять сайт после загрузки" clicked
 
     publish::FtpClient IdFTP1;
     publish::SftpClient SftpSession;  // for a site published over SSH
@@ -84,7 +84,9 @@ public:
     QLabel* KeyringNote;       // beside it, where no keyring is: the password goes into a file
     QComboBox* EncryptionBox;  // the connection's protection, in FtpEncryption's order
     QSpinBox* SessionsBox;     // "Одновременных соединений"
+    UploadOptions* Options;    // the two switches below, kept per site
     QCheckBox* CheckBox4;      // "Проверять сайт после загрузки"
+    QCheckBox* CheckBox5;      // "Загружать одним архивом"
     QLabel* Label4;            // what the check of the published site found
     QGroupBox* GroupBox1;      // Edit5 and "Создать"
     QListWidget* ListBox1;     // remote folders

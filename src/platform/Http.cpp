@@ -252,12 +252,36 @@ bool CurlHttpClient::DownloadToFile(const QString& address, const QString& local
 }
 
 HttpPage CurlHttpClient::Fetch(const QString& address, qint64 maxBytes) {
+    return request(address, nullptr, maxBytes);
+}
+
+HttpPage CurlHttpClient::Post(const QString& address,
+                              const QList<std::pair<QByteArray, QByteArray>>& fields,
+                              qint64 maxBytes) {
+    QByteArray form;
+    for (const auto& [name, value] : fields) {
+        if (!form.isEmpty()) {
+            form += '&';
+        }
+        form += name.toPercentEncoding() + '=' + value.toPercentEncoding();
+    }
+    return request(address, &form, maxBytes);
+}
+
+HttpPage CurlHttpClient::request(const QString& address, const QByteArray* form, qint64 maxBytes) {
     HttpPage page;
     Memory memory{page.body, maxBytes};
     Request request(*this, address);
     CURL* h = request.handle();
     request.set(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &keepBody) == CURLE_OK &&
                 curl_easy_setopt(h, CURLOPT_WRITEDATA, &memory) == CURLE_OK);
+    if (form) {
+        request.set(curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
+                                     static_cast<curl_off_t>(form->size())) == CURLE_OK &&
+                    curl_easy_setopt(h, CURLOPT_COPYPOSTFIELDS, form->constData()) == CURLE_OK &&
+                    curl_easy_setopt(h, CURLOPT_POSTREDIR,
+                                     static_cast<long>(CURL_REDIR_POST_ALL)) == CURLE_OK);
+    }
     CURLcode result = request.perform();
     if (result == CURLE_WRITE_ERROR && memory.truncated) {
         result = CURLE_OK;

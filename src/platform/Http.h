@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <chrono>
 #include <functional>
+#include <utility>
 
 #include "platform/Errors.h"
 
@@ -42,6 +44,11 @@ public:
     // The answer at address, kept in memory up to maxBytes of its body: a longer body is cut
     // there, which ends the transfer without failing it.
     virtual HttpPage Fetch(const QString& address, qint64 maxBytes) = 0;
+    // The answer to a form posted to address (its fields URL-encoded), kept as Fetch keeps one.
+    // A redirect posts the form again to the new address.
+    virtual HttpPage Post(const QString& address,
+                          const QList<std::pair<QByteArray, QByteArray>>& fields,
+                          qint64 maxBytes) = 0;
 
     std::chrono::milliseconds ConnectTimeout{std::chrono::seconds(15)};
     // A transfer that moves less than one byte a second for this long has failed.
@@ -59,6 +66,11 @@ class CurlHttpClient : public HttpClient {
 public:
     bool DownloadToFile(const QString& address, const QString& localPath, qint64 maxBytes) override;
     HttpPage Fetch(const QString& address, qint64 maxBytes) override;
+    HttpPage Post(const QString& address, const QList<std::pair<QByteArray, QByteArray>>& fields,
+                  qint64 maxBytes) override;
+
+private:
+    HttpPage request(const QString& address, const QByteArray* form, qint64 maxBytes);
 };
 
 }  // namespace zor

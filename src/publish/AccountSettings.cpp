@@ -28,6 +28,7 @@ const QString CertificateName = QStringLiteral("tlscert");
 const QString SessionsName = QStringLiteral("sessions");
 const QString TlsSeenName = QStringLiteral("tlsseen");
 const QString PlainAcceptedName = QStringLiteral("plainok");
+const QString HabitsName = QStringLiteral("habits");
 const QString PasswordName = QStringLiteral("pass");
 const QString ProtocolName = QStringLiteral("protocol");
 const QString KeyFileName = QStringLiteral("sshkey");
@@ -112,6 +113,7 @@ StoredAccount loadFtpAccount(SettingsStore& store, const QString& siteName) {
     a.plainAccepted = key.read(PlainAcceptedName);
     a.protocol = key.read(ProtocolName);
     a.keyFile = key.read(KeyFileName);
+    a.habits = key.read(HabitsName);
     return a;
 }
 
@@ -185,6 +187,44 @@ void rememberPlainAccepted(SettingsStore& store, const QString& siteName, FtpAcc
     }
 }
 
+QString habitsValue(const ServerHabits& habits) {
+    QStringList words{habits.host};
+    if (habits.oneCommandAtATime) {
+        words.append(*habits.oneCommandAtATime ? QStringLiteral("sequential")
+                                               : QStringLiteral("concurrent"));
+    }
+    if (habits.startAfterHandshake) {
+        words.append(QStringLiteral("tlsfirst"));
+    }
+    return words.join(u' ');
+}
+
+ServerHabits habitsFromValue(const std::optional<QString>& value) {
+    ServerHabits h;
+    const QStringList words = value.value_or(QString()).split(u' ', Qt::SkipEmptyParts);
+    if (words.isEmpty()) {
+        return h;
+    }
+    h.host = words.front();
+    for (const QString& w : words.mid(1)) {
+        if (w == u"sequential" || w == u"concurrent") {
+            h.oneCommandAtATime = w == u"sequential";
+        } else if (w == u"tlsfirst") {
+            h.startAfterHandshake = true;
+        }
+    }
+    return h;
+}
+
+void rememberHabits(SettingsStore& store, const QString& siteName, FtpAccount& account,
+                    const ServerHabits& habits) {
+    if (account.habits == habits || siteName.isEmpty() || habits.host.isEmpty()) {
+        return;
+    }
+    SettingsKey(store, ftpKey(siteName)).write(HabitsName, habitsValue(habits));
+    account.habits = habits;
+}
+
 FtpAccount rememberedAccount(SettingsStore& store, Keyring& keyring, const QString& siteName) {
     const StoredAccount stored = loadFtpAccount(store, siteName);
     FtpAccount a;
@@ -199,6 +239,7 @@ FtpAccount rememberedAccount(SettingsStore& store, Keyring& keyring, const QStri
     a.plainAccepted = stored.plainAccepted == QStringLiteral("1");
     a.protocol = protocolFromValue(stored.protocol);
     a.keyFile = stored.keyFile.value_or(QString());
+    a.habits = habitsFromValue(stored.habits);
     if (a.host.isEmpty() || a.userName.isEmpty()) {
         return a;  // no account remembered, nor a password for one
     }

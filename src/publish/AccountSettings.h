@@ -15,7 +15,8 @@ class SettingsStore;
 // account is remembered, "tls" (the connection's protection), "tlscert" (the fingerprint of
 // a certificate the user trusted for the site), "tlsseen" ("1" once a login over TLS worked),
 // "plainok" ("1" once the user let the password go in the clear to a server without TLS),
-// "sessions" (how many at once), "protocol" and "sshkey".
+// "habits" (how the server orders its work), "sessions" (how many at once), "protocol" and
+// "sshkey".
 //
 // Where a keyring is at hand the password is kept there instead of "pass", under the site's
 // name, "ftp", the host and port and the user name; "pass" is then absent. Without a keyring,
@@ -37,7 +38,7 @@ int sessionsFromValue(const std::optional<QString>& value);
 // The stored values; a value that is absent stays empty here and is not applied.
 struct StoredAccount {
     std::optional<QString> host, userName, remoteFolder, password;  // password unscrambled
-    std::optional<QString> encryption, trustedCertificate, sessions, tlsSeen, plainAccepted;
+    std::optional<QString> encryption, trustedCertificate, sessions, tlsSeen, plainAccepted, habits;
     std::optional<QString> protocol, keyFile;
 };
 
@@ -98,5 +99,12 @@ void storeTrustedCertificate(SettingsStore& store, const QString& siteName,
 // A login over TLS worked for the site; stored once.
 void rememberTlsSeen(SettingsStore& store, const QString& siteName, FtpAccount& account);
 void rememberPlainAccepted(SettingsStore& store, const QString& siteName, FtpAccount& account);
+// "habits": the host, then "sequential" or "concurrent" once known, and "tlsfirst" when the
+// server answers a data command only after the data connection's handshake.
+QString habitsValue(const ServerHabits& habits);
+ServerHabits habitsFromValue(const std::optional<QString>& value);
+// Stores what a session learned of the server, when it is news.
+void rememberHabits(SettingsStore& store, const QString& siteName, FtpAccount& account,
+                    const ServerHabits& habits);
 
 }  // namespace zor::publish

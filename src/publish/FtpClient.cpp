@@ -66,7 +66,7 @@ void FtpClient::run(Operation&& operation) {
         data_.abort();
         // With a reply still owed the conversation has lost its place: the next command would
         // read a stale answer as its own.
-        if (replyOwed_) {
+        if (replyOwed_ || passiveAhead_ || noopOwed_) {
             closeControl();
         }
         throw;
@@ -125,6 +125,9 @@ FtpReply FtpClient::expect(FtpReply reply, std::initializer_list<int> accepted) 
 
 FtpReply FtpClient::command(const QString& text, std::initializer_list<int> accepted,
                             Pacer& pacer) {
+    if (passiveAhead_) {
+        passiveSentAhead(pacer);  // an answer nobody needs now
+    }
     send(commandLine(text), pacer);
     return expect(readReply(pacer), accepted);
 }
@@ -143,7 +146,12 @@ void FtpClient::OpenSession() {
         replyOwed_ = true;
         tlsRefused_ = false;
         canResume_.reset();
-        handshakeBeforeStart_ = false;
+        passiveAhead_ = false;
+        noopOwed_ = false;
+        if (Habits.host != Host) {
+            Habits = ServerHabits{};  // learned of another server
+            Habits.host = Host;
+        }
         acceptedFingerprint_.clear();
         const HostAndPort address = parseHostField(Host, Port);
         control_.connectToHost(address.host, address.port, pacer);
@@ -268,7 +276,73 @@ void FtpClient::RenameRemote(const QString& oldPath, const QString& newPath) {
 }
 
 quint16 FtpClient::enterPassive(Pacer& pacer) {
-    const FtpReply reply = command(QStringLiteral("PASV"), {227}, pacer);
+    if (const auto ahead = passiveSentAhead(pacer)) {
+        return *ahead;
+    }
+    return passivePort(command(QStringLiteral("PASV"), {227}, pacer));
+}
+
+std::optional<quint16> FtpClient::passiveSentAhead(Pacer& pacer) {
+    if (!passiveAhead_) {
+        return std::nullopt;
+    }
+    replyOwed_ = true;
+    const FtpReply reply = readReply(pacer);
+    passiveAhead_ = false;
+    // A refusal only means the next transfer asks again.
+    if (reply.code != 227) {
+        return std::nullopt;
+    }
+    return passivePort(reply);
+}
+
+bool FtpClient::handshakeAtOnce() const {
+    // A server that reads one command at a time takes the data connection only once it has
+    // read the command for it, so a handshake arriving early never finds a connection it does
+    // not expect.
+    return Habits.startAfterHandshake || Habits.oneCommandAtATime.value_or(false);
+}
+
+void FtpClient::learn(const std::function<void(ServerHabits&)>& change) {
+    ServerHabits next = Habits;
+    next.host = Host;
+    change(next);
+    if (next == Habits) {
+        return;
+    }
+    Habits = next;
+    if (HabitsLearned) {
+        HabitsLearned();
+    }
+}
+
+void FtpClient::AdoptHabits(const ServerHabits& seen) {
+    if (seen.host != Host) {
+        return;
+    }
+    learn([&seen](ServerHabits& h) {
+        h.startAfterHandshake = h.startAfterHandshake || seen.startAfterHandshake;
+        if (!h.oneCommandAtATime) {
+            h.oneCommandAtATime = seen.oneCommandAtATime;
+        }
+    });
+}
+
+void FtpClient::probeHabits(Pacer& pacer) {
+    send(commandLine(u"NOOP"), pacer);
+    // Nothing of the file has gone yet, so the transfer cannot have ended: an answer now comes
+    // from a server that reads commands during a transfer.
+    const auto answer =
+        replyWithin(std::min<std::chrono::milliseconds>(HabitProbeWait, Timeout / 2));
+    if (answer) {
+        learn([](ServerHabits& h) { h.oneCommandAtATime = false; });
+        return;
+    }
+    noopOwed_ = true;
+    learn([](ServerHabits& h) { h.oneCommandAtATime = true; });
+}
+
+quint16 FtpClient::passivePort(const FtpReply& reply) const {
     const auto address = parsePassiveReply(reply.lines.value(0));
     if (!address) {
         throw FtpError(
@@ -338,12 +412,12 @@ FtpReply FtpClient::startReply(std::initializer_list<int> accepted, Pacer& pacer
     // keeps its answer until the handshake is done is let have it first, side by side with the
     // answer, for the rest of the session.
     std::optional<FtpReply> start;
-    if (!handshakeBeforeStart_) {
+    if (!handshakeAtOnce()) {
         start = replyWithin(std::min<std::chrono::milliseconds>(MaxStartWait, Timeout / 2));
         if (start) {
             expect(*start, accepted);
         } else {
-            handshakeBeforeStart_ = true;
+            learn([](ServerHabits& h) { h.startAfterHandshake = true; });
         }
     }
     for (;;) {
@@ -410,12 +484,35 @@ bool FtpClient::receiveData(const QByteArray& line, qint64 from, Pacer& pacer,
 void FtpClient::finishTransfer(Pacer& pacer, const QString& failure) {
     const FtpReply end = readReply(pacer);
     if (end.code == 226 || end.code == 250) {
+        if (noopOwed_) {
+            // The probe's NOOP, whatever the answer. The file is confirmed already: a server
+            // that goes instead of answering costs the session, not the file.
+            replyOwed_ = true;
+            noopOwed_ = false;
+            try {
+                readReply(pacer);
+            } catch (const ConnectionLost&) {
+                closeControl();
+            } catch (const ConnectionTimedOut&) {
+                closeControl();
+            }
+        }
         return;
+    }
+    // Answers still owed behind this one (a PASV sent ahead, the probe's NOOP): the session
+    // goes rather than sort them out.
+    const bool owedBehind = passiveAhead_ || noopOwed_;
+    if (passiveAhead_ && (end.code == 426 || end.code == 451)) {
+        // Perhaps the early PASV broke the transfer off after all: never again here.
+        learn([](ServerHabits& h) { h.oneCommandAtATime = false; });
+    }
+    if (owedBehind) {
+        replyOwed_ = true;
     }
     if (end.code == 0) {
         expect(end, {226, 250});
     }
-    if (end.code == 426 && !replyArrived()) {
+    if (!owedBehind && end.code == 426 && !replyArrived()) {
         // A server that aborted at our ABOR closes the transfer with one more reply; one that
         // gave up by itself says nothing more. Unless that reply has come already, the session
         // goes, so that a late one cannot pass for the answer to the next command.
@@ -524,13 +621,18 @@ void FtpClient::UploadFile(const QString& localPath, const QString& remotePath, 
         // Most servers say nothing after STOR until the data connection is open.
         send(stor, pacer);
         openData(port, pacer);
+        // The first file sent to a server whose ways are not known finds them out, once.
+        const bool probe = PassiveAhead && !Habits.oneCommandAtATime.has_value();
         // Bytes that fit into the connection's buffers wait there for a server that has not
         // answered yet; a server that refuses the file then says so in the start reply, read
         // after them, and nothing is taken for sent.
-        const bool early = SendBeforeStartReply && !data_.tls() && from == 0 &&
+        const bool early = SendBeforeStartReply && !data_.tls() && from == 0 && !probe &&
                            file.size() <= MaxSentBeforeStartReply;
         if (!early) {
             startReply({110, 125, 150}, pacer);
+        }
+        if (probe) {
+            probeHabits(pacer);
         }
 
         QByteArray buffer(ChunkSize, Qt::Uninitialized);
@@ -597,6 +699,11 @@ void FtpClient::UploadFile(const QString& localPath, const QString& remotePath, 
                 Progress(sent);
             }
             pacer.tick();
+        }
+        if (PassiveAhead && Habits.oneCommandAtATime.value_or(false)) {
+            // Read once the transfer has ended, by the server and then by the next transfer.
+            send(commandLine(u"PASV"), pacer);
+            passiveAhead_ = true;
         }
         // Closing the data connection marks the end of the file.
         data_.finish(pacer);
@@ -670,6 +777,8 @@ void FtpClient::closeControl() {
     control_.close();
     received_.clear();
     replyOwed_ = false;
+    passiveAhead_ = false;
+    noopOwed_ = false;
 }
 
 }  // namespace zor::publish

@@ -43,6 +43,20 @@ public:
     bool SendBeforeStartReply = true;
     static constexpr qint64 MaxSentBeforeStartReply = 64 * 1024;
 
+    // How the server orders its work, as far as known: taken as given, and filled in by what
+    // a session sees (Habits.host is then Host). HabitsLearned runs when something new was
+    // seen, so the caller can keep it for the site.
+    ServerHabits Habits;
+    std::function<void()> HabitsLearned;
+    // With a server that reads one command at a time, the PASV for the next file goes out
+    // while a file's end reply is still on its way, a round trip fewer per file.
+    bool PassiveAhead = true;
+    // Takes in what another session to the same server learned of it.
+    void AdoptHabits(const ServerHabits& seen);
+    // How long the first transfer of a server whose ways are unknown waits to see whether a
+    // command sent during a transfer is answered at once.
+    static constexpr std::chrono::milliseconds HabitProbeWait{1000};
+
     FtpEncryption Encryption = FtpEncryption::Off;
     // The server has spoken TLS with this site before (a login over TLS, a certificate the user
     // trusted): with IfAvailable, a refusal of "AUTH TLS" is then no reason to go on without it
@@ -127,6 +141,7 @@ private:
     bool secureControl(Pacer& pacer);
     void checkCertificate();
     quint16 enterPassive(Pacer& pacer);
+    quint16 passivePort(const FtpReply& reply) const;
     void openData(quint16 port, Pacer& pacer);
     FtpReply startReply(std::initializer_list<int> accepted, Pacer& pacer);
     // A reply that has arrived, without waiting for one.
@@ -151,8 +166,16 @@ private:
     std::unique_ptr<TlsContext> tls_;  // made when first needed
     QString acceptedFingerprint_;      // of the open session's certificate
     bool tlsRefused_ = false;
-    std::optional<bool> canResume_;      // of the open session, once asked
-    bool handshakeBeforeStart_ = false;  // this server answers a transfer only after its handshake
+    std::optional<bool> canResume_;  // of the open session, once asked
+    // Sends the data connection's handshake without waiting for the start reply.
+    bool handshakeAtOnce() const;
+    void learn(const std::function<void(ServerHabits&)>& change);
+    // Reads the answer to a PASV sent ahead, when there is one: its port, or nothing.
+    std::optional<quint16> passiveSentAhead(Pacer& pacer);
+    // Sends a NOOP during a transfer and sees whether the answer comes before the transfer ends.
+    void probeHabits(Pacer& pacer);
+    bool passiveAhead_ = false;  // a PASV went out whose answer is still to be read
+    bool noopOwed_ = false;      // a NOOP of the habit probe awaits its answer
     struct Login {
         QString host, user, password;
         int port = 0;

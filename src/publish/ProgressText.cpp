@@ -25,6 +25,18 @@ QString stageText(Stage stage, int k, int n) {
         case Stage::Verifying:
             what = QStringLiteral("Проверка сайта: страница %1 из %2");
             break;
+        case Stage::Packing:
+            what = QStringLiteral("Упаковка: %1 из %2");
+            break;
+        case Stage::SendingArchive:
+            what = QStringLiteral("Отправка архива: %1 из %2");
+            break;
+        case Stage::Unpacking:
+            what = QStringLiteral("Распаковка на сервере: %1 из %2");
+            break;
+        case Stage::Confirming:
+            what = QStringLiteral("Проверка: %1 из %2");
+            break;
     }
     return what.arg(k).arg(n);
 }

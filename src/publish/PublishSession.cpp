@@ -79,6 +79,8 @@ void applyAccount(RemoteClient& client, const FtpAccount& account) {
         // A certificate trusted for the site, or a login over TLS seen before, proves the server
         // speaks TLS: a refusal of it now is not taken at its word.
         ftp->TlsKnown = account.tlsSeen || !account.trustedCertificate.isEmpty();
+        // What was learned of another host says nothing of this one.
+        ftp->Habits = account.habits.host == account.host ? account.habits : ServerHabits{};
     }
     if (auto* sftp = dynamic_cast<SftpClient*>(&client)) {
         if (sftp->KeyFile != account.keyFile) {

@@ -8,8 +8,9 @@
 #include "site/OpenSiteState.h"
 
 namespace zor {
+class HttpClient;
 class SettingsStore;
-}
+}  // namespace zor
 
 // What every publishing command shares: the account check, the steps of its short FTP session,
 // and how it tells the window what it is doing.
@@ -77,12 +78,16 @@ private:
 };
 
 enum class Stage {
-    Checking,   // digesting the site's files
-    Sending,    // uploading changed files
-    Receiving,  // downloading the published pages
-    Verifying,  // asking the published site for its pages
-    Deleting,   // deleting from the server files the site no longer has
-    Retrying,   // waiting to try a file again: k is the retry, n how many there may be
+    Checking,        // digesting the site's files
+    Sending,         // uploading changed files
+    Receiving,       // downloading the published pages
+    Verifying,       // asking the published site for its pages
+    Deleting,        // deleting from the server files the site no longer has
+    Retrying,        // waiting to try a file again: k is the retry, n how many there may be
+    Packing,         // putting files into the archive
+    SendingArchive,  // sending the archive and its script: k is the part, n how many
+    Unpacking,       // the server's PHP unpacking a part
+    Confirming,      // comparing what the server wrote with what went into the archive
 };
 
 // Item k (from 1) of n of a stage: its name and its size in bytes (-1 when not known yet).
@@ -95,6 +100,9 @@ struct PublishJob {
     RemoteClient& ftp;
     ProgressFn progress;           // may be empty
     int retries = DefaultRetries;  // of a file whose transfer failed for a passing reason
+    // Asks the published site to unpack an upload's archive; none: every file by itself.
+    HttpClient* http = nullptr;
+    bool archive = true;  // the archive route may be taken, when the site has it on
 
     void report(Stage stage, int k, int n, const QString& name, qint64 size) const {
         if (progress) {

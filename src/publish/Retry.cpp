@@ -136,8 +136,10 @@ QString RetryingTransfer::upload(const Transfer& t) {
     for (int attempt = 0;; ++attempt) {
         try {
             qint64 from = 0;
+            // A session the server or the client dropped after the last file opens again
+            // before the next one, as for a retry.
+            reopen();
             if (attempt > 0) {
-                reopen();
                 // What reached the server stays there, under the temporary name.
                 if (throughPart && t.size >= ResumeFrom && ftp_.CanResume()) {
                     const qint64 there = ftp_.RemoteSize(sent);
@@ -170,8 +172,10 @@ void RetryingTransfer::download(const Transfer& t) {
     for (int attempt = 0;; ++attempt) {
         try {
             qint64 from = 0;
+            // A session the server or the client dropped after the last file opens again
+            // before the next one, as for a retry.
+            reopen();
             if (attempt > 0) {
-                reopen();
                 const QFileInfo partial(t.localPath);
                 if (partial.exists() && partial.size() >= ResumeFrom && ftp_.CanResume()) {
                     from = partial.size();

@@ -65,6 +65,9 @@ void copySessionSettings(const FtpClient& from, FtpClient& to) {
     to.AskTrust = nullptr;
     to.AskPlainLogin = nullptr;
     to.SecuredLogin = nullptr;
+    to.Habits = from.Habits;
+    to.HabitsLearned = nullptr;
+    to.PassiveAhead = from.PassiveAhead;
 }
 
 namespace {
@@ -351,6 +354,13 @@ void Pool::takeOverFirst() {
 void Pool::giveBackFirst() {
     first_.Progress = firstProgress_;
     first_.Pump = firstPump_;
+    // What a further session learned of the server is kept as the first one's would be.
+    auto* first = dynamic_cast<FtpClient*>(&first_);
+    for (const auto& client : clients_) {
+        if (const auto* further = dynamic_cast<const FtpClient*>(client.get()); first && further) {
+            first->AdoptHabits(further->Habits);
+        }
+    }
 }
 
 void Pool::startWorkers(int extra, const QString& folder) {

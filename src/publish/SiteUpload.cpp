@@ -4,16 +4,19 @@
 #include <sys/stat.h>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <algorithm>
 #include <cstring>
 #include <memory>
 
 #include "platform/SettingsStore.h"
 #include "platform/TextFile.h"
+#include "publish/ArchiveUpload.h"
 #include "publish/FileChangeCache.h"
 #include "publish/FileDigest.h"
 #include "publish/FtpClient.h"
 #include "publish/SessionPool.h"
+#include "publish/SiteCheck.h"
 #include "site/PageIndex.h"
 #include "site/SiteWorkspace.h"
 
@@ -245,6 +248,36 @@ void sendOverSessions(PublishJob& job, const FtpAccount& account, FileChangeCach
     }
 }
 
+// Whether this upload takes the archive route for `files`; when the site has it on but was found
+// unable to take archives, `why` says so.
+bool archiveRouteFor(PublishJob& job, const FtpAccount& account, qsizetype files, QString& why) {
+    if (!job.archive || !job.http || !siteAddressSet(job.state.siteAddress) ||
+        files < ArchiveFromFiles || !archiveRouteEnabled(job.settings, job.state.siteName)) {
+        return false;
+    }
+    if (const std::optional<QString> reason =
+            archiveUnavailable(job.settings, job.state.siteName, account)) {
+        why = QStringLiteral("сайт не принимает архивы: %1").arg(*reason);
+        return false;
+    }
+    return true;
+}
+
+// What a script and archive of an earlier upload left in the remote folder (the program was
+// killed before it could delete them).
+void deleteLeftUnpackFiles(RemoteClient& ftp, const FtpAccount& account,
+                           const QStringList& listing) {
+    for (const QString& name : leftUnpackFiles(listing)) {
+        try {
+            ftp.DeleteRemoteFile(account.remoteFolder + u'/' + name);
+        } catch (const FtpError& e) {
+            if (e.replyCode() == 0) {
+                throw;
+            }
+        }
+    }
+}
+
 UploadResult upload(PublishJob& job, bool ignoreRecords, UploadMode mode) {
     checkSiteOpen(job.state);
     site::writeIndexFiles(job.state);
@@ -267,6 +300,9 @@ UploadResult upload(PublishJob& job, bool ignoreRecords, UploadMode mode) {
     ftp.ListFolder(lines);
     const QString folderNames = listingFolderNames(lines);
     UploadResult result{pending.considered, 0, 0, {}, {}, 0, 0, {}};
+    if (mode == UploadMode::Send) {
+        deleteLeftUnpackFiles(ftp, account, lines);
+    }
     const auto makeGroup = [&](const QStringList& group) {
         for (const QString& folder : group) {
             if (mode == UploadMode::Send) {
@@ -289,18 +325,53 @@ UploadResult upload(PublishJob& job, bool ignoreRecords, UploadMode mode) {
             stillOnServer(ftp, account.remoteFolder, goneFromSite(job.state.sitePath, cache), cache,
                           job.settings, job.state.siteName, mode == UploadMode::Send);
     };
+    const QList<SiteFile> indexFiles = heldBack(job.state.sitePath, pending.changed);
+    QList<SiteFile> archived;
+    for (const SiteFile& f : pending.changed) {
+        if (!indexFiles.contains(f) && archivable(f)) {
+            archived.append(f);
+        }
+    }
+    const bool byArchive = archiveRouteFor(job, account, archived.size(), result.fallback);
     if (mode == UploadMode::DryRun) {
         result.sent = static_cast<int>(pending.changed.size());
         result.bytes = pending.bytes;
         result.files = pending.changed;
+        if (byArchive) {
+            result.route = UploadRoute::Archive;
+            result.archived = static_cast<int>(archived.size());
+        }
         findRemoved();
         closeIfOpen(ftp);
         return result;
     }
+    // What the archive brought is recorded; the rest, the index files last, goes file by file.
+    QList<SiteFile> toSend = pending.changed;
+    if (byArchive) {
+        const ArchiveOutcome brought = sendByArchive(job, *job.http, account, cache, archived);
+        result.archived = static_cast<int>(brought.confirmed.size());
+        result.route = brought.confirmed.isEmpty() ? UploadRoute::Files : UploadRoute::Archive;
+        result.fallback = brought.failure;
+        result.sent += result.archived;
+        result.bytes += brought.bytes;
+        result.files += brought.confirmed;
+        QSet<QString> confirmed;
+        for (const SiteFile& f : brought.confirmed) {
+            confirmed.insert(f.localPath);
+        }
+        toSend.clear();
+        for (const SiteFile& f : pending.changed) {
+            if (!confirmed.contains(f.localPath) && !indexFiles.contains(f)) {
+                toSend.append(f);
+            }
+        }
+        toSend += indexFiles;
+        openIfClosed(ftp);
+    }
     // Large files go to temporary names first; what an earlier upload left of them goes.
     TemporaryNames parts(job.settings, job.state.siteName);
     QStringList partNames;
-    for (const SiteFile& f : pending.changed) {
+    for (const SiteFile& f : toSend) {
         if (QFileInfo(f.localPath).size() > TemporaryNameAbove) {
             partNames.append(account.remoteFolder + f.name + PartSuffix);
         }
@@ -329,16 +400,15 @@ UploadResult upload(PublishJob& job, bool ignoreRecords, UploadMode mode) {
         result.bytes += file.size;
         result.files.append(file);
     };
-    const int n = static_cast<int>(pending.changed.size());
-    const QList<SiteFile> indexFiles = heldBack(job.state.sitePath, pending.changed);
+    const int n = static_cast<int>(toSend.size());
     if (sessionsWanted(account) > 1 && n - indexFiles.size() >= 2) {
-        sendOverSessions(job, account, cache, parts, pending.changed, indexFiles, result);
+        sendOverSessions(job, account, cache, parts, toSend, indexFiles, result);
         for (qsizetype k = 0; k < indexFiles.size(); ++k) {
             sendOne(indexFiles[k], n - static_cast<int>(indexFiles.size() - k) + 1, n);
         }
     } else {
-        for (qsizetype k = 0; k < pending.changed.size(); ++k) {
-            sendOne(pending.changed[k], static_cast<int>(k + 1), n);
+        for (qsizetype k = 0; k < toSend.size(); ++k) {
+            sendOne(toSend[k], static_cast<int>(k + 1), n);
         }
     }
     findRemoved();

@@ -28,6 +28,9 @@ struct SiteFile {
     QString localPath;
     QString name;      // remote sub-path + file name: the cache's value name, "/mf/img/logo.png"
     qint64 size = -1;  // bytes, once known
+
+    // The same file of the site, whatever its size was found to be.
+    bool operator==(const SiteFile& other) const { return localPath == other.localPath; }
 };
 
 // The files the nine passes take, in pass order and each folder's listing order: regular files
@@ -57,6 +60,10 @@ PendingUpload pendingUpload(PublishJob& job, bool ignoreRecords = false);
 // creates, sends and records nothing, and its result tells what the upload would have done.
 enum class UploadMode { Send, DryRun };
 
+// How the upload sent its files: each by itself over FTP, or most in one archive that the site's
+// PHP unpacked (the rest by themselves).
+enum class UploadRoute { Files, Archive };
+
 struct UploadResult {
     int considered = 0;     // files digested
     int sent = 0;           // files the server took
@@ -68,6 +75,11 @@ struct UploadResult {
     // Files the site once sent and no longer has, still on the server; the upload deletes
     // none of them (deleteRemovedFiles does, when asked).
     QList<RemovedFile> removed;
+    UploadRoute route = UploadRoute::Files;  // dry run: the route it would take
+    int archived = 0;                        // files the archive brought, confirmed by the server
+    // Why the archive route was not taken or did not bring every file; empty when it was not
+    // meant to be taken (too few files, switched off) or brought everything.
+    QString fallback{};
 };
 
 // "Закачать изменённые файлы": refuses when no site is open; rewrites the index files from the

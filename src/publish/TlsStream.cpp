@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
+#include <vector>
 
 #include "publish/FtpError.h"
 #include "publish/TcpConnection.h"
@@ -226,6 +227,27 @@ TlsStream::TlsStream(const TlsContext& context, int fd, const QString& host, Tls
         if (ssl_session_st* s = resume->session()) {
             SSL_set_session(ssl_, s);
         }
+        preferGroupOf(*resume);
+    }
+}
+
+void TlsStream::preferGroupOf(const TlsStream& other) {
+    // The key share goes out for the first group offered. A server that takes another one
+    // answers with a request to try again, a round trip more on every data connection; the
+    // group it chose for the control connection it takes again.
+    const int chosen = SSL_get_negotiated_group(other.ssl_);
+    if (chosen <= 0 || (chosen & TLSEXT_nid_unknown) != 0) {
+        return;
+    }
+    std::vector<int> groups{chosen};
+    for (const int group :
+         {NID_X25519, NID_X9_62_prime256v1, NID_X448, NID_secp521r1, NID_secp384r1}) {
+        if (group != chosen) {
+            groups.push_back(group);
+        }
+    }
+    if (SSL_set1_groups(ssl_, groups.data(), static_cast<int>(groups.size())) != 1) {
+        ERR_clear_error();  // the defaults stay: slower by a round trip, no less safe
     }
 }
 

@@ -67,6 +67,9 @@ private:
     // the handshake: with TLS 1.3 the server's tickets come after it, with its first words.
     ssl_session_st* session();
 
+    // Offers first the key exchange group `other` agreed on with the same server.
+    void preferGroupOf(const TlsStream& other);
+
     ssl_st* ssl_;
     ssl_session_st* session_ = nullptr;
     bool handshakeDone_ = false;

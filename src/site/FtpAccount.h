@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 // The FTP account a site publishes to, as the site keeps it. Publishing works with it; the site
 // only holds it, and knows nothing of how a session uses it.
@@ -15,6 +16,19 @@ enum class FtpEncryption {
 
 // What carries the site's publishing: FTP (RFC 959, optionally with TLS) or SFTP over SSH.
 enum class RemoteProtocol { Ftp, Sftp };
+
+// How a site's server orders its work, learned once per site so that later sessions need not
+// find out again, and forgotten when the host changes.
+struct ServerHabits {
+    QString host;  // the server they were learned of
+    // The server answers a data command (150) only after the data connection's TLS handshake.
+    bool startAfterHandshake = false;
+    // The server reads a further command only once a transfer has ended, as most do; unknown
+    // until seen. Such a server takes the next command during a transfer without harm, and a
+    // data connection's handshake before its start reply.
+    std::optional<bool> oneCommandAtATime;
+    bool operator==(const ServerHabits&) const = default;
+};
 
 // The FTP account of the open site, following the upload screen's fields.
 struct FtpAccount {
@@ -38,6 +52,7 @@ struct FtpAccount {
     bool plainAccepted = false;
     // How many sessions an upload or a synchronisation may use at once (1 to 4).
     int sessions = 3;
+    ServerHabits habits{};
 };
 
 }  // namespace zor

@@ -28,7 +28,7 @@ const Command Commands[] = {
      "сервером.",
      "", false},
     {"upload", "Закачать изменённые файлы (с --all \u2014 все файлы) на сервер.",
-     "all dry-run address no-check delete-removed retries", true},
+     "all dry-run address no-check no-archive delete-removed retries", true},
     {"sync", "Синхронизироваться: забрать с сервера страницы и их заголовки.",
      "replace-changed retries", true},
     {"ls", "Показать папку на сервере: сначала папки, потом файлы.", "", true},
@@ -51,6 +51,9 @@ const Option Options[] = {
     {"no-check", nullptr,
      "Не проверять сайт после загрузки (иначе он проверяется, если его адрес известен и "
      "проверка не выключена на экране загрузки)."},
+    {"no-archive", nullptr,
+     "Не загружать одним архивом: каждый файл отдельно (иначе много файлов уходят одним "
+     "архивом, если адрес сайта известен и это не выключено на экране загрузки)."},
     {"all", nullptr, "Закачать все файлы, как \u00ABЗакачать все файлы\u00BB."},
     {"delete-removed", nullptr,
      "Удалить с сервера файлы, которые программа закачала, а из папки сайта они с тех пор "
@@ -289,6 +292,7 @@ ParsedArguments parseArguments(const QStringList& arguments) {
     r.dryRun = isSet("dry-run");
     r.replaceChanged = isSet("replace-changed");
     r.noCheck = isSet("no-check");
+    r.noArchive = isSet("no-archive");
     r.deleteRemoved = isSet("delete-removed");
     r.json = isSet("json");
     p.request = r;

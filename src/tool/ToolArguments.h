@@ -30,6 +30,7 @@ struct ToolRequest {
     bool dryRun = false;
     bool replaceChanged = false;  // sync: replace pages changed since the last upload too
     bool noCheck = false;         // upload: the published site is not asked for its pages
+    bool noArchive = false;       // upload: every file by itself, never one archive
     bool deleteRemoved = false;   // upload: files the site no longer has go from the server
     int retries = publish::DefaultRetries;  // upload, sync: of a file whose transfer failed
     bool json = false;

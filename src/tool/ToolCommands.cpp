@@ -177,6 +177,9 @@ public:
         ftp_.SecuredLogin = [this] {
             publish::rememberTlsSeen(*settings_, site_.name, state_.ftpAccount);
         };
+        ftp_.HabitsLearned = [this] {
+            publish::rememberHabits(*settings_, site_.name, state_.ftpAccount, ftp_.Habits);
+        };
         ftp_.SessionOpened = [this] {
             if (!ftp_.IsEncrypted()) {
                 progress_.finish();
@@ -305,10 +308,41 @@ private:
                  {"files", jsonList(names)}}};
     }
 
+    // The site's address from the command line, else as the site keeps it; none when empty.
+    std::optional<QString> siteAddress() {
+        std::optional<QString> address =
+            request_.address ? request_.address : pages::storedSiteAddress(*settings_, site_.name);
+        if (address && address->isEmpty()) {
+            address.reset();
+        }
+        return address;
+    }
+
+    // How the files went: "; by one archive" (and how many by themselves), or file by file and,
+    // when the archive was meant but did not do, why.
+    static QString routeNote(const publish::UploadResult& r) {
+        QString note;
+        if (r.route == publish::UploadRoute::Archive) {
+            note = QStringLiteral("; %1 by one archive").arg(r.archived);
+        } else if (r.sent > 0) {
+            note = QStringLiteral("; file by file");
+        }
+        if (!r.fallback.isEmpty()) {
+            note += QStringLiteral(" (the archive did not do: %1)").arg(r.fallback);
+        }
+        return note;
+    }
+
     Outcome upload() {
         open();
         const auto mode = request_.dryRun ? publish::UploadMode::DryRun : publish::UploadMode::Send;
         publish::PublishJob j = job();
+        // The archive is unpacked by the site's PHP at its address.
+        j.http = &http_;
+        j.archive = !request_.noArchive;
+        if (const std::optional<QString> address = siteAddress()) {
+            state_.siteAddress = pages::normaliseAddress(*address);
+        }
         const publish::UploadResult r =
             request_.all ? publish::uploadAllFiles(j, mode) : publish::uploadChangedFiles(j, mode);
         const QStringList names = namesOf(r.files);
@@ -337,7 +371,8 @@ private:
                               .arg(what)
                               .arg(r.sent)
                               .arg(counted(r.considered, "file"), binarySize(r.bytes), elapsed()) +
-                          fewerSessionsNote(r.fewerSessions) + retriedNote(r.retried);
+                          fewerSessionsNote(r.fewerSessions) + retriedNote(r.retried) +
+                          routeNote(r);
         if (!removed.isEmpty() && !request_.deleteRemoved) {
             summary += QStringLiteral(
                            "; %1 removed from the site stay on the server "
@@ -361,7 +396,10 @@ private:
                    {"retried", r.retried},
                    {"removed", jsonList(removed)},
                    {"deleted", jsonList(deletion.deleted)},
-                   {"notDeleted", jsonList(deletion.refused)}}};
+                   {"notDeleted", jsonList(deletion.refused)},
+                   {"route", r.route == publish::UploadRoute::Archive ? "archive" : "files"},
+                   {"archived", r.archived},
+                   {"fallback", r.fallback.isEmpty() ? QJsonValue() : QJsonValue(r.fallback)}}};
         if (!deletion.refused.isEmpty()) {
             // The rest is done; what the server would not delete fails the command.
             o.summary += u'\n' + publish::refusedDeletionsText(deletion.refused);
@@ -380,9 +418,8 @@ private:
         if (request_.noCheck || !publish::siteCheckEnabled(*settings_, site_.name)) {
             return;
         }
-        const std::optional<QString> address =
-            request_.address ? request_.address : pages::storedSiteAddress(*settings_, site_.name);
-        if (!address || address->isEmpty()) {
+        const std::optional<QString> address = siteAddress();
+        if (!address) {
             return;
         }
         state_.siteAddress = pages::normaliseAddress(*address);

@@ -93,7 +93,7 @@ publish::ProgressFn ProgressReporter::progressFn() {
         }
         if (terminal_) {
             pump();
-        } else if (stage != publish::Stage::Checking) {
+        } else if (stage != publish::Stage::Checking && stage != publish::Stage::Packing) {
             QString line = item_.stageText() + u' ' + name;
             if (size >= 0) {
                 line += QStringLiteral(" (%1)").arg(publish::sizeText(size));
@@ -122,7 +122,9 @@ void ProgressReporter::draw() {
     // Digesting and asking for pages move no bytes worth showing.
     const bool checking =
         i.stage == publish::Stage::Checking || i.stage == publish::Stage::Verifying ||
-        i.stage == publish::Stage::Deleting || i.stage == publish::Stage::Retrying;
+        i.stage == publish::Stage::Deleting || i.stage == publish::Stage::Retrying ||
+        i.stage == publish::Stage::Packing || i.stage == publish::Stage::Unpacking ||
+        i.stage == publish::Stage::Confirming;
     double fraction = i.n > 0 ? static_cast<double>(checking ? i.k : i.k - 1) / i.n : 0.0;
     if (!checking && i.size > 0 && i.n > 0) {
         fraction += std::min(1.0, static_cast<double>(i.done) / static_cast<double>(i.size)) / i.n;

@@ -22,6 +22,7 @@
 #include "platform/ProgressWindow.h"
 #include "platform/TextFile.h"
 #include "publish/AccountSettings.h"
+#include "publish/ArchiveUpload.h"
 #include "publish/FileChangeCache.h"
 #include "publish/SiteCheck.h"
 #include "site/PageIndex.h"
@@ -542,6 +543,39 @@ TEST_F(UploadScreenTest, RemovedFilesAreAskedAboutOnceAndOnlyAYesDeletesThem) {
     EXPECT_EQ(cache.recorded("/mf/img/b.png"), std::nullopt);
     EXPECT_TRUE(cache.recorded("/mf/img/a.png").has_value());
     EXPECT_TRUE(QDir(server.localPath(server.writableFolder() + "/mf/img")).exists());
+}
+
+TEST_F(UploadScreenTest, OneArchiveIsNamedBeneathAndItsSwitchIsStoredOnlyByAClick) {
+    VsftpdServer server;
+    for (int i = 0; i < 25; ++i) {
+        writeFile(root.sitePath("alpha") + QString("/mf/other/f%1.txt").arg(i), QByteArray(i, 'x'));
+    }
+    PhpServer php(server.localPath("/www"), "ftp");  // as the FTP account's files belong to
+    ASSERT_TRUE(php.started());
+    remember("alpha", server, "/www");
+    startWith(server);
+    click(child<app::ClickLabel>("Label31"));
+    child<QLineEdit>("Edit6")->setText(QString("127.0.0.1:%1").arg(php.port()));
+    child<QCheckBox>("CheckBox4")->setChecked(false);
+    auto* box = child<QCheckBox>("CheckBox5");
+    EXPECT_TRUE(box->isChecked());
+    click(child<QPushButton>("Button2"));
+    EXPECT_TRUE(child<QLabel>("Label4")->text().contains("Закачано одним архивом (файлов: "))
+        << child<QLabel>("Label4")->text().toStdString();
+
+    const auto on = [&] { return settings->readValue("software\\ZOR-OD\\alpha\\archive", "on"); };
+    box->setChecked(false);  // not a click: nothing stored
+    box->setChecked(true);
+    EXPECT_EQ(on(), std::nullopt);
+    publish::rememberArchiveUnavailable(*settings, "alpha", state().ftpAccount, "PHP не тот");
+    const QPoint inBox(6, box->height() / 2);
+    QTest::mouseClick(box, Qt::LeftButton, {}, inBox);
+    EXPECT_EQ(on(), "0");
+    EXPECT_TRUE(publish::archiveUnavailable(*settings, "alpha", state().ftpAccount));
+    // Ticked again: tried at once.
+    QTest::mouseClick(box, Qt::LeftButton, {}, inBox);
+    EXPECT_EQ(on(), "1");
+    EXPECT_FALSE(publish::archiveUnavailable(*settings, "alpha", state().ftpAccount));
 }
 
 TEST_F(UploadScreenTest, AnUploadEndsWithTheCheckOfThePublishedSiteUnlessSwitchedOff) {

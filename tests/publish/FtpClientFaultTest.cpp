@@ -82,8 +82,10 @@ TEST_F(Fault, WireExchangeOfEveryOperation) {
         "USER tester\r\n", "PASS secret\r\n", "TYPE I\r\n", "SYST\r\n",  // the login
         "CWD //\xCF\xE0\xEF\xEA\xE0\r\n",                                // in Windows-1251
         "MKD //mf/\r\n", "DELE //x.txt\r\n", "RNFR //a.txt\r\n", "RNTO //b.txt\r\n",
-        // Each transfer on a passive connection of its own.
-        "PASV\r\n", "STOR //up.bin\r\n", "PASV\r\n", "LIST\r\n", "PASV\r\n",
+        // Each transfer on a passive connection of its own. The first file finds out, by a
+        // NOOP answered only after it, that the server reads one command at a time: from then
+        // on the next PASV goes out before a file's end reply.
+        "PASV\r\n", "STOR //up.bin\r\n", "NOOP\r\n", "PASV\r\n", "LIST\r\n", "PASV\r\n",
         "RETR ///etc/head.txt\r\n", "QUIT\r\n"};
     EXPECT_EQ(received(expected.size()), expected);
 
@@ -492,6 +494,27 @@ TEST_F(Fault, RefusedConnection) {
     descriptors_ = openDescriptors();
     EXPECT_THAT([&] { client_.OpenSession(); }, ThrowsMessage<FtpError>(HasSubstr("отклонил")));
     expectClosedLeavingNothingOpen();
+}
+
+TEST_F(Fault, AServerThatAPassiveCommandAheadBreaksIsNeverSentOneAgain) {
+    start("pasv-breaks-stor");
+    makeUpload(randomBytes(20000, 5));
+    int learned = 0;
+    client_.HabitsLearned = [&] { ++learned; };
+    client_.OpenSession();
+    upload();  // the NOOP waits for the end of the file: one command at a time, it seems
+    ASSERT_EQ(client_.Habits.oneCommandAtATime, std::optional<bool>(true));
+    EXPECT_THAT([&] { upload(); }, ThrowsMessage<FtpError>(HasSubstr("Transfer aborted.")));
+    EXPECT_EQ(client_.Habits.oneCommandAtATime, std::optional<bool>(false));
+    EXPECT_EQ(learned, 2);
+    // Answers were owed behind the failure: a new session, and no PASV ahead of a file again.
+    EXPECT_FALSE(client_.IsConnected());
+    client_.OpenSession();
+    upload();
+    upload();
+    client_.CloseSession();
+    EXPECT_EQ(server_->storedSizes(), (QList<qint64>{20000, 20000, 20000}));
+    EXPECT_EQ(server_->cutSizes().size(), 1);
 }
 
 TEST_F(Fault, UploadCutShortIsAnErrorDespite226) {

@@ -198,6 +198,55 @@ TEST_P(RealServer, TransfersFilesByteForByte) {
     }
 }
 
+TEST_P(RealServer, LearnsOnceHowTheServerOrdersItsWorkAndSendsAheadOfIt) {
+    // vsftpd reads one command at a time; pyftpdlib reads commands during a transfer too.
+    const bool oneAtATime = GetParam() == ServerKind::Vsftpd || GetParam() == ServerKind::VsftpdTls;
+    const QList<QByteArray> contents{randomBytes(3000, 1), randomBytes(300 * 1024, 2), QByteArray(),
+                                     randomBytes(5000, 3)};
+    int learned = 0;
+    client_.HabitsLearned = [&] { ++learned; };
+    client_.OpenSession();
+    int learnedByFirstFile = -1;
+    for (int i = 0; i < contents.size(); ++i) {
+        const QString name = QStringLiteral("f%1").arg(i);
+        writeFile(local(name), contents[i]);
+        client_.UploadFile(local(name), remote(name));
+        if (i == 0) {
+            learnedByFirstFile = learned;
+        }
+    }
+    EXPECT_GE(learnedByFirstFile, 1);
+    EXPECT_EQ(learned, learnedByFirstFile) << "learned again after the first file";
+    EXPECT_EQ(client_.Habits.oneCommandAtATime, std::optional<bool>(oneAtATime));
+    EXPECT_EQ(client_.Habits.host, client_.Host);
+    // Commands that are no transfer, after a PASV that went out ahead, keep their place.
+    client_.RenameRemote(remote("f0"), remote("renamed"));
+    client_.ChangeFolder(remoteFolder());
+    QStringList lines;
+    client_.ListFolder(lines);
+    EXPECT_EQ(lines.size(), contents.size());
+    client_.CloseSession();
+
+    // A later session starts from what was learned and finds out nothing more.
+    FtpClient later;
+    pointAt(later, *server_);
+    later.Encryption = client_.Encryption;
+    later.Habits = client_.Habits;
+    later.HabitsLearned = [&] { ADD_FAILURE() << "learned again"; };
+    later.OpenSession();
+    for (int i = 0; i < contents.size(); ++i) {
+        later.UploadFile(local(QStringLiteral("f%1").arg(i)), remote(QStringLiteral("g%1").arg(i)));
+    }
+    later.CloseSession();
+    for (int i = 0; i < contents.size(); ++i) {
+        EXPECT_EQ(readFile(onServer(QStringLiteral("g%1").arg(i))), contents[i]) << i;
+        if (i > 0) {
+            EXPECT_EQ(readFile(onServer(QStringLiteral("f%1").arg(i))), contents[i]) << i;
+        }
+    }
+    EXPECT_EQ(readFile(onServer(QStringLiteral("renamed"))), contents[0]);
+}
+
 TEST_P(RealServer, RenamesAndDeletesFiles) {
     writeFile(onServer("old.txt"), "content");
     client_.OpenSession();

@@ -9,9 +9,12 @@
 
 #include "FtpTestSupport.h"
 #include "platform/SettingsStore.h"
+#include "publish/AccountSettings.h"
 #include "publish/FileChangeCache.h"
 #include "publish/FileDigest.h"
+#include "publish/FtpClient.h"
 #include "publish/FtpError.h"
+#include "publish/PublishSession.h"
 #include "publish/RemoteBrowser.h"
 #include "publish/SiteUpload.h"
 #include "publish/SyncBackup.h"
@@ -73,6 +76,38 @@ TEST(FileChangeCacheTest, ValuesLiveUnderTheSitesFilesKeyUntilForgotten) {
     FileChangeCache::forget(store, "site");
     EXPECT_FALSE(store.keyExists("software\\ZOR-OD\\site\\files"));
     EXPECT_EQ(FileChangeCache(store, "site").recorded("/mf/img/logo.png"), std::nullopt);
+}
+
+TEST(ServerHabitsTest, KeptPerSiteForTheirHostOnly) {
+    TempRoot root;
+    SettingsStore store(root.settingsPath());
+    FtpAccount account;
+    account.host = "ftp.example.org";
+    const struct {
+        ServerHabits habits;
+        const char* stored;
+    } rows[] = {
+        {{"ftp.example.org", false, std::nullopt}, "ftp.example.org"},
+        {{"ftp.example.org", false, true}, "ftp.example.org sequential"},
+        {{"ftp.example.org", true, false}, "ftp.example.org concurrent tlsfirst"},
+    };
+    for (const auto& row : rows) {
+        rememberHabits(store, "site", account, row.habits);
+        EXPECT_EQ(loadFtpAccount(store, "site").habits, QString(row.stored));
+        EXPECT_EQ(habitsFromValue(QString(row.stored)), row.habits) << row.stored;
+        EXPECT_EQ(account.habits, row.habits);
+    }
+    // Unknown words and nothing at all know nothing.
+    EXPECT_EQ(habitsFromValue(QString("h later tlsfirst")), (ServerHabits{"h", true, {}}));
+    EXPECT_EQ(habitsFromValue(std::nullopt), ServerHabits{});
+
+    // A session to another host starts knowing nothing of it.
+    FtpClient ftp;
+    applyAccount(ftp, account);
+    EXPECT_EQ(ftp.Habits, account.habits);
+    account.host = "ftp.other.org";
+    applyAccount(ftp, account);
+    EXPECT_EQ(ftp.Habits, ServerHabits{});
 }
 
 TEST(ListingTest, NamesComeFromTheFieldsOfUnixLines) {

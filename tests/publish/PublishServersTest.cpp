@@ -714,8 +714,13 @@ TEST(ParallelSessions, OneSessionKeepsTheExchangeOfOneFileAfterAnother) {
     for (const QString& name : wire.stored) {
         expected << "PASV"
                  << "STOR /" + name;
+        if (name == wire.stored.front()) {
+            expected << "NOOP";  // answered only after the file: one command at a time
+        }
     }
-    expected << "QUIT";
+    // The PASV for a next file goes out before each end reply, the last one's too.
+    expected << "PASV"
+             << "QUIT";
     EXPECT_EQ(wire.lines.join('\n').toStdString(), expected.join('\n').toStdString());
     EXPECT_EQ(asSet(wire.stored), asSet(PublishingBase::siteFileNames(a.sitePath)));
     EXPECT_EQ(wire.stored.size(), PublishingBase::siteFileNames(a.sitePath).size());

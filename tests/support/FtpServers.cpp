@@ -203,7 +203,8 @@ TrustedAuthorities::~TrustedAuthorities() {
     }
 }
 
-VsftpdServer::VsftpdServer(qint64 maxRate, const std::optional<ServerTls>& tls, int maxPerAddress) {
+VsftpdServer::VsftpdServer(qint64 maxRate, const std::optional<ServerTls>& tls, int maxPerAddress,
+                           const std::optional<PassivePorts>& passive) {
     if (::geteuid() != 0) {
         fail(QStringLiteral("vsftpd must be started as root to lock anonymous users in its root"));
     }
@@ -274,6 +275,13 @@ VsftpdServer::VsftpdServer(qint64 maxRate, const std::optional<ServerTls>& tls, 
                     .arg(QString::fromLatin1(banner))
                     .arg(maxPerAddress)
                     .toUtf8());
+        if (passive) {
+            f.write(QStringLiteral("pasv_address=%1\npasv_min_port=%2\npasv_max_port=%3\n")
+                        .arg(passive->address)
+                        .arg(passive->low)
+                        .arg(passive->high)
+                        .toUtf8());
+        }
         if (tls) {
             f.write(
                 QStringLiteral("ssl_enable=YES\n"

@@ -79,6 +79,13 @@ private:
     bool hadFile_, hadDir_;
 };
 
+// Passive ports for a server behind a relay that cannot read its replies: the server announces
+// `address` and takes its data connections on ports low to high.
+struct PassivePorts {
+    QString address;
+    int low = 0, high = 0;
+};
+
 // vsftpd 3 with anonymous login (USER, 331, PASS with the password() and no other: vsftpd
 // answers any other with its own "Login incorrect."). It refuses to let the anonymous user write
 // into its root, so the root is read-only and "/www" is writable. With `maxRate`, no transfer
@@ -91,8 +98,10 @@ class VsftpdServer : public FtpServer {
 public:
     // `maxPerAddress`: sessions it takes at once from one address (0: no limit); beyond them it
     // answers "421 There are too many connections from your internet address." and hangs up.
+    //
+    // `passive`: the address it announces in its PASV replies and its range of passive ports.
     explicit VsftpdServer(qint64 maxRate = 0, const std::optional<ServerTls>& tls = {},
-                          int maxPerAddress = 0);
+                          int maxPerAddress = 0, const std::optional<PassivePorts>& passive = {});
     QByteArray log() const { return logText("vsftpd.log"); }
 };
 

@@ -2,6 +2,8 @@
 
 #include "support/Loopback.h"
 
+#include <grp.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <QDir>
@@ -42,18 +44,52 @@ HttpResponse httpGet(int port, const QByteArray& pathAndQuery) {
     return r;
 }
 
-PhpServer::PhpServer(const QString& documentRoot) {
+PhpServer::PhpServer(const QString& documentRoot, const QString& user, const QString& router) {
     process_.setProcessChannelMode(QProcess::MergedChannels);
+    if (!user.isEmpty()) {
+        const passwd* account = ::getpwnam(user.toLocal8Bit().constData());
+        if (!account) {
+            return;
+        }
+        const uid_t uid = account->pw_uid;
+        const gid_t gid = account->pw_gid;
+        // Its log is written as that user, who must reach the folder inside the temporary
+        // folders of the tests, which only root may enter.
+        ::chown(QFile::encodeName(dir_.path()).constData(), uid, gid);
+        for (QString p = QFileInfo(documentRoot).absoluteFilePath(); p != u"/" && !p.isEmpty();
+             p = QFileInfo(p).absolutePath()) {
+            QFile::setPermissions(p, QFile::permissions(p) | QFile::ExeOther | QFile::ReadOther);
+        }
+        process_.setChildProcessModifier([uid, gid] {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) {
+                ::_exit(127);
+            }
+        });
+    }
     port_ = startOnFreePort(process_, [&](int port) {
-        process_.start(
-            QStringLiteral("php"),
-            {QStringLiteral("-n"), QStringLiteral("-d"), QStringLiteral("error_reporting=-1"),
-             QStringLiteral("-d"), QStringLiteral("display_errors=1"), QStringLiteral("-d"),
-             QStringLiteral("log_errors=1"), QStringLiteral("-d"),
-             QStringLiteral("error_log=") + dir_.filePath(QStringLiteral("php.log")),
-             QStringLiteral("-S"), QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("-t"),
-             documentRoot});
+        QStringList arguments{
+            QStringLiteral("-n"),
+            QStringLiteral("-d"),
+            QStringLiteral("error_reporting=-1"),
+            QStringLiteral("-d"),
+            QStringLiteral("display_errors=1"),
+            QStringLiteral("-d"),
+            QStringLiteral("log_errors=1"),
+            QStringLiteral("-d"),
+            QStringLiteral("error_log=") + dir_.filePath(QStringLiteral("php.log")),
+            QStringLiteral("-S"),
+            QStringLiteral("127.0.0.1:%1").arg(port),
+            QStringLiteral("-t"),
+            documentRoot};
+        if (!router.isEmpty()) {
+            arguments.append(router);
+        }
+        process_.start(QStringLiteral("php"), arguments);
     });
+}
+
+QString PhpServer::address() const {
+    return QStringLiteral("http://127.0.0.1:%1/").arg(port_);
 }
 
 ApacheServer::ApacheServer(const QString& documentRoot) {

@@ -18,10 +18,16 @@ struct HttpResponse {
 // A plain HTTP/1.0 GET to 127.0.0.1.
 HttpResponse httpGet(int port, const QByteArray& pathAndQuery);
 
-// PHP's built-in web server over a folder, with every error reported and logged.
+// PHP's built-in web server over a folder, with every error reported and logged. With `user`,
+// it runs as that user of the system (the tests run as root), the folders on the way to
+// `documentRoot` opened to it; with `router`, that script answers
+// every request.
 class PhpServer : public LoopbackServer {
 public:
-    explicit PhpServer(const QString& documentRoot);
+    explicit PhpServer(const QString& documentRoot, const QString& user = {},
+                       const QString& router = {});
+    // "http://127.0.0.1:<port>/"
+    QString address() const;
     // What PHP logged: warnings, notices, errors.
     QByteArray errorLog() const { return logText("php.log"); }
 };

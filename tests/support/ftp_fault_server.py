@@ -18,6 +18,10 @@ connection of an upload, 1 KiB every 5 ms, after the client has ended it.
 "garbled-further-sessions" greets every session but the first in words that are no FTP,
 "drop-further-sessions" hangs up on them. "stor-550" refuses every upload for good.
 
+"pasv-breaks-stor" answers a NOOP only after an upload, yet a PASV that has come by the end of
+the file breaks the file off with 426, as a server that closes the data connection for a new
+passive port may.
+
 Transfers that end otherwise: "end-426" (a lone 426), "end-451", "end-225", "abort-426" (426,
 then 226); "tls-cut-data" cuts the data connection half way without the TLS close notice.
 """
@@ -260,6 +264,9 @@ def send_after_end(data):
                 yield size
         except (SSL.Error, OSError):
             return
+        if not ended:
+            time.sleep(0.005)
+            continue
         try:
             data.send(b"z" * 1024)
         except SSL.WantWriteError:
@@ -272,6 +279,26 @@ def send_after_end(data):
 DROP_LOCK = threading.Lock()
 DROPPED = []
 SESSIONS = []  # one entry a session begun
+
+
+def broken_by_pasv(s, data):
+    """Takes an upload, then looks at the control connection before it answers, as a server
+    that handles its connections in any order may: a PASV there breaks the file off (True);
+    any other command waits for its turn."""
+    size = 0
+    while chunk := data.recv(1 << 20):
+        size += len(chunk)
+    # The command may have come with the one before it, or still be on its way.
+    waiting = s.buffer
+    if not waiting and select.select([s.raw], [], [], 0.5)[0]:
+        waiting = s.raw.recv(16, socket.MSG_PEEK)
+    if waiting.upper().startswith(b"PASV"):
+        data.close()
+        log(f"CUT {size}")
+        return True
+    data.close()
+    log(f"STORED {size}")
+    return False
 
 
 def take_drop():
@@ -392,6 +419,10 @@ def serve(s):
                     log(f"STORED {size}")
                     s.reply("226 Transfer complete.")
                 close_data(data, cut=True)
+                continue
+            if SCENARIO == "pasv-breaks-stor":
+                s.reply("426 Transfer aborted." if broken_by_pasv(s, data)
+                        else "226 Transfer complete.")
                 continue
             # "drop-once-stor" drops the session that first sends a file named "drop...".
             dropping = SCENARIO == "drop-once-stor" and "/drop" in arg and take_drop()

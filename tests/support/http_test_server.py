@@ -9,6 +9,7 @@ it:
   stall     headers promising 100 bytes, 10 of them, then nothing
   endless   a body without a length that never ends
   error500  status 500 with a body
+A POST is answered as a GET of its path (a folder served as plain files, PHP not run).
 "/redirect/N/rest" answers 302 to "/redirect/N-1/rest", and "/redirect/0/rest" to "/rest".
 """
 import functools
@@ -22,6 +23,10 @@ ROOT, PORT = sys.argv[1], int(sys.argv[2])
 class Handler(http.server.SimpleHTTPRequestHandler):
     def log_message(self, *args):
         pass
+
+    def do_POST(self):
+        self.rfile.read(int(self.headers.get("Content-Length") or 0))
+        self.do_GET()
 
     def do_GET(self):
         # One write for the whole line, which print() would split under PYTHONUNBUFFERED.

@@ -710,3 +710,30 @@ TEST_F(PublishTool, OverSftpAnUnknownHostKeyIsRefusedByItsFingerprintUntilItIsGi
     r = tool(QStringList{"sync", "a"} + trusted);
     EXPECT_EQ(r.exit, 0) << r.err.toStdString();
 }
+
+TEST_F(PublishTool, TheUploadNamesItsRouteAndNoArchiveSendsFileByFile) {
+    startServer();
+    const QString a = site("a");
+    for (int i = 0; i < 25; ++i) {
+        writeFile(a + QString("/mf/other/f%1.txt").arg(i), QByteArray(i, 'x'));
+    }
+    remember("a", server->password());
+    PhpServer php(onServer(""), "ftp");  // as the FTP account's files belong to
+    ASSERT_TRUE(php.started());
+    const QStringList args{"upload", "a", "--address", php.address(), "--no-check", "--json"};
+    const auto route = [&](const QStringList& more) {
+        const Result r = tool(withPort(args + more));
+        EXPECT_EQ(r.exit, 0) << r.err.toStdString();
+        const QJsonObject json = QJsonDocument::fromJson(r.out.toUtf8()).object();
+        EXPECT_TRUE(json["fallback"].isNull()) << r.out.toStdString();
+        return json;
+    };
+    // The site's own files, but the index files, go into the archive as well.
+    EXPECT_EQ(route({"--dry-run"})["route"], "archive");
+    EXPECT_EQ(route({"--dry-run", "--no-archive"})["route"], "files");
+    const QJsonObject sent = route({});
+    EXPECT_EQ(sent["route"], "archive");
+    EXPECT_GE(sent["archived"].toInt(), 25);
+    EXPECT_EQ(sent["archived"].toInt() + 2, sent["sent"].toInt());
+    EXPECT_EQ(readFile(onServer("/mf/other/f24.txt")), QByteArray(24, 'x'));
+}
