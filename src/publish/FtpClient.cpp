@@ -276,7 +276,9 @@ void FtpClient::RenameRemote(const QString& oldPath, const QString& newPath) {
 }
 
 quint16 FtpClient::enterPassive(Pacer& pacer) {
-    if (const auto ahead = passiveSentAhead(pacer)) {
+    // A port opened long ago may have been given up by the server meanwhile.
+    const bool fresh = std::chrono::steady_clock::now() - passiveAheadAt_ < MaxPassiveAheadAge;
+    if (const auto ahead = passiveSentAhead(pacer); ahead && fresh) {
         return *ahead;
     }
     return passivePort(command(QStringLiteral("PASV"), {227}, pacer));
@@ -704,6 +706,7 @@ void FtpClient::UploadFile(const QString& localPath, const QString& remotePath, 
             // Read once the transfer has ended, by the server and then by the next transfer.
             send(commandLine(u"PASV"), pacer);
             passiveAhead_ = true;
+            passiveAheadAt_ = std::chrono::steady_clock::now();
         }
         // Closing the data connection marks the end of the file.
         data_.finish(pacer);

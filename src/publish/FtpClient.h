@@ -175,7 +175,9 @@ private:
     // Sends a NOOP during a transfer and sees whether the answer comes before the transfer ends.
     void probeHabits(Pacer& pacer);
     bool passiveAhead_ = false;  // a PASV went out whose answer is still to be read
-    bool noopOwed_ = false;      // a NOOP of the habit probe awaits its answer
+    std::chrono::steady_clock::time_point passiveAheadAt_{};  // when it went
+    static constexpr std::chrono::seconds MaxPassiveAheadAge{10};
+    bool noopOwed_ = false;  // a NOOP of the habit probe awaits its answer
     struct Login {
         QString host, user, password;
         int port = 0;
