@@ -20,6 +20,10 @@ publish::CertificateTrust askCertificateTrust(QWidget* parent,
                 "Пароль будет отправлен, только если вы доверяете сертификату.\n"
                 "Доверять этому сертификату?")
                 .arg(certificate.host, publish::certificateDetails(certificate));
+    return askTrust(parent, text);
+}
+
+publish::CertificateTrust askTrust(QWidget* parent, const QString& text) {
     // The answers in the order they are offered, and none with a picture: the style gives
     // one to standard buttons only, which would set them apart.
     QMessageBox box(QMessageBox::Warning, QStringLiteral("ZOR OD"), text, QMessageBox::NoButton,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include "publish/FtpEncryption.h"
 
 class QWidget;
@@ -11,5 +13,9 @@ namespace zor::app {
 // from the one trusted before is warned of first, in the same box.
 publish::CertificateTrust askCertificateTrust(QWidget* parent,
                                               const publish::ServerCertificate& certificate);
+
+// Asks `text` (plain text) with those three answers, "Нет" the default: the question for a
+// certificate and for an SSH host key alike.
+publish::CertificateTrust askTrust(QWidget* parent, const QString& text);
 
 }  // namespace zor::app

@@ -197,23 +197,7 @@ publish::CertificateTrust askHostKeyTrust(QWidget* parent, const publish::Server
             "Сверьте отпечаток с тем, что сообщает хостинг. Пароль будет отправлен, "
             "только если вы доверяете ключу.\nДоверять ключу этого сервера?")
             .arg(key.host, key.type, key.fingerprint);
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("ZOR OD"), text, QMessageBox::NoButton,
-                    parent);
-    box.setTextFormat(Qt::PlainText);
-    QPushButton* always =
-        box.addButton(QStringLiteral("Да, всегда для этого сайта"), QMessageBox::YesRole);
-    QPushButton* once = box.addButton(QStringLiteral("Только сейчас"), QMessageBox::YesRole);
-    QPushButton* no = box.addButton(QStringLiteral("Нет"), QMessageBox::NoRole);
-    box.setDefaultButton(no);
-    box.setEscapeButton(no);
-    box.exec();
-    if (box.clickedButton() == always) {
-        return publish::CertificateTrust::Always;
-    }
-    if (box.clickedButton() == once) {
-        return publish::CertificateTrust::Once;
-    }
-    return publish::CertificateTrust::No;
+    return askTrust(parent, text);
 }
 
 }  // namespace zor::app
