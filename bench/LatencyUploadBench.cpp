@@ -12,6 +12,10 @@
 // connections and curl (the big file) take turns there, beside our plain upload over 3 sessions.
 // The FTPS relay's log (ZOROD_RELAY_LOG=file) counts the round trips a file takes.
 //
+// Over SFTP a loopback sshd sits behind the relay passing its bytes as they are: our site
+// upload over 3 sessions and the big file over 1 against lftp's "sftp://" mirror with
+// --parallel=3 and against scp.
+//
 //   latency_upload_bench [rounds = 3] [delays in ms = 0,10,30] [small files = 500] [MiB = 64]
 //                        [tools = all, or some of the names below joined by ","]
 //
@@ -28,6 +32,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,11 +42,13 @@
 #include "platform/Http.h"
 #include "platform/SettingsStore.h"
 #include "publish/FtpClient.h"
+#include "publish/SftpClient.h"
 #include "publish/SiteUpload.h"
 #include "site/PageIndex.h"
 #include "site/SiteCatalogue.h"
 #include "support/FtpServers.h"
 #include "support/Http.h"
+#include "support/SshServer.h"
 
 namespace {
 
@@ -179,10 +186,76 @@ Uploader curl(bool tls = false) {
     };
 }
 
+// The loopback sshd, started only when an SFTP tool runs.
+using SshServerRef = std::unique_ptr<zor::test::SshServer>;
+
+Uploader oursOverSsh(int sessions, const SshServerRef& server) {
+    return [sessions, &server](Bench& b, const FtpEndpoint& at, bool big, const QString& remote) {
+        const QString fingerprint = server->hostFingerprint();
+        zor::publish::SftpClient sftp;
+        sftp.Port = at.port;
+        sftp.TrustedFingerprint = fingerprint;
+        sftp.KnownHostsFile.clear();
+        if (big) {
+            sftp.Host = at.host;
+            sftp.Username = at.user;
+            sftp.Password = at.password;
+            sftp.OpenSession();
+            const QString name = QDir(b.bigFolder).entryList(QDir::Files).value(0);
+            sftp.UploadFile(b.bigFolder + u'/' + name, remote + u'/' + name);
+            sftp.CloseSession();
+            return 1;
+        }
+        b.state.ftpAccount = {at.host, at.user, at.password, remote};
+        b.state.ftpAccount.protocol = zor::RemoteProtocol::Sftp;
+        b.state.ftpAccount.trustedCertificate = fingerprint;
+        b.state.ftpAccount.sessions = sessions;
+        zor::publish::PublishJob job{b.state, *b.settings, sftp, nullptr};
+        return zor::publish::uploadAllFiles(job).sent;
+    };
+}
+
+const QStringList NoHostKeyCheck{
+    QStringLiteral("-o"), QStringLiteral("StrictHostKeyChecking=no"),
+    QStringLiteral("-o"), QStringLiteral("UserKnownHostsFile=/dev/null"),
+    QStringLiteral("-o"), QStringLiteral("LogLevel=ERROR")};
+
+int lftpOverSsh(Bench& b, const FtpEndpoint& at, bool big, const QString& remote) {
+    zor::bench::runTool(
+        QStringLiteral("lftp"),
+        {QStringLiteral("-u"), at.user + u',' + at.password, QStringLiteral("-p"),
+         QString::number(at.port), QStringLiteral("-e"),
+         QStringLiteral("set sftp:auto-confirm yes; set sftp:connect-program \"ssh -a -x %1\"; "
+                        "mirror -R --no-perms --parallel=3 %2 %3; quit")
+             .arg(NoHostKeyCheck.join(u' '), big ? b.bigFolder : b.smallFolder, remote),
+         QStringLiteral("sftp://") + at.host});
+    return (big ? b.big : b.small).files;
+}
+
+Uploader scp(const SshServerRef& server) {
+    return [&server](Bench& b, const FtpEndpoint& at, bool big, const QString& remote) {
+        const QString keyFile = server->keyFile();
+        const QString folder = big ? b.bigFolder : b.smallFolder;
+        QStringList arguments{QStringLiteral("-q"), QStringLiteral("-B"),
+                              QStringLiteral("-i"), keyFile,
+                              QStringLiteral("-P"), QString::number(at.port)};
+        arguments += NoHostKeyCheck;
+        for (const QString& name : QDir(folder).entryList(QDir::Files, QDir::Name)) {
+            arguments << folder + u'/' + name;
+        }
+        arguments << QStringLiteral("%1@%2:%3/").arg(at.user, at.host, remote);
+        zor::bench::runTool(QStringLiteral("scp"), arguments);
+        return (big ? b.big : b.small).files;
+    };
+}
+
+// The server a tool sends to.
+enum class Endpoint { Plain, Tls, Ssh };
+
 struct Tool {
     std::string name;
     Uploader upload;
-    bool tls = false;
+    Endpoint endpoint = Endpoint::Plain;
     bool small = true, big = true;  // which of the two it sends
 };
 
@@ -245,6 +318,7 @@ int main(int argc, char** argv) {
         qFatal("php -S did not start");
     }
     Web web;
+    SshServerRef ssh;
     const std::vector<Tool> allTools{{"ZOR OD x3", ours(3, true)},
                                      {"ZOR OD x1", ours(1, true)},
                                      {"ZOR OD x1 before", ours(1, false)},
@@ -252,9 +326,12 @@ int main(int argc, char** argv) {
                                      {"lftp", lftp(1)},
                                      {"lftp --parallel=3", lftp(3)},
                                      {"curl", curl()},
-                                     {"ZOR OD x3 FTPS", ours(3, true, &fingerprint), true},
-                                     {"lftp -P3 FTPS", lftp(3, true), true, true, false},
-                                     {"curl FTPS", curl(true), true, false, true}};
+                                     {"ZOR OD x3 FTPS", ours(3, true, &fingerprint), Endpoint::Tls},
+                                     {"lftp -P3 FTPS", lftp(3, true), Endpoint::Tls, true, false},
+                                     {"curl FTPS", curl(true), Endpoint::Tls, false, true},
+                                     {"ZOR OD x3 SFTP", oursOverSsh(3, ssh), Endpoint::Ssh},
+                                     {"lftp -P3 SFTP", lftpOverSsh, Endpoint::Ssh},
+                                     {"scp", scp(ssh), Endpoint::Ssh}};
     const QStringList chosen =
         argc > 5 ? QString::fromLocal8Bit(argv[5]).split(u',', Qt::SkipEmptyParts) : QStringList();
     std::vector<Tool> tools;
@@ -262,6 +339,10 @@ int main(int argc, char** argv) {
         if (chosen.isEmpty() || chosen.contains(QString::fromStdString(tool.name))) {
             tools.push_back(tool);
         }
+    }
+    if (std::any_of(tools.begin(), tools.end(),
+                    [](const Tool& t) { return t.endpoint == Endpoint::Ssh; })) {
+        ssh = std::make_unique<zor::test::SshServer>();
     }
     const auto has = [&](const char* name) {
         return std::any_of(tools.begin(), tools.end(),
@@ -283,16 +364,29 @@ int main(int argc, char** argv) {
                 << QStringLiteral("%1.%2ms").arg(QString::fromLocal8Bit(relayLog)).arg(delay);
         }
         const Relay tlsRelay(tlsServer.port(), delay, tlsOptions);
+        std::unique_ptr<Relay> sshRelay;
+        if (ssh) {
+            sshRelay =
+                std::make_unique<Relay>(ssh->port(), delay, QStringList{QStringLiteral("--plain")});
+        }
         const FtpEndpoint plainAt{server.host(), relay.port(), server.user(), server.password()};
         const FtpEndpoint tlsAt{RelayAddress, tlsRelay.port(), tlsServer.user(),
                                 tlsServer.password()};
+        const FtpEndpoint sshAt =
+            ssh ? FtpEndpoint{ssh->host(), sshRelay->port(), ssh->user(), ssh->password()}
+                : FtpEndpoint{};
         for (int round = 1; round <= rounds; ++round) {
             for (size_t turn = 0; turn < tools.size(); ++turn) {
                 // Each round starts with another tool, so no tool always follows the same one.
                 const Tool& tool = tools[(turn + static_cast<size_t>(round) - 1) % tools.size()];
                 const std::string& name = tool.name;
-                const zor::test::FtpServer& to = tool.tls ? tlsServer : server;
-                const FtpEndpoint& at = tool.tls ? tlsAt : plainAt;
+                const zor::test::FtpServer& to =
+                    tool.endpoint == Endpoint::Tls   ? static_cast<zor::test::FtpServer&>(tlsServer)
+                    : tool.endpoint == Endpoint::Ssh ? static_cast<zor::test::FtpServer&>(*ssh)
+                                                     : server;
+                const FtpEndpoint& at = tool.endpoint == Endpoint::Tls   ? tlsAt
+                                        : tool.endpoint == Endpoint::Ssh ? sshAt
+                                                                         : plainAt;
                 for (const bool big : {false, true}) {
                     if (big ? !tool.big : !tool.small) {
                         continue;
@@ -367,6 +461,13 @@ int main(int argc, char** argv) {
                 delay > 0 ? 3.0 / tlsX3 / (2.0 * delay / 1000.0) : 0.0);
             std::printf("  FTPS big file: ours / curl %.2f (goal at 30 ms >= 0.9)\n",
                         median(m["ZOR OD x3 FTPS"]) / median(m["curl FTPS"]));
+        }
+        if (has("ZOR OD x3 SFTP")) {
+            std::printf(
+                "  SFTP small files: x3 / lftp -P3 SFTP %.2f (goal at 30 ms >= 1.5); big file: "
+                "ours / scp %.2f (goal at 30 ms >= 0.9)\n",
+                median(f["ZOR OD x3 SFTP"]) / median(f["lftp -P3 SFTP"]),
+                median(m["ZOR OD x3 SFTP"]) / median(m["scp"]));
         }
     }
     return 0;
