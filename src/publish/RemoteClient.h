@@ -93,6 +93,17 @@ public:
     // it exists. With `from` > 0 the local file exists, is cut to `from` bytes and continued.
     virtual void DownloadFile(const QString& remotePath, const QString& localPath,
                               DownloadLimit limit = {}, qint64 from = 0) = 0;
+    // The file the upload after the running (or next) one will send, `remotePath` as UploadFile
+    // will be given it; empty: none. A client may open it while the one before finishes, so
+    // that it costs no round trip of its own. Until that upload nothing the server holds
+    // changes, but that a file that was not there may appear, empty.
+    virtual void ExpectUpload(const QString& remotePath) { (void)remotePath; }
+    // Whether ExpectUpload gets anything ready.
+    virtual bool PreparesUploads() const { return false; }
+    // Closes what ExpectUpload got ready and no upload took: a file that appeared for it is
+    // removed before this returns, so that another session may then send it. Failures drop the
+    // session and are not reported.
+    virtual void ForgetExpectedUpload() {}
     // The size of a remote file; -1 when the server has no such file or does not tell.
     virtual qint64 RemoteSize(const QString& path) = 0;
     // Whether the server continues a transfer where it broke off.

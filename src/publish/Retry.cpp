@@ -129,10 +129,27 @@ void RetryingTransfer::rename(const QString& from, const QString& to) {
     }
 }
 
+namespace {
+
+// The name a file goes to the server under while it is sent.
+QString sentName(const Transfer& t) {
+    return t.size > TemporaryNameAbove ? t.remotePath + PartSuffix : t.remotePath;
+}
+
+}  // namespace
+
+void RetryingTransfer::expect(const Transfer* next) {
+    ftp_.ExpectUpload(next ? sentName(*next) : QString());
+}
+
+void RetryingTransfer::forgetExpected() {
+    ftp_.ForgetExpectedUpload();
+}
+
 QString RetryingTransfer::upload(const Transfer& t) {
     retried_ = false;
     const bool throughPart = t.size > TemporaryNameAbove;
-    const QString sent = throughPart ? t.remotePath + PartSuffix : t.remotePath;
+    const QString sent = sentName(t);
     for (int attempt = 0;; ++attempt) {
         try {
             qint64 from = 0;

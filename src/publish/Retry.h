@@ -47,6 +47,11 @@ public:
     // Sends the file, over a temporary name when it is large; returns the digest of the bytes
     // that make the file on the server. Throws the last failure, naming the tries it took.
     QString upload(const Transfer& t);
+    // Tells the session which upload follows the next one (none: nullptr), so that it can get
+    // it ready meanwhile.
+    void expect(const Transfer* next);
+    // What the session got ready for an upload that will not follow is undone.
+    void forgetExpected();
     // Fetches the file into t.localPath, which must not exist yet.
     void download(const Transfer& t);
 

@@ -138,8 +138,13 @@ private:
 
     // Worker threads and the calling thread alike.
     qsizetype take();
+    // An upload's session takes the one after it too, and gets it ready meanwhile; a session
+    // that takes no more gives that one back, for another to move.
+    qsizetype reserve();
+    void giveBack(RetryingTransfer& mover, qsizetype index);
+    bool stopped();
     void post(Event event);
-    QString move(RetryingTransfer& mover, const Transfer& t);
+    QString move(RetryingTransfer& mover, const Transfer& t, qsizetype next);
     // The bytes transfer `index` has moved: as its session counts them while it runs, all of
     // it once over.
     qint64 movedOf(qsizetype index) const;
@@ -183,6 +188,7 @@ private:
     std::condition_variable wake_;
     std::deque<Event> events_;
     qsizetype next_ = 0;
+    std::deque<qsizetype> givenBack_;                     // taken first
     bool stop_ = false;                                   // no more transfers are handed out
     std::atomic<bool> cancel_{false};                     // every session stops what it does
     std::vector<std::unique_ptr<Moved>> moved_;           // the first session's, then each worker's
@@ -191,6 +197,7 @@ private:
 
     // The calling thread's own.
     std::unique_ptr<RetryingTransfer> own_;  // the first session's transfers
+    qsizetype ownNext_ = -1;                 // the one it took after its running one
     PoolOutcome outcome_;
     int started_ = 0;         // transfers announced
     int running_ = 0;         // workers not ended yet
@@ -204,10 +211,50 @@ private:
 
 qsizetype Pool::take() {
     const std::lock_guard lock(mutex_);
-    if (stop_ || next_ >= transfers_.size()) {
+    if (stop_) {
+        return -1;
+    }
+    if (!givenBack_.empty()) {
+        const qsizetype i = givenBack_.front();
+        givenBack_.pop_front();
+        return i;
+    }
+    if (next_ >= transfers_.size()) {
         return -1;
     }
     return next_++;
+}
+
+// Only while every session can still have a transfer of its own, and only where it helps.
+qsizetype Pool::reserve() {
+    if (direction_ != TransferDirection::Upload || !first_.PreparesUploads()) {
+        return -1;
+    }
+    {
+        const std::lock_guard lock(mutex_);
+        if (transfers_.size() - next_ <= static_cast<qsizetype>(moved_.size())) {
+            return -1;
+        }
+    }
+    return take();
+}
+
+// Whatever the session got ready for it is undone before another session may take it.
+void Pool::giveBack(RetryingTransfer& mover, qsizetype index) {
+    if (index < 0) {
+        return;
+    }
+    mover.forgetExpected();
+    {
+        const std::lock_guard lock(mutex_);
+        givenBack_.push_back(index);
+    }
+    wake_.notify_one();
+}
+
+bool Pool::stopped() {
+    const std::lock_guard lock(mutex_);
+    return stop_;
 }
 
 void Pool::post(Event event) {
@@ -218,9 +265,11 @@ void Pool::post(Event event) {
     wake_.notify_one();
 }
 
-// Moves one transfer, with its retries; the digest of what was sent for an upload.
-QString Pool::move(RetryingTransfer& mover, const Transfer& t) {
+// Moves one transfer, with its retries, `next` to follow; the digest of what was sent for an
+// upload.
+QString Pool::move(RetryingTransfer& mover, const Transfer& t, qsizetype next) {
     if (direction_ == TransferDirection::Upload) {
+        mover.expect(next >= 0 ? &transfers_[next] : nullptr);
         return mover.upload(t);
     }
     mover.download(t);
@@ -273,13 +322,14 @@ void Pool::worker(int slot, const QString& folder) {
                                e.of = of;
                                post(std::move(e));
                            });
-    for (qsizetype i = take(); i >= 0; i = take()) {
+    for (qsizetype i = take(), next = -1; i >= 0; i = next) {
+        next = reserve();
         const Transfer& t = transfers_[i];
         current = i;
         moved.begin(i);
         post(Event(Event::Begun, i));
         try {
-            QString digest = move(mover, t);
+            QString digest = move(mover, t, next);
             moved.end();
             Event done(Event::Done, i, std::move(digest));
             done.retried = mover.retried();
@@ -289,7 +339,12 @@ void Pool::worker(int slot, const QString& folder) {
             break;
         } catch (...) {
             moved.end();
-            post(Event(Event::Failed, i, QString(), std::current_exception()));
+            const std::exception_ptr failure = std::current_exception();
+            try {
+                giveBack(mover, next);
+            } catch (...) {  // a cancel meanwhile: the file is nobody's now
+            }
+            post(Event(Event::Failed, i, QString(), failure));
             break;
         }
     }
@@ -392,16 +447,21 @@ bool Pool::moveOwnNext() {
     if (!firstTakes_) {
         return false;
     }
-    const qsizetype i = take();
-    if (i < 0) {
-        firstTakes_ = false;
+    if (stopped()) {
+        giveBack(*own_, std::exchange(ownNext_, -1));
         return false;
     }
+    // Kept asking while workers run: a session that stops gives its next transfer back.
+    const qsizetype i = ownNext_ >= 0 ? std::exchange(ownNext_, -1) : take();
+    if (i < 0) {
+        return false;
+    }
+    ownNext_ = reserve();
     Moved& own = *moved_.front();
     own.begin(i);
     announce(i);
     try {
-        const QString digest = move(*own_, transfers_[i]);
+        const QString digest = move(*own_, transfers_[i], ownNext_);
         own.end();
         outcome_.retried += own_->retried() ? 1 : 0;
         record(i, digest);
@@ -411,7 +471,9 @@ bool Pool::moveOwnNext() {
     } catch (const ZorError&) {
         own.end();
         firstTakes_ = false;
-        fail(std::current_exception());
+        const std::exception_ptr failure = std::current_exception();
+        giveBack(*own_, std::exchange(ownNext_, -1));
+        fail(failure);
     }
     return true;
 }

@@ -40,6 +40,7 @@ enum : quint8 {
     FxpClose = 4,
     FxpRead = 5,
     FxpWrite = 6,
+    FxpFsetstat = 10,
     FxpOpendir = 11,
     FxpReaddir = 12,
     FxpRemove = 13,
@@ -996,6 +997,92 @@ struct SftpClient::Session {
     void closeHandleLater(const QByteArray& handle) {
         ignored.insert(request(FxpClose, [&](Packet& p) { p.str(handle); }));
     }
+    // --- The file opened ahead ------------------------------------------------------------
+
+    // The upload expected next, opened while the one before finishes: a look at what the
+    // server holds there, then an opening that creates the file if need be but neither cuts
+    // nor writes it.
+    struct Ahead {
+        QString target;
+        quint32 statId = 0, openId = 0;
+    };
+    std::optional<Ahead> ahead;
+
+    void openAhead(const QString& target) {
+        const QByteArray name = target.toUtf8();
+        Ahead a{target};
+        a.statId = request(FxpStat, [&](Packet& p) { p.str(name); });
+        a.openId =
+            request(FxpOpen, [&](Packet& p) { p.str(name).u32(OpenWrite | OpenCreate).u32(0); });
+        ahead = a;
+    }
+
+    struct Opened {
+        QByteArray handle;           // empty: it did not open
+        std::optional<quint64> was;  // the size of the file before; nullopt: unknown
+        bool made = false;           // there was no such file: the opening made it
+    };
+    Opened settle(const Ahead& a) {
+        const Reply stated = await(a.statId);
+        const Reply opened = await(a.openId);
+        Opened o;
+        if (opened.type == FxpHandle) {
+            o.handle = Reader(opened.body).str().toByteArray();
+        } else if (opened.type != FxpStatus) {
+            throw BadReply();
+        }
+        if (stated.type == FxpAttrs) {
+            Reader reader(stated.body);
+            const Attributes attributes = reader.attributes();
+            if ((attributes.flags & AttrSize) && !attributes.isFolder()) {
+                o.was = attributes.size;
+            }
+        } else if (const quint32 code = statusOf(stated);
+                   code == FxNoSuchFile || code == FxNoSuchPath) {
+            o.was = 0;
+            o.made = true;
+        }
+        return o;
+    }
+
+    // The file opened ahead for `target`, when it can take `size` bytes as it is: it opened,
+    // and what it held is known and no longer (a longer one is cut at once by a truncating
+    // opening instead). Otherwise it is closed, and the handle is empty.
+    Opened takeAhead(const QString& target, qint64 size) {
+        if (!ahead || ahead->target != target) {
+            dropAhead();
+            return {};
+        }
+        const Ahead a = *std::exchange(ahead, std::nullopt);
+        Opened o = settle(a);
+        if (!o.handle.isEmpty() && (!o.was || static_cast<qint64>(*o.was) > size)) {
+            // The truncating opening that follows takes the file over, in the server's order.
+            closeHandleLater(o.handle);
+            o.handle.clear();
+        }
+        return o;
+    }
+
+    // Closes the file opened ahead, and removes it when the opening made it; once this
+    // returns, the server has done both.
+    void dropAhead() {
+        if (!ahead) {
+            return;
+        }
+        const Ahead a = *std::exchange(ahead, std::nullopt);
+        const Opened o = settle(a);
+        if (o.handle.isEmpty()) {
+            return;
+        }
+        const quint32 closeId = request(FxpClose, [&](Packet& p) { p.str(o.handle); });
+        const quint32 removeId =
+            o.made ? request(FxpRemove, [&](Packet& p) { p.str(a.target.toUtf8()); }) : 0;
+        await(closeId);
+        if (removeId) {
+            await(removeId);
+        }
+    }
+
     void forget(std::deque<quint32>& ids) {
         for (quint32 id : ids) {
             if (!replies.erase(id)) {
@@ -1184,11 +1271,22 @@ void SftpClient::UploadFile(const QString& localPath, const QString& remotePath,
         const QString target = s.resolve(remotePath);
         const QString what =
             QStringLiteral("Файл \u00AB%1\u00BB не записан на сервер").arg(remotePath);
-        const quint32 flags = OpenWrite | OpenCreate | (from > 0 ? 0u : quint32{OpenTruncate});
-        const QByteArray handle = s.expectHandle(
-            s.await(
-                s.request(FxpOpen, [&](Packet& p) { p.str(target.toUtf8()).u32(flags).u32(0); })),
-            what);
+        // Opened ahead behind the file before, when it was expected; otherwise now, cut to
+        // nothing unless it is to be continued.
+        Session::Opened opened = from > 0 ? Session::Opened{} : s.takeAhead(target, file.size());
+        if (from > 0) {
+            s.dropAhead();
+        }
+        if (opened.handle.isEmpty()) {
+            const quint32 flags = OpenWrite | OpenCreate | (from > 0 ? 0u : quint32{OpenTruncate});
+            opened = {
+                s.expectHandle(
+                    s.await(s.request(
+                        FxpOpen, [&](Packet& p) { p.str(target.toUtf8()).u32(flags).u32(0); })),
+                    what),
+                std::nullopt};
+        }
+        const QByteArray handle = opened.handle;
         Md5 md5;
         QByteArray buffer(ChunkSize, Qt::Uninitialized);
         for (qint64 skipped = 0; skipped < from;) {
@@ -1234,8 +1332,20 @@ void SftpClient::UploadFile(const QString& localPath, const QString& remotePath,
             // The server takes requests in order: the close and the look at the size go out
             // behind the last write, and a small file costs one round trip after its opening.
             if (atEnd && closing.empty()) {
+                // A file opened ahead keeps what it held beyond the new bytes until cut here
+                // (only when the local file got shorter while it was read).
+                if (opened.was && static_cast<qint64>(*opened.was) > offset) {
+                    closing.push_back(s.request(FxpFsetstat, [&](Packet& p) {
+                        p.str(handle).u32(AttrSize).u64(static_cast<quint64>(offset));
+                    }));
+                }
                 closing.push_back(s.request(FxpClose, [&](Packet& p) { p.str(handle); }));
                 closing.push_back(s.request(FxpStat, [&](Packet& p) { p.str(target.toUtf8()); }));
+                // The next file opens behind them, and its writes follow its answer at once.
+                const QString next = std::exchange(expected_, QString());
+                if (!next.isEmpty() && !s.ahead && s.resolve(next) != target) {
+                    s.openAhead(s.resolve(next));
+                }
             }
             if (s.exchange()) {
                 idleSince = s.serverNow();
@@ -1271,6 +1381,15 @@ void SftpClient::UploadFile(const QString& localPath, const QString& remotePath,
                 s.pollSocket();
             }
             s.tick();
+        }
+        if (closing.size() > 2) {
+            const quint32 cutId = closing.front();
+            closing.pop_front();
+            const Reply cut = s.await(cutId);
+            if (cut.type != FxpStatus || Session::statusOf(cut) != FxOk) {
+                s.forget(closing);
+                s.expectOk(cut, what);
+            }
         }
         const quint32 closeId = closing.front(), statId = closing.back();
         const Reply closed = s.await(closeId);
@@ -1395,7 +1514,25 @@ void SftpClient::DownloadFile(const QString& remotePath, const QString& localPat
     });
 }
 
+void SftpClient::ExpectUpload(const QString& remotePath) {
+    expected_ = remotePath;
+}
+
+void SftpClient::ForgetExpectedUpload() {
+    expected_.clear();
+    if (session_ && session_->ahead) {
+        try {
+            guarded(session_, [](Session& s) { s.dropAhead(); });
+        } catch (const Cancelled&) {
+            throw;
+        } catch (...) {
+            session_.reset();  // a failure of this kind leaves nothing to report
+        }
+    }
+}
+
 void SftpClient::CloseSession() {
+    ForgetExpectedUpload();
     if (session_ && session_->ssh) {
         ssh_disconnect(session_->ssh);
         ssh_free(session_->ssh);

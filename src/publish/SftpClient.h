@@ -89,6 +89,11 @@ public:
                     QString* sentDigest = nullptr, qint64 from = 0) override;
     void DownloadFile(const QString& remotePath, const QString& localPath, DownloadLimit limit = {},
                       qint64 from = 0) override;
+    // The expected file is opened behind the close of the one before, without truncating it:
+    // what it held is cut only as the new bytes replace it.
+    void ExpectUpload(const QString& remotePath) override;
+    void ForgetExpectedUpload() override;
+    bool PreparesUploads() const override { return true; }
     qint64 RemoteSize(const QString& path) override;
     bool CanResume() override { return true; }
     void CloseSession() override;
@@ -105,6 +110,7 @@ public:
 
 private:
     std::unique_ptr<Session> session_;
+    QString expected_;  // as ExpectUpload was given it, until opened
     QString acceptedFingerprint_;
     struct Login {
         QString host, user, password, keyFile;
