@@ -322,7 +322,7 @@ void Pool::worker(int slot, const QString& folder) {
                                e.of = of;
                                post(std::move(e));
                            });
-    for (qsizetype i = take(), next = -1; i >= 0; i = next) {
+    for (qsizetype i = take(), next = -1; i >= 0; i = next >= 0 ? next : take()) {
         next = reserve();
         const Transfer& t = transfers_[i];
         current = i;

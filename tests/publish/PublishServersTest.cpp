@@ -807,6 +807,42 @@ TEST(ParallelSessions, ADroppedSessionLosesOnlyItsFileAndTheNextUploadSendsWhatI
     }
 }
 
+// Over SFTP a session takes the upload after its own and opens it ahead; one whose file is
+// refused gives that upload back, undone, and another session sends it.
+TEST(ParallelSessions, OverSftpASessionWhoseFileIsRefusedGivesTheNextOneBack) {
+    PublishingBase p;
+    std::optional<TlsRun> noTls;
+    p.useServer(startServer(ServerKind::Sftp, noTls));
+    OpenSiteState a = siteWithFiles(p, 12, 3);
+    // Folders on the server where two of the files should go: writing them is refused.
+    const QStringList refused{"/mf/other/f2.bin", "/mf/other/f6.bin"};
+    for (const QString& name : refused) {
+        QDir().mkpath(p.onServer(name));
+    }
+    // The site's own folders, then, are the test's: open to the server's user.
+    for (const QString& folder : mfFolderGroup()) {
+        QDir().mkpath(p.onServer(folder));
+        QFile::setPermissions(p.onServer(folder), QFileDevice::Permissions(0x7777));
+    }
+    EXPECT_THROW(p.upload(a), FtpError);
+    QStringList arrived;
+    for (const QString& name : PublishingBase::siteFileNames(a.sitePath)) {
+        if (refused.contains(name) || name.startsWith("/etc/head") ||
+            name.startsWith("/etc/file")) {
+            EXPECT_FALSE(p.recorded("a", name).has_value()) << name.toStdString();
+            continue;
+        }
+        EXPECT_EQ(p.recorded("a", name), md5Of(a.sitePath + name)) << name.toStdString();
+        EXPECT_EQ(readFile(p.onServer(name)), readFile(a.sitePath + name)) << name.toStdString();
+        if (name.startsWith("/mf/other/")) {
+            arrived << name.mid(10);
+        }
+    }
+    // Nothing opened ahead was left behind.
+    EXPECT_EQ(asSet(QDir(p.onServer("/mf/other")).entryList(QDir::Files)), asSet(arrived));
+    EXPECT_EQ(arrived.size(), 10);
+}
+
 TEST(ParallelSessions, CancelStopsAllThreeSessionsAndRecordsNothingUnfinished) {
     PublishingBase p;
     FaultFtpServer& server = p.useFaultServer("slow-stor");  // about 1.6 MB/s a session

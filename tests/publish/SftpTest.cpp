@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <memory>
+#include <optional>
 
 #include "FtpTestSupport.h"
 #include "platform/Errors.h"
@@ -247,6 +248,71 @@ TEST_F(Sftp, LogsInByPasswordKeysAndAPassphraseAskedOnce) {
         }
         EXPECT_EQ(asked, c.asked);
     }
+}
+
+// The upload after a file is opened while that file finishes, without cutting what the server
+// holds: taken, the server then holds exactly the new bytes; given up, what it held.
+TEST_F(Sftp, AFileOpenedAheadEndsAsSentOrAsItWas) {
+    const QByteArray mib = randomBytes(1024 * 1024, 5);
+    struct Row {
+        const char* name;
+        std::optional<QByteArray> there;  // on the server before
+        QByteArray sent;
+        bool taken;             // the expected upload follows, or the expectation is given up
+        qint64 shortenTo = -1;  // the local file is cut to this while it is read
+    };
+    const Row rows[] = {
+        {"new", std::nullopt, "new bytes", true},
+        {"shorter there", QByteArray("old"), "new and longer bytes", true},
+        {"longer there", QByteArray(10000, 'o'), "short", true},
+        {"as long there", QByteArray("bytes 1"), "bytes 2", true},
+        {"empty sent", QByteArray("old"), "", true},
+        {"cut while read", mib, mib + mib, true, 200 * 1024},
+        {"new, given up", std::nullopt, "unused", false},
+        {"there, given up", QByteArray("kept as it was"), "unused", false},
+    };
+    trustServer();
+    client.OpenSession();
+    client.ChangeFolder(server().writableFolder());
+    writeFile(home.filePath("a.txt"), "the file before");
+    int run = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QString b = QStringLiteral("b%1.bin").arg(++run);
+        if (row.there) {
+            writeFile(remote(b), *row.there);
+            QFile::setPermissions(remote(b), QFile::ReadOwner | QFile::WriteOwner |
+                                                 QFile::ReadOther | QFile::WriteOther);
+        }
+        writeFile(home.filePath(b), row.sent);
+        client.ExpectUpload(b);
+        client.UploadFile(home.filePath("a.txt"), "a.txt");
+        // The server has opened b behind a's close (a look at its size comes after, in order),
+        // and nothing of it has changed.
+        EXPECT_EQ(client.RemoteSize(b), row.there ? row.there->size() : 0);
+        EXPECT_EQ(readFile(remote(b)), row.there.value_or(QByteArray()));
+        if (!row.taken) {
+            client.ForgetExpectedUpload();
+            EXPECT_EQ(QFileInfo::exists(remote(b)), row.there.has_value());
+            if (row.there) {
+                EXPECT_EQ(readFile(remote(b)), *row.there);
+            }
+            continue;
+        }
+        client.WritesInFlight = row.shortenTo >= 0 ? 2 : 128;
+        client.Progress = [&](qint64) {
+            if (row.shortenTo >= 0) {
+                QFile(home.filePath(b)).resize(row.shortenTo);
+            }
+        };
+        QString digest;
+        client.UploadFile(home.filePath(b), b, &digest);
+        client.Progress = nullptr;
+        const QByteArray now = readFile(home.filePath(b));
+        EXPECT_EQ(readFile(remote(b)), now);
+        EXPECT_EQ(digest, md5(now));
+    }
+    EXPECT_TRUE(client.IsConnected());
 }
 
 TEST_F(Sftp, CancelMidTransferDropsTheSessionAtOnce) {
