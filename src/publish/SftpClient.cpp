@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <libssh/libssh.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -491,6 +493,9 @@ struct SftpClient::Session {
             if (fd < 0) {
                 continue;
             }
+            // Requests go out at once instead of waiting for the last segment's acknowledgement.
+            const int on = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0 ||
                 waitConnected(fd, reason, refused)) {
                 return fd;
