@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 #include <memory>
 #include <optional>
 
@@ -208,6 +210,7 @@ TEST_F(Sftp, LogsInByPasswordKeysAndAPassphraseAskedOnce) {
         bool givePassphrase;  // the question is answered
         bool opens;
         int asked;
+        bool agent = false;  // the key is held by the user's ssh-agent only
     } cases[] = {
         {"password", server().password(), {}, false, false, true, 0},
         {"site key", {}, server().keyFile(), false, false, true, 0},
@@ -215,9 +218,29 @@ TEST_F(Sftp, LogsInByPasswordKeysAndAPassphraseAskedOnce) {
         {"protected key, no answer", "wrong", protectedKey, false, false, false, 1},
         {"user's key", {}, {}, true, false, true, 0},
         {"wrong password", "wrong", {}, false, false, false, 0},
+        {"agent", {}, {}, false, false, true, 0, true},
     };
+    // The user's agent, on a socket of the test, holding the key.
+    const QString agentSocket = home.filePath("agent.sock");
+    QProcess agent;
+    agent.start("ssh-agent", {"-D", "-a", agentSocket});
+    ASSERT_TRUE(agent.waitForStarted());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(agentSocket); }, 10000));
+    QProcess add;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("SSH_AUTH_SOCK", agentSocket);
+    add.setProcessEnvironment(environment);
+    add.start("ssh-add", {server().keyFile()});
+    ASSERT_TRUE(add.waitForFinished(10000) && add.exitCode() == 0)
+        << add.readAllStandardError().toStdString();
+    const QByteArray socketBefore = qgetenv("SSH_AUTH_SOCK");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        if (c.agent) {
+            qputenv("SSH_AUTH_SOCK", agentSocket.toLocal8Bit());
+        } else {
+            qunsetenv("SSH_AUTH_SOCK");
+        }
         QFile::remove(sshFolder() + "/id_ed25519");
         QFile::remove(sshFolder() + "/id_ed25519.pub");
         if (c.userKey) {
@@ -248,6 +271,13 @@ TEST_F(Sftp, LogsInByPasswordKeysAndAPassphraseAskedOnce) {
         }
         EXPECT_EQ(asked, c.asked);
     }
+    if (socketBefore.isEmpty()) {
+        qunsetenv("SSH_AUTH_SOCK");
+    } else {
+        qputenv("SSH_AUTH_SOCK", socketBefore);
+    }
+    agent.terminate();
+    agent.waitForFinished(5000);
 }
 
 // The upload after a file is opened while that file finishes, without cutting what the server
@@ -364,6 +394,33 @@ TEST_F(Sftp, AServerThatGoesSilentIsCutOffByTheTimeOutOrACancel) {
     EXPECT_THROW(client.UploadFile(home.filePath("big.bin"), remote("stalled.bin")),
                  ConnectionTimedOut);
     EXPECT_FALSE(client.IsConnected());
+}
+
+// A host that takes the password only as the answer to its own question.
+TEST(SftpServer, KeyboardInteractiveLogsInWithThePassword) {
+    SshServer::Options options;
+    options.keyboardInteractiveOnly = true;
+    SshServer server(options);
+    QTemporaryDir home;
+    for (const bool right : {true, false}) {
+        SCOPED_TRACE(right ? "right password" : "wrong password");
+        SftpClient client;
+        client.Host = server.host();
+        client.Port = server.port();
+        client.Username = server.user();
+        client.Password = right ? server.password() : QStringLiteral("wrong");
+        client.UserSshFolder = home.filePath(".ssh");
+        client.TrustedFingerprint = server.hostFingerprint();
+        if (right) {
+            client.OpenSession();
+            QStringList lines;
+            client.ListFolder(lines);
+            EXPECT_TRUE(client.IsConnected());
+        } else {
+            EXPECT_THAT([&] { client.OpenSession(); },
+                        throwsFtpError(530, HasSubstr("не впустил пользователя")));
+        }
+    }
 }
 
 TEST(SftpServer, WithoutTheSubsystemTheServerSaysSoInRussian) {

@@ -14,6 +14,18 @@ namespace {
 
 const QString TestUser = QStringLiteral("zorod-sftp");
 
+const QString PasswordAndKeyLogins = QStringLiteral(
+    "UsePAM no\n"
+    "PasswordAuthentication yes\n"
+    "KbdInteractiveAuthentication no\n"
+    "PubkeyAuthentication yes\n");
+// PAM asks for the password; keys and plain passwords are not taken.
+const QString KeyboardInteractiveLogins = QStringLiteral(
+    "UsePAM yes\n"
+    "PasswordAuthentication no\n"
+    "KbdInteractiveAuthentication yes\n"
+    "PubkeyAuthentication no\n");
+
 void writeFile(const QString& path, const QByteArray& content, int mode = 0644) {
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(content) != content.size()) {
@@ -130,10 +142,7 @@ SshServer::SshServer(const Options& options) {
                               "ListenAddress 127.0.0.1\n"
                               "HostKey %2/host_ed25519\n"
                               "PidFile %3/sshd.pid\n"
-                              "UsePAM no\n"
-                              "PasswordAuthentication yes\n"
-                              "KbdInteractiveAuthentication no\n"
-                              "PubkeyAuthentication yes\n"
+                              "%6"
                               "AuthorizedKeysFile %4\n"
                               "StrictModes no\n"
                               "AllowUsers %5\n"
@@ -144,7 +153,9 @@ SshServer::SshServer(const Options& options) {
                               "UseDNS no\n"
                               "LogLevel VERBOSE\n")
                               .arg(port)
-                              .arg(hostKeyFolder_, dir_.path(), authorized, TestUser)
+                              .arg(hostKeyFolder_, dir_.path(), authorized, TestUser,
+                                   options.keyboardInteractiveOnly ? KeyboardInteractiveLogins
+                                                                   : PasswordAndKeyLogins)
                               .toUtf8();
         if (options.sftp) {
             text += "Subsystem sftp internal-sftp\nForceCommand internal-sftp\n";

@@ -15,6 +15,9 @@ class SshServer : public FtpServer {
 public:
     struct Options {
         bool sftp = true;  // false: the SFTP subsystem is not offered
+        // Logins by keyboard-interactive only (the password asked through PAM), as some hosts
+        // have them.
+        bool keyboardInteractiveOnly = false;
         // The host key: the same folder gives the same key to another server.
         QString hostKeyFolder{};
     };
