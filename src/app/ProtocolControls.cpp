@@ -21,7 +21,7 @@ namespace zor::app {
 
 ProtocolControls::ProtocolControls(ScreenHost& host, OpenSiteState& state, SettingsStore& settings,
                                    publish::SftpClient& sftp, QObject* parent)
-    : QObject(parent), host_(host), state_(state), settings_(settings) {
+    : QObject(parent), host_(host), sftp_(sftp), state_(state), settings_(settings) {
     row = new QWidget;
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -184,7 +184,8 @@ void ProtocolControls::warnChangedKey(const publish::ChangedHostKey& e) {
                                     "соединении программа спросит, доверять ли новому ключу.")
                          .arg(e.key().host, e.key().knownFingerprint),
                      false)) {
-        publish::forgetHostKey(publish::ownKnownHostsFile(), e.key().host);
+        // The file the session found the key in.
+        publish::forgetHostKey(sftp_.KnownHostsFile, e.key().host);
     }
 }
 

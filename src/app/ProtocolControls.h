@@ -61,6 +61,7 @@ private:
     std::optional<QString> askPassphrase(const QString& keyFile);
 
     ScreenHost& host_;
+    publish::SftpClient& sftp_;
     OpenSiteState& state_;
     SettingsStore& settings_;
     bool keyringTried_ = false;  // the keyring's passphrase was handed out, and asked for again

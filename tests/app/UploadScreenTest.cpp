@@ -853,6 +853,24 @@ TEST_F(UploadScreenTest, ASiteOnAnSshHostPublishesOnceItsHostKeyIsTrusted) {
     QTest::keyClick(upload().Edit4, Qt::Key_Return);
     EXPECT_TRUE(items(upload().ListBox1).contains("mf"));
     EXPECT_TRUE(dialogs.takeMessages().isEmpty());
+
+    // The key kept for the server is another one now: the warning names the server's key and
+    // clears the kept one after its own question; the next command asks about the key again.
+    const QString known = home.filePath("known_hosts");
+    const QString other = home.filePath("other_ed25519");
+    test::runTool("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", other});
+    const QList<QByteArray> otherKey = readFile(other + ".pub").split(' ');
+    writeFile(known, "[127.0.0.1]:" + QByteArray::number(server.port()) + ' ' + otherKey[0] + ' ' +
+                         otherKey[1] + '\n');
+    dialogs.expectQuestion(server.hostFingerprint(), QString("Удалить известный ключ\u2026"));
+    dialogs.expectQuestion("Удалить известный ключ сервера", QMessageBox::Yes);
+    click(child<QPushButton>("Button2"));
+    ASSERT_TRUE(dialogs.satisfied());
+    EXPECT_FALSE(readFile(known).contains(QByteArray::number(server.port())));
+    dialogs.expectQuestion(server.hostFingerprint(), QString("Нет"));
+    dialogs.expectMessage("Соединение прервано до входа");
+    click(child<QPushButton>("Button2"));
+    ASSERT_TRUE(dialogs.satisfied());
 }
 
 TEST_F(UploadScreenTest, ARememberedSiteKeepsItsKeysPassphraseInTheKeyringNotTheSettings) {
