@@ -1,6 +1,5 @@
 #include "publish/SftpClient.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <libssh/libssh.h>
 #include <netdb.h>
@@ -9,7 +8,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -25,220 +23,17 @@
 #include "publish/FtpProtocol.h"
 #include "publish/LocalFile.h"
 #include "publish/ProgressText.h"
+#include "publish/SftpProtocol.h"
 #include "publish/TcpConnection.h"
 
 namespace zor::publish {
+
+using namespace sftp;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-// SFTP version 3 (draft-ietf-secsh-filexfer-02): the requests this client sends, the replies
-// it reads.
-enum : quint8 {
-    FxpInit = 1,
-    FxpVersion = 2,
-    FxpOpen = 3,
-    FxpClose = 4,
-    FxpRead = 5,
-    FxpWrite = 6,
-    FxpFsetstat = 10,
-    FxpOpendir = 11,
-    FxpReaddir = 12,
-    FxpRemove = 13,
-    FxpMkdir = 14,
-    FxpRealpath = 16,
-    FxpStat = 17,
-    FxpRename = 18,
-    FxpStatus = 101,
-    FxpHandle = 102,
-    FxpData = 103,
-    FxpName = 104,
-    FxpAttrs = 105,
-    FxpExtended = 200,
-};
-enum : quint32 {
-    FxOk = 0,
-    FxEof = 1,
-    FxNoSuchFile = 2,
-    FxPermissionDenied = 3,
-    FxFailure = 4,
-    FxNoSpace = 14,
-    FxQuotaExceeded = 15,
-    FxFileExists = 11,
-    FxNoSuchPath = 10,
-    FxWriteProtect = 12,
-};
-enum : quint32 {
-    OpenRead = 0x01,
-    OpenWrite = 0x02,
-    OpenCreate = 0x08,
-    OpenTruncate = 0x10,
-};
-enum : quint32 {
-    AttrSize = 0x01,
-    AttrUidGid = 0x02,
-    AttrPermissions = 0x04,
-    AttrTimes = 0x08,
-    AttrExtended = 0x80000000,
-};
-
-// A reply is never larger than this; OpenSSH sends at most 256 KiB.
-constexpr quint32 MaxPacket = 4 * 1024 * 1024;
-constexpr int ReadsInFlight = 32;
-const QByteArray PosixRename = "posix-rename@openssh.com";
-
-struct Attributes {
-    quint32 flags = 0;
-    quint64 size = 0;
-    quint32 uid = 0, gid = 0, permissions = 0, mtime = 0;
-    bool isFolder() const {
-        return (flags & AttrPermissions) && (permissions & 0170000) == 0040000;
-    }
-};
-
-class Packet {
-public:
-    explicit Packet(quint8 type) {
-        bytes_.resize(4);
-        bytes_.append(static_cast<char>(type));
-    }
-    Packet& u32(quint32 v) {
-        const quint32 n = htonl(v);
-        bytes_.append(reinterpret_cast<const char*>(&n), 4);
-        return *this;
-    }
-    Packet& u64(quint64 v) {
-        return u32(static_cast<quint32>(v >> 32)).u32(static_cast<quint32>(v));
-    }
-    Packet& str(QByteArrayView s) {
-        u32(static_cast<quint32>(s.size()));
-        bytes_.append(s.data(), s.size());
-        return *this;
-    }
-    QByteArray done() {
-        const quint32 n = htonl(static_cast<quint32>(bytes_.size() - 4));
-        std::memcpy(bytes_.data(), &n, 4);
-        return std::move(bytes_);
-    }
-
-private:
-    QByteArray bytes_;
-};
-
-class BadReply : public ConnectionLost {
-public:
-    BadReply() : ConnectionLost(QStringLiteral("Сервер прислал непонятный ответ SFTP.")) {}
-};
-
-class Reader {
-public:
-    explicit Reader(QByteArrayView v) : v_(v) {}
-    quint32 u32() {
-        need(4);
-        quint32 n;
-        std::memcpy(&n, v_.data() + pos_, 4);
-        pos_ += 4;
-        return ntohl(n);
-    }
-    quint64 u64() {
-        const quint64 high = u32();
-        return high << 32 | u32();
-    }
-    QByteArrayView str() {
-        const quint32 n = u32();
-        need(n);
-        const QByteArrayView s = v_.sliced(pos_, n);
-        pos_ += n;
-        return s;
-    }
-    bool atEnd() const { return pos_ >= v_.size(); }
-    Attributes attributes() {
-        Attributes a;
-        a.flags = u32();
-        if (a.flags & AttrSize) {
-            a.size = u64();
-        }
-        if (a.flags & AttrUidGid) {
-            a.uid = u32();
-            a.gid = u32();
-        }
-        if (a.flags & AttrPermissions) {
-            a.permissions = u32();
-        }
-        if (a.flags & AttrTimes) {
-            u32();  // access time
-            a.mtime = u32();
-        }
-        if (a.flags & AttrExtended) {
-            for (quint32 n = u32(); n > 0; --n) {
-                str();
-                str();
-            }
-        }
-        return a;
-    }
-
-private:
-    void need(qsizetype n) const {
-        if (n < 0 || v_.size() - pos_ < n) {
-            throw BadReply();
-        }
-    }
-    QByteArrayView v_;
-    qsizetype pos_ = 0;
-};
-
-struct Reply {
-    quint8 type = 0;
-    QByteArray body;  // after the request id
-};
-
-// A refusal in the server's words: the session stays usable.
-class SftpRefusal : public FtpError {
-public:
-    using FtpError::FtpError;
-};
-
-int replyCodeOf(quint32 status) {
-    switch (status) {
-        case FxNoSpace:
-        case FxQuotaExceeded:
-            return 552;
-        case FxFileExists:
-            return 553;
-        default:
-            return 550;
-    }
-}
-
-QString permissionsText(const Attributes& a) {
-    QString t;
-    const quint32 kind = a.permissions & 0170000;
-    t += kind == 0040000 ? u'd' : kind == 0120000 ? u'l' : u'-';
-    const char* letters = "rwxrwxrwx";
-    for (int i = 0; i < 9; ++i) {
-        t += (a.permissions >> (8 - i)) & 1 ? QChar::fromLatin1(letters[i]) : u'-';
-    }
-    return t;
-}
-
-// One entry in the form FTP servers list it, which the browser and the upload read.
-QString listingLine(const QString& name, const Attributes& a) {
-    static const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const QDateTime t = QDateTime::fromSecsSinceEpoch(a.mtime, Qt::UTC);
-    return QStringLiteral("%1    1 %2 %3 %4 %5 %6 %7:%8 %9")
-        .arg(a.flags & AttrPermissions ? permissionsText(a) : QStringLiteral("-rw-r--r--"))
-        .arg(a.uid, -8)
-        .arg(a.gid, -8)
-        .arg(a.size, 12)
-        .arg(QLatin1String(months[t.date().month() - 1]))
-        .arg(t.date().day(), 2)
-        .arg(t.time().hour(), 2, 10, QChar(u'0'))
-        .arg(t.time().minute(), 2, 10, QChar(u'0'))
-        .arg(name);
-}
 
 QString fingerprintOf(ssh_key key) {
     unsigned char* hash = nullptr;
@@ -263,45 +58,6 @@ QString hostLabel(const QString& host, int port) {
 }
 
 }  // namespace
-
-QString sftpStatusText(quint32 code) {
-    switch (code) {
-        case FxEof:
-            return QStringLiteral("файл кончился раньше");
-        case FxNoSuchFile:
-        case FxNoSuchPath:
-            return QStringLiteral("нет такого файла или папки");
-        case FxPermissionDenied:
-            return QStringLiteral("доступ запрещён");
-        case FxFailure:
-            return QStringLiteral(
-                "сервер не смог выполнить операцию (папка уже есть, не пуста "
-                "или на диске нет места)");
-        case 5:
-            return QStringLiteral("сервер не понял запрос");
-        case 6:
-        case 7:
-            return QStringLiteral("соединение потеряно");
-        case 8:
-            return QStringLiteral("сервер не умеет этого");
-        case FxFileExists:
-            return QStringLiteral("файл уже есть");
-        case FxWriteProtect:
-            return QStringLiteral("диск сервера защищён от записи");
-        case FxNoSpace:
-            return QStringLiteral("на сервере нет места");
-        case FxQuotaExceeded:
-            return QStringLiteral("превышена квота на сервере");
-        case 18:
-            return QStringLiteral("папка не пуста");
-        case 19:
-            return QStringLiteral("это не папка");
-        case 20:
-            return QStringLiteral("недопустимое имя");
-        default:
-            return QStringLiteral("ошибка SFTP %1").arg(code);
-    }
-}
 
 ChangedHostKey::ChangedHostKey(ServerHostKey key)
     : FtpError(
