@@ -55,6 +55,8 @@ void SftpClient::OpenSession() {
     }
     const HostAndPort address = parseHostField(Host, Port);
     acceptedFingerprint_.clear();
+    // An upload expected by a command that ended (a cancel, a lost connection) is nobody's now.
+    expected_.clear();
     auto session = std::make_unique<Session>(*this, hostLabel(address.host, address.port));
     session->passphrase = KeyPassphrase;
     session->open(address.host, address.port);
