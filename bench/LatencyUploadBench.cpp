@@ -93,6 +93,19 @@ struct Bench {
 // through the relay's port. Returns the files sent.
 using Uploader = std::function<int(Bench&, const FtpEndpoint&, bool big, const QString& remote)>;
 
+// The one big file over one session of `client`, set up but for the account.
+int uploadBig(zor::publish::RemoteClient& client, const Bench& b, const FtpEndpoint& at,
+              const QString& remote) {
+    client.Host = at.host;
+    client.Username = at.user;
+    client.Password = at.password;
+    client.OpenSession();
+    const QString name = QDir(b.bigFolder).entryList(QDir::Files).value(0);
+    client.UploadFile(b.bigFolder + u'/' + name, remote + u'/' + name);
+    client.CloseSession();
+    return 1;
+}
+
 // With a fingerprint, over FTPS, trusting that certificate.
 Uploader ours(int sessions, bool early, const QString* fingerprint = nullptr) {
     return [sessions, early, fingerprint](Bench& b, const FtpEndpoint& at, bool big,
@@ -106,13 +119,7 @@ Uploader ours(int sessions, bool early, const QString* fingerprint = nullptr) {
             ftp.Encryption = encryption;
             ftp.TrustedFingerprint = fingerprint ? *fingerprint : QString();
             ftp.Habits = b.habits[at.port];
-            ftp.Host = at.host;
-            ftp.Username = at.user;
-            ftp.Password = at.password;
-            ftp.OpenSession();
-            const QString name = QDir(b.bigFolder).entryList(QDir::Files).value(0);
-            ftp.UploadFile(b.bigFolder + u'/' + name, remote + u'/' + name);
-            ftp.CloseSession();
+            uploadBig(ftp, b, at, remote);
             b.habits[at.port] = ftp.Habits;
             return 1;
         }
@@ -197,14 +204,7 @@ Uploader oursOverSsh(int sessions, const SshServerRef& server) {
         sftp.TrustedFingerprint = fingerprint;
         sftp.KnownHostsFile.clear();
         if (big) {
-            sftp.Host = at.host;
-            sftp.Username = at.user;
-            sftp.Password = at.password;
-            sftp.OpenSession();
-            const QString name = QDir(b.bigFolder).entryList(QDir::Files).value(0);
-            sftp.UploadFile(b.bigFolder + u'/' + name, remote + u'/' + name);
-            sftp.CloseSession();
-            return 1;
+            return uploadBig(sftp, b, at, remote);
         }
         b.state.ftpAccount = {at.host, at.user, at.password, remote};
         b.state.ftpAccount.protocol = zor::RemoteProtocol::Sftp;
